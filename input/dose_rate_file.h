@@ -1,0 +1,52 @@
+// The dose-rate file: region names, header lines and data blocks of nuclide records.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "input/line_reader.h"
+#include "input/run_tables.h"
+
+namespace kestrane {
+
+// The fields of one header line.
+struct HeaderRecord {
+  std::string nuclide;           // columns 1-7, unchanged
+  std::int32_t age_days = 0;     // columns 9-13
+  std::string class_or_f1;       // inhalation: column 19; ingestion: columns 14-20
+  std::int32_t n = 0;            // time-point count
+  std::int32_t p = 0;            // lines per time point
+  std::string table_code;        // upper-cased, to the end of the line
+  std::string line;              // the header line itself, unchanged
+  std::int64_t line_number = 0;  // its line number in the file (0 when not known)
+};
+
+// Reads the title line and the region-name line; returns the names (label dropped).
+// Throws InputError when the line holds more than kMaxRegionNames names.
+std::vector<std::string> read_region_names(LineReader& reader);
+
+// Cuts the fields of a header line by the column layout of the data set.
+HeaderRecord decode_header(std::string_view line, DataSet data_set);
+
+// True for a line that is empty or all blanks where a header is expected (passed over).
+bool is_blank_header(std::string_view line);
+
+// Checks that a (non-blank) header can be read on safely: table code, after its trailing
+// blanks, is L, B or H; P agrees with it (1 for L and H, 2 for B); 0 <= N <= kMaxTimePoints.
+// Throws InputError naming the file, the line number and the header line.
+void validate_header(const HeaderRecord& header, const std::string& file_name);
+
+// Reads the N x P data lines of a record into x and value(t, 1..R, 1..N) for the selected
+// regions (`regions` holds region numbers; `lung_region` is the number of the composite
+// "Lung"). Throws InputError when the file ends before the block does.
+void read_data_block(LineReader& reader, const HeaderRecord& header,
+                     std::span<const int> regions, int lung_region, RateTable& table);
+
+// Passes over the data block of a record (N lines, 2N for "B"). Throws InputError when the
+// file ends before the block does.
+void skip_data_block(LineReader& reader, const HeaderRecord& header);
+
+}  // namespace kestrane

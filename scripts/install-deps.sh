@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that Kestrane's build, tests and benchmarks need.
+# Runs apt-get when packages are missing and we are root; otherwise prints the command.
+set -euo pipefail
+
+packages=(
+  cmake make g++ pkg-config
+  libgtest-dev libgmock-dev googletest libbenchmark-dev
+  libncurses-dev libfast-float-dev libcli11-dev
+  tmux time
+)
+
+missing=()
+for p in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+if [ "$(id -u)" -eq 0 ]; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}"
+else
+  echo "Kestrane needs these Debian packages: ${missing[*]}" >&2
+  echo "Install them with:  sudo apt-get install -y ${missing[*]}" >&2
+  exit 1
+fi
