@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Kestrane's build, tests and benchmarks need.
-# Runs apt-get when packages are missing and we are root; otherwise prints the command.
+# Runs apt-get (through sudo when not root) when packages are missing; without sudo it
+# prints the command to run.
 set -euo pipefail
 
 packages=(
@@ -25,6 +26,9 @@ if [ "$(id -u)" -eq 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
+elif command -v sudo >/dev/null 2>&1; then
+  sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq
+  sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
 else
   echo "Kestrane needs these Debian packages: ${missing[*]}" >&2
   echo "Install them with:  sudo apt-get install -y ${missing[*]}" >&2
