@@ -14,12 +14,15 @@ namespace kestrane {
 
 // The fields of one header line.
 struct HeaderRecord {
-  std::string nuclide;           // columns 1-7, unchanged
-  std::int32_t age_days = 0;     // columns 9-13
-  std::string class_or_f1;       // inhalation: column 19; ingestion: columns 14-20
-  std::int32_t n = 0;            // time-point count
-  std::int32_t p = 0;            // lines per time point
-  std::string table_code;        // upper-cased, to the end of the line
+  std::string nuclide;        // columns 1-7, unchanged
+  std::int32_t age_days = 0;  // columns 9-13
+  std::string class_or_f1;    // inhalation: column 19; ingestion: columns 14-20
+  std::int32_t n = 0;         // time-point count
+  std::int32_t p = 0;         // lines per time point
+  // Upper-cased, to the end of the line, trailing blanks kept: a code written "L " stays
+  // "L " and compares unequal to "L" (the record loop then integrates nothing for it).
+  // validate_header and skip_data_block look at it with its trailing blanks removed.
+  std::string table_code;
   std::string line;              // the header line itself, unchanged
   std::int64_t line_number = 0;  // its line number in the file (0 when not known)
 };
@@ -28,10 +31,12 @@ struct HeaderRecord {
 // Throws InputError when the line holds more than kMaxRegionNames names.
 std::vector<std::string> read_region_names(LineReader& reader);
 
-// Cuts the fields of a header line by the column layout of the data set.
-HeaderRecord decode_header(std::string_view line, DataSet data_set);
+// Cuts the fields of a header line by the column layout of the data set. `line_number` is
+// kept in the record for messages.
+HeaderRecord decode_header(std::string_view line, DataSet data_set, std::int64_t line_number = 0);
 
-// True for a line that is empty or all blanks where a header is expected (passed over).
+// True for a line that is empty or all blanks (spaces, TABs) where a header is expected
+// (passed over).
 bool is_blank_header(std::string_view line);
 
 // Checks that a (non-blank) header can be read on safely: table code, after its trailing
@@ -41,12 +46,17 @@ void validate_header(const HeaderRecord& header, const std::string& file_name);
 
 // Reads the N x P data lines of a record into x and value(t, 1..R, 1..N) for the selected
 // regions (`regions` holds region numbers; `lung_region` is the number of the composite
-// "Lung"). Throws InputError when the file ends before the block does.
-void read_data_block(LineReader& reader, const HeaderRecord& header,
-                     std::span<const int> regions, int lung_region, RateTable& table);
+// "Lung"). With P = 1 the rates go to the low table when the code is exactly "L", otherwise
+// to the high table; with any other P each time point is a low line and a high line. The
+// other table is left as it was. Only the selected regions' columns are read.
+// Throws InputError when the file ends before the block does, or when N exceeds
+// kMaxTimePoints; std::invalid_argument for more than kMaxSelectedRegions regions or a
+// region number below 1.
+void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<const int> regions,
+                     int lung_region, RateTable& table);
 
-// Passes over the data block of a record (N lines, 2N for "B"). Throws InputError when the
-// file ends before the block does.
+// Passes over the data block of a record (N lines, 2N for "B" with any trailing blanks)
+// without parsing it. Throws InputError when the file ends before the block does.
 void skip_data_block(LineReader& reader, const HeaderRecord& header);
 
 }  // namespace kestrane

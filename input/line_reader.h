@@ -2,6 +2,7 @@
 // column, the numeric reading rule and integer fields.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -24,19 +25,30 @@ class InputError : public std::runtime_error {
 // nothing after it is read). The last line needs no line end.
 class LineReader {
  public:
+  // Size of the blocks the file is read in. The buffer grows beyond it only to hold a single
+  // line longer than a block.
+  static constexpr std::size_t kDefaultBlockSize = std::size_t{1} << 20;
+
   // Opens `host_path` for reading. `display_name` is how messages name the file
   // (for instance "DATA\KVR13INH.DRT"). Throws InputError when the file cannot be opened.
-  LineReader(const std::filesystem::path& host_path, std::string display_name);
-  // Reads from bytes held in memory (tests, fuzzing).
-  static LineReader from_bytes(std::string bytes, std::string display_name);
+  LineReader(const std::filesystem::path& host_path, std::string display_name,
+             std::size_t block_size = kDefaultBlockSize);
+  // Reads from bytes held in memory (tests, fuzzing), in blocks of `block_size` bytes like
+  // a file, so that small blocks exercise lines and line ends split between blocks.
+  static LineReader from_bytes(std::string bytes, std::string display_name,
+                               std::size_t block_size = kDefaultBlockSize);
 
   LineReader(LineReader&&) noexcept;
   LineReader& operator=(LineReader&&) noexcept;
   ~LineReader();
 
   // The next line without its line end; an empty text at the end of the file.
-  // The view stays valid until the next call of read_line or skip_lines.
+  // The view stays valid until the next call of read_line, next_line, skip_lines or
+  // at_end_of_file (any of which may read the next block into the buffer).
   std::string_view read_line();
+  // The same, telling the end of the file apart from an empty line: false (and an empty
+  // `line`) when no line is left.
+  bool next_line(std::string_view& line);
   // True when no byte is left to read or the next byte is 26.
   bool at_end_of_file();
   // Passes over up to `count` lines without looking inside them; returns how many there were.

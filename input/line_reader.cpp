@@ -1,0 +1,256 @@
+// Sequential line reading of input files: block reads, the line-end rule, byte 26 as the end
+// of the file, and fields cut by column.
+#include "input/line_reader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace kestrane {
+
+namespace {
+
+constexpr char kCr = '\r';
+constexpr char kLf = '\n';
+constexpr char kEndOfFileByte = 26;
+
+// The first byte in [p, end) that is CR, LF or byte 26, or `end` when there is none.
+const char* find_line_break(const char* p, const char* end) {
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8(kCr);
+  const __m128i lf = _mm_set1_epi8(kLf);
+  const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
+  while (end - p >= 16) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                     _mm_cmpeq_epi8(v, eof));
+    const int mask = _mm_movemask_epi8(hit);
+    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
+    p += 16;
+  }
+#endif
+  for (; p != end; ++p) {
+    const char c = *p;
+    if (c == kCr || c == kLf || c == kEndOfFileByte) return p;
+  }
+  return end;
+}
+
+std::string system_message(int error) { return std::strerror(error); }
+
+}  // namespace
+
+// The unread bytes of the file are buf[pos, lim). When the source is exhausted, lim marks
+// the end of the file; when a byte 26 has been met, `stopped` holds and nothing more is read.
+struct LineReader::Impl {
+  std::string display_name;
+  int fd = -1;         // the open file, or -1 when reading from `memory`
+  std::string memory;  // the bytes of an in-memory reader
+  std::size_t memory_pos = 0;
+  std::size_t block_size = kDefaultBlockSize;
+
+  std::unique_ptr<char[]> buf;
+  std::size_t capacity = 0;
+  std::size_t pos = 0;
+  std::size_t lim = 0;
+  std::uint64_t buf_offset = 0;  // file offset of buf[0]
+  bool source_done = false;      // every byte of the source is in the buffer
+  bool stopped = false;          // a byte 26 ended the file
+  bool pending_lf = false;       // the last line ended with a CR at the end of the buffer
+
+  std::int64_t line_number = 0;
+  std::uint64_t total = 0;
+
+  ~Impl() {
+    if (fd >= 0) ::close(fd);
+  }
+
+  void allocate(std::size_t size) {
+    block_size = std::max<std::size_t>(size, 1);
+    capacity = block_size;
+    buf = std::make_unique<char[]>(capacity);
+  }
+
+  // Moves the unread bytes to the front of the buffer (growing it when it is full of one
+  // unfinished line) and reads the next block behind them. Returns the number of bytes added.
+  std::size_t fill() {
+    if (source_done) return 0;
+    if (pos > 0) {
+      std::memmove(buf.get(), buf.get() + pos, lim - pos);
+      buf_offset += pos;
+      lim -= pos;
+      pos = 0;
+    }
+    if (lim == capacity) {
+      const std::size_t grown = capacity * 2;
+      auto bigger = std::make_unique<char[]>(grown);
+      std::memcpy(bigger.get(), buf.get(), lim);
+      buf = std::move(bigger);
+      capacity = grown;
+    }
+    const std::size_t want = capacity - lim;
+    std::size_t got = 0;
+    if (fd < 0) {
+      got = std::min(want, memory.size() - memory_pos);
+      std::memcpy(buf.get() + lim, memory.data() + memory_pos, got);
+      memory_pos += got;
+    } else {
+      for (;;) {
+        const ssize_t n = ::read(fd, buf.get() + lim, want);
+        if (n >= 0) {
+          got = static_cast<std::size_t>(n);
+          break;
+        }
+        if (errno != EINTR) {
+          throw InputError("Error reading " + display_name + ": " + system_message(errno));
+        }
+      }
+    }
+    if (got == 0) source_done = true;
+    lim += got;
+    return got;
+  }
+
+  // Takes the LF that belongs to a CR read at the very end of the previous buffer.
+  void settle_pending_lf() {
+    if (!pending_lf) return;
+    if (pos == lim) fill();
+    if (pos < lim && buf[pos] == kLf) ++pos;
+    pending_lf = false;
+  }
+
+  bool at_end() {
+    if (stopped) return true;
+    settle_pending_lf();
+    if (pos == lim && fill() == 0) return true;
+    if (buf[pos] == kEndOfFileByte) {
+      stopped = true;
+      return true;
+    }
+    return false;
+  }
+
+  // Reads the next line into `line` (a view into the buffer); false at the end of the file.
+  bool next(std::string_view& line) {
+    if (at_end()) {
+      line = {};
+      return false;
+    }
+    std::size_t scan = pos;
+    for (;;) {
+      const char* const base = buf.get();
+      const char* hit = find_line_break(base + scan, base + lim);
+      if (hit != base + lim) {
+        const std::size_t end = static_cast<std::size_t>(hit - base);
+        line = std::string_view(base + pos, end - pos);
+        if (*hit == kEndOfFileByte) {
+          pos = end;
+          stopped = true;
+        } else {
+          pos = end + 1;
+          if (*hit == kCr) {
+            if (pos < lim) {
+              if (base[pos] == kLf) ++pos;
+            } else {
+              pending_lf = !source_done;
+            }
+          }
+        }
+        ++line_number;
+        return true;
+      }
+      const std::size_t scanned = lim - pos;
+      if (fill() == 0) {
+        // The last line of the file, without a line end.
+        line = std::string_view(buf.get() + pos, lim - pos);
+        pos = lim;
+        ++line_number;
+        return true;
+      }
+      scan = pos + scanned;
+    }
+  }
+};
+
+LineReader::LineReader() : impl_(std::make_unique<Impl>()) {}
+
+LineReader::LineReader(const std::filesystem::path& host_path, std::string display_name,
+                       std::size_t block_size)
+    : impl_(std::make_unique<Impl>()) {
+  impl_->display_name = std::move(display_name);
+  const int fd = ::open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    throw InputError("Unable to open " + impl_->display_name + ": " + system_message(errno));
+  }
+  impl_->fd = fd;
+  struct stat info {};
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    impl_->total = static_cast<std::uint64_t>(info.st_size);
+#if defined(POSIX_FADV_SEQUENTIAL)
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
+  }
+  impl_->allocate(block_size);
+}
+
+LineReader LineReader::from_bytes(std::string bytes, std::string display_name,
+                                  std::size_t block_size) {
+  LineReader reader;
+  reader.impl_->display_name = std::move(display_name);
+  reader.impl_->total = bytes.size();
+  reader.impl_->memory = std::move(bytes);
+  reader.impl_->allocate(block_size);
+  return reader;
+}
+
+LineReader::LineReader(LineReader&&) noexcept = default;
+LineReader& LineReader::operator=(LineReader&&) noexcept = default;
+LineReader::~LineReader() = default;
+
+std::string_view LineReader::read_line() {
+  std::string_view line;
+  impl_->next(line);
+  return line;
+}
+
+bool LineReader::next_line(std::string_view& line) { return impl_->next(line); }
+
+bool LineReader::at_end_of_file() { return impl_->at_end(); }
+
+std::int64_t LineReader::skip_lines(std::int64_t count) {
+  std::int64_t skipped = 0;
+  std::string_view line;
+  while (skipped < count && impl_->next(line)) ++skipped;
+  return skipped;
+}
+
+std::int64_t LineReader::line_number() const { return impl_->line_number; }
+
+std::uint64_t LineReader::bytes_consumed() const { return impl_->buf_offset + impl_->pos; }
+
+std::uint64_t LineReader::total_bytes() const { return impl_->total; }
+
+const std::string& LineReader::display_name() const { return impl_->display_name; }
+
+std::string_view cut_field(std::string_view line, int first, int width) {
+  if (width <= 0) return {};
+  const std::string_view rest = cut_field(line, first);
+  return rest.substr(0, static_cast<std::size_t>(width));
+}
+
+std::string_view cut_field(std::string_view line, int first) {
+  const std::size_t offset = first > 1 ? static_cast<std::size_t>(first - 1) : 0;
+  if (offset >= line.size()) return {};
+  return line.substr(offset);
+}
+
+}  // namespace kestrane
