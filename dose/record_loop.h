@@ -16,10 +16,10 @@ namespace kestrane {
 // What the loop needs to know of the run.
 struct RunSetup {
   DataSet data_set = DataSet::inhalation;
-  std::vector<double> times;        // integration times T(1..M), days
-  std::vector<int> age_groups;      // selected age-group numbers 1..6, in selection order
-  std::vector<int> regions;         // selected region numbers, in selection order
-  int lung_region = 30;             // region number of the composite "Lung" (names + 1)
+  std::vector<double> times;    // integration times T(1..M), days
+  std::vector<int> age_groups;  // selected age-group numbers 1..6, in selection order
+  std::vector<int> regions;     // selected region numbers, in selection order
+  int lung_region = 30;         // region number of the composite "Lung" (names + 1)
 };
 
 // Receives the coefficients of every processed record.
@@ -43,9 +43,26 @@ class ProgressObserver {
 // The first selected-age position (1-based) whose age group matches `age_days`, or 0.
 int match_age(std::int32_t age_days, std::span<const int> age_groups);
 
+// Clears time points 1..n of both tables of the first `region_count` selected-region rows,
+// the only cells a record of n time points can use. Done before read_data_block, so a table
+// the record does not carry reads as zeros.
+void clear_rates(RateTable& rates, int region_count, int n);
+
+// The coefficients of one record whose data block has been read into `rates` (after
+// clear_rates): with N = 1 the tabulated low and high values themselves for every time,
+// whatever the table code; otherwise, for the tables the code names ("L" low, "H" high,
+// "B" both; any other code none), the integrals of the monotone Hermite interpolant from 0 to
+// each time, and zeros for the other table. Throws InputError naming `file_name`, the line
+// and the header line when a table to be integrated has fewer than two time points or times
+// that do not strictly increase.
+void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
+                          std::span<const double> times, int region_count,
+                          const std::string& file_name, CoefficientTable& coef);
+
 // Reads records from the reader (standing at the first header line) to the end of the
 // file. Throws InputError, naming the file, line and header line, when a record cannot be
-// read or integrated; rows of earlier records have been handed to the sink by then.
+// read or integrated; rows of earlier records have been handed to the sink by then. Throws
+// std::invalid_argument when the setup holds more regions or times than the tables.
 void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink,
                      ProgressObserver* progress);
 

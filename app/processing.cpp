@@ -1,0 +1,117 @@
+// The processing of a run below the dialogue: coefficient files opened and headed, the record
+// loop writing every processed record's rows at once, and every stop turned into RunStopped.
+#include "app/processing.h"
+
+#include <stdexcept>
+#include <utility>
+
+namespace kestrane {
+
+namespace {
+
+// The names of the selected regions, in selection order, from the region list.
+std::vector<std::string> selected_region_names(const RunChoice& choice) {
+  std::vector<std::string> names;
+  names.reserve(choice.regions.size());
+  for (const int region : choice.regions) {
+    if (region < 1 || static_cast<std::size_t>(region) > choice.region_list.size()) {
+      throw std::invalid_argument("region number " + std::to_string(region) +
+                                  " is not in the region list");
+    }
+    names.push_back(choice.region_list[static_cast<std::size_t>(region) - 1]);
+  }
+  return names;
+}
+
+// Appends the rows of each processed record to the coefficient file of its age, in the
+// layout of the data set in use, and passes the record on.
+class FileSink : public RecordSink {
+ public:
+  FileSink(CoefficientFiles& files, const RunSetup& setup, RecordSink* also)
+      : files_(files), setup_(setup), also_(also) {}
+
+  void record_done(int position, const HeaderRecord& header,
+                   const CoefficientTable& coef) override {
+    const int region_count = static_cast<int>(setup_.regions.size());
+    if (setup_.data_set == DataSet::inhalation) {
+      files_.write_inhalation_rows(position, header.line, coef, setup_.times, region_count);
+    } else {
+      files_.write_ingestion_rows(position, header.line, coef, setup_.times, region_count);
+    }
+    if (also_ != nullptr) also_->record_done(position, header, coef);
+  }
+
+ private:
+  CoefficientFiles& files_;
+  const RunSetup& setup_;
+  RecordSink* also_;
+};
+
+}  // namespace
+
+struct CoefficientRun::Impl {
+  RunSetup setup;
+  CoefficientFiles files;
+  std::vector<std::string> file_names;
+  bool processed = false;
+};
+
+CoefficientRun::CoefficientRun(RunChoice choice) : impl_(std::make_unique<Impl>()) {
+  if (choice.region_list.size() < 2) {
+    throw std::invalid_argument("the region list lacks \"Lung\" and \"ALL ORGANS\"");
+  }
+  const std::vector<std::string> region_names = selected_region_names(choice);
+
+  RunSetup& setup = impl_->setup;
+  setup.data_set = choice.data_set;
+  setup.times = std::move(choice.times);
+  setup.age_groups = std::move(choice.age_groups);
+  setup.regions = std::move(choice.regions);
+  // The region list holds the file's names, then "Lung", then "ALL ORGANS".
+  setup.lung_region = static_cast<int>(choice.region_list.size()) - 1;
+
+  impl_->files = open_coefficient_files(choice.working_dir, setup.data_set, setup.age_groups);
+  for (int k = 0; k < impl_->files.size(); ++k) {
+    impl_->file_names.push_back(impl_->files.name(k));
+  }
+  impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
+}
+
+CoefficientRun::~CoefficientRun() = default;
+
+std::string CoefficientRun::written_files_line() const {
+  std::string line = "Files written: ";
+  for (const std::string& name : impl_->file_names) {
+    line += name;
+    line += ' ';
+  }
+  return line;
+}
+
+void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, RecordSink* also) {
+  Impl& run = *impl_;
+  if (run.processed) throw std::logic_error("a run is processed only once");
+  run.processed = true;
+
+  // A stop keeps every row already written: the files are closed where they stand, and all of
+  // them are reported incomplete, since the loop did not reach the end of the dose-rate file.
+  const auto stop = [&run](const char* cause) {
+    try {
+      run.files.close_all();
+    } catch (const OutputError&) {
+      // The first cause is the one to report.
+    }
+    throw RunStopped(cause, run.file_names);
+  };
+  try {
+    FileSink sink(run.files, run.setup, also);
+    process_records(reader, run.setup, sink, progress);
+    run.files.close_all();
+  } catch (const InputError& e) {
+    stop(e.what());
+  } catch (const OutputError& e) {
+    stop(e.what());
+  }
+}
+
+}  // namespace kestrane
