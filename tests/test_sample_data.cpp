@@ -1,0 +1,295 @@
+// Tests of the sample-data generator: sizes, determinism, the fixed-column layouts of the
+// files it writes, the shape of its rates, and that the program's readers take them whole.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/sample_data.h"
+#include "dose/record_loop.h"
+#include "input/dose_rate_file.h"
+#include "input/integration_times.h"
+#include "input/line_reader.h"
+
+namespace kestrane {
+namespace {
+
+std::string generate(DataSet data_set, std::uint64_t bytes, std::uint64_t seed,
+                     SampleFileSummary* summary = nullptr) {
+  std::ostringstream out;
+  const SampleFileSummary s = write_sample_dose_rate_file(out, data_set, bytes, seed);
+  if (summary != nullptr) *summary = s;
+  return out.str();
+}
+
+// Lines cut at CR LF; fails the test on a line end of any other kind.
+std::vector<std::string> crlf_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t cr = text.find('\r', start);
+    if (cr == std::string::npos || cr + 1 >= text.size() || text[cr + 1] != '\n') {
+      ADD_FAILURE() << "line " << lines.size() + 1 << " does not end in CR LF";
+      break;
+    }
+    const std::string line = text.substr(start, cr - start);
+    EXPECT_EQ(line.find('\n'), std::string::npos) << "LF inside line " << lines.size() + 1;
+    lines.push_back(line);
+    start = cr + 2;
+  }
+  return lines;
+}
+
+// A number written by the generator (no blanks inside the field once trimmed).
+double number(const std::string& line, std::size_t first, std::size_t width) {
+  std::string field = line.substr(first - 1, width);
+  const std::size_t begin = field.find_first_not_of(' ');
+  if (begin == std::string::npos) return -1;
+  double value = 0;
+  const auto result = std::from_chars(field.data() + begin, field.data() + field.size(), value);
+  EXPECT_EQ(result.ptr, field.data() + field.size()) << "field \"" << field << "\"";
+  return value;
+}
+
+int integer(const std::string& line, std::size_t first, std::size_t width) {
+  return static_cast<int>(number(line, first, width));
+}
+
+TEST(SampleSize, ReadsUnitsAsPowersOf1024) {
+  EXPECT_EQ(parse_size("300000"), 300000u);
+  EXPECT_EQ(parse_size("512K"), 512u * 1024);
+  EXPECT_EQ(parse_size("2M"), 2u * 1024 * 1024);
+  EXPECT_EQ(parse_size("2m"), 2u * 1024 * 1024);
+  EXPECT_EQ(parse_size("2MB"), 2u * 1024 * 1024);
+  EXPECT_EQ(parse_size("2MiB"), 2u * 1024 * 1024);
+  EXPECT_EQ(parse_size("1G"), 1024u * 1024 * 1024);
+  EXPECT_EQ(parse_size("1.5G"), 3u * 512 * 1024 * 1024);
+  EXPECT_EQ(parse_size("0"), 0u);
+  for (const char* bad : {"", "M", "2X", "-1", "1T", "2 M", "1e3", "2MM", "99999999999G"}) {
+    EXPECT_THROW(parse_size(bad), std::invalid_argument) << bad;
+  }
+}
+
+TEST(SampleFile, SameSeedSameBytesOtherSeedOtherBytes) {
+  for (DataSet ds : {DataSet::inhalation, DataSet::ingestion}) {
+    const std::string a = generate(ds, 300000, 7);
+    EXPECT_EQ(a, generate(ds, 300000, 7));
+    EXPECT_NE(a, generate(ds, 300000, 8));
+  }
+  EXPECT_NE(generate(DataSet::inhalation, 300000, 7).substr(200),
+            generate(DataSet::ingestion, 300000, 7).substr(200));
+}
+
+TEST(SampleFile, StopsAfterTheRecordThatReachesTheSize) {
+  for (std::uint64_t target : {0ull, 1ull, 100000ull, 3000000ull}) {
+    SampleFileSummary summary;
+    const std::string text = generate(DataSet::inhalation, target, 3, &summary);
+    EXPECT_EQ(summary.bytes, text.size());
+    EXPECT_GE(summary.bytes, target);
+    // One record more than needed at most: a header and 2 x 150 data lines.
+    EXPECT_LT(summary.bytes, target + 37 + 300 * 301 + 700);
+  }
+  SampleFileSummary empty;
+  generate(DataSet::ingestion, 0, 3, &empty);
+  EXPECT_EQ(empty.records, 0);
+  EXPECT_EQ(empty.lines, 2);
+}
+
+// Walks a generated file by its own layout, independently of the program's readers.
+struct Walk {
+  std::int64_t records = 0;
+  std::set<int> ages;
+  std::set<char> codes;
+  std::set<int> time_points;
+  bool some_rate_fell_to_zero = false;
+  double smallest_rate = 1;
+  double largest_rate = 0;
+};
+
+Walk walk_file(const std::string& text, DataSet ds) {
+  Walk walk;
+  const std::vector<std::string> lines = crlf_lines(text);
+  EXPECT_GE(lines.size(), 2u);
+  // Region-name line: a label in columns 1-9, then each name right-aligned over the ten
+  // columns of its rates.
+  const std::string& names = lines.at(1);
+  EXPECT_EQ(names.size(), 299u);
+  const auto& expected = sample_region_names();
+  for (std::size_t k = 1; k <= 29; ++k) {
+    const std::string field = names.substr(10 * k - 1, 10);
+    EXPECT_EQ(field.substr(field.find_first_not_of(' ')), expected[k - 1]);
+    EXPECT_EQ(field[0], ' ');
+  }
+  std::size_t i = 2;
+  while (i < lines.size()) {
+    const std::string& h = lines[i++];
+    const bool inh = ds == DataSet::inhalation;
+    EXPECT_EQ(h.size(), inh ? 35u : 28u) << h;
+    const int age = integer(h, 9, 5);
+    const int n = integer(h, inh ? 29 : 22, 3);
+    const int p = integer(h, inh ? 33 : 26, 1);
+    const char code = h.back();
+    EXPECT_TRUE(code == 'L' || code == 'H' || code == 'B') << h;
+    EXPECT_EQ(p, code == 'B' ? 2 : 1) << h;
+    EXPECT_GE(n, 1);
+    EXPECT_LE(n, 150);
+    if (inh) {
+      EXPECT_NE(std::string("FMS").find(h[18]), std::string::npos) << h;
+    } else {
+      EXPECT_GT(number(h, 14, 7), 0) << h;
+    }
+    ++walk.records;
+    walk.ages.insert(age);
+    walk.codes.insert(code);
+    walk.time_points.insert(n);
+    double previous_time = 0;
+    std::array<std::array<bool, 29>, 2> fallen{};
+    for (int point = 0; point < n; ++point) {
+      for (int part = 0; part < p; ++part) {
+        const std::string& d = lines.at(i++);
+        EXPECT_EQ(d.size(), 299u);
+        const double t = number(d, 1, 9);
+        if (part == 0) {
+          EXPECT_GT(t, previous_time) << "record " << h;
+        } else {
+          EXPECT_EQ(t, previous_time) << "the high line carries the time of the low line";
+        }
+        previous_time = t;
+        const int table = code == 'B' ? part : (code == 'L' ? 0 : 1);
+        for (std::size_t k = 1; k <= 29; ++k) {
+          const double rate = number(d, 10 * k, 10);
+          EXPECT_EQ(d[10 * k - 1], ' ');
+          if (rate == 0) {
+            if (point > 0 && !fallen[table][k - 1]) walk.some_rate_fell_to_zero = true;
+            fallen[table][k - 1] = true;
+          } else {
+            EXPECT_FALSE(fallen[table][k - 1]) << "a rate came back after falling to zero";
+            walk.smallest_rate = std::min(walk.smallest_rate, rate);
+            walk.largest_rate = std::max(walk.largest_rate, rate);
+          }
+        }
+      }
+    }
+    EXPECT_GT(previous_time, 0);
+    if (n > 1) {
+      EXPECT_GT(previous_time, 1e4) << "the grid reaches tens of thousands of days";
+    }
+  }
+  return walk;
+}
+
+TEST(SampleFile, HasTheColumnLayoutsAndTheVarietyOfRealFiles) {
+  for (DataSet ds : {DataSet::inhalation, DataSet::ingestion}) {
+    SCOPED_TRACE(ds == DataSet::inhalation ? "inhalation" : "ingestion");
+    SampleFileSummary summary;
+    const Walk walk = walk_file(generate(ds, kDefaultSampleBytes, 1, &summary), ds);
+    EXPECT_EQ(walk.records, summary.records);
+    for (int age : {100, 365, 1825, 3650, 5475, 7300, 7299, 9125, 10950}) {
+      EXPECT_TRUE(walk.ages.contains(age)) << age;
+    }
+    EXPECT_EQ(walk.codes, (std::set<char>{'B', 'H', 'L'}));
+    EXPECT_TRUE(walk.time_points.contains(1));
+    EXPECT_TRUE(walk.time_points.contains(2));
+    EXPECT_TRUE(walk.time_points.contains(150));
+    EXPECT_TRUE(walk.some_rate_fell_to_zero);
+    EXPECT_GE(walk.smallest_rate, 1e-22);
+    EXPECT_LT(walk.smallest_rate, 1e-18);
+    EXPECT_LE(walk.largest_rate, 1e-8);
+    EXPECT_GT(walk.largest_rate, 1e-10);
+    EXPECT_EQ(summary.min_time_points, 1);
+    EXPECT_EQ(summary.max_time_points, 150);
+  }
+}
+
+// Counts what the record loop hands over.
+class CountingSink : public RecordSink {
+ public:
+  void record_done(int position, const HeaderRecord&, const CoefficientTable&) override {
+    ++by_position[static_cast<std::size_t>(position)];
+  }
+  std::array<std::int64_t, 6> by_position{};
+};
+
+TEST(SampleFile, ReadsBackThroughTheProgramWithoutRefusal) {
+  for (DataSet ds : {DataSet::inhalation, DataSet::ingestion}) {
+    SCOPED_TRACE(ds == DataSet::inhalation ? "inhalation" : "ingestion");
+    SampleFileSummary summary;
+    const std::string text = generate(ds, 1500000, 11, &summary);
+
+    // Record by record through the header checks, passing over every data block.
+    LineReader reader = LineReader::from_bytes(text, "DATA\\SAMPLE.DRT");
+    const std::vector<std::string> names = read_region_names(reader);
+    ASSERT_EQ(names.size(), 29u);
+    for (std::size_t k = 0; k < 29; ++k) EXPECT_EQ(names[k], sample_region_names()[k]);
+    std::int64_t records = 0;
+    std::map<std::int32_t, std::int64_t> by_age;
+    while (!reader.at_end_of_file()) {
+      const std::string line(reader.read_line());
+      ASSERT_FALSE(is_blank_header(line));
+      const HeaderRecord header = decode_header(line, ds);
+      ASSERT_NO_THROW(validate_header(header, "DATA\\SAMPLE.DRT"));
+      skip_data_block(reader, header);
+      ++records;
+      ++by_age[header.age_days];
+    }
+    EXPECT_EQ(records, summary.records);
+    EXPECT_EQ(by_age, summary.records_by_age);
+    EXPECT_EQ(reader.line_number(), summary.lines);
+
+    // Whole, through the record loop with every age group and region: every record of an
+    // age group is processed (7299 days belongs to none; the older ages to the adults).
+    LineReader again = LineReader::from_bytes(text, "DATA\\SAMPLE.DRT");
+    read_region_names(again);
+    RunSetup setup;
+    setup.data_set = ds;
+    setup.times = sample_integration_times();
+    setup.age_groups = {1, 2, 3, 4, 5, 6};
+    for (int r = 1; r <= 30; ++r) setup.regions.push_back(r);
+    CountingSink sink;
+    ASSERT_NO_THROW(process_records(again, setup, sink, nullptr));
+    const auto count = [&](std::int32_t age) {
+      const auto it = summary.records_by_age.find(age);
+      return it == summary.records_by_age.end() ? 0 : it->second;
+    };
+    EXPECT_EQ(sink.by_position[0], count(100));
+    EXPECT_EQ(sink.by_position[4], count(5475));
+    EXPECT_EQ(sink.by_position[5], count(7300) + count(9125) + count(10950));
+  }
+}
+
+TEST(SampleDirectory, HoldsBothFilesTheTimesAndAnEmptyOutputFolder) {
+  namespace fs = std::filesystem;
+  const fs::path dir =
+      fs::temp_directory_path() / ("kestrane_sample_" + std::to_string(::getpid()));
+  fs::remove_all(dir);
+  const SampleSummary summary = write_sample_directory(dir, 200000, 5);
+  EXPECT_EQ(fs::file_size(dir / "DATA" / "KVR13INH.DRT"), summary.inhalation.bytes);
+  EXPECT_EQ(fs::file_size(dir / "DATA" / "KVR13ING.DRT"), summary.ingestion.bytes);
+  EXPECT_TRUE(fs::is_directory(dir / "OUTPUT"));
+  EXPECT_TRUE(fs::is_empty(dir / "OUTPUT"));
+
+  std::ifstream in(dir / "data" / "Kestrane.ini", std::ios::binary);
+  const std::string ini((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(ini, sample_integration_times_file());
+  EXPECT_EQ(read_integration_times(dir / "data" / "Kestrane.ini", "data\\Kestrane.ini"),
+            (std::vector<double>{1, 7, 30, 365, 1825, 18250}));
+  crlf_lines(ini);
+
+  // One data set alone leaves the other file as it was.
+  fs::remove(dir / "DATA" / "KVR13ING.DRT");
+  write_sample_directory(dir, 100000, 5, SampleDataSets::inhalation);
+  EXPECT_FALSE(fs::exists(dir / "DATA" / "KVR13ING.DRT"));
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kestrane
