@@ -1,0 +1,381 @@
+// Tests of the record loop: age matching, the table codes, the one-point rule, the end of the
+// file and every stop, on dose-rate files held in memory.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "dose/record_loop.h"
+
+namespace kestrane {
+namespace {
+
+constexpr const char* kFile = "DATA\\KVR13INH.DRT";
+
+// Header lines laid out by column: inhalation 1-7 name, 9-13 age, 19 class, 29-31 N, 33 P,
+// 35 code; ingestion 1-7 name, 9-13 age, 14-20 f1, 22-24 N, 26 P, 28 code.
+std::string inhalation_header(const char* nuclide, int age, int n, int p, const char* code) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%-7s %5d 1.00F 5.0E+00 %3d %d %s", nuclide, age, n, p, code);
+  return buf;
+}
+
+std::string ingestion_header(const char* nuclide, int age, int n, int p, const char* code) {
+  char buf[128];
+  std::snprintf(buf, sizeof buf, "%-7s %5d3.0E-01 %3d %d %s", nuclide, age, n, p, code);
+  return buf;
+}
+
+// A data line: the time, then region columns 1, 2, ... with the given rates (the rest 0).
+std::string data_line(double t, std::vector<double> rates) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%9.3E", t);
+  std::string line = buf;
+  rates.resize(29, 0.0);
+  for (double r : rates) {
+    std::snprintf(buf, sizeof buf, "%10.3E", r);
+    line += buf;
+  }
+  return line;
+}
+
+std::string file_of(const std::vector<std::string>& lines, const std::string& tail = "") {
+  std::string text;
+  for (const std::string& l : lines) text += l + "\r\n";
+  return text + tail;
+}
+
+// One processed record as the sink saw it.
+struct Seen {
+  int position;
+  std::string header;
+  std::int64_t line_number;
+  std::vector<double> low, high;  // [j * M + m]
+};
+
+class CollectingSink : public RecordSink {
+ public:
+  CollectingSink(int regions, int times) : regions_(regions), times_(times) {}
+  void record_done(int position, const HeaderRecord& header,
+                   const CoefficientTable& coef) override {
+    Seen s{position, header.line, header.line_number, {}, {}};
+    for (int j = 0; j < regions_; ++j) {
+      for (int m = 0; m < times_; ++m) {
+        s.low.push_back(coef.coef[0][j][m]);
+        s.high.push_back(coef.coef[1][j][m]);
+      }
+    }
+    seen.push_back(std::move(s));
+  }
+  std::vector<Seen> seen;
+
+ private:
+  int regions_, times_;
+};
+
+class CountingProgress : public ProgressObserver {
+ public:
+  void record_processed(const HeaderRecord& header, std::uint64_t done,
+                        std::uint64_t total) override {
+    headers.push_back(header.line);
+    EXPECT_LE(done, total);
+  }
+  std::vector<std::string> headers;
+};
+
+RunSetup setup_of(std::vector<int> ages, std::vector<int> regions, std::vector<double> times,
+                  DataSet ds = DataSet::inhalation) {
+  RunSetup s;
+  s.data_set = ds;
+  s.age_groups = std::move(ages);
+  s.regions = std::move(regions);
+  s.times = std::move(times);
+  return s;
+}
+
+std::vector<Seen> run(const std::string& bytes, const RunSetup& setup,
+                      CountingProgress* progress = nullptr) {
+  // Small blocks, so that lines are split between blocks too.
+  LineReader reader = LineReader::from_bytes(bytes, kFile, 64);
+  CollectingSink sink(static_cast<int>(setup.regions.size()), static_cast<int>(setup.times.size()));
+  process_records(reader, setup, sink, progress);
+  return sink.seen;
+}
+
+void expect_near_all(const std::vector<double>& actual, const std::vector<double>& expected) {
+  ASSERT_EQ(actual.size(), expected.size());
+  for (std::size_t i = 0; i < actual.size(); ++i) {
+    EXPECT_NEAR(actual[i], expected[i], 1e-12 * std::abs(expected[i])) << "cell " << i;
+  }
+}
+
+const std::vector<double> kZeros8(8, 0.0);
+
+// Rates on a straight line 2 + t/2 in region 1 and the constant 3 in region 2, at times
+// 1, 2, 4, 8. The monotone interpolant of such data is the line itself, extended on both
+// sides, so the integral from 0 to T is 2T + T^2/4 (and 3T).
+const std::vector<double> kTimes = {0.0, 1.0, 10.0, 3.0};
+const std::vector<double> kLineIntegrals = {0.0, 2.25, 45.0, 8.25, 0.0, 3.0, 30.0, 9.0};
+std::vector<std::string> line_block() {
+  std::vector<std::string> lines;
+  for (double t : {1.0, 2.0, 4.0, 8.0}) lines.push_back(data_line(t, {2 + t / 2, 3}));
+  return lines;
+}
+
+TEST(MatchAge, TheAdultGroupTakesEveryAgeAboveThreshold) {
+  const std::vector<int> one_year_and_adult = {2, 6};
+  EXPECT_EQ(match_age(365, one_year_and_adult), 1);
+  EXPECT_EQ(match_age(7300, one_year_and_adult), 2);
+  EXPECT_EQ(match_age(9125, one_year_and_adult), 2);
+  EXPECT_EQ(match_age(7299, one_year_and_adult), 0);
+  EXPECT_EQ(match_age(5475, one_year_and_adult), 0);
+  EXPECT_EQ(match_age(366, one_year_and_adult), 0);
+  EXPECT_EQ(match_age(0, one_year_and_adult), 0);
+  // 7299 matches no group, whatever is selected.
+  EXPECT_EQ(match_age(7299, std::vector<int>{1, 2, 3, 4, 5, 6}), 0);
+  EXPECT_EQ(match_age(100, std::vector<int>{}), 0);
+}
+
+TEST(MatchAge, FirstMatchingPositionWins) {
+  EXPECT_EQ(match_age(9125, std::vector<int>{1, 6, 6}), 2);
+  EXPECT_EQ(match_age(1825, std::vector<int>{3, 3}), 1);
+  EXPECT_EQ(match_age(100, std::vector<int>{6, 4, 1}), 3);
+  // Numbers that are no age group are passed over.
+  EXPECT_EQ(match_age(100, std::vector<int>{0, 7, 1}), 3);
+}
+
+TEST(RecordLoop, RecordsGoToTheFileOfTheirAgeAndOthersArePassedOver) {
+  std::vector<std::string> lines;
+  for (int age : {365, 5475, 7300, 7299, 9125}) {
+    lines.push_back(inhalation_header("Sr-90", age, 4, 1, "L"));
+    for (auto& l : line_block()) lines.push_back(l);
+  }
+  CountingProgress progress;
+  const auto seen = run(file_of(lines), setup_of({2, 6}, {1, 2}, kTimes), &progress);
+  ASSERT_EQ(seen.size(), 3u);
+  EXPECT_EQ(seen[0].position, 0);
+  EXPECT_EQ(seen[1].position, 1);
+  EXPECT_EQ(seen[2].position, 1);
+  EXPECT_EQ(seen[0].line_number, 1);
+  EXPECT_EQ(seen[1].line_number, 11);
+  EXPECT_EQ(seen[2].line_number, 21);
+  EXPECT_EQ(seen[2].header, lines[20]);
+  // The progress is told of processed records only.
+  EXPECT_EQ(progress.headers, (std::vector<std::string>{lines[0], lines[10], lines[20]}));
+}
+
+TEST(RecordLoop, LowTableOnlyForL) {
+  std::vector<std::string> lines = {inhalation_header("H-3", 365, 4, 1, "L")};
+  for (auto& l : line_block()) lines.push_back(l);
+  const auto seen = run(file_of(lines), setup_of({2}, {1, 2}, kTimes));
+  ASSERT_EQ(seen.size(), 1u);
+  expect_near_all(seen[0].low, kLineIntegrals);
+  EXPECT_EQ(seen[0].high, kZeros8);
+}
+
+TEST(RecordLoop, HighTableOnlyForHWrittenInLowerCase) {
+  std::vector<std::string> lines = {inhalation_header("H-3", 365, 4, 1, "h")};
+  for (auto& l : line_block()) lines.push_back(l);
+  const auto seen = run(file_of(lines), setup_of({2}, {1, 2}, kTimes));
+  ASSERT_EQ(seen.size(), 1u);
+  EXPECT_EQ(seen[0].low, kZeros8);
+  expect_near_all(seen[0].high, kLineIntegrals);
+}
+
+TEST(RecordLoop, BothTablesForBAndNothingStaleAfterwards) {
+  // A B record at times 0, 1, 2, 3 (low: the line 2 + t/2 and the constant 3; high: 4, 2, 0, 0
+  // in both regions), then an L record and a one-point L record, which must not see the high
+  // rates or coefficients of the B record.
+  std::vector<std::string> lines = {inhalation_header("Cs-137", 7300, 4, 2, "B")};
+  const double high[] = {4, 2, 0, 0};
+  for (int i = 0; i < 4; ++i) {
+    lines.push_back(data_line(i, {2 + i / 2.0, 3}));
+    lines.push_back(data_line(i, {high[i], high[i]}));
+  }
+  lines.push_back(inhalation_header("Cs-137", 7300, 4, 1, "L"));
+  for (auto& l : line_block()) lines.push_back(l);
+  lines.push_back(inhalation_header("Cs-137", 7300, 1, 1, "L"));
+  lines.push_back(data_line(5, {7, 8}));
+
+  const std::vector<double> times = {0.5, 1.5, 3.0, 10.0};
+  const auto seen = run(file_of(lines), setup_of({6}, {1, 2}, times));
+  ASSERT_EQ(seen.size(), 3u);
+  expect_near_all(seen[0].low, {1.0625, 3.5625, 8.25, 45.0, 1.5, 4.5, 9.0, 30.0});
+  // High: 0..0.5 on the straight first piece 4 - 2t gives 1.75; 0..1.5 gives 3 + 67/96 (the
+  // cubic 2u^3 - 2u^2 - 2u + 2 on [1, 2], u = t - 1); 0..3 and 0..10 give 23/6, the last
+  // piece being zero.
+  const std::vector<double> h = {1.75, 3 + 67.0 / 96, 23.0 / 6, 23.0 / 6};
+  expect_near_all(seen[0].high, {h[0], h[1], h[2], h[3], h[0], h[1], h[2], h[3]});
+
+  EXPECT_EQ(seen[1].high, kZeros8);
+  EXPECT_EQ(seen[2].low, (std::vector<double>{7, 7, 7, 7, 8, 8, 8, 8}));
+  EXPECT_EQ(seen[2].high, kZeros8);
+}
+
+TEST(RecordLoop, OnePointRecordsCarryTheirValuesWhateverTheCode) {
+  const std::vector<double> times = {1, 30, 365, 1825, 18250, 0};
+  struct Case {
+    const char* code;
+    int p;
+    bool low, high;
+  };
+  // With one line per time point the rates go to the low table only for exactly "L"; a code
+  // with a trailing blank sends them to the high table.
+  for (const Case& c :
+       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true},
+        Case{"L ", 1, false, true}, Case{"H ", 1, false, true}}) {
+    SCOPED_TRACE(std::string("code \"") + c.code + "\"");
+    std::vector<std::string> lines = {inhalation_header("Pu-239", 365, 1, c.p, c.code),
+                                      data_line(1, {1.25e-9, 0, 0, 0, 0, 0, 0, 0, 0, 4.5e-12})};
+    if (c.p == 2) lines.push_back(data_line(1, {2.5e-9, 0, 0, 0, 0, 0, 0, 0, 0, 9e-12}));
+    const auto seen = run(file_of(lines), setup_of({2}, {10, 1}, times));
+    ASSERT_EQ(seen.size(), 1u);
+    std::vector<double> low, high;
+    for (double v : {4.5e-12, 1.25e-9}) low.insert(low.end(), 6, c.low ? v : 0.0);
+    for (double v : {c.p == 2 ? 9e-12 : 4.5e-12, c.p == 2 ? 2.5e-9 : 1.25e-9}) {
+      high.insert(high.end(), 6, c.high ? v : 0.0);
+    }
+    EXPECT_EQ(seen[0].low, low);
+    EXPECT_EQ(seen[0].high, high);
+  }
+}
+
+TEST(RecordLoop, CodeWithTrailingBlankIntegratesNothingButIsWritten) {
+  // "L " is accepted (the data block is read in step), but it is not the code "L".
+  std::vector<std::string> lines = {inhalation_header("Co-60", 365, 4, 1, "L ")};
+  for (auto& l : line_block()) lines.push_back(l);
+  lines.push_back(inhalation_header("Co-60", 365, 4, 1, "L"));
+  for (auto& l : line_block()) lines.push_back(l);
+  const auto seen = run(file_of(lines), setup_of({2}, {1, 2}, kTimes));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].low, kZeros8);
+  EXPECT_EQ(seen[0].high, kZeros8);
+  expect_near_all(seen[1].low, kLineIntegrals);
+}
+
+TEST(RecordLoop, IngestionLayoutAndManyIntegrationTimes) {
+  std::vector<std::string> lines = {ingestion_header("I-131", 100, 4, 1, "L")};
+  for (auto& l : line_block()) lines.push_back(l);
+  std::vector<double> times;
+  std::vector<double> low;
+  for (int m = 0; m < 100; ++m) times.push_back(m * 0.25);
+  for (double c : {0.0, 1.0}) {
+    for (double t : times) low.push_back(c == 0 ? 2 * t + t * t / 4 : 3 * t);
+  }
+  auto setup = setup_of({1}, {1, 2}, times, DataSet::ingestion);
+  const auto seen = run(file_of(lines), setup);
+  ASSERT_EQ(seen.size(), 1u);
+  expect_near_all(seen[0].low, low);
+}
+
+TEST(RecordLoop, BlankLinesWhereAHeaderIsExpectedArePassedOver) {
+  std::vector<std::string> lines = {"", inhalation_header("H-3", 365, 4, 1, "L")};
+  for (auto& l : line_block()) lines.push_back(l);
+  lines.push_back("   \t ");
+  lines.push_back(inhalation_header("H-3", 365, 4, 1, "L"));
+  for (auto& l : line_block()) lines.push_back(l);
+  const auto setup = setup_of({2}, {1, 2}, kTimes);
+  EXPECT_EQ(run(file_of(lines, "\r\n"), setup).size(), 2u);  // blank line after the last
+  EXPECT_EQ(run(file_of(lines, "  "), setup).size(), 2u);    // blanks without a line end
+  std::string no_end = file_of(lines);
+  no_end.resize(no_end.size() - 2);
+  EXPECT_EQ(run(no_end, setup).size(), 2u);  // last line without its line end
+}
+
+TEST(RecordLoop, FileWithoutRecordsWritesNothing) {
+  const auto setup = setup_of({1, 2, 3, 4, 5, 6}, {1}, kTimes);
+  EXPECT_TRUE(run("", setup).empty());
+  EXPECT_TRUE(run("\r\n", setup).empty());
+  EXPECT_TRUE(run("\x1a more bytes after the end-of-file mark\r\n", setup).empty());
+}
+
+TEST(RecordLoop, UnmatchedRecordsAreNotIntegrated) {
+  // Equal times and a single time point would stop the run if the record were processed.
+  std::vector<std::string> lines = {inhalation_header("S-35", 5475, 3, 1, "L"),
+                                    data_line(1, {1}),
+                                    data_line(1, {2}),
+                                    data_line(2, {3}),
+                                    inhalation_header("S-35", 5475, 0, 1, "H"),
+                                    inhalation_header("S-35", 365, 3, 1, "L "),
+                                    data_line(1, {1}),
+                                    data_line(1, {2}),
+                                    data_line(2, {3})};
+  const auto seen = run(file_of(lines), setup_of({2}, {1}, kTimes));
+  ASSERT_EQ(seen.size(), 1u);  // the last one, whose code integrates nothing
+  EXPECT_EQ(seen[0].line_number, 6);
+}
+
+// Every stop names the file, the line and the header line of the record, and comes after the
+// rows of the records before it were handed on.
+struct StopCase {
+  const char* what;
+  std::vector<std::string> bad_record;
+  const char* reason;
+};
+
+class RecordLoopStops : public ::testing::TestWithParam<StopCase> {};
+
+TEST_P(RecordLoopStops, KeepsEarlierRowsAndNamesTheRecord) {
+  const StopCase& c = GetParam();
+  std::vector<std::string> lines = {inhalation_header("Na-22", 365, 4, 1, "L")};
+  for (auto& l : line_block()) lines.push_back(l);
+  lines.push_back(inhalation_header("Na-22", 5475, 1, 1, "L"));  // passed over
+  lines.push_back(data_line(1, {1}));
+  for (const auto& l : c.bad_record) lines.push_back(l);
+  lines.push_back(inhalation_header("Na-22", 365, 4, 1, "L"));  // never reached
+  for (auto& l : line_block()) lines.push_back(l);
+
+  LineReader reader = LineReader::from_bytes(file_of(lines), kFile, 64);
+  CollectingSink sink(2, 4);
+  try {
+    process_records(reader, setup_of({2}, {1, 2}, kTimes), sink, nullptr);
+    ADD_FAILURE() << "the run did not stop";
+  } catch (const InputError& e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find(kFile), std::string::npos) << message;
+    EXPECT_NE(message.find("line 8"), std::string::npos) << message;
+    EXPECT_NE(message.find(c.bad_record[0]), std::string::npos) << message;
+    EXPECT_NE(message.find(c.reason), std::string::npos) << message;
+  }
+  ASSERT_EQ(sink.seen.size(), 1u);
+  expect_near_all(sink.seen[0].low, kLineIntegrals);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachRefusal, RecordLoopStops,
+    ::testing::Values(
+        StopCase{"unknown_code",
+                 {inhalation_header("K-40", 365, 1, 1, "X"), data_line(1, {})},
+                 "not L, B or H"},
+        StopCase{"lines_disagree_with_code",
+                 {inhalation_header("K-40", 365, 1, 1, "B"), data_line(1, {}), data_line(1, {})},
+                 "per time point"},
+        StopCase{"too_many_time_points", {inhalation_header("K-40", 365, 151, 1, "L")}, "151"},
+        StopCase{"cut_short_processed",
+                 {inhalation_header("K-40", 365, 40, 1, "L"), data_line(1, {})},
+                 "data lines of the record"},
+        StopCase{"cut_short_passed_over",
+                 {inhalation_header("K-40", 1825, 40, 2, "B"), data_line(1, {})},
+                 "data lines of the record"},
+        StopCase{
+            "no_time_point", {inhalation_header("K-40", 365, 0, 1, "L")}, "0 time points, too few"},
+        StopCase{"equal_times",
+                 {inhalation_header("K-40", 365, 3, 2, "B"), data_line(1, {1}), data_line(1, {1}),
+                  data_line(2, {1}), data_line(2, {1}), data_line(2, {1}), data_line(2, {1})},
+                 "time point 3 is not later"},
+        StopCase{"decreasing_times",
+                 {inhalation_header("K-40", 365, 3, 1, "H"), data_line(1, {1}), data_line(3, {2}),
+                  data_line(2, {3})},
+                 "time point 3 is not later"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(RecordLoop, RefusesMoreRegionsOrTimesThanTheTablesHold) {
+  const std::string bytes = file_of({inhalation_header("H-3", 365, 1, 1, "L"), data_line(1, {})});
+  EXPECT_THROW(run(bytes, setup_of({2}, std::vector<int>(36, 1), kTimes)), std::invalid_argument);
+  EXPECT_THROW(run(bytes, setup_of({2}, {1}, std::vector<double>(101, 1.0))),
+               std::invalid_argument);
+}
+
+}  // namespace
+}  // namespace kestrane
