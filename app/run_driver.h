@@ -1,0 +1,27 @@
+// The run driver of the interactive program: one run from the title screen to the completion
+// screen, or to a stop with its message and key prompt.
+#pragma once
+
+#include <filesystem>
+#include <string_view>
+
+#include "platform/console.h"
+
+namespace kestrane {
+
+inline constexpr std::string_view kTitleLine = "Kestrane Code (March 17, 2006)";
+// Second line of the title and processing screens.
+inline constexpr std::string_view kCreditLine = "Written by the Kestrane developers";
+
+inline constexpr std::string_view kIntegrationTimesPath = "data\\Kestrane.ini";
+
+// Exit statuses of a run.
+inline constexpr int kRunCompleted = 0;
+inline constexpr int kRunStoppedStatus = 1;
+
+// Runs the whole dialogue on `console`, with the program's files looked for under
+// `working_dir` (data\Kestrane.ini, DATA\KVR13INH.DRT or DATA\KVR13ING.DRT, OUTPUT\).
+// Returns kRunCompleted after the completion screen's key, kRunStoppedStatus after a stop's.
+int run_kestrane(Console& console, const std::filesystem::path& working_dir);
+
+}  // namespace kestrane

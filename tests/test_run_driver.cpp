@@ -1,0 +1,449 @@
+// Tests of the run driver on the in-memory screen: the title screen cell by cell, every stop
+// with its texts, rows and columns, whole runs with the files they write, and the progress
+// line.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/progress_display.h"
+#include "app/run_driver.h"
+#include "input/dose_rate_file.h"
+#include "platform/memory_console.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+const fs::path kData = fs::path(KESTRANE_TEST_DATA) / "app";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  fs::create_directories(path.parent_path());
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string padded(std::string text) {
+  text.resize(kConsoleColumns, ' ');
+  return text;
+}
+
+// `text` standing at `column` of an otherwise blank row.
+std::string at_column(int column, std::string_view text) {
+  return padded(std::string(static_cast<std::size_t>(column - 1), ' ') + std::string(text));
+}
+
+class RunDriver : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    dir = fs::temp_directory_path() /
+          ("kestrane_run_driver_" + std::to_string(getpid()) + "_" + std::to_string(++counter));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // The small working directory of the tests: data\Kestrane.ini and both dose-rate files.
+  void copy_sample() { fs::copy(kData / "run", dir, fs::copy_options::recursive); }
+
+  int run() { return run_kestrane(console, dir); }
+
+  // The screen at the n-th wait for a key (from 0).
+  const ScreenBuffer& at_key(std::size_t n) const { return console.key_waits().at(n); }
+
+  fs::path dir;
+  MemoryConsole console;
+};
+
+TEST_F(RunDriver, IntroductionScreenCellByCell) {
+  console.push_keys(2);
+  console.push_list_box_result("");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+
+  EXPECT_EQ(console.title(), "Kestrane  Ver. 3.1");
+  EXPECT_EQ(console.columns(), 80);
+  EXPECT_EQ(console.rows(), 25);
+  ASSERT_GE(console.key_waits().size(), 1u);
+  const ScreenBuffer& screen = at_key(0);
+
+  std::vector<std::string> expected(kConsoleRows + 1, padded(""));
+  expected[1] = at_column(25, "Kestrane Code (March 17, 2006)");
+  expected[2] = at_column((80 - static_cast<int>(kCreditLine.size())) / 2, kCreditLine);
+  expected[4] = padded("Kestrane computes absorbed dose coefficients for user specified times.");
+  expected[5] = padded("The upper limits for the integrals are read from \\DATA\\Kestrane.INI.");
+  expected[6] = padded("The absorbed dose rate files were archived on the KVR-13 CD.");
+  expected[8] = at_column(5, "The user selects (1) either the ingestion or inhalation data set,");
+  expected[9] = at_column(5, "(2) the age(s) of interest and (3) the organ(s) to be processed.");
+  expected[10] =
+      at_column(5, "To select multiple ages or organs mark the desired items by holding");
+  expected[11] =
+      at_column(5, "down <Ctrl> and clicking the left mouse button. Click OK to process");
+  expected[12] = at_column(5, "the selections.");
+  expected[14] = padded(" Press any key to continue.");
+  for (int row = 1; row <= kConsoleRows; ++row) {
+    EXPECT_EQ(screen.row_text(row), expected[static_cast<std::size_t>(row)]) << "row " << row;
+    for (int column = 1; column <= kConsoleColumns; ++column) {
+      ASSERT_EQ(screen.cell(row, column).foreground, 15) << row << "," << column;
+      ASSERT_EQ(screen.cell(row, column).background, 1) << row << "," << column;
+    }
+  }
+  // No line break after the prompt.
+  EXPECT_EQ(screen.row(), 14);
+  EXPECT_EQ(screen.column(), 28);
+}
+
+TEST_F(RunDriver, StartUpPreparesTheWindowFirst) {
+  console.push_keys(2);
+  console.push_list_box_result("");
+  run();
+  const std::vector<std::string>& calls = console.calls();
+  ASSERT_GE(calls.size(), 5u);
+  EXPECT_EQ(calls[0], "set_size 80 25");
+  EXPECT_EQ(calls[1], "set_title Kestrane  Ver. 3.1");
+  EXPECT_EQ(calls[2], "set_colours 15 1");
+  EXPECT_EQ(calls[3], "clear");
+  EXPECT_EQ(calls[4], "wait_for_key");
+}
+
+TEST_F(RunDriver, NoDataSetChosenAborts) {
+  copy_sample();
+  console.push_keys(2);
+  console.push_list_box_result("");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+
+  ASSERT_EQ(console.list_boxes().size(), 1u);
+  const RecordedListBox& box = console.list_boxes()[0];
+  EXPECT_EQ(box.kind, 1);
+  EXPECT_EQ(box.arg2, 32766);
+  EXPECT_EQ(box.arg3, 32766);
+  EXPECT_EQ(box.instruction, "Click on data set");
+  EXPECT_EQ(box.heading, " Select Data Set to Process");
+  EXPECT_EQ(box.items, (std::vector<std::string>{"KVR13INH.DRT", "KVR13ING.DRT"}));
+  EXPECT_EQ(box.arg7, 1);
+  EXPECT_EQ(box.mode, 0);
+  EXPECT_EQ(box.arg9, 0);
+
+  EXPECT_EQ(console.keys_left(), 0);
+  EXPECT_EQ(console.row_text(14), padded(" Press any key to continue."));
+  EXPECT_EQ(console.row_text(15),
+            padded(" No absorbed dose rate file was selected, calculations are aborted."));
+  EXPECT_EQ(console.row_text(16), padded(" Press any key to abort."));
+  EXPECT_EQ(console.cursor_row(), 16);
+  EXPECT_EQ(console.cursor_column(), 25);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+TEST_F(RunDriver, MissingIntegrationTimesFileStops) {
+  copy_sample();
+  fs::remove_all(dir / "data");
+  console.push_keys(2);
+  console.push_list_box_result("KVR13INH.DRT");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+
+  EXPECT_EQ(console.keys_left(), 0);
+  // The message continues the prompt's line.
+  EXPECT_EQ(console.row_text(14),
+            padded(" Press any key to continue. Unable to locate the file data\\Kestrane.ini."));
+  EXPECT_EQ(console.row_text(15), padded(" This file contains the integration times."));
+  EXPECT_EQ(console.row_text(16), padded(" Press any key to exit."));
+  EXPECT_EQ(console.row_text(17), padded(""));
+  EXPECT_EQ(console.list_boxes().size(), 1u);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+TEST_F(RunDriver, BothFilesMissingShowsOnlyTheIntegrationTimesMessage) {
+  console.push_keys(2);
+  console.push_list_box_result("KVR13ING.DRT");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.row_text(14),
+            padded(" Press any key to continue. Unable to locate the file data\\Kestrane.ini."));
+  EXPECT_EQ(console.row_text(15), padded(" This file contains the integration times."));
+  EXPECT_EQ(console.row_text(16), padded(" Press any key to exit."));
+  EXPECT_EQ(console.screen().text().find("KVR13ING"), std::string::npos);
+}
+
+TEST_F(RunDriver, MissingDoseRateFileStops) {
+  copy_sample();
+  fs::remove(dir / "DATA" / "KVR13ING.DRT");
+  console.push_keys(2);
+  console.push_list_box_result("KVR13ING.DRT");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.row_text(14),
+            padded(" Press any key to continue. Unable to locate the file DATA\\KVR13ING.DRT."));
+  EXPECT_EQ(console.row_text(15), padded(" Press any key to exit."));
+  EXPECT_EQ(console.keys_left(), 0);
+  EXPECT_EQ(console.list_boxes().size(), 1u);
+}
+
+TEST_F(RunDriver, DoseRateFolderThatIsNoFileCountsAsMissing) {
+  copy_sample();
+  fs::remove(dir / "DATA" / "KVR13INH.DRT");
+  fs::create_directory(dir / "DATA" / "KVR13INH.DRT");
+  console.push_keys(2);
+  console.push_list_box_result("KVR13INH.DRT");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.row_text(15), padded(" Press any key to exit."));
+}
+
+TEST_F(RunDriver, RefusedIntegrationTimesFileStopsWithItsMessage) {
+  copy_sample();
+  write_file(dir / "data" / "Kestrane.ini", "Integration times\r\n1\r\nEND\r\n");
+  console.push_keys(2);
+  console.push_list_box_result("KVR13INH.DRT");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.keys_left(), 0);
+  const std::string message = console.row_text(15);
+  EXPECT_EQ(message[0], ' ');
+  EXPECT_NE(message.find("data\\Kestrane.ini"), std::string::npos) << message;
+  // The prompt follows on the row after the message, however long it is.
+  const int prompt_row = console.cursor_row();
+  EXPECT_EQ(console.row_text(prompt_row), padded(" Press any key to exit."));
+  EXPECT_EQ(console.list_boxes().size(), 1u);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+TEST_F(RunDriver, NoAgeChosenStops) {
+  copy_sample();
+  console.push_keys(2);
+  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_result("");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.list_boxes().size(), 2u);
+  EXPECT_EQ(console.row_text(14), padded(" Press any key to continue."));
+  EXPECT_EQ(console.row_text(15),
+            padded(" Either no age or no organs have been selected for processing."));
+  EXPECT_EQ(console.row_text(16), padded(" Press any key to exit the Kestrane program."));
+  EXPECT_EQ(console.keys_left(), 0);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+TEST_F(RunDriver, NoRegionChosenStops) {
+  copy_sample();
+  console.push_keys(2);
+  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_result("1");
+  console.push_list_box_result("");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.row_text(14), padded(" Press any key to continue.Ages to be process  1 "));
+  EXPECT_EQ(console.row_text(15), padded("Infant   "));
+  EXPECT_EQ(console.row_text(16), padded("Result$ = "));
+  EXPECT_EQ(console.row_text(17), padded(""));
+  EXPECT_EQ(console.row_text(18),
+            padded(" Either no age or no organs have been selected for processing."));
+  EXPECT_EQ(console.row_text(19), padded(" Press any key to exit the Kestrane program."));
+  EXPECT_EQ(console.keys_left(), 0);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+TEST_F(RunDriver, FileNamesAreMatchedWithoutRegardToCase) {
+  // "data" and "DATA" are one folder here, whatever the letter case of its name.
+  fs::create_directories(dir / "Data");
+  fs::copy(kData / "run" / "data" / "Kestrane.ini", dir / "Data" / "KESTRANE.INI");
+  fs::copy(kData / "run" / "DATA" / "KVR13INH.DRT", dir / "Data" / "kvr13inh.drt");
+  console.push_keys(2);
+  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_result("");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  // Past both existence tests and into the file: the age box was shown.
+  EXPECT_EQ(console.list_boxes().size(), 2u);
+  EXPECT_EQ(console.row_text(15),
+            padded(" Either no age or no organs have been selected for processing."));
+}
+
+// The inhalation run of tests/data/app: "Adult   " then "Infant  "; "Lung", then regions 1 and 2.
+TEST_F(RunDriver, WholeInhalationRun) {
+  copy_sample();
+  console.push_keys(3);
+  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_result(
+      "6\0"s
+      "1");
+  console.push_list_box_result(
+      "30\0"s
+      "1\0"s
+      "2");
+  EXPECT_EQ(run(), kRunCompleted);
+  EXPECT_EQ(console.keys_left(), 0);
+  ASSERT_EQ(console.key_waits().size(), 3u);
+
+  // Ready to process.
+  const ScreenBuffer& ready = at_key(1);
+  EXPECT_EQ(ready.row_text(14), padded(" Press any key to continue.Ages to be process  2 "));
+  EXPECT_EQ(ready.row_text(15), padded("Adult    Infant   "));
+  EXPECT_EQ(ready.row_text(16), padded("Organs to be process  3 "));
+  EXPECT_EQ(ready.row_text(17), padded("Lung Adrenals UB-Wall "));
+  EXPECT_EQ(ready.row_text(18), padded(""));
+  EXPECT_EQ(ready.row_text(19), padded(" Press any key to process the data."));
+
+  // Processing and completion.
+  const ScreenBuffer& done = at_key(2);
+  const std::string files = "Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT ";
+  ASSERT_EQ(files.size(), 52u);
+  std::vector<std::string> expected(kConsoleRows + 1, padded(""));
+  expected[2] = at_column(25, "Kestrane Code (March 17, 2006)");
+  expected[3] = at_column(32, kCreditLine);
+  expected[10] = at_column(15, " Processing absorbed dose rate file DATA\\KVR13INH.DRT.");
+  // The header of the last record processed (passed-over records leave it alone).
+  expected[12] = at_column(20, "S-35      100     V           1 1 l");
+  expected[14] = at_column(15, " Processing of absorbed dose rate file is complete.");
+  expected[16] = at_column(14, files);
+  expected[18] = padded(" Press any key to exit.");
+  for (int row = 1; row <= kConsoleRows; ++row) {
+    EXPECT_EQ(done.row_text(row), expected[static_cast<std::size_t>(row)]) << "row " << row;
+  }
+  EXPECT_EQ(done.row(), 18);
+  EXPECT_EQ(done.column(), 24);
+
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), read_file(kData / "golden" / "DC7300h.OUT"));
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100h.OUT"), read_file(kData / "golden" / "DC100h.OUT"));
+  std::vector<std::string> written;
+  for (const auto& entry : fs::directory_iterator(dir / "OUTPUT")) {
+    written.push_back(entry.path().filename().string());
+  }
+  EXPECT_EQ(written.size(), 2u);
+}
+
+// The ingestion run: "1 y-old ", "ALL ORGANS".
+TEST_F(RunDriver, WholeIngestionRunWithAllOrgans) {
+  copy_sample();
+  // An earlier run's file is replaced, not appended to.
+  write_file(dir / "OUTPUT" / "DC365g.OUT", "left over from an earlier run\r\n");
+  console.push_keys(3);
+  console.push_list_box_result("KVR13ING.DRT");
+  console.push_list_box_result("2");
+  console.push_list_box_result("31");
+  EXPECT_EQ(run(), kRunCompleted);
+
+  const ScreenBuffer& done = at_key(2);
+  EXPECT_EQ(done.row_text(10),
+            at_column(15, " Processing absorbed dose rate file DATA\\KVR13ING.DRT."));
+  EXPECT_EQ(done.row_text(12), at_column(20, "I-129     3651.0E+00   3 2 B"));
+  EXPECT_EQ(done.row_text(16), at_column(23, "Files written: OUTPUT\\DC365g.OUT "));
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365g.OUT"), read_file(kData / "golden" / "DC365g.OUT"));
+}
+
+TEST_F(RunDriver, WholeRunWithTheListBoxKeys) {
+  copy_sample();
+  console.push_keys(3);
+  console.push_list_box_keys("Enter");
+  console.push_list_box_keys("End Up Space Home Space Enter");
+  console.push_list_box_keys("End Up Space Home Space Down Space Enter");
+  EXPECT_EQ(run(), kRunCompleted);
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), read_file(kData / "golden" / "DC7300h.OUT"));
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100h.OUT"), read_file(kData / "golden" / "DC100h.OUT"));
+}
+
+TEST_F(RunDriver, RefusedRecordStopsWithRowsBeforeItKept) {
+  copy_sample();
+  // The third record's table code becomes one the file layout does not know.
+  std::string drt = read_file(dir / "DATA" / "KVR13INH.DRT");
+  const std::string header = "C-14     7300     S           5 2 B";
+  const std::size_t at = drt.find(header);
+  ASSERT_NE(at, std::string::npos);
+  drt[at + header.size() - 1] = 'X';
+  write_file(dir / "DATA" / "KVR13INH.DRT", drt);
+
+  console.push_keys(3);
+  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_result(
+      "6\0"s
+      "1");
+  console.push_list_box_result(
+      "30\0"s
+      "1\0"s
+      "2");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.keys_left(), 0);
+
+  const std::string screen = console.screen().text();
+  EXPECT_EQ(screen.find("is complete"), std::string::npos);
+  EXPECT_EQ(screen.find("Files written"), std::string::npos);
+  // The header of the record processed before the stop.
+  EXPECT_EQ(console.row_text(12), at_column(20, "H-3       100     F           5 1 L"));
+  EXPECT_EQ(console.row_text(14)[0], ' ');
+  EXPECT_NE(screen.find("DATA\\KVR13INH.DRT"), std::string::npos);
+  EXPECT_NE(screen.find(" These coefficient files are incomplete: OUTPUT\\DC7300h.OUT "
+                        "OUTPUT\\DC100h.OUT"),
+            std::string::npos)
+      << screen;
+  EXPECT_EQ(console.row_text(console.cursor_row()), padded(" Press any key to exit."));
+
+  // The Infant file keeps its heading and the rows of H-3, the record before the stop.
+  const std::string golden = read_file(kData / "golden" / "DC100h.OUT");
+  std::size_t end = 0;
+  for (int line = 0; line < 6; ++line) end = golden.find("\r\n", end) + 2;
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100h.OUT"), golden.substr(0, end));
+}
+
+TEST_F(RunDriver, CoefficientFileThatCannotBeOpenedStopsWithNoFileChanged) {
+  copy_sample();
+  const std::string earlier = "an earlier run's coefficients\r\n";
+  write_file(dir / "OUTPUT" / "DC7300h.OUT", earlier);
+  fs::create_directories(dir / "OUTPUT" / "DC100h.OUT");  // a folder where a file must go
+
+  console.push_keys(3);
+  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_result(
+      "6\0"s
+      "1");
+  console.push_list_box_result("1");
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.keys_left(), 0);
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), earlier);
+  const std::string screen = console.screen().text();
+  EXPECT_NE(screen.find("OUTPUT\\DC100h.OUT"), std::string::npos) << screen;
+  EXPECT_EQ(screen.find("is complete"), std::string::npos);
+  EXPECT_EQ(console.row_text(14)[0], ' ');
+  EXPECT_EQ(console.row_text(console.cursor_row()), padded(" Press any key to exit."));
+}
+
+TEST(ProgressDisplay, ThrottledButTheLastHeaderIsShownAtTheEnd) {
+  MemoryConsole console;
+  ProgressDisplay progress(console, std::chrono::hours(1));
+  HeaderRecord first;
+  first.line = "H-3       100     F           5 1 L";
+  HeaderRecord second;
+  second.line = "S-35      100     V           1 1 l";
+
+  progress.finish();  // nothing processed: nothing drawn
+  EXPECT_EQ(console.row_text(12), padded(""));
+
+  progress.record_processed(first, 10, 100);
+  EXPECT_EQ(console.row_text(12), at_column(20, first.line));
+  EXPECT_EQ(console.cursor_row(), 13);
+  EXPECT_EQ(console.cursor_column(), 1);
+  progress.record_processed(second, 20, 100);
+  EXPECT_EQ(console.row_text(12), at_column(20, first.line));  // too soon to redraw
+  progress.finish();
+  EXPECT_EQ(console.row_text(12), at_column(20, second.line));
+}
+
+TEST(ProgressDisplay, RedrawsEveryRecordWhenTheIntervalIsZero) {
+  MemoryConsole console;
+  ProgressDisplay progress(console, std::chrono::milliseconds(0));
+  HeaderRecord header;
+  for (const char* line : {"Na-22    9125     M           4 1 H", "Be-7      365     M    "}) {
+    header.line = line;
+    progress.record_processed(header, 0, 0);
+    // The row is not cleared first: a shorter line leaves the end of a longer one.
+    EXPECT_EQ(console.text_at(12, 20, static_cast<int>(header.line.size())), header.line);
+  }
+  EXPECT_EQ(console.row_text(12), at_column(20, "Be-7      365     M           4 1 H"));
+}
+
+}  // namespace
+}  // namespace kestrane
