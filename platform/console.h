@@ -18,6 +18,13 @@ struct ListBoxRequest {
   std::string_view heading;
   std::span<const std::string> items;
   int mode = 0;
+  // The other numbers of the list-box call, kept so that a recording console can show
+  // them; they do not change what the box does.
+  int kind = 0;
+  int arg2 = 0;
+  int arg3 = 0;
+  int arg7 = 0;
+  int arg9 = 0;
 };
 
 class Console {
@@ -55,6 +62,16 @@ void write_centred(Console& console, std::string_view text);
 // Start-up of the console window: size 80x25, title "Kestrane  Ver. 3.1", colours 15 on 1,
 // screen cleared.
 void prepare_console_window(Console& console);
+
+// The start-up calls of the console tools. On a terminal there is no window to move, no
+// tool bar and no system menu, so those do nothing; ConsoleTitle sets the console's title
+// and returns it.
+int ConsoleMove(Console& console, int x, int y);
+int InitConsoleTools(Console& console, int arg1, int arg2, int arg3, int arg4, int& status,
+                     int arg6);
+int ConsoleToolBar(Console& console, int arg1, int arg2);
+std::string ConsoleTitle(Console& console, std::string_view title);
+int DeleteWindowMenuItem(Console& console, int item);
 
 // The list-box call of the console tools, with its nine arguments in their order; the
 // numbers other than the mode carry no meaning here.

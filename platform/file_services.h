@@ -15,7 +15,6 @@ std::filesystem::path resolve_program_path(const std::filesystem::path& working_
                                            std::string_view program_path);
 
 // True only when `program_path` names an existing regular file (after resolving).
-bool program_file_exists(const std::filesystem::path& working_dir,
-                         std::string_view program_path);
+bool program_file_exists(const std::filesystem::path& working_dir, std::string_view program_path);
 
 }  // namespace kestrane

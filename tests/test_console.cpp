@@ -1,0 +1,220 @@
+// Console operations on the in-memory screen: advancing to a column, centring, wrap and
+// scroll, the start-up of the window, the list-box call and the script of the screen.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/memory_console.h"
+
+namespace kestrane {
+namespace {
+
+TEST(AdvanceToColumn, WritesBlanksUpToTheColumn) {
+  MemoryConsole console;
+  console.set_colours(2, 4);
+  console.clear();
+  console.set_colours(15, 1);
+  advance_to_column(console, 5);
+  EXPECT_EQ(console.cursor_row(), 1);
+  EXPECT_EQ(console.cursor_column(), 5);
+  // Four blanks were written (in the new colours); column 5 is untouched.
+  for (int c = 1; c <= 4; ++c) {
+    EXPECT_EQ(console.char_at(1, c), ' ');
+    EXPECT_EQ(console.background_at(1, c), 1) << "column " << c;
+  }
+  EXPECT_EQ(console.background_at(1, 5), 4);
+}
+
+TEST(AdvanceToColumn, RightOfTheColumnBreaksTheLineFirst) {
+  MemoryConsole console;
+  console.clear();
+  console.write_text("123456789");  // cursor at column 10
+  console.set_colours(15, 1);
+  advance_to_column(console, 5);
+  EXPECT_EQ(console.cursor_row(), 2);
+  EXPECT_EQ(console.cursor_column(), 5);
+  EXPECT_EQ(console.row_text(1).substr(0, 10), "123456789 ");
+  for (int c = 1; c <= 4; ++c) EXPECT_EQ(console.background_at(2, c), 1) << "column " << c;
+  EXPECT_EQ(console.background_at(2, 5), 0);
+
+  advance_to_column(console, 1);  // a line break and no blanks
+  EXPECT_EQ(console.cursor_row(), 3);
+  EXPECT_EQ(console.cursor_column(), 1);
+  EXPECT_EQ(console.background_at(3, 1), 0);
+}
+
+TEST(AdvanceToColumn, NothingBelowColumnOneOrAtTheColumn) {
+  MemoryConsole console;
+  console.clear();
+  console.write_text("abc");
+  for (int column : {0, -7, 4}) {
+    advance_to_column(console, column);
+    EXPECT_EQ(console.cursor_row(), 1) << column;
+    EXPECT_EQ(console.cursor_column(), 4) << column;
+  }
+}
+
+TEST(WriteCentred, StartsAtEightyLessTheLengthHalved) {
+  MemoryConsole console;
+  console.clear();
+  const std::string thirty(30, 'x');
+  write_centred(console, thirty);
+  EXPECT_EQ(console.row_text(1).find('x'), 24u);  // column 25
+  EXPECT_EQ(console.cursor_column(), 55);
+
+  console.line_break();
+  write_centred(console, "ab");  // (80 - 2) div 2 = 39
+  EXPECT_EQ(console.text_at(2, 39, 2), "ab");
+
+  console.line_break();
+  write_centred(console, "Files written: OUTPUT\\DC100g.OUT OUTPUT\\DC7300g.OUT ");  // 52
+  EXPECT_EQ(console.text_at(3, 14, 6), "Files ");
+}
+
+TEST(WriteCentred, SeventyNineCharactersStartWhereTheCursorStands) {
+  MemoryConsole console;
+  console.clear();
+  console.write_text("abcdef");
+  const std::string long_text(79, 'y');
+  write_centred(console, long_text);
+  EXPECT_EQ(console.text_at(1, 1, 7), "abcdefy");
+  // 74 characters fill row 1, the other 5 wrap onto row 2.
+  EXPECT_EQ(console.text_at(2, 1, 6), "yyyyy ");
+  EXPECT_EQ(console.cursor_row(), 2);
+  EXPECT_EQ(console.cursor_column(), 6);
+}
+
+TEST(ScreenWriting, WrapsAfterColumnEighty) {
+  MemoryConsole console;
+  console.clear();
+  console.write_text(std::string(80, 'a'));
+  // The cursor is on the next row at once, as on a console.
+  EXPECT_EQ(console.cursor_row(), 2);
+  EXPECT_EQ(console.cursor_column(), 1);
+  console.write_text("bcdef");
+  EXPECT_EQ(console.row_text(1), std::string(80, 'a'));
+  EXPECT_EQ(console.text_at(2, 1, 6), "bcdef ");
+  EXPECT_EQ(console.cursor_column(), 6);
+}
+
+TEST(ScreenWriting, ScrollsAtRowTwentyFive) {
+  MemoryConsole console;
+  console.set_colours(15, 1);
+  console.clear();
+  console.write_text("top");
+  console.move_to(25, 1);
+  console.write_text("bottom");
+  console.line_break();
+  EXPECT_EQ(console.cursor_row(), 25);
+  EXPECT_EQ(console.cursor_column(), 1);
+  EXPECT_EQ(console.text_at(24, 1, 6), "bottom");
+  EXPECT_EQ(console.text_at(1, 1, 3), "   ");  // "top" scrolled away
+  EXPECT_EQ(console.row_text(25), std::string(80, ' '));
+  EXPECT_EQ(console.background_at(25, 80), 1);
+
+  // Filling the bottom row scrolls too.
+  console.write_text(std::string(80, 'z'));
+  EXPECT_EQ(console.row_text(24), std::string(80, 'z'));
+  EXPECT_EQ(console.text_at(23, 1, 6), "bottom");
+  EXPECT_EQ(console.cursor_row(), 25);
+  EXPECT_EQ(console.cursor_column(), 1);
+}
+
+TEST(ScreenWriting, ControlCharactersActAsOnAConsole) {
+  MemoryConsole console;
+  console.clear();
+  console.write_text("ab\ncd\rX\tY\bZ");
+  EXPECT_EQ(console.text_at(1, 1, 3), "ab ");
+  // "cd", CR back to column 1, "X", TAB blanks up to column 9, "Y", BS, "Z" over it.
+  EXPECT_EQ(console.text_at(2, 1, 10), "X       Z ");
+}
+
+TEST(PrepareConsoleWindow, SizeTitleColoursAndClearInThisOrder) {
+  MemoryConsole console;
+  console.write_text("left over");
+  prepare_console_window(console);
+  EXPECT_EQ(console.calls(),
+            (std::vector<std::string>{"set_size 80 25", "set_title Kestrane  Ver. 3.1",
+                                      "set_colours 15 1", "clear"}));
+  EXPECT_EQ(console.title(), "Kestrane  Ver. 3.1");
+  EXPECT_EQ(console.cursor_row(), 1);
+  EXPECT_EQ(console.cursor_column(), 1);
+  for (int r = 1; r <= kConsoleRows; ++r) {
+    for (int c = 1; c <= kConsoleColumns; ++c) {
+      ASSERT_EQ(console.char_at(r, c), ' ');
+      ASSERT_EQ(console.foreground_at(r, c), 15);
+      ASSERT_EQ(console.background_at(r, c), 1);
+    }
+  }
+  console.write_text("Kestrane");
+  EXPECT_EQ(console.foreground_at(1, 8), 15);
+  EXPECT_EQ(console.background_at(1, 8), 1);
+}
+
+TEST(ConsoleListBoxCall, HandsOnTheArgumentsAndTheResult) {
+  MemoryConsole console;
+  const std::vector<std::string> items{"KVR13INH.DRT", "KVR13ING.DRT"};
+  console.push_list_box_keys("Down Enter");
+  std::string result = ConsoleListBox(console, 1, 32766, 32766, "Click on data set",
+                                      " Select Data Set to Process", items, 1, 0, 0);
+  EXPECT_EQ(result, "KVR13ING.DRT");
+  ASSERT_EQ(console.list_boxes().size(), 1u);
+  const RecordedListBox& box = console.list_boxes()[0];
+  EXPECT_EQ(box.instruction, "Click on data set");
+  EXPECT_EQ(box.heading, " Select Data Set to Process");
+  EXPECT_EQ(box.items, items);
+  EXPECT_EQ(box.mode, 0);
+  EXPECT_EQ(box.kind, 1);
+  EXPECT_EQ(box.arg2, 32766);
+  EXPECT_EQ(box.arg3, 32766);
+  EXPECT_EQ(box.arg7, 1);
+  EXPECT_EQ(box.arg9, 0);
+  EXPECT_EQ(box.result, "KVR13ING.DRT");
+}
+
+TEST(MemoryConsoleScript, KeysAndAnswersAreConsumedInOrder) {
+  MemoryConsole console;
+  const std::vector<std::string> items{"a", "b", "c", "d"};
+  console.push_keys(1);
+  console.push_list_box_result(
+      std::string("3\0"
+                  "1",
+                  3));
+  console.push_list_box_keys("Down Space Down Down Space Enter");
+  console.write_text("first");
+  console.wait_for_key();
+  console.write_text(" second");
+  ListBoxRequest request{"", "", items, 3};
+  EXPECT_EQ(console.list_box(request), std::string("3\0"
+                                                   "1",
+                                                   3));
+  EXPECT_EQ(console.list_box(request), std::string("2\0"
+                                                   "4",
+                                                   3));
+  ASSERT_EQ(console.key_waits().size(), 1u);
+  EXPECT_EQ(console.key_waits()[0].row_text(1).substr(0, 6), "first ");
+  EXPECT_THROW(console.wait_for_key(), ScriptExhausted);
+  EXPECT_THROW(console.list_box(request), ScriptExhausted);
+}
+
+TEST(MemoryConsoleScript, KeysThatLeaveTheBoxOpenAreAnError) {
+  MemoryConsole console;
+  const std::vector<std::string> items{"a", "b"};
+  console.push_list_box_keys("Down Space");
+  EXPECT_THROW(console.list_box(ListBoxRequest{"", "", items, 3}), ScriptExhausted);
+}
+
+TEST(MemoryConsoleScript, MovingOffTheScreenIsAnError) {
+  MemoryConsole console;
+  EXPECT_THROW(console.move_to(0, 1), std::out_of_range);
+  EXPECT_THROW(console.move_to(26, 1), std::out_of_range);
+  EXPECT_THROW(console.move_to(1, 81), std::out_of_range);
+  console.move_to(25, 80);
+  EXPECT_EQ(console.cursor_row(), 25);
+  EXPECT_EQ(console.cursor_column(), 80);
+}
+
+}  // namespace
+}  // namespace kestrane

@@ -1,0 +1,264 @@
+// The list box model: keys, mouse, result texts and the picture of the box.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/list_box_model.h"
+
+namespace kestrane {
+namespace {
+
+const std::vector<std::string> kAges{"Infant  ", "1 y-old ", "5 y-old ", "10 y-old",
+                                     "15 y-old", "Adult   ", "ALL AGES"};
+
+std::vector<std::string> numbered_items(int n) {
+  std::vector<std::string> items;
+  for (int i = 1; i <= n; ++i) items.push_back("Region " + std::to_string(i));
+  return items;
+}
+
+std::string run(ListBoxModel& box, std::string_view script) {
+  for (const ListBoxInput& input : keys_from_text(script)) box.handle(input);
+  return box.result();
+}
+
+std::string nul_joined(std::initializer_list<int> numbers) {
+  std::string text;
+  for (int n : numbers) {
+    if (!text.empty()) text.push_back('\0');
+    text += std::to_string(n);
+  }
+  return text;
+}
+
+MouseEvent press_at(int row, int column) {
+  return MouseEvent{MouseEvent::Action::press, row, column};
+}
+
+MouseEvent press_on_item(const ListBoxModel& box, int item) {
+  return press_at(box.item_row(item), box.frame().column + 3);
+}
+
+TEST(ListBoxResult, SingleChoiceGivesTheItemTextExactly) {
+  ListBoxModel box(" Select Data Set to Process", "Click on data set",
+                   {"KVR13INH.DRT", "KVR13ING.DRT"}, 0);
+  EXPECT_EQ(run(box, "Down Enter"), "KVR13ING.DRT");
+  EXPECT_TRUE(box.closed());
+
+  ListBoxModel ages("", "", kAges, 0);
+  EXPECT_EQ(run(ages, "End Up Enter"), "Adult   ");  // trailing blanks kept
+}
+
+TEST(ListBoxResult, MultipleChoiceGivesNumbersInMarkingOrderJoinedByNul) {
+  ListBoxModel box("", "", kAges, 3);
+  std::string result = run(box, "Down Space Down Down Space Enter");
+  EXPECT_EQ(result, std::string("2\0"
+                                "4",
+                                3));
+
+  ListBoxModel reversed("", "", kAges, 3);
+  EXPECT_EQ(run(reversed, "End Up Space Home Space Enter"), nul_joined({6, 1}));
+
+  // Unmarking takes an item out of the order; marking it again puts it last.
+  ListBoxModel unmarked("", "", kAges, 3);
+  EXPECT_EQ(run(unmarked, "Down Space Down Space Down Space Up Space Enter"), nul_joined({2, 4}));
+  ListBoxModel remarked("", "", kAges, 3);
+  EXPECT_EQ(run(remarked, "Down Space Down Space Up Space Space Enter"), nul_joined({3, 2}));
+
+  ListBoxModel many("", "", numbered_items(31), 3);
+  EXPECT_EQ(run(many, "End Space Up Space Home Down Down Space Enter"), nul_joined({31, 30, 3}));
+}
+
+TEST(ListBoxResult, EnterWithoutMarksChoosesTheHighlightedItem) {
+  ListBoxModel box("", "", kAges, 3);
+  EXPECT_EQ(run(box, "Down Down Enter"), "3");
+}
+
+TEST(ListBoxResult, EscapeClosesWithoutAChoiceInEitherMode) {
+  ListBoxModel single("", "", kAges, 0);
+  EXPECT_EQ(run(single, "Down Esc"), "");
+  EXPECT_TRUE(single.closed());
+  ListBoxModel multiple("", "", kAges, 3);
+  EXPECT_EQ(run(multiple, "Space Down Space Esc"), "");
+  EXPECT_TRUE(multiple.closed());
+  // Keys after closing change nothing.
+  EXPECT_EQ(run(multiple, "Enter"), "");
+}
+
+TEST(ListBoxResult, NothingBeforeClosingAndNothingFromAnEmptyList) {
+  ListBoxModel open("", "", kAges, 0);
+  EXPECT_EQ(run(open, "Down"), "");
+  EXPECT_FALSE(open.closed());
+  ListBoxModel empty("", "", {}, 3);
+  EXPECT_EQ(run(empty, "Down Space Enter"), "");
+  EXPECT_TRUE(empty.closed());
+}
+
+TEST(ListBoxKeys, ButtonsTakeTheFocusWithTab) {
+  ListBoxModel cancel("", "", kAges, 3);
+  EXPECT_EQ(run(cancel, "Space Tab Tab Enter"), "");
+  EXPECT_TRUE(cancel.closed());
+  ListBoxModel ok("", "", kAges, 3);
+  EXPECT_EQ(run(ok, "Space Tab Enter"), "1");
+  ListBoxModel back("", "", kAges, 0);
+  EXPECT_EQ(run(back, "BTab Left"), "");
+  EXPECT_EQ(back.focus(), ListBoxModel::Focus::ok);
+  EXPECT_EQ(run(back, "Right Space"), "");  // Space on Cancel
+  EXPECT_TRUE(back.closed());
+  // A movement key brings the focus back to the list.
+  ListBoxModel moved("", "", kAges, 0);
+  EXPECT_EQ(run(moved, "Tab Tab Down Enter"), "1 y-old ");
+}
+
+TEST(ListBoxKeys, MovementStopsAtTheEndsAndPagesScrollTheWindow) {
+  ListBoxModel box("", "", numbered_items(31), 3);
+  EXPECT_EQ(box.visible_rows(), 15);
+  run(box, "Up");
+  EXPECT_EQ(box.highlighted(), 1);
+  run(box, "PgDn");
+  EXPECT_EQ(box.highlighted(), 16);
+  EXPECT_EQ(box.top(), 2);
+  run(box, "End Down");
+  EXPECT_EQ(box.highlighted(), 31);
+  EXPECT_EQ(box.top(), 17);
+  run(box, "PgUp");
+  EXPECT_EQ(box.highlighted(), 16);
+  EXPECT_EQ(box.top(), 16);
+  run(box, "PgUp PgUp");
+  EXPECT_EQ(box.highlighted(), 1);
+  EXPECT_EQ(box.top(), 1);
+  run(box, "PgDn PgDn PgDn");
+  EXPECT_EQ(box.highlighted(), 31);
+  run(box, "Home");
+  EXPECT_EQ(box.highlighted(), 1);
+  EXPECT_EQ(box.top(), 1);
+}
+
+TEST(ListBoxKeys, ACharacterJumpsToTheNextItemStartingWithItAndWraps) {
+  ListBoxModel box("", "", kAges, 0);
+  run(box, "a");
+  EXPECT_EQ(box.highlighted(), 6);  // "Adult   "
+  run(box, "A");
+  EXPECT_EQ(box.highlighted(), 7);  // "ALL AGES"
+  run(box, "a");
+  EXPECT_EQ(box.highlighted(), 6);  // round the end
+  run(box, "1");
+  EXPECT_EQ(box.highlighted(), 2);
+  run(box, "1 1");
+  EXPECT_EQ(box.highlighted(), 5);
+  run(box, "z");
+  EXPECT_EQ(box.highlighted(), 5);  // no such item: stays
+  ListBoxModel regions("", "", {" Lungs", "Liver", "ALL ORGANS"}, 0);
+  run(regions, "l");
+  EXPECT_EQ(regions.highlighted(), 2);
+  run(regions, "l");
+  EXPECT_EQ(regions.highlighted(), 1);  // leading blanks do not count
+}
+
+TEST(ListBoxMouse, PressHighlightsAndInMultipleModeMarks) {
+  ListBoxModel box("", "", kAges, 3);
+  box.handle(press_on_item(box, 4));
+  EXPECT_EQ(box.highlighted(), 4);
+  box.handle(press_on_item(box, 2));
+  box.handle(press_on_item(box, 7));
+  box.handle(press_on_item(box, 7));  // unmarks
+  EXPECT_EQ(box.marks(), (std::vector<int>{4, 2}));
+  ScreenRect ok = box.ok_button();
+  box.handle(press_at(ok.row, ok.column + ok.width - 1));
+  EXPECT_TRUE(box.closed());
+  EXPECT_EQ(box.result(), nul_joined({4, 2}));
+}
+
+TEST(ListBoxMouse, SingleModeChoosesOnDoublePressOrOk) {
+  ListBoxModel box("", "", kAges, 0);
+  box.handle(press_on_item(box, 3));
+  EXPECT_FALSE(box.closed());
+  EXPECT_EQ(box.highlighted(), 3);
+  MouseEvent twice = press_on_item(box, 5);
+  twice.action = MouseEvent::Action::double_press;
+  box.handle(twice);
+  EXPECT_TRUE(box.closed());
+  EXPECT_EQ(box.result(), "15 y-old");
+
+  ListBoxModel cancelled("", "", kAges, 0);
+  ScreenRect cancel = cancelled.cancel_button();
+  cancelled.handle(press_at(cancel.row, cancel.column));
+  EXPECT_TRUE(cancelled.closed());
+  EXPECT_EQ(cancelled.result(), "");
+}
+
+TEST(ListBoxMouse, PressesAwayFromItemsAndButtonsDoNothing) {
+  ListBoxModel box("", "", {"a", "b"}, 3);
+  ScreenRect frame = box.frame();
+  box.handle(press_at(1, 1));
+  box.handle(press_at(frame.row + 1, frame.column + 2));        // the heading
+  box.handle(press_at(box.item_row(2) + 1, frame.column + 2));  // below the last item
+  box.handle(press_at(box.item_row(1), frame.column));          // the frame
+  EXPECT_FALSE(box.closed());
+  EXPECT_TRUE(box.marks().empty());
+  EXPECT_EQ(box.highlighted(), 1);
+  box.handle(MouseEvent{MouseEvent::Action::wheel_down, 1, 1});
+  EXPECT_EQ(box.highlighted(), 2);
+}
+
+TEST(ListBoxMouse, PressOnAScrolledWindowHitsTheItemShown) {
+  ListBoxModel box("", "", numbered_items(31), 3);
+  run(box, "End");
+  EXPECT_EQ(box.item_row(1), 0);  // scrolled out
+  box.handle(press_at(box.item_row(17), box.frame().column + 3));
+  EXPECT_EQ(box.marks(), (std::vector<int>{17}));
+}
+
+TEST(ListBoxPicture, ShowsHeadingInstructionMarkOrderAndKeyHelp) {
+  ListBoxModel box(" Select Age(s) of Interest", "Multiple Select: Ctrl + Right Click", kAges, 3);
+  run(box, "Down Down Down Space Up Up Space");  // marks 4, then 2
+  std::vector<std::string> rows = picture_rows(box.picture());
+  ScreenRect frame = box.frame();
+  ASSERT_EQ(static_cast<int>(rows.size()), frame.height);
+  EXPECT_EQ(rows[0], "+" + std::string(static_cast<size_t>(frame.width - 2), '-') + "+");
+  EXPECT_NE(rows[1].find(" Select Age(s) of Interest"), std::string::npos);
+  EXPECT_NE(rows[2].find("Multiple Select: Ctrl + Right Click"), std::string::npos);
+  auto row_of = [&](int item) { return rows[static_cast<size_t>(box.item_row(item) - frame.row)]; };
+  EXPECT_NE(row_of(4).find("[1] 10 y-old"), std::string::npos);
+  EXPECT_NE(row_of(2).find("[2] 1 y-old "), std::string::npos);
+  EXPECT_NE(row_of(1).find("[ ] Infant  "), std::string::npos);
+  const std::string& help = rows[static_cast<size_t>(frame.height - 3)];
+  EXPECT_NE(help.find("Space: mark"), std::string::npos);
+  EXPECT_NE(help.find("Enter: OK"), std::string::npos);
+  EXPECT_NE(help.find("Esc: Cancel"), std::string::npos);
+  const std::string& buttons = rows[static_cast<size_t>(frame.height - 2)];
+  EXPECT_NE(buttons.find("[  OK  ]"), std::string::npos);
+  EXPECT_NE(buttons.find("[Cancel]"), std::string::npos);
+  EXPECT_EQ(help.front(), '|');
+  EXPECT_EQ(help.back(), '|');
+}
+
+TEST(ListBoxPicture, FitsTheScreenWithLongItemsAndShowsMoreMarkers) {
+  std::vector<std::string> items = numbered_items(31);
+  items[4] = std::string(120, 'L');
+  ListBoxModel box(" Select Target Regions", "Multiple Select: Ctrl + Left Click", items, 3);
+  ScreenRect frame = box.frame();
+  EXPECT_GE(frame.row, 1);
+  EXPECT_GE(frame.column, 1);
+  EXPECT_LE(frame.row + frame.height - 1, kConsoleRows);
+  EXPECT_LE(frame.column + frame.width - 1, kConsoleColumns);
+  std::vector<std::string> rows = picture_rows(box.picture());
+  for (const std::string& row : rows) EXPECT_EQ(static_cast<int>(row.size()), frame.width);
+  const std::string& below = rows[static_cast<size_t>(box.item_row(15) - frame.row + 1)];
+  EXPECT_NE(below.find("v more"), std::string::npos);
+  // Items marked past the window show two-digit order positions in the same width.
+  run(box, "End Space");
+  std::vector<std::string> after = picture_rows(box.picture());
+  EXPECT_NE(after[static_cast<size_t>(box.item_row(31) - frame.row)].find("[ 1] Region 31"),
+            std::string::npos);
+  EXPECT_NE(after[3].find("^ more"), std::string::npos);
+}
+
+TEST(ListBoxScript, UnknownKeyNamesAreRefused) {
+  EXPECT_THROW(keys_from_text("Down Sapce"), std::invalid_argument);
+  EXPECT_EQ(keys_from_text("  a  Enter ").size(), 2u);
+}
+
+}  // namespace
+}  // namespace kestrane
