@@ -315,13 +315,20 @@ int check_interactive_terminal() {
         stderr);
     return kExitNotATerminal;
   }
-  int error = 0;
   const char* term = std::getenv("TERM");
-  if (term == nullptr || *term == '\0' || setupterm(nullptr, STDOUT_FILENO, &error) != OK) {
+  if (term == nullptr || *term == '\0') {
+    std::fputs(
+        "kestrane: TERM is not set; set it to your terminal's type (for instance "
+        "xterm-256color).\n",
+        stderr);
+    return kExitNotATerminal;
+  }
+  int error = 0;
+  if (setupterm(nullptr, STDOUT_FILENO, &error) != OK) {
     std::fprintf(stderr,
-                 "kestrane: the terminal type %s%s%s is unknown; set TERM to your terminal's "
+                 "kestrane: the terminal type \"%s\" is unknown; set TERM to your terminal's "
                  "type (for instance xterm-256color).\n",
-                 term ? "\"" : "", term ? term : "(TERM is not set)", term ? "\"" : "");
+                 term);
     return kExitNotATerminal;
   }
   bool can_move = capability("cup") != nullptr;

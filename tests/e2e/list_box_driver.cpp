@@ -1,0 +1,41 @@
+// A small program for the real-terminal list-box check: prepares the console window, shows
+// one list box and writes its result, so a script in a terminal emulator can drive it.
+//   list_box_driver MODE [after]   MODE 0 or 3; after: "wait" (default) or "throw"
+// Items are the age list. With KESTRANE_DRIVER_PID_FILE set, the process id is written there.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "platform/terminal_console.h"
+
+int main(int argc, char** argv) {
+  using namespace kestrane;
+  if (int status = check_interactive_terminal(); status != 0) return status;
+  const int mode = argc > 1 ? std::atoi(argv[1]) : 0;
+  const std::string after = argc > 2 ? argv[2] : "wait";
+  if (const char* pid_file = std::getenv("KESTRANE_DRIVER_PID_FILE")) {
+    std::ofstream(pid_file) << getpid() << '\n';
+  }
+  const std::vector<std::string> ages{"Infant  ", "1 y-old ", "5 y-old ", "10 y-old",
+                                      "15 y-old", "Adult   ", "ALL AGES"};
+  TerminalConsole console;
+  prepare_console_window(console);
+  write_centred(console, "List box check");
+  console.line_break();
+  std::string result = ConsoleListBox(console, 1, 32766, 32766, "Pick some ages",
+                                      " Select Age(s) of Interest", ages, 1, mode, 0);
+  if (after == "throw") throw std::runtime_error("thrown on purpose after the list box");
+  std::string shown;
+  for (char ch : result) shown.push_back(ch == '\0' ? ',' : ch);
+  console.write_text(result.empty() ? "Result is empty." : "Result: [" + shown + "]");
+  console.line_break();
+  console.write_text(" Press any key to exit.");
+  console.wait_for_key();
+  return 0;
+}
