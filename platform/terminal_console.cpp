@@ -230,6 +230,7 @@ bool too_small() { return LINES < kConsoleRows || COLS < kConsoleColumns; }
 // Waits while the terminal is smaller than the screen; q or Esc quits.
 void wait_until_big_enough() {
   bool waited = false;
+  int errors = 0;
   while (too_small()) {
     waited = true;
     curs_set(0);
@@ -240,6 +241,7 @@ void wait_until_big_enough() {
     ::refresh();
     int ch = getch();
     if (ch == 'q' || ch == 'Q' || ch == 27) restore_and_exit(kExitQuitSmall);
+    if (ch == ERR && ++errors > 100) restore_and_exit(1);  // input is gone for good
   }
   if (waited) {
     attrset(A_NORMAL);
