@@ -1,0 +1,264 @@
+// Shape-preserving slopes (Fritsch and Carlson, with Brodlie's interior formula, as in the
+// SLATEC PCHIP routines) and the exact integral of the piecewise cubic Hermite interpolant.
+// Every operation is written in a fixed order, so the results are the same to the last bit on
+// any IEEE machine.
+#include "dose/hermite.h"
+
+#include <cmath>
+
+// A fused multiply-add rounds once where the order of operations above rounds twice, so the
+// compiler must not contract a product and a sum into one; otherwise a target with FMA
+// instructions would give different last bits.
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#elif defined(__GNUC__)
+#pragma GCC optimize("fp-contract=off")
+#endif
+
+namespace kestrane {
+
+namespace {
+
+double abs_of(double v) { return std::fabs(v); }
+
+double larger(double a, double b) { return a < b ? b : a; }
+
+double smaller(double a, double b) { return b < a ? b : a; }
+
+int larger(int a, int b) { return a < b ? b : a; }
+
+int smaller(int a, int b) { return b < a ? b : a; }
+
+// Times must not decrease; equal neighbours are allowed (a zero-width interval adds nothing).
+// Returns 0, -1 for fewer than two points, -3 for a decrease.
+int check_integration_table(int n, const double* x) {
+  if (n < 2) return -1;
+  for (int i = 1; i < n; ++i) {
+    if (x[i - 1] > x[i]) return -3;
+  }
+  return 0;
+}
+
+}  // namespace
+
+double transfer_sign(double m, double s) { return s < 0.0 ? -abs_of(m) : abs_of(m); }
+
+double sign_product(double a, double b) {
+  double result = transfer_sign(1.0, b) * transfer_sign(1.0, a);
+  if (a == 0.0 || b == 0.0) result = 0.0;
+  return result;
+}
+
+void estimate_monotone_slopes(int n, const double* x, const double* f, double* d, int& status) {
+  if (n < 2) {
+    status = -1;
+    return;
+  }
+  // Strictly increasing times: a NaN time fails this test as well.
+  for (int i = 1; i < n; ++i) {
+    if (!(x[i - 1] < x[i])) {
+      status = -3;
+      return;
+    }
+  }
+  status = 0;
+
+  double h1 = x[1] - x[0];
+  double del1 = (f[1] - f[0]) / h1;
+  double dsave = del1;
+  if (n == 2) {
+    // Two points: the straight line through them.
+    d[0] = del1;
+    d[1] = del1;
+    return;
+  }
+  double h2 = x[2] - x[1];
+  double del2 = (f[2] - f[1]) / h2;
+  double hsum = h1 + h2;
+
+  // First point: non-centred three-point formula, then kept in the direction of the first
+  // secant and, where the data turn at the second point, within three times that secant.
+  double w1 = (h1 + hsum) / hsum;
+  double w2 = -h1 / hsum;
+  d[0] = w1 * del1 + w2 * del2;
+  if (sign_product(d[0], del1) <= 0.0) {
+    d[0] = 0.0;
+  } else if (sign_product(del1, del2) < 0.0) {
+    double dmax = 3.0 * del1;
+    if (abs_of(d[0]) > abs_of(dmax)) d[0] = dmax;
+  }
+
+  // Interior points: weighted harmonic mean of the neighbouring secants where the data run
+  // strictly one way through the point, 0 at extrema and next to flat intervals. The status
+  // counts the changes of direction; dsave keeps the last non-zero secant.
+  for (int i = 1; i < n - 1; ++i) {
+    if (i > 1) {
+      h1 = h2;
+      h2 = x[i + 1] - x[i];
+      hsum = h1 + h2;
+      del1 = del2;
+      del2 = (f[i + 1] - f[i]) / h2;
+    }
+    d[i] = 0.0;
+    double s = sign_product(del1, del2);
+    if (s < 0.0) {
+      status = status + 1;
+      dsave = del2;
+    } else if (s == 0.0) {
+      if (del2 != 0.0) {
+        if (sign_product(dsave, del2) < 0.0) status = status + 1;
+        dsave = del2;
+      }
+    } else {
+      double hsumt3 = hsum + hsum + hsum;
+      double wl = (hsum + h1) / hsumt3;
+      double wr = (hsum + h2) / hsumt3;
+      double dmax = larger(abs_of(del1), abs_of(del2));
+      double dmin = smaller(abs_of(del1), abs_of(del2));
+      double drat1 = del1 / dmax;
+      double drat2 = del2 / dmax;
+      d[i] = dmin / (wl * drat1 + wr * drat2);
+    }
+  }
+
+  // Last point: the mirror image of the first, on the last two intervals.
+  w1 = -h2 / hsum;
+  w2 = (h2 + hsum) / hsum;
+  d[n - 1] = w1 * del1 + w2 * del2;
+  if (sign_product(d[n - 1], del2) <= 0.0) {
+    d[n - 1] = 0.0;
+  } else if (sign_product(del1, del2) < 0.0) {
+    double dmax = 3.0 * del2;
+    if (abs_of(d[n - 1]) > abs_of(dmax)) d[n - 1] = dmax;
+  }
+}
+
+double integrate_cubic_piece(double x1, double x2, double f1, double f2, double d1, double d2,
+                             double a, double b) {
+  if (x1 == x2) return 0.0;
+  // The antiderivative in the two local coordinates t1 = (t - x1) / h and t2 = (x2 - t) / h,
+  // taken at a and at b; the cubes are products so that no library power function enters.
+  double h = x2 - x1;
+  double ta1 = (a - x1) / h;
+  double ta2 = (x2 - a) / h;
+  double tb1 = (b - x1) / h;
+  double tb2 = (x2 - b) / h;
+
+  double ua1 = ta1 * ta1 * ta1;
+  double phia1 = ua1 * (2.0 - ta1);
+  double psia1 = ua1 * (3.0 * ta1 - 4.0);
+  double ua2 = ta2 * ta2 * ta2;
+  double phia2 = ua2 * (2.0 - ta2);
+  double psia2 = -ua2 * (3.0 * ta2 - 4.0);
+  double ub1 = tb1 * tb1 * tb1;
+  double phib1 = ub1 * (2.0 - tb1);
+  double psib1 = ub1 * (3.0 * tb1 - 4.0);
+  double ub2 = tb2 * tb2 * tb2;
+  double phib2 = ub2 * (2.0 - tb2);
+  double psib2 = -ub2 * (3.0 * tb2 - 4.0);
+
+  double fterm = f1 * (phia2 - phib2) + f2 * (phib1 - phia1);
+  double dterm = (d1 * (psia2 - psib2) + d2 * (psib1 - psia1)) * (h / 6.0);
+  return (h * 0.5) * (fterm + dterm);
+}
+
+double integrate_between_nodes(int n, const double* x, const double* f, const double* d, int& skip,
+                               int ia, int ib, int& status) {
+  if (skip == 0) {
+    int check = check_integration_table(n, x);
+    if (check != 0) {
+      status = check;
+      return 0.0;
+    }
+  }
+  skip = 1;
+  if (ia < 1 || ia > n || ib < 1 || ib > n) {
+    status = -4;
+    return 0.0;
+  }
+  status = 0;
+  if (ia == ib) return 0.0;
+
+  // Whole intervals: h/2 (f(i) + f(i+1)) + h^2/12 (d(i) - d(i+1)) each, summed left to right.
+  int low = smaller(ia, ib);
+  int up = larger(ia, ib) - 1;
+  double sum = 0.0;
+  for (int i = low; i <= up; ++i) {
+    double h = x[i] - x[i - 1];
+    sum = sum + h * ((f[i - 1] + f[i]) + (d[i - 1] - d[i]) * (h / 6.0));
+  }
+  double value = 0.5 * sum;
+  if (ib < ia) value = -value;
+  return value;
+}
+
+double integrate_hermite(int n, const double* x, const double* f, const double* d, int& skip,
+                         double a, double b, int& status) {
+  if (skip == 0) {
+    int check = check_integration_table(n, x);
+    if (check != 0) {
+      status = check;
+      return 0.0;
+    }
+  }
+  skip = 1;
+  status = 0;
+  if (a < x[0] || a > x[n - 1]) status = status + 1;
+  if (b < x[0] || b > x[n - 1]) status = status + 2;
+  if (a == b) return 0.0;
+
+  double xa = smaller(a, b);
+  double xb = larger(a, b);
+
+  // Both limits on the first piece, or both on the last: that piece alone, extended beyond
+  // the table when a limit lies outside it. The limits go in their given order.
+  if (xb <= x[1]) return integrate_cubic_piece(x[0], x[1], f[0], f[1], d[0], d[1], a, b);
+  if (xa >= x[n - 2]) {
+    return integrate_cubic_piece(x[n - 2], x[n - 1], f[n - 2], f[n - 1], d[n - 2], d[n - 1], a, b);
+  }
+
+  // ia: the first position whose time is not below xa (1 when xa lies below the table).
+  int ia = 1;
+  for (int i = 1; i <= n - 1; ++i) {
+    if (xa > x[i - 1]) ia = i + 1;
+  }
+  // ib: the last position whose time is not above xb (n when xb lies above the table).
+  int ib = n;
+  for (int i = n; i >= ia; --i) {
+    if (xb < x[i - 1]) ib = i - 1;
+  }
+
+  if (ib < ia) {
+    // Both limits inside the one interval [x(ib), x(ia)].
+    return integrate_cubic_piece(x[ib - 1], x[ia - 1], f[ib - 1], f[ia - 1], d[ib - 1], d[ia - 1],
+                                 a, b);
+  }
+
+  double value = 0.0;
+  if (ib > ia) {
+    int nodes_status = 0;
+    value = integrate_between_nodes(n, x, f, d, skip, ia, ib, nodes_status);
+    if (nodes_status < 0) {
+      status = -5;
+      return 0.0;
+    }
+  }
+  if (xa < x[ia - 1]) {
+    // Left end, on the piece that holds xa (the first piece, extended, below the table).
+    int il = larger(1, ia - 1);
+    int ir = il + 1;
+    value = value + integrate_cubic_piece(x[il - 1], x[ir - 1], f[il - 1], f[ir - 1], d[il - 1],
+                                          d[ir - 1], xa, x[ia - 1]);
+  }
+  if (xb > x[ib - 1]) {
+    // Right end, on the piece that holds xb (the last piece, extended, above the table).
+    int ir = smaller(ib + 1, n);
+    int il = ir - 1;
+    value = value + integrate_cubic_piece(x[il - 1], x[ir - 1], f[il - 1], f[ir - 1], d[il - 1],
+                                          d[ir - 1], x[ib - 1], xb);
+  }
+  if (a > b) value = -value;
+  return value;
+}
+
+}  // namespace kestrane
