@@ -1,0 +1,384 @@
+// The picture-mask number formatter: parses exponential masks and renders exact decimal digits.
+#include "output/format_using.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+
+namespace kestrane {
+namespace {
+
+// An exponential field "##.##^^^^": `lead` digit positions before the point (one of them
+// holds the sign), `frac` after it, and `marks` exponent marks.
+struct Field {
+  int lead = 0;
+  int frac = 0;
+  int marks = 0;
+};
+
+[[noreturn]] void refuse(std::string_view mask, std::size_t at, std::string_view why) {
+  throw MaskError("mask \"" + std::string(mask) + "\" at position " + std::to_string(at + 1) +
+                  ": " + std::string(why));
+}
+
+int count_run(std::string_view s, std::size_t& at, char c) {
+  int n = 0;
+  for (; at < s.size() && s[at] == c; ++at) ++n;
+  return n;
+}
+
+// Reads the field that starts at `at` and moves `at` past it. A field of any other form
+// than "##.##^^^^" (at least two places before the point, three to six marks) is refused.
+Field read_field(std::string_view mask, std::size_t& at) {
+  const std::size_t start = at;
+  Field field;
+  field.lead = count_run(mask, at, '#');
+  if (at < mask.size() && mask[at] == ',')
+    refuse(mask, at, "thousands separators are not supported");
+  if (at >= mask.size() || mask[at] != '.') refuse(mask, start, "a field needs a decimal point");
+  if (field.lead < 2) refuse(mask, start, "a field needs two digit positions before the point");
+  ++at;
+  field.frac = count_run(mask, at, '#');
+  if (at < mask.size() && (mask[at] == '.' || mask[at] == ',')) {
+    refuse(mask, at, "a field has one decimal point and no separators");
+  }
+  field.marks = count_run(mask, at, '^');
+  if (field.marks < 3 || field.marks > 6) {
+    refuse(mask, start, "a field needs three to six exponent marks");
+  }
+  return field;
+}
+
+// Checks the whole mask before anything is rendered. Characters that the mask language gives
+// another meaning (numeric fields of other forms, signs, fill, string fields, escapes) are
+// refused; every other character outside a field is literal text.
+void check_mask(std::string_view mask) {
+  bool has_field = false;
+  std::size_t i = 0;
+  while (i < mask.size()) {
+    const char c = mask[i];
+    if (c == '#' || (c == '.' && i + 1 < mask.size() && mask[i + 1] == '#')) {
+      const std::string_view before = mask.substr(0, i);
+      if (before.ends_with('+')) refuse(mask, i - 1, "explicit sign characters are not supported");
+      if (before.ends_with("**") || before.ends_with("$$") || before.ends_with("**$")) {
+        refuse(mask, i - 2, "asterisk fill and currency signs are not supported");
+      }
+      read_field(mask, i);
+      if (i < mask.size() && (mask[i] == '+' || mask[i] == '-')) {
+        refuse(mask, i, "explicit sign characters are not supported");
+      }
+      has_field = true;
+      continue;
+    }
+    if (c == '!' || c == '&' || c == '\\') refuse(mask, i, "string fields are not supported");
+    if (c == '_') refuse(mask, i, "escape characters are not supported");
+    ++i;
+  }
+  if (!has_field) refuse(mask, 0, "the mask has no number field");
+}
+
+__extension__ typedef unsigned __int128 Uint128;
+
+int bit_length(Uint128 x) {
+  const auto high = static_cast<std::uint64_t>(x >> 64);
+  const auto low = static_cast<std::uint64_t>(x);
+  return high != 0 ? 128 - std::countl_zero(high) : 64 - std::countl_zero(low);
+}
+
+constexpr int kMaxPower5 = 55;  // 5^55 is the largest power of 5 below 2^128
+constexpr auto kPowersOf5 = [] {
+  std::array<Uint128, kMaxPower5 + 1> p{};
+  p[0] = 1;
+  for (int i = 1; i <= kMaxPower5; ++i) p[i] = p[i - 1] * 5;
+  return p;
+}();
+
+constexpr int kMaxFastDigits = 19;  // 10^19 is the largest power of 10 below 2^64
+constexpr auto kPowersOf10 = [] {
+  std::array<std::uint64_t, kMaxFastDigits + 1> p{};
+  p[0] = 1;
+  for (int i = 1; i <= kMaxFastDigits; ++i) p[i] = p[i - 1] * 10;
+  return p;
+}();
+
+// m * 2^e / 10^q, split into its integer part `quotient` and the side of one half on which
+// the fraction lies (`half` < 0 below, 0 exactly, > 0 above), when 128 bits are enough for
+// the exact computation. Returns false when they are not.
+bool divide_exactly_in_128_bits(std::uint64_t m, int e, int q, Uint128& quotient, int& half) {
+  if (q < -kMaxPower5 || q > kMaxPower5) return false;
+  const int s = e - q;  // m * 2^e / 10^q = m * 2^s / 5^q
+  if (q <= 0) {
+    const Uint128 factor = kPowersOf5[static_cast<std::size_t>(-q)];
+    if (bit_length(m) + bit_length(factor) > 128) return false;
+    const Uint128 x = m * factor;
+    if (s >= 0) {
+      if (bit_length(x) + s > 128) return false;
+      quotient = x << s;
+      half = -1;
+      return true;
+    }
+    if (s <= -128) return false;
+    quotient = x >> -s;
+    const Uint128 fraction = x & ((Uint128{1} << -s) - 1);
+    const Uint128 one_half = Uint128{1} << (-s - 1);
+    half = fraction < one_half ? -1 : fraction > one_half ? 1 : 0;
+    return true;
+  }
+  Uint128 numerator = m;
+  Uint128 divisor = kPowersOf5[static_cast<std::size_t>(q)];
+  if (s >= 0) {
+    if (bit_length(m) + s > 128) return false;
+    numerator <<= s;
+  } else {
+    if (bit_length(divisor) - s > 128) return false;
+    divisor <<= -s;
+  }
+  quotient = numerator / divisor;
+  const Uint128 remainder = numerator - quotient * divisor;
+  const Uint128 rest = divisor - remainder;
+  half = remainder < rest ? -1 : remainder > rest ? 1 : 0;
+  return true;
+}
+
+// A non-negative integer of fixed capacity, enough for the exact decimal scaling of any
+// double: the numbers below stay under 2^830 (the smallest subnormal scaled to its first
+// digit), so 40 limbs of 32 bits leave room to spare.
+class BigNumber {
+ public:
+  explicit BigNumber(std::uint64_t v) {
+    while (v != 0) {
+      limb_[size_++] = static_cast<std::uint32_t>(v);
+      v >>= 32;
+    }
+  }
+
+  void multiply(std::uint32_t factor) {
+    std::uint64_t carry = 0;
+    for (int k = 0; k < size_; ++k) {
+      const std::uint64_t product = std::uint64_t{limb_[k]} * factor + carry;
+      limb_[k] = static_cast<std::uint32_t>(product);
+      carry = product >> 32;
+    }
+    if (carry != 0) limb_[size_++] = static_cast<std::uint32_t>(carry);
+  }
+
+  void multiply_by_power_of_5(int n) {
+    constexpr std::uint32_t kFive13 = 1220703125;  // 5^13, the largest power in 32 bits
+    for (; n >= 13; n -= 13) multiply(kFive13);
+    std::uint32_t rest = 1;
+    for (; n > 0; --n) rest *= 5;
+    if (rest != 1) multiply(rest);
+  }
+
+  void shift_left(int bits) {
+    if (size_ == 0 || bits == 0) return;
+    const int whole = bits / 32;
+    const int part = bits % 32;
+    if (part != 0) {
+      std::uint32_t carry = 0;
+      for (int k = 0; k < size_; ++k) {
+        const std::uint32_t limb = limb_[k];
+        limb_[k] = (limb << part) | carry;
+        carry = limb >> (32 - part);
+      }
+      if (carry != 0) limb_[size_++] = carry;
+    }
+    if (whole != 0) {
+      for (int k = size_ - 1; k >= 0; --k) limb_[k + whole] = limb_[k];
+      for (int k = 0; k < whole; ++k) limb_[k] = 0;
+      size_ += whole;
+    }
+  }
+
+  // Subtracts `other`, which must not be larger.
+  void subtract(const BigNumber& other) {
+    std::uint32_t borrow = 0;
+    for (int k = 0; k < size_; ++k) {
+      const std::uint64_t rhs = std::uint64_t{k < other.size_ ? other.limb_[k] : 0u} + borrow;
+      borrow = limb_[k] < rhs ? 1 : 0;
+      limb_[k] = static_cast<std::uint32_t>(limb_[k] - rhs);
+    }
+    while (size_ > 0 && limb_[size_ - 1] == 0) --size_;
+  }
+
+  bool is_zero() const { return size_ == 0; }
+
+  friend int compare(const BigNumber& a, const BigNumber& b) {
+    if (a.size_ != b.size_) return a.size_ < b.size_ ? -1 : 1;
+    for (int k = a.size_ - 1; k >= 0; --k) {
+      if (a.limb_[k] != b.limb_[k]) return a.limb_[k] < b.limb_[k] ? -1 : 1;
+    }
+    return 0;
+  }
+
+ private:
+  std::array<std::uint32_t, 40> limb_{};
+  int size_ = 0;
+};
+
+int exact_digits_big(std::uint64_t mantissa, int binary_exponent, int p, int count, char* digits);
+
+// The first `count` significant decimal digits of the finite, positive `v`, correctly
+// rounded from its exact binary value (ties to even), into `digits`. Returns the decimal
+// exponent p of the first digit: v is about d.ddd x 10^p.
+int exact_digits(double v, int count, char* digits) {
+  int binary_exponent = 0;
+  const double fraction = std::frexp(v, &binary_exponent);  // v = fraction * 2^e, [0.5, 1)
+  auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
+  binary_exponent -= 53;
+  const int zeros = std::countr_zero(mantissa);
+  mantissa >>= zeros;
+  binary_exponent += zeros;  // v = mantissa * 2^binary_exponent exactly, mantissa odd
+
+  // Estimate p from the position of the leading bit; it may be one off, which the
+  // quotient below shows.
+  const int k = binary_exponent + bit_length(mantissa) - 1;  // 2^k <= v < 2^(k + 1)
+  int p = static_cast<int>(std::floor(k * 0.30102999566398119521));
+
+  if (count <= kMaxFastDigits) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+      Uint128 quotient = 0;
+      int half = 0;
+      if (!divide_exactly_in_128_bits(mantissa, binary_exponent, p - count + 1, quotient, half)) {
+        break;
+      }
+      if (quotient >= kPowersOf10[static_cast<std::size_t>(count)]) {
+        ++p;
+        continue;
+      }
+      if (quotient < kPowersOf10[static_cast<std::size_t>(count - 1)]) {
+        --p;
+        continue;
+      }
+      auto n = static_cast<std::uint64_t>(quotient);
+      if (half > 0 || (half == 0 && n % 2 == 1)) ++n;
+      if (n == kPowersOf10[static_cast<std::size_t>(count)]) {  // carry into a new digit
+        n = kPowersOf10[static_cast<std::size_t>(count - 1)];
+        ++p;
+      }
+      for (int i = count - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + n % 10);
+        n /= 10;
+      }
+      return p;
+    }
+  }
+  return exact_digits_big(mantissa, binary_exponent, p, count, digits);
+}
+
+// The same for any digit count and magnitude, by long division of big integers.
+int exact_digits_big(std::uint64_t mantissa, int binary_exponent, int p, int count, char* digits) {
+  // v / 10^p = mantissa * 2^(e - p) * 5^(-p) = numerator / denominator.
+  BigNumber numerator(mantissa);
+  BigNumber denominator(1);
+  const int power_of_2 = binary_exponent - p;
+  if (power_of_2 > 0) {
+    numerator.shift_left(power_of_2);
+  } else {
+    denominator.shift_left(-power_of_2);
+  }
+  if (p < 0) {
+    numerator.multiply_by_power_of_5(-p);
+  } else {
+    denominator.multiply_by_power_of_5(p);
+  }
+  // Bring the quotient into [1, 10).
+  for (;;) {
+    if (compare(numerator, denominator) < 0) {
+      numerator.multiply(10);
+      --p;
+      continue;
+    }
+    BigNumber ten_times = denominator;
+    ten_times.multiply(10);
+    if (compare(numerator, ten_times) >= 0) {
+      denominator = ten_times;
+      ++p;
+      continue;
+    }
+    break;
+  }
+
+  // Long division, one decimal digit at a time; the remainder decides the rounding.
+  std::fill(digits, digits + count, '0');
+  for (int i = 0; i < count && !numerator.is_zero(); ++i) {
+    if (i > 0) numerator.multiply(10);
+    char digit = '0';
+    while (compare(numerator, denominator) >= 0) {
+      numerator.subtract(denominator);
+      ++digit;
+    }
+    digits[i] = digit;
+  }
+  numerator.shift_left(1);
+  const int half = compare(numerator, denominator);  // twice the remainder against one
+  if (half > 0 || (half == 0 && (digits[count - 1] - '0') % 2 == 1)) {
+    int i = count;
+    while (i > 0 && digits[i - 1] == '9') digits[--i] = '0';
+    if (i > 0) {
+      ++digits[i - 1];
+    } else {
+      digits[0] = '1';  // carry into a new leading digit
+      ++p;
+    }
+  }
+  return p;
+}
+
+// Appends the text of `v` in `field`.
+void render(const Field& field, double v, std::string& out) {
+  const int count = field.lead - 1 + field.frac;
+  out += v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
+  const std::size_t first = out.size();
+  out.append(static_cast<std::size_t>(count), '0');
+  int exponent = 0;  // of the leading digit group of the field
+  if (std::isinf(v)) {
+    out[first] = '1';  // all nines with exponent 998, carried into a new leading digit
+    exponent = 999;
+  } else if (std::isfinite(v) && v != 0) {
+    exponent = exact_digits(std::fabs(v), count, &out[first]) - (field.lead - 2);
+  }
+  out.insert(first + static_cast<std::size_t>(field.lead - 1), 1, '.');
+  out += 'E';
+  out += exponent < 0 ? '-' : '+';
+  char magnitude[8];
+  const auto end =
+      std::to_chars(magnitude, magnitude + sizeof magnitude, exponent < 0 ? -exponent : exponent)
+          .ptr;
+  const auto length = static_cast<int>(end - magnitude);
+  if (length < field.marks - 2) out.append(static_cast<std::size_t>(field.marks - 2 - length), '0');
+  out.append(magnitude, end);
+}
+
+}  // namespace
+
+std::string format_using(std::string_view mask, std::span<const double> values) {
+  check_mask(mask);
+  std::string out;
+  out.reserve(mask.size() + 16 * values.size());
+  std::size_t n = 0;
+  std::size_t i = 0;
+  for (;;) {
+    if (i == mask.size()) {
+      if (n == values.size()) break;
+      i = 0;  // more values: the mask starts again
+    }
+    if (mask[i] == '#') {  // in a checked mask only a field starts with '#'
+      if (n == values.size()) break;
+      const Field field = read_field(mask, i);
+      render(field, values[n++], out);
+    } else {
+      out += mask[i++];
+    }
+  }
+  return out;
+}
+
+std::string format_using(std::string_view mask, std::initializer_list<double> values) {
+  return format_using(mask, std::span<const double>(values.begin(), values.size()));
+}
+
+}  // namespace kestrane

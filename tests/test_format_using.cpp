@@ -1,0 +1,280 @@
+// Tests of the picture-mask formatter: worked values, the mask language, refused masks, and a
+// comparison with the C library's correctly rounded conversion over whole binades.
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "output/format_using.h"
+
+namespace kestrane {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+
+// The value as the coefficient files hand it over: narrowed to 32 bits first.
+double f32(double v) { return static_cast<double>(static_cast<float>(v)); }
+
+std::string time_field(double v) { return format_using("##.#^^^^", {v}); }
+std::string coef_field(double v) { return format_using("##.##^^^^", {v}); }
+
+// The field "##.(frac)^^^^" as the C library writes it with "%.*E": correctly rounded from
+// the exact value with ties to even in the default rounding mode.
+std::string reference_field(double v, int frac) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%#.*E", frac, std::fabs(v));
+  return std::string(std::signbit(v) && v != 0 ? "-" : " ") + buf;
+}
+
+TEST(FormatUsing, WorkedValues) {
+  struct Row {
+    double input;
+    const char* time;
+    const char* coef;
+  };
+  const Row rows[] = {
+      {0, " 0.0E+00", " 0.00E+00"},       {1, " 1.0E+00", " 1.00E+00"},
+      {-1, "-1.0E+00", "-1.00E+00"},      {0.000123, " 1.2E-04", " 1.23E-04"},
+      {123456, " 1.2E+05", " 1.23E+05"},  {365, " 3.6E+02", " 3.65E+02"},
+      {1825, " 1.8E+03", " 1.82E+03"},    {7300, " 7.3E+03", " 7.30E+03"},
+      {1.125, " 1.1E+00", " 1.12E+00"},   {1.375, " 1.4E+00", " 1.38E+00"},
+      {9.996, " 1.0E+01", " 1.00E+01"},   {99.95, " 1.0E+02", " 9.99E+01"},
+      {-2.5E-7, "-2.5E-07", "-2.50E-07"}, {1E-30, " 1.0E-30", " 1.00E-30"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.input);
+    EXPECT_EQ(time_field(f32(row.input)), row.time);
+    EXPECT_EQ(coef_field(f32(row.input)), row.coef);
+  }
+}
+
+TEST(FormatUsing, PairOfCoefficients) {
+  const char* pair = "##.##^^^^##.##^^^^ ";
+  EXPECT_EQ(format_using(pair, {f32(1.5E-10), f32(3.2E-12)}), " 1.50E-10 3.20E-12 ");
+  EXPECT_EQ(format_using(pair, {f32(4.27E-9), 0.0}), " 4.27E-09 0.00E+00 ");
+  EXPECT_EQ(format_using(pair, {-kInf, 1.0}), "-1.00E+999 1.00E+00 ");
+}
+
+TEST(FormatUsing, RoundingOnTheExactValue) {
+  // Exact ties go to the even digit; anything above a tie goes up.
+  EXPECT_EQ(coef_field(1.125), " 1.12E+00");
+  EXPECT_EQ(coef_field(1.375), " 1.38E+00");
+  EXPECT_EQ(time_field(12.5), " 1.2E+01");
+  EXPECT_EQ(time_field(13.5), " 1.4E+01");
+  EXPECT_EQ(coef_field(1825), " 1.82E+03");
+  EXPECT_EQ(coef_field(1835), " 1.84E+03");
+  EXPECT_EQ(time_field(f32(1.35)), " 1.4E+00");  // held as 1.35000002
+  EXPECT_EQ(time_field(f32(1.25)), " 1.2E+00");  // held exactly
+  EXPECT_EQ(time_field(std::nextafter(1.25, 2.0)), " 1.3E+00");
+  EXPECT_EQ(time_field(std::nextafter(1.35, 0.0)), " 1.3E+00");  // 1.3499999999999999
+  // 1.125000000001 narrows to 1.125, a tie.
+  EXPECT_EQ(coef_field(f32(1.125000000001)), " 1.12E+00");
+}
+
+TEST(FormatUsing, CarryIntoNewLeadingDigit) {
+  EXPECT_EQ(coef_field(f32(9.996)), " 1.00E+01");
+  EXPECT_EQ(coef_field(f32(9.995)), " 9.99E+00");  // held as 9.99499989
+  EXPECT_EQ(time_field(f32(0.0999)), " 1.0E-01");
+  EXPECT_EQ(coef_field(f32(-999.6)), "-1.00E+03");
+  EXPECT_EQ(time_field(f32(9.95)), " 9.9E+00");  // held as 9.94999981
+  EXPECT_EQ(time_field(f32(9.96)), " 1.0E+01");
+}
+
+TEST(FormatUsing, SignsZerosAndExtremes) {
+  EXPECT_EQ(coef_field(-0.0), " 0.00E+00");
+  EXPECT_EQ(time_field(-0.0), " 0.0E+00");
+  const double smallest = std::numeric_limits<float>::denorm_min();
+  const double largest = std::numeric_limits<float>::max();
+  EXPECT_EQ(coef_field(smallest), " 1.40E-45");
+  EXPECT_EQ(coef_field(-smallest), "-1.40E-45");
+  EXPECT_EQ(coef_field(largest), " 3.40E+38");
+  EXPECT_EQ(coef_field(std::numeric_limits<float>::min()), " 1.18E-38");
+}
+
+TEST(FormatUsing, ValuesThatAreNotFinite) {
+  EXPECT_EQ(coef_field(kInf), " 1.00E+999");
+  EXPECT_EQ(coef_field(-kInf), "-1.00E+999");
+  EXPECT_EQ(time_field(kInf), " 1.0E+999");
+  EXPECT_EQ(time_field(-kInf), "-1.0E+999");
+  EXPECT_EQ(coef_field(std::numeric_limits<double>::quiet_NaN()), " 0.00E+00");
+  EXPECT_EQ(coef_field(-std::numeric_limits<double>::quiet_NaN()), " 0.00E+00");
+  EXPECT_EQ(format_using("##.#^^^^^", {kInf}), " 1.0E+999");  // three digits fit
+}
+
+TEST(FormatUsing, WideExponentGrowsTheField) {
+  EXPECT_EQ(format_using("##.#^^^", {5}), " 5.0E+0");
+  EXPECT_EQ(format_using("##.#^^^", {5E12}), " 5.0E+12");
+  EXPECT_EQ(format_using("##.#^^^", {5E-12}), " 5.0E-12");
+  EXPECT_EQ(format_using("##.#^^^^^^", {5E-12}), " 5.0E-0012");
+  // Doubles reach three exponent digits.
+  EXPECT_EQ(coef_field(1E-300), " 1.00E-300");
+  EXPECT_EQ(coef_field(std::numeric_limits<double>::max()), " 1.80E+308");
+  EXPECT_EQ(coef_field(std::numeric_limits<double>::denorm_min()), " 4.94E-324");
+}
+
+TEST(FormatUsing, OtherFieldShapes) {
+  // More places before the point: the exponent belongs to the leading digit group.
+  EXPECT_EQ(format_using("###.##^^^^", {12.345}), " 12.35E+00");  // held just above the tie
+  EXPECT_EQ(format_using("###.##^^^^", {1.2345}), " 12.34E-01");  // held just below it
+  EXPECT_EQ(format_using("###.##^^^^", {-99999}), "-10.00E+04");
+  EXPECT_EQ(format_using("###.#^^^^", {kInf}), " 10.0E+999");
+  EXPECT_EQ(format_using("##.^^^^", {3.5}), " 4.E+00");
+  EXPECT_EQ(format_using("##.^^^^", {2.5}), " 2.E+00");
+  EXPECT_EQ(format_using("##.################^^^^", {0.1}), " 1.0000000000000001E-01");
+  EXPECT_EQ(format_using("##.########################^^^^", {0.1}),
+            " 1.000000000000000055511151E-01");
+}
+
+TEST(FormatUsing, MaskLanguage) {
+  EXPECT_EQ(format_using("t=##.#^^^^ d", {365}), "t= 3.6E+02 d");
+  // A longer value list starts the mask again, literal text included.
+  EXPECT_EQ(format_using("[##.#^^^^]", {1, 2, 3}), "[ 1.0E+00][ 2.0E+00][ 3.0E+00]");
+  EXPECT_EQ(format_using("##.##^^^^##.##^^^^ ", {1, 2, 3}), " 1.00E+00 2.00E+00  3.00E+00");
+  // A shorter one ends where the next field would begin.
+  EXPECT_EQ(format_using("a##.#^^^^b##.#^^^^c", {1}), "a 1.0E+00b");
+  EXPECT_EQ(format_using("a##.#^^^^b##.#^^^^c", {}), "a");
+  // Characters that only mean something inside a field are plain text outside one.
+  EXPECT_EQ(format_using("x. ^ - ##.#^^^^ + *", {1}), "x. ^ -  1.0E+00 + *");
+}
+
+TEST(FormatUsing, RefusesOtherMasks) {
+  const char* refused[] = {
+      "",              // no field
+      "text only",     // no field
+      "##.##",         // no exponent
+      "##.##^^",       // too few exponent marks
+      "##.##^^^^^^^",  // too many
+      "#.##^^^^",      // one place before the point
+      ".##^^^^",       // none
+      "##^^^^",        // no point
+      "##,###.#^^^^",  // thousands separator
+      "##.#.#^^^^",    // two points
+      "+##.#^^^^",     // leading sign
+      "##.#^^^^-",     // trailing sign
+      "##.#^^^^+",
+      "**##.#^^^^",  // asterisk fill
+      "$$##.#^^^^",  // currency
+      "**$##.#^^^^",
+      "##.#^^^^ !",  // string fields
+      "##.#^^^^ &",
+      "\\  \\##.#^^^^",
+      "_##.#^^^^",   // escape
+      "##.#^^^^ #",  // a field of another form after a good one
+  };
+  for (const char* mask : refused) {
+    SCOPED_TRACE(mask);
+    EXPECT_THROW(format_using(mask, {1.0}), MaskError);
+  }
+}
+
+TEST(FormatUsing, FieldWidthIsFixedForFiniteFloats) {
+  std::mt19937 rng(7);
+  for (int n = 0; n < 20000; ++n) {
+    const auto bits = static_cast<std::uint32_t>(rng());
+    const float v = std::bit_cast<float>(bits);
+    if (!std::isfinite(v)) continue;
+    ASSERT_EQ(format_using("##.##^^^^##.##^^^^ ", {v, -v}).size(), 19u) << v;
+    ASSERT_EQ(time_field(v).size(), 8u) << v;
+  }
+}
+
+// The sweeps below format every value of their range in an optimized build. Under the
+// sanitizers, or unoptimized, they take every 251st value and fewer random ones, to stay
+// within seconds; the optimized test build runs them in full.
+#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
+constexpr std::uint32_t kStride = 251;
+constexpr int kScale = 20;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr std::uint32_t kStride = 251;
+constexpr int kScale = 20;
+#else
+constexpr std::uint32_t kStride = 1;
+constexpr int kScale = 1;
+#endif
+#else
+constexpr std::uint32_t kStride = 1;
+constexpr int kScale = 1;
+#endif
+
+// Checks the floats with bit patterns first, first + stride, ... below `last` (all of one
+// sign) in the field "##.(frac)^^^^" against "%.*E". Both texts grow with the magnitude,
+// so where the formatter gives the same text to a run of neighbouring values it is enough
+// to check the first and the last of the run: the correctly rounded text is the same at
+// both ends, hence the same in between.
+void check_float_range(std::uint32_t first, std::uint32_t last, int frac) {
+  const std::string mask = "##." + std::string(static_cast<std::size_t>(frac), '#') + "^^^^";
+  int mismatches = 0;
+  auto check = [&](std::uint32_t bits, const std::string& text) {
+    const double v = std::bit_cast<float>(bits);
+    const std::string expected = reference_field(v, frac);
+    if (text != expected && ++mismatches <= 10) {
+      ADD_FAILURE() << "bits 0x" << std::hex << bits << " (" << v << "): " << text << " expected "
+                    << expected;
+    }
+  };
+  std::string run_text;
+  std::uint32_t run_last = first;
+  for (std::uint32_t bits = first; bits < last; bits += kStride) {
+    std::string text = format_using(mask, {static_cast<double>(std::bit_cast<float>(bits))});
+    if (text != run_text) {
+      if (!run_text.empty()) check(run_last, run_text);
+      check(bits, text);
+      run_text = std::move(text);
+    }
+    run_last = bits;
+  }
+  check(run_last, run_text);
+}
+
+std::uint32_t float_bits(float v) { return std::bit_cast<std::uint32_t>(v); }
+
+void check_binade(float low, float high) {
+  check_float_range(float_bits(low), float_bits(high), 1);
+  check_float_range(float_bits(low), float_bits(high), 2);
+}
+
+// Whole binades: the one of the exact ties 1.125, 1.375, 1.625 ...; the one of the
+// integration times of a year (365 is a tie for two digits); one of typical dose
+// coefficients; the lowest subnormals; the top binade, negative.
+TEST(FormatUsingAgainstLibrary, BinadeOneToTwo) { check_binade(1, 2); }
+TEST(FormatUsingAgainstLibrary, Binade256To512) { check_binade(256, 512); }
+TEST(FormatUsingAgainstLibrary, BinadeNearOneBillionth) { check_binade(0x1p-30f, 0x1p-29f); }
+TEST(FormatUsingAgainstLibrary, LowestSubnormals) {
+  check_float_range(1, 1u << 21, 1);
+  check_float_range(1, 1u << 21, 2);
+}
+TEST(FormatUsingAgainstLibrary, TopBinadeNegative) {
+  check_binade(-0x1p127f, -std::numeric_limits<float>::infinity());
+}
+
+TEST(FormatUsingAgainstLibrary, RandomFloats) {
+  std::mt19937 rng(2024);
+  for (int n = 0; n < 2'000'000 / kScale; ++n) {
+    const float v = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
+    if (!std::isfinite(v)) continue;
+    ASSERT_EQ(coef_field(v), reference_field(v, 2)) << std::bit_cast<std::uint32_t>(v);
+    ASSERT_EQ(time_field(v), reference_field(v, 1)) << std::bit_cast<std::uint32_t>(v);
+  }
+}
+
+// Doubles and longer fields: up to 30 significant digits, three-digit exponents.
+TEST(FormatUsingAgainstLibrary, RandomDoublesLongFields) {
+  std::mt19937_64 rng(99);
+  for (int n = 0; n < 400'000 / kScale; ++n) {
+    const double v = std::bit_cast<double>(rng());
+    if (!std::isfinite(v)) continue;
+    const int frac = static_cast<int>(rng() % 30);
+    const std::string mask = "##." + std::string(static_cast<std::size_t>(frac), '#') + "^^^^";
+    ASSERT_EQ(format_using(mask, {v}), reference_field(v, frac)) << mask << " " << v;
+  }
+}
+
+}  // namespace
+}  // namespace kestrane
