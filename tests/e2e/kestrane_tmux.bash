@@ -1,0 +1,86 @@
+# Shared steps of the real-terminal tests of kestrane: a private tmux server with one 80x25
+# pane, keys sent to it, and its screen read back, always by polling with a time limit.
+# Sourced by the tests/e2e/*.sh scripts; not a test of its own.
+
+set -euo pipefail
+
+E2E_DIR="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
+APP_DATA="$E2E_DIR/../data/app"
+WAIT_SECONDS="${KESTRANE_E2E_WAIT:-30}"
+
+BIN_DIR="$(cd "${1:?usage: bash $0 <bin dir>}" && pwd)"
+SOCKET="kestrane-e2e-$$-$RANDOM"
+WORK="$(mktemp -d "${TMPDIR:-/tmp}/kestrane-e2e.XXXXXX")"
+STATUS_FILE="$WORK/.exit-status"
+export LC_ALL=C.UTF-8
+
+t() { tmux -L "$SOCKET" -f "$WORK/.tmux.conf" "$@"; }
+
+cleanup() {
+  tmux -L "$SOCKET" kill-server >/dev/null 2>&1 || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+fail() {
+  echo "FAIL: $*" >&2
+  echo "---- screen ----" >&2
+  t capture-pane -p -t kestrane >&2 2>/dev/null || echo "(no screen: the program has ended)" >&2
+  echo "----------------" >&2
+  exit 1
+}
+
+# The working directory of a run: the small test data set, as given, in a fresh folder.
+copy_test_data() { cp -R "$APP_DATA/run/." "$WORK/"; }
+
+# Starts kestrane in $WORK on a detached 80x25 pane with no status line. Its exit status
+# is written to $STATUS_FILE when it ends.
+start_kestrane() {
+  printf 'set -g status off\nset -g escape-time 0\nset -g remain-on-exit off\n' >"$WORK/.tmux.conf"
+  t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" \
+    "'$BIN_DIR/kestrane'; echo \$? > '$STATUS_FILE'"
+  local size
+  size="$(t display-message -p -t kestrane '#{pane_width}x#{pane_height}')"
+  [ "$size" = "80x25" ] || fail "pane is $size, not 80x25"
+}
+
+screen() { t capture-pane -p -t kestrane; }
+
+# Waits until the screen shows the fixed text $1.
+wait_for() {
+  local text="$1" deadline=$((SECONDS + WAIT_SECONDS))
+  while ((SECONDS < deadline)); do
+    if screen 2>/dev/null | grep -qF -- "$text"; then return 0; fi
+    sleep 0.1
+  done
+  fail "timed out waiting for: $text"
+}
+
+# Row $1 (1..25) of the screen, trailing blanks removed.
+row() { screen | sed -n "${1}p" | sed 's/[[:space:]]*$//'; }
+
+expect_row() {
+  local n="$1" expected="$2" actual
+  actual="$(row "$n")"
+  [ "$actual" = "$expected" ] || fail "row $n: expected '$expected', got '$actual'"
+}
+
+keys() { t send-keys -t kestrane "$@"; }
+
+# Waits for the program to end and checks its exit status.
+expect_exit() {
+  local expected="$1" deadline=$((SECONDS + WAIT_SECONDS))
+  while ((SECONDS < deadline)); do
+    if [ -s "$STATUS_FILE" ]; then
+      local status
+      status="$(cat "$STATUS_FILE")"
+      [ "$status" = "$expected" ] || fail "exit status $status, expected $expected"
+      return 0
+    fi
+    sleep 0.1
+  done
+  fail "the program did not end"
+}
+
+# $1 spaces followed by $2: a text standing at column $1 + 1.
+at_column() { printf '%*s%s' "$(($1 - 1))" '' "$2"; }
