@@ -1,0 +1,435 @@
+// Tests of the coefficient files: names, headings, rows, and the files on disk with their
+// locking, replacement of earlier runs, and every failure to create or write them.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/file.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "output/coefficient_files.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kData = fs::path(KESTRANE_TEST_DATA) / "output";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+void write_file(const fs::path& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string crlf(const std::vector<std::string>& lines) {
+  std::string text;
+  for (const std::string& line : lines) text += line + "\r\n";
+  return text;
+}
+
+// A fresh working directory, removed afterwards.
+class WorkingDir {
+ public:
+  WorkingDir() {
+    std::string pattern = (fs::temp_directory_path() / "kestrane-output-XXXXXX").string();
+    path_ = ::mkdtemp(pattern.data());
+  }
+  ~WorkingDir() {
+    std::error_code ec;
+    fs::permissions(path_ / "OUTPUT", fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(path_, ec);
+  }
+  const fs::path& path() const { return path_; }
+  fs::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  fs::path path_;
+};
+
+// The header line of the worked example: I-131, adult (07300), class F.
+constexpr std::string_view kIodineHeader = "I-131   07300     F          30 1 L";
+// An ingestion header line: Cs-137, adult, f1 field " 0.1000" in columns 14-20.
+constexpr std::string_view kCaesiumHeader = "Cs-137  07300 0.1000  30 1 L";
+
+// The coefficients of the worked example: Lung and Liver at 1 and 365 days, high all 0.
+std::unique_ptr<CoefficientTable> example_table() {
+  auto table = std::make_unique<CoefficientTable>();
+  table->coef[0][0][0] = 1.234E-4;
+  table->coef[0][1][0] = 5.6E-7;
+  table->coef[0][0][1] = 2.5E-3;
+  table->coef[0][1][1] = 9.99E-6;
+  return table;
+}
+const std::vector<std::string> kExampleRegions = {"Lung", "Liver"};
+const std::vector<double> kExampleTimes = {1, 365};
+
+TEST(CoefficientFileNames, EveryAgeAndDataSet) {
+  const char* inhalation[] = {"OUTPUT\\DC100h.OUT",  "OUTPUT\\DC365h.OUT",  "OUTPUT\\DC1825h.OUT",
+                              "OUTPUT\\DC3650h.OUT", "OUTPUT\\DC5475h.OUT", "OUTPUT\\DC7300h.OUT"};
+  const char* ingestion[] = {"OUTPUT\\DC100g.OUT",  "OUTPUT\\DC365g.OUT",  "OUTPUT\\DC1825g.OUT",
+                             "OUTPUT\\DC3650g.OUT", "OUTPUT\\DC5475g.OUT", "OUTPUT\\DC7300g.OUT"};
+  for (int g = 0; g < kAgeGroupCount; ++g) {
+    EXPECT_EQ(coefficient_file_name(kAgeGroups[g].days, DataSet::inhalation), inhalation[g]);
+    EXPECT_EQ(coefficient_file_name(kAgeGroups[g].days, DataSet::ingestion), ingestion[g]);
+  }
+}
+
+TEST(CenterText, MarginsAndCuts) {
+  EXPECT_EQ(center_text("Lung", 18), std::string(7, ' ') + "Lung" + std::string(7, ' '));
+  EXPECT_EQ(center_text("Liver", 18), std::string(6, ' ') + "Liver" + std::string(7, ' '));
+  EXPECT_EQ(center_text("", 18), std::string(18, ' '));
+  EXPECT_EQ(center_text("Eighteen_character", 18), "Eighteen_character");
+  EXPECT_EQ(center_text("Lower_large_intestine_wall", 18), "Lower_large_intest");
+  // Leading blanks count in the margins; a name of 18 or more after them is cut from the
+  // start of the text, blanks included.
+  EXPECT_EQ(center_text("  ab", 18), std::string(7, ' ') + "  ab" + std::string(7, ' '));
+  EXPECT_EQ(center_text("   Lower_large_intestine", 18), "   Lower_large_int");
+  // Leading blanks alone never make a short name long: it is kept whole.
+  EXPECT_EQ(center_text(std::string(20, ' ') + "ab", 18), std::string(20, ' ') + "ab");
+  EXPECT_EQ(center_text("abc", 0), "");
+}
+
+TEST(CoefficientHeadings, InhalationExample) {
+  EXPECT_EQ(coefficient_headers(DataSet::inhalation, 6, kExampleRegions),
+            (std::vector<std::string>{
+                "Inhalation Data Set For Adult   ",
+                "           Time        Lung              Liver        ",
+                "            (d)    low      high      low      high    ",
+            }));
+}
+
+TEST(CoefficientHeadings, Ingestion) {
+  const std::vector<std::string> regions = {"ST_wall", "Lower_large_intestine_wall"};
+  EXPECT_EQ(coefficient_headers(DataSet::ingestion, 1, regions),
+            (std::vector<std::string>{
+                "Ingestion Data Set For Infant  ",
+                "                 Time      ST_wall       Lower_large_intest ",
+                "           f1     (d)    low      high      low      high    ",
+            }));
+}
+
+TEST(CoefficientHeadings, ThirtyRegionsKeepTheirColumns) {
+  std::vector<std::string> names;
+  for (int j = 0; j < 30; ++j)
+    names.push_back(std::string(static_cast<std::size_t>(j), 'a' + j % 26));
+  const auto inhalation = coefficient_headers(DataSet::inhalation, 3, names);
+  const auto ingestion = coefficient_headers(DataSet::ingestion, 3, names);
+  EXPECT_EQ(inhalation[0], "Inhalation Data Set For 5 y-old ");
+  EXPECT_EQ(inhalation[1].size(), 16u + 19 * 30);
+  EXPECT_EQ(inhalation[2].size(), 17u + 19 * 30);
+  EXPECT_EQ(ingestion[1].size(), 22u + 19 * 30);
+  EXPECT_EQ(ingestion[2].size(), 23u + 19 * 30);
+  for (std::size_t j = 0; j < 30; ++j) {
+    SCOPED_TRACE(j);
+    // Region j's name in columns 17 + 19j to 34 + 19j (inhalation), 23 + 19j to 40 + 19j.
+    const std::string centred = center_text(names[j], 18);
+    EXPECT_EQ(inhalation[1].substr(16 + 19 * j, 19), centred + " ");
+    EXPECT_EQ(ingestion[1].substr(22 + 19 * j, 19), centred + " ");
+    EXPECT_EQ(inhalation[2].substr(17 + 19 * j, 19), "  low      high    ");
+    EXPECT_EQ(ingestion[2].substr(23 + 19 * j, 19), "  low      high    ");
+  }
+}
+
+TEST(CoefficientRows, InhalationExample) {
+  const auto table = example_table();
+  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 2),
+            (std::vector<std::string>{
+                "I-131  F  1.0E+00 1.23E-04 0.00E+00  5.60E-07 0.00E+00 ",
+                "          3.6E+02 2.50E-03 0.00E+00  9.99E-06 0.00E+00 ",
+            }));
+}
+
+TEST(CoefficientRows, IngestionWithSixIntegrationTimes) {
+  auto table = std::make_unique<CoefficientTable>();
+  // (low, high) of ST_wall and of the second region for each of the six times.
+  const double values[6][4] = {
+      {1E-10, 1.125, 9.996E-5, 0},   {2E-10, 1.375, 4.56E-20, 7.89E3},
+      {3E-10, -2.5E-7, 1E-30, 1E30}, {4E-10, 0, 123456, 0.000123},
+      {5E-10, 0, 7300, 365},         {6E-10, 0, 1825, 99.95},
+  };
+  for (int m = 0; m < 6; ++m) {
+    table->coef[0][0][m] = values[m][0];
+    table->coef[1][0][m] = values[m][1];
+    table->coef[0][1][m] = values[m][2];
+    table->coef[1][1][m] = values[m][3];
+  }
+  const std::vector<double> times = {1, 7, 30, 365, 1825, 18250};
+  const std::string blanks(15, ' ');
+  EXPECT_EQ(coefficient_rows(DataSet::ingestion, kCaesiumHeader, *table, times, 2),
+            (std::vector<std::string>{
+                "Cs-137   0.1000 1.0E+00 1.00E-10 1.12E+00  1.00E-04 0.00E+00 ",
+                blanks + " 7.0E+00 2.00E-10 1.38E+00  4.56E-20 7.89E+03 ",
+                blanks + " 3.0E+01 3.00E-10-2.50E-07  1.00E-30 1.00E+30 ",
+                blanks + " 3.6E+02 4.00E-10 0.00E+00  1.23E+05 1.23E-04 ",
+                blanks + " 1.8E+03 5.00E-10 0.00E+00  7.30E+03 3.65E+02 ",
+                blanks + " 1.8E+04 6.00E-10 0.00E+00  1.82E+03 9.99E+01 ",
+            }));
+}
+
+TEST(CoefficientRows, LengthsWithAllThirtyRegions) {
+  auto table = std::make_unique<CoefficientTable>();
+  for (auto& by_table : table->coef) {
+    for (auto& by_region : by_table) by_region.fill(-1.5E-9);
+  }
+  const std::vector<double> times = {1, 2, 3, 4, 5};
+  for (const auto& row : coefficient_rows(DataSet::inhalation, kIodineHeader, *table, times, 30)) {
+    EXPECT_EQ(row.size(), 587u);
+  }
+  for (const auto& row : coefficient_rows(DataSet::ingestion, kCaesiumHeader, *table, times, 30)) {
+    EXPECT_EQ(row.size(), 593u);
+  }
+}
+
+TEST(CoefficientRows, ShortHeaderLinesAreNotPadded) {
+  const auto table = example_table();
+  const std::vector<double> one_day = {1};
+  const std::string pair = " 1.23E-04 0.00E+00 ";
+  // No column 19: no class letter, the row one column shorter.
+  EXPECT_EQ(coefficient_rows(DataSet::inhalation, "I-131   07300", *table, one_day, 1)[0],
+            "I-131    1.0E+00" + pair);
+  EXPECT_EQ(coefficient_rows(DataSet::inhalation, "Co", *table, one_day, 1)[0],
+            "Co  1.0E+00" + pair);
+  // Columns 14-17 only of the f1 field.
+  EXPECT_EQ(coefficient_rows(DataSet::ingestion, "Cs-137  07300 0.1", *table, one_day, 1)[0],
+            "Cs-137   0.1 1.0E+00" + pair);
+  EXPECT_EQ(coefficient_rows(DataSet::ingestion, "Cs-137", *table, one_day, 1)[0],
+            "Cs-137  1.0E+00" + pair);
+  // The columns are copied as they stand, whatever they hold.
+  EXPECT_EQ(
+      coefficient_rows(DataSet::inhalation, "abcdefghijklmnopqrstuvwxyz", *table, one_day, 0)[0],
+      "abcdefgs  1.0E+00");
+}
+
+TEST(CoefficientRows, NoIntegrationTimesGiveOneRowOfZeros) {
+  const auto table = example_table();  // whatever the table holds
+  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, {}, 2),
+            (std::vector<std::string>{"I-131  F  0.0E+00 0.00E+00 0.00E+00  0.00E+00 0.00E+00 "}));
+  EXPECT_EQ(coefficient_rows(DataSet::ingestion, kCaesiumHeader, *table, {}, 1),
+            (std::vector<std::string>{"Cs-137   0.1000 0.0E+00 0.00E+00 0.00E+00 "}));
+}
+
+TEST(CoefficientRows, NumbersAreNarrowedTo32BitsFirst) {
+  auto table = std::make_unique<CoefficientTable>();
+  table->coef[0][0][0] = 1.125000000001;  // 1.125 in 32 bits: a tie, to even
+  table->coef[1][0][0] = 1.12500001;      // likewise, though above the tie as a double
+  table->coef[0][1][0] = 1E39;            // beyond the 32-bit range: infinite
+  table->coef[1][1][0] = -1E39;
+  table->coef[0][2][0] = 1E-46;                     // below half the smallest 32-bit value: zero
+  table->coef[1][2][0] = 1E-45;                     // the smallest 32-bit value, 1.4E-45
+  const std::vector<double> times = {365.0000001};  // 365 in 32 bits: a tie
+  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, times, 3)[0],
+            "I-131  F  3.6E+02 1.12E+00 1.12E+00  1.00E+999-1.00E+999  0.00E+00 1.40E-45 ");
+  // The largest 32-bit value, and a double just below the point where narrowing overflows.
+  table->coef[0][0][0] = std::numeric_limits<float>::max();
+  table->coef[1][0][0] = 0x1.fffffefffffffp127;
+  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, times, 1)[0],
+            "I-131  F  3.6E+02 3.40E+38 3.40E+38 ");
+}
+
+TEST(CoefficientRows, RefusesTablesItCannotHold) {
+  const auto table = example_table();
+  const std::vector<double> too_many(kMaxIntegrationTimes + 1, 1.0);
+  EXPECT_THROW(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, too_many, 1),
+               std::invalid_argument);
+  EXPECT_THROW(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 36),
+               std::invalid_argument);
+}
+
+// The files on disk.
+
+void write_example(CoefficientFiles& files, std::span<const int> groups) {
+  files.write_coefficient_headers(DataSet::inhalation, groups, kExampleRegions);
+  const auto table = example_table();
+  for (int k = 0; k < files.size(); ++k) {
+    files.write_inhalation_rows(k, kIodineHeader, *table, kExampleTimes, 2);
+  }
+}
+
+TEST(CoefficientFiles, ExampleFileByteForByte) {
+  const WorkingDir dir;  // without an OUTPUT folder: it is made
+  const int groups[] = {6};
+  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+  ASSERT_EQ(files.size(), 1);
+  EXPECT_EQ(files.name(0), "OUTPUT\\DC7300h.OUT");
+  EXPECT_EQ(files.written_files_line(), "Files written: OUTPUT\\DC7300h.OUT ");
+  write_example(files, groups);
+  files.close_all();
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), read_file(kData / "DC7300h.OUT"));
+}
+
+TEST(CoefficientFiles, SelectedAgeOrder) {
+  const WorkingDir dir;
+  const int groups[] = {6, 1};
+  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::ingestion, groups);
+  ASSERT_EQ(files.size(), 2);
+  EXPECT_EQ(files.name(0), "OUTPUT\\DC7300g.OUT");
+  EXPECT_EQ(files.name(1), "OUTPUT\\DC100g.OUT");
+  EXPECT_EQ(files.written_files_line(), "Files written: OUTPUT\\DC7300g.OUT OUTPUT\\DC100g.OUT ");
+  files.write_coefficient_headers(DataSet::ingestion, groups, kExampleRegions);
+  const auto table = example_table();
+  files.write_ingestion_rows(1, kCaesiumHeader, *table, {}, 2);
+  files.close_all();
+  const auto adult = coefficient_headers(DataSet::ingestion, 6, kExampleRegions);
+  auto infant = coefficient_headers(DataSet::ingestion, 1, kExampleRegions);
+  infant.push_back("Cs-137   0.1000 0.0E+00 0.00E+00 0.00E+00  0.00E+00 0.00E+00 ");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300g.OUT"), crlf(adult));
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100g.OUT"), crlf(infant));
+}
+
+TEST(CoefficientFiles, RowsReachTheFileAtOnceAndTheFileIsHeld) {
+  const WorkingDir dir;
+  const int groups[] = {6};
+  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+  write_example(files, groups);
+  const fs::path path = dir / "OUTPUT" / "DC7300h.OUT";
+  // Everything written so far is in the file before it is closed.
+  EXPECT_EQ(read_file(path), read_file(kData / "DC7300h.OUT"));
+  const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(other, 0);
+  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(errno, EWOULDBLOCK);
+  files.close_all();
+  EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);  // released on closing
+  ::close(other);
+  EXPECT_THROW(files.write_inhalation_rows(0, kIodineHeader, *example_table(), kExampleTimes, 2),
+               std::logic_error);
+}
+
+TEST(CoefficientFiles, EarlierRunReplacedWhateverTheCase) {
+  const WorkingDir dir;
+  fs::create_directory(dir / "output");
+  write_file(dir / "output" / "dc7300h.out", std::string(100000, 'x') + "\r\n");
+  const int groups[] = {6};
+  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+  write_example(files, groups);
+  files.close_all();
+  EXPECT_EQ(read_file(dir / "output" / "dc7300h.out"), read_file(kData / "DC7300h.OUT"));
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+TEST(CoefficientFiles, RefusesRepeatedOrUnknownAgeGroups) {
+  const WorkingDir dir;
+  const int repeated[] = {2, 2};
+  const int unknown[] = {7};
+  EXPECT_THROW(open_coefficient_files(dir.path(), DataSet::inhalation, repeated),
+               std::invalid_argument);
+  EXPECT_THROW(open_coefficient_files(dir.path(), DataSet::inhalation, unknown),
+               std::invalid_argument);
+}
+
+// Failures: the message names the file and the reason, and no file of an earlier run has
+// been changed.
+
+std::string open_failure(const fs::path& dir, DataSet data_set, std::span<const int> groups) {
+  try {
+    open_coefficient_files(dir, data_set, groups);
+  } catch (const OutputError& e) {
+    return e.what();
+  }
+  ADD_FAILURE() << "the files were opened";
+  return {};
+}
+
+TEST(CoefficientFileFailures, FileHeldByAnotherProgram) {
+  const WorkingDir dir;
+  fs::create_directory(dir / "OUTPUT");
+  const std::string earlier = "an earlier run\r\n";
+  write_file(dir / "OUTPUT" / "DC365h.OUT", earlier);
+  write_file(dir / "OUTPUT" / "DC7300h.OUT", earlier);
+  const int holder = ::open((dir / "OUTPUT" / "DC7300h.OUT").c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  const int groups[] = {2, 1, 6, 4};
+  EXPECT_EQ(open_failure(dir.path(), DataSet::inhalation, groups),
+            "Unable to create the file OUTPUT\\DC7300h.OUT: held by another program");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365h.OUT"), earlier);
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), earlier);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC100h.OUT"));   // made and taken back
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC3650h.OUT"));  // never reached
+  ::close(holder);
+}
+
+TEST(CoefficientFileFailures, ReadOnlyFolder) {
+  const WorkingDir dir;
+  fs::create_directory(dir / "OUTPUT");
+  const std::string earlier = "an earlier run\r\n";
+  write_file(dir / "OUTPUT" / "DC365h.OUT", earlier);
+  fs::permissions(dir / "OUTPUT", fs::perms::owner_read | fs::perms::owner_exec);
+  if (::access((dir / "OUTPUT").c_str(), W_OK) == 0) {
+    GTEST_SKIP() << "this user may write into a read-only folder (root), so no failure to see";
+  }
+  const int groups[] = {2, 6};
+  EXPECT_EQ(open_failure(dir.path(), DataSet::inhalation, groups),
+            "Unable to create the file OUTPUT\\DC7300h.OUT: Permission denied");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365h.OUT"), earlier);
+}
+
+TEST(CoefficientFileFailures, OutputFolderCannotBeMade) {
+  const WorkingDir dir;
+  write_file(dir / "OUTPUT", "a file where the folder should be\r\n");
+  const int groups[] = {2};
+  const std::string message = open_failure(dir.path(), DataSet::inhalation, groups);
+  EXPECT_TRUE(message.starts_with(
+      "Unable to create the file OUTPUT\\DC365h.OUT: the folder OUTPUT cannot be made ("))
+      << message;
+}
+
+TEST(CoefficientFileFailures, NameTakenByAFolder) {
+  const WorkingDir dir;
+  fs::create_directories(dir / "OUTPUT" / "DC100g.OUT");
+  const std::string earlier = "an earlier run\r\n";
+  write_file(dir / "OUTPUT" / "DC7300g.OUT", earlier);
+  const int groups[] = {6, 1};
+  EXPECT_EQ(open_failure(dir.path(), DataSet::ingestion, groups),
+            "Unable to create the file OUTPUT\\DC100g.OUT: Is a directory");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300g.OUT"), earlier);
+}
+
+// A write beyond the file-size limit fails like a full disk. The file keeps its whole lines
+// only: the part of the line that did get written is taken back.
+TEST(CoefficientFileFailures, FailedWrite) {
+  const WorkingDir dir;
+  const int groups[] = {6};
+  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+  files.write_coefficient_headers(DataSet::inhalation, groups, kExampleRegions);
+
+  rlimit saved{};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit small = saved;
+  small.rlim_cur = 200;  // the heading (147 bytes) and part of the first row
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  std::string message;
+  try {
+    files.write_inhalation_rows(0, kIodineHeader, *example_table(), kExampleTimes, 2);
+  } catch (const OutputError& e) {
+    message = e.what();
+  }
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, old_handler);
+
+  EXPECT_EQ(message, "Unable to write the file OUTPUT\\DC7300h.OUT: File too large");
+  files.close_all();
+  const std::string golden = read_file(kData / "DC7300h.OUT");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), golden.substr(0, 147));
+}
+
+}  // namespace
+}  // namespace kestrane
