@@ -48,15 +48,31 @@ void show_introduction(Console& console) {
   console.wait_for_key();
 }
 
-// Writes a message of a refusal: a leading blank (added when the text has none), its lines
-// separated by line breaks.
+// Writes the message of a refusal from column 1, beginning with a blank. Rows are broken at
+// a blank so that none runs past column 79 (a row of 80 would wrap by itself), and each
+// further row also begins with a blank; a line feed in the message starts a new row.
 void write_message(Console& console, std::string_view message) {
-  if (!message.starts_with(' ')) console.write_text(" ");
+  constexpr std::size_t kWidth = kConsoleColumns - 1;
+  bool first_row = true;
+  auto write_row = [&](std::string_view piece) {
+    if (!first_row) console.line_break();
+    console.write_text(" ");
+    console.write_text(piece);
+    first_row = false;
+  };
+  if (message.starts_with(' ')) message.remove_prefix(1);
   for (;;) {
     const std::size_t newline = message.find('\n');
-    console.write_text(message.substr(0, newline));
+    std::string_view paragraph = message.substr(0, newline);
+    while (paragraph.size() > kWidth - 1) {
+      std::size_t cut = paragraph.rfind(' ', kWidth - 1);
+      if (cut == std::string_view::npos || cut == 0) cut = kWidth - 1;
+      write_row(paragraph.substr(0, cut));
+      paragraph.remove_prefix(cut);
+      if (paragraph.starts_with(' ')) paragraph.remove_prefix(1);
+    }
+    write_row(paragraph);
     if (newline == std::string_view::npos) break;
-    console.line_break();
     message.remove_prefix(newline + 1);
   }
 }
@@ -84,9 +100,9 @@ int stop_while_processing(Console& console, std::string_view message,
   write_message(console, message);
   console.line_break();
   if (!incomplete_files.empty()) {
-    std::string files = " These coefficient files are incomplete:";
+    std::string files = "These coefficient files are incomplete:";
     for (const std::string& name : incomplete_files) files += " " + name;
-    console.write_text(files);
+    write_message(console, files);
     console.line_break();
   }
   return prompt_and_stop(console, kExitPrompt);

@@ -381,6 +381,13 @@ TEST_F(RunDriver, RefusedRecordStopsWithRowsBeforeItKept) {
             std::string::npos)
       << screen;
   EXPECT_EQ(console.row_text(console.cursor_row()), padded(" Press any key to exit."));
+  // The message is broken into rows at blanks, each beginning with one.
+  for (int row = 14; row < console.cursor_row(); ++row) {
+    EXPECT_EQ(console.char_at(row, 1), ' ') << "row " << row;
+    EXPECT_NE(console.char_at(row, 2), ' ') << "row " << row;
+    EXPECT_EQ(console.char_at(row, 80), ' ') << "row " << row;
+  }
+  EXPECT_NE(screen.find("C-14     7300     S           5 2 X"), std::string::npos) << screen;
 
   // The Infant file keeps its heading and the rows of H-3, the record before the stop.
   const std::string golden = read_file(kData / "golden" / "DC100h.OUT");

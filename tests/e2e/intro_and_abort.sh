@@ -33,4 +33,13 @@ expect_row 16 " Press any key to abort."
 keys x
 expect_exit 1
 [ ! -e "$WORK/OUTPUT" ] || fail "an OUTPUT folder was made"
+
+# Without a terminal the dialogue does not start: a pointer to kestrane-batch, status 2.
+set +e
+message="$(cd "$WORK" && "$BIN_DIR/kestrane" </dev/null 2>&1 >/dev/null)"
+status=$?
+set -e
+[ "$status" = 2 ] || fail "without a terminal: exit status $status, expected 2"
+grep -qF kestrane-batch <<<"$message" || fail "without a terminal: no kestrane-batch hint: $message"
+"$BIN_DIR/kestrane" --version </dev/null | grep -q '^kestrane ' || fail "--version"
 echo "e2e intro_and_abort: 1 passed, 0 failed"
