@@ -215,7 +215,7 @@ class Record:
     def data_lines(self):
         lines = []
         for i, t in enumerate(self.times):
-            tables = [0, 1] if self.p == 2 else [0 if self.code == "L" else 1]
+            tables = [0, 1] if self.p == 2 else [0 if self.code.upper() == "L" else 1]
             for tab in tables:
                 lines.append(number_text(float(t), 9) + "".join(
                     number_text(self.rate(tab, k, i), 10) for k in range(1, 30)))

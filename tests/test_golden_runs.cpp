@@ -1,0 +1,247 @@
+// Whole runs on small dose-rate files of both data sets, compared byte for byte with
+// coefficient files worked out independently (tests/data/golden/make_golden.py makes them).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/processing.h"
+#include "input/dose_rate_file.h"
+#include "input/integration_times.h"
+#include "platform/file_services.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kGolden = fs::path(KESTRANE_TEST_DATA) / "golden";
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// The choice of a case, from its choice.txt.
+struct Case {
+  std::string name;
+  DataSet data_set = DataSet::inhalation;
+  std::vector<int> ages, regions;
+  std::int64_t stop_line = 0;
+  std::string stop_header;
+};
+
+Case read_case(const std::string& name) {
+  Case c{name, DataSet::inhalation, {}, {}, 0, {}};
+  std::ifstream in(kGolden / name / "choice.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    std::istringstream fields(line);
+    std::string key;
+    fields >> key;
+    if (key == "data_set") {
+      std::string v;
+      fields >> v;
+      c.data_set = v == "ingestion" ? DataSet::ingestion : DataSet::inhalation;
+    } else if (key == "ages" || key == "regions") {
+      for (int v; fields >> v;) (key == "ages" ? c.ages : c.regions).push_back(v);
+    } else if (key == "stop_line") {
+      fields >> c.stop_line;
+    } else if (key == "stop_header") {
+      c.stop_header = line.substr(key.size() + 1);
+    }
+  }
+  return c;
+}
+
+// A fresh working directory holding a copy of the case's DATA and data folders.
+class WorkingDir {
+ public:
+  explicit WorkingDir(const std::string& case_name) {
+    std::string pattern = (fs::path(::testing::TempDir()) / "kestrane-golden-XXXXXX").string();
+    path_ = mkdtemp(pattern.data());
+    for (const char* sub : {"DATA", "data"}) {
+      fs::copy(kGolden / case_name / sub, path_ / sub, fs::copy_options::recursive);
+    }
+  }
+  ~WorkingDir() { fs::remove_all(path_); }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
+
+class RecordCounter : public RecordSink, public ProgressObserver {
+ public:
+  void record_done(int, const HeaderRecord&, const CoefficientTable&) override { ++records; }
+  void record_processed(const HeaderRecord&, std::uint64_t, std::uint64_t) override { ++progress; }
+  int records = 0;
+  int progress = 0;
+};
+
+// What the dialogue would hand over for the case: the choices and the file's region names.
+struct Prepared {
+  RunChoice choice;
+  LineReader reader;
+  std::string drt_name;
+};
+
+Prepared prepare(const Case& c, const fs::path& dir) {
+  RunChoice choice;
+  choice.working_dir = dir;
+  choice.data_set = c.data_set;
+  choice.times =
+      read_integration_times(resolve_program_path(dir, "data\\Kestrane.ini"), "data\\Kestrane.ini");
+  choice.age_groups = c.ages;
+  choice.regions = c.regions;
+  const std::string drt = "DATA\\" + std::string(data_set_file_name(c.data_set));
+  LineReader reader(resolve_program_path(dir, drt), drt);
+  choice.region_list = read_region_names(reader);
+  choice.region_list.push_back("Lung");
+  choice.region_list.push_back("ALL ORGANS");
+  return {std::move(choice), std::move(reader), drt};
+}
+
+std::vector<std::string> expected_file_names(const Case& c) {
+  std::vector<std::string> names;
+  for (int g : c.ages) {
+    names.push_back("DC" + std::to_string(kAgeGroups[static_cast<std::size_t>(g - 1)].days) +
+                    data_set_letter(c.data_set) + ".OUT");
+  }
+  return names;
+}
+
+// Compares line by line first, so that a difference is reported where it is.
+void expect_same_file(const fs::path& actual_path, const fs::path& expected_path) {
+  const std::string actual = read_file(actual_path);
+  const std::string expected = read_file(expected_path);
+  if (actual == expected) return;
+  std::istringstream a(actual), e(expected);
+  std::string la, le;
+  for (int n = 1;; ++n) {
+    const bool more_a = static_cast<bool>(std::getline(a, la));
+    const bool more_e = static_cast<bool>(std::getline(e, le));
+    if (!more_a && !more_e) break;
+    if (la != le || more_a != more_e) {
+      ADD_FAILURE() << actual_path.filename() << " line " << n << "\n  actual:   " << la
+                    << "\n  expected: " << le;
+      return;
+    }
+  }
+  ADD_FAILURE() << actual_path.filename() << " differs from " << expected_path;
+}
+
+class GoldenRun : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(GoldenRun, WritesTheExpectedFiles) {
+  const Case c = read_case(GetParam());
+  const WorkingDir dir(c.name);
+  Prepared run = prepare(c, dir.path());
+  const std::vector<std::string> names = expected_file_names(c);
+
+  CoefficientRun coefficients(run.choice);
+  std::string written = "Files written: ";
+  for (const auto& n : names) written += "OUTPUT\\" + n + " ";
+  EXPECT_EQ(coefficients.written_files_line(), written);
+
+  RecordCounter counter;
+  if (c.stop_line == 0) {
+    coefficients.process(run.reader, &counter, &counter);
+    EXPECT_GT(counter.records, 0);
+    EXPECT_EQ(counter.progress, counter.records);
+  } else {
+    try {
+      coefficients.process(run.reader, &counter, &counter);
+      ADD_FAILURE() << "the run did not stop";
+    } catch (const RunStopped& stop) {
+      const std::string message = stop.what();
+      EXPECT_NE(message.find(run.drt_name), std::string::npos) << message;
+      EXPECT_NE(message.find("line " + std::to_string(c.stop_line) + ":"), std::string::npos)
+          << message;
+      EXPECT_NE(message.find(c.stop_header), std::string::npos) << message;
+      std::vector<std::string> incomplete;
+      for (const auto& n : names) incomplete.push_back("OUTPUT\\" + n);
+      EXPECT_EQ(stop.incomplete_files(), incomplete);
+    }
+  }
+
+  // Exactly the expected files, each byte for byte; the rows before a stop are kept.
+  std::vector<std::string> written_names;
+  for (const auto& entry : fs::directory_iterator(resolve_program_path(dir.path(), "OUTPUT"))) {
+    written_names.push_back(entry.path().filename().string());
+  }
+  std::sort(written_names.begin(), written_names.end());
+  std::vector<std::string> sorted = names;
+  std::sort(sorted.begin(), sorted.end());
+  EXPECT_EQ(written_names, sorted);
+  for (const auto& n : names) {
+    expect_same_file(resolve_program_path(dir.path(), "OUTPUT\\" + n),
+                     kGolden / c.name / "expected" / n);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenRun, ::testing::Values("inhalation", "ingestion", "stop"),
+                         [](const auto& info) { return info.param; });
+
+TEST(GoldenRun, EarlierCoefficientFilesAreReplaced) {
+  const Case c = read_case("ingestion");
+  const WorkingDir dir(c.name);
+  fs::create_directory(dir.path() / "OUTPUT");
+  for (const auto& n : expected_file_names(c)) {
+    std::ofstream(dir.path() / "OUTPUT" / n) << std::string(100000, 'x');
+  }
+  Prepared run = prepare(c, dir.path());
+  CoefficientRun coefficients(run.choice);
+  coefficients.process(run.reader, nullptr);
+  for (const auto& n : expected_file_names(c)) {
+    expect_same_file(dir.path() / "OUTPUT" / n, kGolden / c.name / "expected" / n);
+  }
+}
+
+// A write that fails in the middle of the run (here: beyond the file-size limit) stops it; the
+// rows written before stay, and every file is reported incomplete. Runs in a child process
+// and ends it: 0 when all of that holds.
+[[noreturn]] void run_with_file_size_limit(const Case& c, const fs::path& dir) {
+  signal(SIGXFSZ, SIG_IGN);
+  // The heading and the first record of either file fit in 1000 bytes; the second record of
+  // the adult file does not.
+  const rlimit limit{1000, 1000};
+  setrlimit(RLIMIT_FSIZE, &limit);
+  Prepared run = prepare(c, dir);
+  CoefficientRun coefficients(run.choice);
+  try {
+    coefficients.process(run.reader, nullptr);
+  } catch (const RunStopped& stop) {
+    const std::string message = stop.what();
+    const std::string first_record =
+        read_file(kGolden / c.name / "expected" / "DC365h.OUT").substr(0, 500);
+    const std::string kept = read_file(dir / "OUTPUT" / "DC365h.OUT");
+    if (message.find("OUTPUT\\DC7300h.OUT") != std::string::npos &&
+        stop.incomplete_files().size() == 2 && kept.starts_with(first_record)) {
+      std::exit(0);
+    }
+    std::fprintf(stderr, "stopped with: %s\n", message.c_str());
+    std::exit(2);
+  }
+  std::exit(1);
+}
+
+TEST(GoldenRunDeathTest, FailedWriteStopsTheRun) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const Case c = read_case("inhalation");
+  const WorkingDir dir(c.name);
+  EXPECT_EXIT(run_with_file_size_limit(c, dir.path()), ::testing::ExitedWithCode(0), "");
+}
+
+}  // namespace
+}  // namespace kestrane
