@@ -7,6 +7,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "input/number_parsing.h"
+
 namespace kestrane {
 
 namespace {
@@ -96,16 +98,23 @@ struct ColumnPlan {
   }
 };
 
+// A field of a data line: the usual form read in line, anything else by the full rule.
+inline double read_field(std::string_view field) {
+  double value;
+  if (number_detail::parse_e_field(field.data(), field.size(), value)) return value;
+  return parse_number(field);
+}
+
 // Reads one data line: its time into x[i] and the selected regions into value[t][.][i].
 void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
                      std::size_t t, std::size_t i, RateTable& table) {
-  table.x[i] = parse_number(cut_field(line, 1, kTimeWidth));
+  table.x[i] = read_field(cut_field(line, 1, kTimeWidth));
   std::array<double, kMaxColumn + 1> column{};
   if (line.size() >= plan.shortest_full_line) {
     for (int n = 0; n < plan.column_count; ++n) {
       const int c = plan.columns[static_cast<std::size_t>(n)];
       column[static_cast<std::size_t>(c)] =
-          parse_number(line.substr(static_cast<std::size_t>(kColumnWidth * c - 1), kColumnWidth));
+          read_field(line.substr(static_cast<std::size_t>(kColumnWidth * c - 1), kColumnWidth));
     }
   } else {
     for (int n = 0; n < plan.column_count; ++n) {

@@ -1,34 +1,45 @@
 // The numeric reading rule used for every number of the input files, and integer fields.
 #include <fast_float/fast_float.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 
 #include "input/line_reader.h"
+#include "input/number_parsing.h"
 
 namespace kestrane {
 
+namespace number_detail {
+
+double settle_by_full_parse(std::uint64_t mantissa, std::int64_t exponent) {
+  // Exponents this far out give 0 or infinity whatever the digits.
+  constexpr std::int64_t kFar = 100000;
+  const std::int64_t clamped = exponent < -kFar ? -kFar : (exponent > kFar ? kFar : exponent);
+  char text[48];
+  char* out = std::to_chars(text, text + 24, mantissa).ptr;
+  *out++ = 'e';
+  out = std::to_chars(out, text + sizeof text, clamped).ptr;
+  double value = 0.0;
+  fast_float::from_chars(text, out, value);
+  return value;
+}
+
+}  // namespace number_detail
+
 namespace {
+
+using namespace number_detail;
 
 // Significant digits that count; later digits only move the decimal point.
 constexpr int kMaxSignificantDigits = 18;
 // The written exponent is held at this magnitude.
 constexpr int kMaxExponent = 9999;
 
-// Powers of ten that a double holds exactly.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
-                                        1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
-constexpr std::int64_t kMaxExactPower = 22;
-constexpr std::uint64_t kMaxExactMantissa = std::uint64_t{1} << 53;
-
 inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
-
-inline unsigned digit_value(char c) {
-  return static_cast<unsigned>(static_cast<unsigned char>(c)) - unsigned{'0'};
-}
 
 // Value of `c` as a digit of `base` (2, 8 or 16), or `base` when it is none.
 unsigned based_digit(char c, unsigned base) {
@@ -77,31 +88,122 @@ double parse_based_integer(const char* p, const char* end) {
   return overflow ? value : static_cast<double>(exact);
 }
 
-// The double nearest to mantissa x 10^exponent (mantissa > 0, at most 18 digits), outside
-// the range where both factors are exact.
-double scale_by_power_of_ten(std::uint64_t mantissa, std::int64_t exponent) {
-  using Binary = fast_float::binary_format<double>;
-  const fast_float::adjusted_mantissa am = fast_float::compute_float<Binary>(exponent, mantissa);
-  double value = 0.0;
-  if (am.power2 >= 0) {
-    fast_float::to_float(false, am, value);
-    return value;
+// A text of 8 to 16 characters, read 8 bytes at a time without reading outside it: bytes
+// past its end read as NUL, which cannot continue a number.
+class ShortText {
+ public:
+  ShortText(const char* p, std::size_t size) : p_(p), size_(size), tail_(load(p + size - 8)) {}
+
+  std::size_t size() const { return size_; }
+  char operator[](std::size_t i) const { return i < size_ ? p_[i] : '\0'; }
+  const char* data() const { return p_; }
+
+  // Bytes i to i + 7, the first in the lowest byte.
+  std::uint64_t chunk(std::size_t i) const {
+    if (i + 8 <= size_) return load(p_ + i);
+    if (i >= size_) return 0;
+    return tail_ >> (8 * (i + 8 - size_));
   }
-  // The few values that the 128-bit product cannot settle: let the full parser decide on
-  // the digits written out. Exponents this far out give 0 or infinity anyway.
-  constexpr std::int64_t kFar = 100000;
-  const std::int64_t clamped = exponent < -kFar ? -kFar : (exponent > kFar ? kFar : exponent);
-  char text[48];
-  char* out = std::to_chars(text, text + 24, mantissa).ptr;
-  *out++ = 'e';
-  out = std::to_chars(out, text + sizeof text, clamped).ptr;
-  fast_float::from_chars(text, out, value);
-  return value;
+
+ private:
+  static std::uint64_t load(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+  }
+  const char* p_;
+  std::size_t size_;
+  std::uint64_t tail_;
+};
+
+// The run of up to 16 digits from position i.
+inline int read_digits(const ShortText& text, std::size_t i, std::uint64_t& value) {
+  int count = read_digit_run(text.chunk(i), value);
+  if (count == 8) {
+    std::uint64_t more = 0;
+    const int extra = read_digit_run(text.chunk(i + 8), more);
+    value = value * kIntegerPowersOfTen[extra] + more;
+    count += extra;
+  }
+  return count;
 }
 
-}  // namespace
+// Texts of this length read digits eight at a time; up to 16 characters hold too few digits
+// for the 18-digit limit to matter.
+constexpr std::size_t kShortMin = 8;
+constexpr std::size_t kShortMax = 16;
 
-double parse_number(std::string_view text) {
+// The rule for a text of kShortMin to kShortMax characters, such as a field of a data line.
+double parse_short(const ShortText& text) {
+  const std::size_t size = text.size();
+  std::size_t i = 0;
+  while (i < size && is_blank(text[i])) ++i;
+  if (i == size) return 0.0;
+  if (text[i] == '&') return parse_based_integer(text.data() + i + 1, text.data() + size);
+  bool negative = false;
+  if (text[i] == '-' || text[i] == '+') {
+    negative = text[i] == '-';
+    ++i;
+  }
+
+  std::uint64_t mantissa = 0;
+  std::int64_t exponent = 0;
+  bool read = false;
+  // The usual form of the data files, one digit, the point and up to five more digits: one
+  // run of digits with the point taken out.
+  const std::uint64_t head = text.chunk(i);
+  if (digit_value(static_cast<char>(head)) <= 9 && static_cast<char>(head >> 8) == '.') {
+    const std::uint64_t joined = (head & 0xFF) | ((head >> 8) & ~std::uint64_t{0xFF});
+    const int count = read_digit_run(joined, mantissa);
+    if (count < 7) {
+      exponent = 1 - count;
+      i += static_cast<std::size_t>(count) + 1;
+      read = true;
+    }
+  }
+  if (!read) {
+    const int integer_digits = read_digits(text, i, mantissa);
+    i += static_cast<std::size_t>(integer_digits);
+    int fraction_digits = 0;
+    if (text[i] == '.') {
+      ++i;
+      std::uint64_t fraction = 0;
+      fraction_digits = read_digits(text, i, fraction);
+      i += static_cast<std::size_t>(fraction_digits);
+      mantissa = mantissa * kIntegerPowersOfTen[fraction_digits] + fraction;
+      exponent = -fraction_digits;
+    }
+    if (integer_digits + fraction_digits == 0) return 0.0;
+  }
+
+  const char letter = static_cast<char>(text[i] | 0x20);
+  if (letter == 'e' || letter == 'd') {
+    ++i;
+    bool exponent_negative = false;
+    if (text[i] == '-' || text[i] == '+') {
+      exponent_negative = text[i] == '-';
+      ++i;
+    }
+    int written = 0;
+    const unsigned first = digit_value(text[i]);
+    const unsigned second = digit_value(text[i + 1]);
+    if (first <= 9 && second <= 9 && digit_value(text[i + 2]) > 9) {
+      written = static_cast<int>(first * 10 + second);  // the usual two digits
+    } else {
+      for (unsigned d = first; d <= 9; d = digit_value(text[++i])) {
+        if (written <= kMaxExponent) written = written * 10 + static_cast<int>(d);
+      }
+      if (written > kMaxExponent) written = kMaxExponent;
+    }
+    exponent += exponent_negative ? -written : written;
+  }
+  if (mantissa == 0) return negative ? -0.0 : 0.0;
+  const double value = to_double(mantissa, exponent);
+  return negative ? -value : value;
+}
+
+// The rule for a text of any length.
+double parse_long(std::string_view text) {
   const char* p = text.data();
   const char* const end = p + text.size();
   while (p != end && is_blank(*p)) ++p;
@@ -173,16 +275,19 @@ double parse_number(std::string_view text) {
   }
 
   if (mantissa == 0) return negative ? -0.0 : 0.0;
-  double value;
-  if (exponent >= -kMaxExactPower && exponent <= kMaxExactPower && mantissa <= kMaxExactMantissa) {
-    // Both factors are exact, so one rounding gives the nearest double.
-    value = static_cast<double>(mantissa);
-    value =
-        exponent < 0 ? value / kExactPowersOfTen[-exponent] : value * kExactPowersOfTen[exponent];
-  } else {
-    value = scale_by_power_of_ten(mantissa, exponent);
-  }
+  const double value = to_double(mantissa, exponent);
   return negative ? -value : value;
+}
+
+}  // namespace
+
+double parse_number(std::string_view text) {
+  double value;
+  if (parse_e_field(text.data(), text.size(), value)) return value;
+  if (text.size() >= kShortMin && text.size() <= kShortMax) {
+    return parse_short(ShortText(text.data(), text.size()));
+  }
+  return parse_long(text);
 }
 
 std::int32_t round_to_int32(double value) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "input/line_reader.h"
+#include "input/number_parsing.h"
 
 namespace kestrane {
 namespace {
@@ -369,6 +370,72 @@ TEST(ParseNumberDifferential, DataFieldsRoundTrip) {
     std::snprintf(text, sizeof text, "%.17g", value);
     ASSERT_EQ(parse_number(text), value) << text;
   }
+}
+
+// Fields of the usual data-file form, of every width, lead, letter and sign the quick
+// reading takes, each also mutated at one position: what the quick reading accepts must equal
+// the full rule's value, and it must accept every well-formed field.
+TEST(ParseNumberDifferential, QuickFieldReadingAgreesWithTheFullRule) {
+  std::mt19937_64 rng(11);
+  auto pick = [&rng](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+  };
+  const std::string mutations = " .+-eEdDx09\t";
+  int accepted_mutants = 0;
+  for (int n = 0; n < 200000; ++n) {
+    const int width = pick(8, 10);
+    const bool lead = pick(0, 1) == 1;
+    std::string field;
+    if (lead) field += " +-"[pick(0, 2)];
+    field += static_cast<char>('0' + pick(0, 9));
+    field += '.';
+    const int fraction = width - 5 - (lead ? 2 : 1);
+    for (int i = 0; i < fraction; ++i) field += static_cast<char>('0' + pick(0, 9));
+    field += "EeDd"[pick(0, 3)];
+    field += "+-"[pick(0, 1)];
+    const int exponent = pick(0, 99);
+    field += static_cast<char>('0' + exponent / 10);
+    field += static_cast<char>('0' + exponent % 10);
+    ASSERT_EQ(field.size(), static_cast<std::size_t>(width));
+
+    double quick = -1.0;
+    ASSERT_TRUE(number_detail::parse_e_field(field.data(), field.size(), quick)) << field;
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(quick),
+              std::bit_cast<std::uint64_t>(reference_value(field)))
+        << field;
+
+    std::string mutant = field;
+    mutant[static_cast<std::size_t>(pick(0, width - 1))] =
+        mutations[static_cast<std::size_t>(pick(0, static_cast<int>(mutations.size()) - 1))];
+    const double full = parse_number(mutant);
+    double value = -1.0;
+    if (number_detail::parse_e_field(mutant.data(), mutant.size(), value)) {
+      ++accepted_mutants;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(value), std::bit_cast<std::uint64_t>(full)) << mutant;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(value),
+                std::bit_cast<std::uint64_t>(reference_value(mutant)))
+          << mutant;
+    }
+  }
+  EXPECT_GT(accepted_mutants, 0);
+}
+
+TEST(ParseNumberDifferential, FullParseFallbackIsCorrectlyRounded) {
+  // The last resort of the conversion, used where the 128-bit product is not conclusive.
+  std::mt19937_64 rng(5);
+  std::uniform_int_distribution<std::uint64_t> mantissa(1, 999999999999999999);
+  std::uniform_int_distribution<int> exponent(-360, 320);
+  for (int n = 0; n < 20000; ++n) {
+    const std::uint64_t m = mantissa(rng);
+    const int e = exponent(rng);
+    const std::string text = std::to_string(m) + "e" + std::to_string(e);
+    ASSERT_EQ(number_detail::settle_by_full_parse(m, e), std::strtod(text.c_str(), nullptr))
+        << text;
+    ASSERT_EQ(number_detail::to_double(m, e), std::strtod(text.c_str(), nullptr)) << text;
+  }
+  EXPECT_EQ(number_detail::settle_by_full_parse(1, -400000), 0.0);
+  EXPECT_EQ(number_detail::settle_by_full_parse(1, 400000),
+            std::numeric_limits<double>::infinity());
 }
 
 }  // namespace
