@@ -5,12 +5,14 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/processing.h"
@@ -81,13 +83,70 @@ class WorkingDir {
   fs::path path_;
 };
 
-class RecordCounter : public RecordSink, public ProgressObserver {
+// One coefficient of a processed record, as coefficients.txt lists them.
+struct Coefficient {
+  int position;
+  std::string nuclide;
+  int t, j, m;  // from 1
+  double value;
+};
+
+std::vector<Coefficient> read_exact_coefficients(const std::string& case_name) {
+  std::vector<Coefficient> list;
+  std::ifstream in(kGolden / case_name / "expected" / "coefficients.txt");
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream fields(line);
+    Coefficient c{};
+    fields >> c.position >> c.nuclide >> c.t >> c.j >> c.m >> c.value;
+    list.push_back(c);
+  }
+  return list;
+}
+
+// Keeps every coefficient the run hands on, in the order of coefficients.txt.
+class Recorder : public RecordSink, public ProgressObserver {
  public:
-  void record_done(int, const HeaderRecord&, const CoefficientTable&) override { ++records; }
+  Recorder(std::size_t regions, std::size_t times) : regions_(regions), times_(times) {}
+  void record_done(int position, const HeaderRecord& header,
+                   const CoefficientTable& coef) override {
+    ++records;
+    std::string nuclide = header.nuclide;
+    nuclide.erase(nuclide.find_last_not_of(' ') + 1);
+    for (std::size_t t = 0; t < 2; ++t) {
+      for (std::size_t j = 0; j < regions_; ++j) {
+        for (std::size_t m = 0; m < times_; ++m) {
+          seen.push_back({position + 1, nuclide, static_cast<int>(t + 1), static_cast<int>(j + 1),
+                          static_cast<int>(m + 1), coef.coef[t][j][m]});
+        }
+      }
+    }
+  }
   void record_processed(const HeaderRecord&, std::uint64_t, std::uint64_t) override { ++progress; }
   int records = 0;
   int progress = 0;
+  std::vector<Coefficient> seen;
+
+ private:
+  std::size_t regions_, times_;
 };
+
+// The coefficients before formatting agree with the exact ones to a relative 1e-8: the
+// program's rounding errors stay below 1e-9 for these tables.
+void expect_exact_coefficients(const std::vector<Coefficient>& seen,
+                               const std::vector<Coefficient>& exact) {
+  ASSERT_EQ(seen.size(), exact.size());
+  for (std::size_t i = 0; i < seen.size(); ++i) {
+    const Coefficient& a = seen[i];
+    const Coefficient& e = exact[i];
+    ASSERT_EQ(std::tie(a.position, a.nuclide, a.t, a.j, a.m),
+              std::tie(e.position, e.nuclide, e.t, e.j, e.m))
+        << "entry " << i;
+    EXPECT_NEAR(a.value, e.value, 1e-8 * std::abs(e.value))
+        << e.nuclide << " table " << e.t << " region position " << e.j << " time " << e.m;
+  }
+}
 
 // What the dialogue would hand over for the case: the choices and the file's region names.
 struct Prepared {
@@ -154,14 +213,14 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
   for (const auto& n : names) written += "OUTPUT\\" + n + " ";
   EXPECT_EQ(coefficients.written_files_line(), written);
 
-  RecordCounter counter;
+  Recorder recorder(run.choice.regions.size(), run.choice.times.size());
   if (c.stop_line == 0) {
-    coefficients.process(run.reader, &counter, &counter);
-    EXPECT_GT(counter.records, 0);
-    EXPECT_EQ(counter.progress, counter.records);
+    coefficients.process(run.reader, &recorder, &recorder);
+    EXPECT_GT(recorder.records, 0);
+    EXPECT_EQ(recorder.progress, recorder.records);
   } else {
     try {
-      coefficients.process(run.reader, &counter, &counter);
+      coefficients.process(run.reader, &recorder, &recorder);
       ADD_FAILURE() << "the run did not stop";
     } catch (const RunStopped& stop) {
       const std::string message = stop.what();
@@ -174,6 +233,8 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
       EXPECT_EQ(stop.incomplete_files(), incomplete);
     }
   }
+
+  expect_exact_coefficients(recorder.seen, read_exact_coefficients(c.name));
 
   // Exactly the expected files, each byte for byte; the rows before a stop are kept.
   std::vector<std::string> written_names;

@@ -14,11 +14,14 @@ The expected numbers are worked out here without the program's code and by other
     rational arithmetic the integral is exact;
   * the composite "Lung" from the single-precision weights, exactly.
 The program computes in binary floating point, so its results differ from these exact values
-by rounding only (well below 1e-12 relative for these tables). Before a number is written it
-is narrowed to 32 bits (relative change at most 6e-8) and rounded to three significant digits.
-The script therefore refuses any expected coefficient that lies within a relative 1e-6 of a
-rounding boundary of three significant digits: every printed digit is then the same for the
-exact value and for the program's. The data below were chosen so that none does.
+by rounding. For these tables the difference stays below a relative 1e-9 (the largest come
+from end pieces extended far beyond a short table, where the closed form of the integral
+loses digits to cancellation); the test allows 1e-8 when it compares the program's
+coefficients with expected/coefficients.txt, the exact values to 17 digits.
+Before a number is written to a coefficient file it is narrowed to 32 bits (relative change at
+most 6e-8) and rounded to three significant digits. The script therefore refuses any expected
+coefficient that lies within a relative 1e-5 of a rounding boundary of three significant
+digits: every printed digit is then the same for the exact value and for the program's.
 
 Usage: python3 tests/data/golden/make_golden.py
 It rewrites every case folder next to it; review the difference with git before committing.
@@ -31,7 +34,7 @@ import struct
 from fractions import Fraction as Q
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-MARGIN = Q(1, 10**6)
+MARGIN = Q(1, 10**5)
 # Rates times round integration times easily land exactly on a boundary (3.65E-16 x 1825 is
 # 6.66125E-13, but 1.40E-16 x 1825 is 2.555E-13). A record where that happens has all its
 # rates scaled by the next of these factors, until none of its coefficients is near one.
@@ -40,6 +43,7 @@ FACTORS = [1.0, 1.013, 1.029, 1.047, 1.061, 1.083, 1.097]
 
 class NearBoundary(Exception):
     pass
+
 
 AGE_GROUPS = [("Infant  ", 100), ("1 y-old ", 365), ("5 y-old ", 1825),
               ("10 y-old", 3650), ("15 y-old", 5475), ("Adult   ", 7300)]
@@ -54,10 +58,13 @@ REGION_NAMES = [
 assert len(REGION_NAMES) == 29
 LUNG = 30
 
-# The single-precision weights of the composite "Lung", as exact fractions.
+
 def f32(x):
+    """x narrowed to 32-bit floating point (to nearest, ties to even)."""
     return struct.unpack("<f", struct.pack("<f", x))[0]
 
+
+# The single-precision weights of the composite "Lung", as exact fractions.
 W1 = Q(f32(0.1665))
 W2 = Q(f32(0.333))
 
@@ -186,8 +193,8 @@ def number_text(v, width):
 
 
 class Record:
-    """One nuclide record. `code` is the table code as written in the file; `low` and `high`
-    map a region column to its rates (columns not given are derived from the column number)."""
+    """One nuclide record. `code` is the table code as written in the file; `rates` gives the
+    rate of a table, region column and time point before it is written with 3 digits."""
 
     def __init__(self, nuclide, age, tag, code, p, times, rates):
         self.nuclide, self.age, self.tag, self.code, self.p = nuclide, age, tag, code, p
@@ -348,7 +355,8 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
     letter = data_set
     region_list = REGION_NAMES + ["Lung", "ALL ORGANS"]
     names = [region_list[r - 1] for r in regions]
-    files = [["%s" % l for l in heading(letter, g, names)] for g in groups]
+    files = [heading(letter, g, names) for g in groups]
+    exact = []  # the coefficients of every processed record, in file order
     for idx, rec in enumerate(records):
         if stop is not None and idx >= stop:
             break
@@ -360,6 +368,10 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
             try:
                 coef = coefficients(rec, regions, T)
                 files[k].extend(rows(letter, rec.header(letter), coef, T, len(regions)))
+                exact.extend("%d %s %d %d %d %r" % (k + 1, rec.nuclide, tab + 1, j + 1, m + 1,
+                                                    float(coef[tab][j][m]))
+                             for tab in range(2) for j in range(len(regions))
+                             for m in range(len(T)))
                 break
             except NearBoundary:
                 continue
@@ -382,6 +394,10 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
         fname = "DC%d%s.OUT" % (AGE_GROUPS[g - 1][1], letter)
         with open(os.path.join(root, "expected", fname), "w", newline="") as fh:
             fh.write("".join(l + crlf for l in content))
+    with open(os.path.join(root, "expected", "coefficients.txt"), "w") as fh:
+        fh.write("# file position, nuclide, table (1 low, 2 high), region position, time "
+                 "position, exact coefficient\n")
+        fh.write("".join(l + "\n" for l in exact))
 
     with open(os.path.join(root, "choice.txt"), "w") as fh:
         fh.write("data_set %s\n" % ("inhalation" if letter == "h" else "ingestion"))
@@ -393,10 +409,6 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
 
 
 # ---------------------------------------------------------------- the cases
-
-def grid(*ts):
-    return list(ts)
-
 
 def check_against_worked_examples():
     """The exact method reproduces the worked slopes and integrals of the numerical routines."""
@@ -418,28 +430,28 @@ def check_against_worked_examples():
 
 def main():
     check_against_worked_examples()
-    log_grid = grid("5.000E-01", "1.000E+00", "3.000E+00", "1.000E+01", "3.000E+01",
-                    "1.000E+02", "3.650E+02", "1.000E+03", "5.000E+03", "1.825E+04")
+    log_grid = ["5.000E-01", "1.000E+00", "3.000E+00", "1.000E+01", "3.000E+01",
+                    "1.000E+02", "3.650E+02", "1.000E+03", "5.000E+03", "1.825E+04"]
 
     def rec(nuclide, age, tag, code, p, times, seed):
         return Record(nuclide, age, tag, code, p, times, tabulated(times, seed))
 
     # Inhalation: ages "1 y-old " and "Adult   "; "Lung", two columns and the last one, in
-    # that order; six times, not sorted, one of them 0 and one beyond every table.
+    # that order; six times, not sorted, one of them 0 and one beyond every table but one.
     inh = [
         rec("H-3", 365, "F", "L", 1, log_grid, 1),
         rec("C-14", 5475, "M", "B", 2, log_grid[:4], 2),        # age not chosen: passed over
         rec("Sr-90", 7300, "S", "B", 2, log_grid[:7], 3),
-        rec("I-131", 9125, "F", "H", 1, log_grid[2:6], 4),      # adult group takes 9125 days
+        rec("I-131", 9125, "F", "H", 1, log_grid[2:9], 4),      # adult group takes 9125 days
         rec("Cs-137", 7299, "F", "L", 1, log_grid[:3], 5),      # matches no age group
         rec("Pu-239", 365, "S", "B", 2, ["1.000E+00"], 6),      # one time point: the values
         rec("Am-241", 365, "M", "l", 1, log_grid[1:9], 7),      # lower-case code reads as L
         rec("Co-60", 7300, "M", "H ", 1, log_grid[:5], 8),      # code with a blank: zeros
-        rec("Ra-226", 365, "M", "H", 1, ["2.000E+00", "9.000E+00"], 9),  # two points: linear
+        rec("Ra-226", 365, "M", "H", 1, ["2.000E+00", "6.300E+04"], 9),  # two points: linear
         rec("Th-232", 9125, "S", "L", 1, ["7.500E+00"], 10),    # one time point, code L
     ]
     write_case("inhalation", "h", [2, 6], [LUNG, 2, 18, 29],
-               ["30", "1", "365", "0", "1825", "50000"], inh, trailer="\r\n   \r\n")
+               ["30", "1", "365", "0", "1825", "20000"], inh, trailer="\r\n   \r\n")
 
     # Ingestion: ages "Adult   " then "Infant  " (files in that order), every region and
     # "Lung", four times.
@@ -449,7 +461,7 @@ def main():
         rec("Zn-65", 1825, "5.0E-01", "L", 1, log_grid[:6], 13),  # age not chosen
         rec("Nb-95", 100, "2.0E-02", "H", 1, ["1.000E-01"], 14),
         rec("Te-132", 20000, "3.0E-01", "h", 1, log_grid[3:], 15),
-        rec("U-238", 100, "4.0E-02", "b", 2, ["1.300E+00", "7.600E+00"], 16),
+        rec("U-238", 100, "4.0E-02", "b", 2, ["1.300E+00", "2.000E+04"], 16),
     ]
     write_case("ingestion", "g", [6, 1], list(range(1, 31)),
                ["1", "30", "365", "18250"], ing)
