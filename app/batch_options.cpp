@@ -1,0 +1,222 @@
+// The command line of kestrane-batch (CLI11) and the reading of its --ages and --regions lists.
+#include "app/batch_options.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <optional>
+
+namespace kestrane {
+namespace {
+
+std::string_view trim_blanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool equal_ignoring_case(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return lower(x) == lower(y); });
+}
+
+// The value of an item made of decimal digits only; nothing for any other item.
+std::optional<long long> item_number(std::string_view item) {
+  if (item.empty() ||
+      !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  const auto result = std::from_chars(item.data(), item.data() + item.size(), value);
+  if (result.ec != std::errc()) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string_view> split_items(std::string_view list) {
+  std::vector<std::string_view> items;
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    items.push_back(trim_blanks(list.substr(0, comma)));
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return items;
+}
+
+std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
+
+// Reads a list whose items each stand for one number, or for all of them; `resolve`
+// returns the number of an item (0 for "all", -1 for an unknown item).
+template <typename Resolve, typename Describe>
+std::vector<int> parse_list(std::string_view option, std::string_view list,
+                            const std::string& valid, int all_count, Resolve resolve,
+                            Describe describe) {
+  const std::string hint = " Valid items: " + valid + ".";
+  if (trim_blanks(list).empty()) {
+    throw UsageError(std::string(option) + ": the list is empty." + hint);
+  }
+  const std::vector<std::string_view> items = split_items(list);
+  std::vector<int> result;
+  for (std::string_view item : items) {
+    if (item.empty()) {
+      throw UsageError(std::string(option) + ": empty item in " + quoted(list) + "." + hint);
+    }
+    const int number = resolve(item);
+    if (number < 0) {
+      throw UsageError(std::string(option) + ": unknown item " + quoted(item) + "." + hint);
+    }
+    if (number == 0) {
+      if (items.size() > 1) {
+        throw UsageError(std::string(option) + ": " + quoted(item) +
+                         " already takes every item and cannot be combined with others." + hint);
+      }
+      for (int i = 1; i <= all_count; ++i) result.push_back(i);
+      return result;
+    }
+    if (std::find(result.begin(), result.end(), number) != result.end()) {
+      throw UsageError(std::string(option) + ": " + quoted(item) + " repeats " + describe(number) +
+                       "." + hint);
+    }
+    result.push_back(number);
+  }
+  return result;
+}
+
+}  // namespace
+
+std::vector<int> parse_age_list(std::string_view list) {
+  std::string valid = "1 to 6";
+  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::to_string(group.days);
+  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::string(trim_blanks(group.label));
+  valid += ", all";
+
+  const auto resolve = [](std::string_view item) -> int {
+    if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL AGES")) return 0;
+    if (const auto number = item_number(item)) {
+      if (*number >= 1 && *number <= kAgeGroupCount) return static_cast<int>(*number);
+      for (int g = 1; g <= kAgeGroupCount; ++g) {
+        if (kAgeGroups[static_cast<std::size_t>(g - 1)].days == *number) return g;
+      }
+      return -1;
+    }
+    for (int g = 1; g <= kAgeGroupCount; ++g) {
+      if (equal_ignoring_case(item,
+                              trim_blanks(kAgeGroups[static_cast<std::size_t>(g - 1)].label))) {
+        return g;
+      }
+    }
+    return -1;
+  };
+  const auto describe = [](int g) {
+    const AgeGroup& group = kAgeGroups[static_cast<std::size_t>(g - 1)];
+    return "age group " + std::to_string(g) + " (" + std::string(trim_blanks(group.label)) + ", " +
+           std::to_string(group.days) + " days)";
+  };
+  return parse_list("--ages", list, valid, kAgeGroupCount, resolve, describe);
+}
+
+std::vector<int> parse_region_list(std::string_view list, std::span<const std::string> names) {
+  const int lung = static_cast<int>(names.size()) + 1;
+  std::string valid = "1 to " + std::to_string(lung);
+  for (const std::string& name : names) valid += ", " + name;
+  valid += ", Lung, all";
+
+  const auto resolve = [&](std::string_view item) -> int {
+    if (const auto number = item_number(item)) {
+      return (*number >= 1 && *number <= lung) ? static_cast<int>(*number) : -1;
+    }
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      if (equal_ignoring_case(item, names[k])) return static_cast<int>(k) + 1;
+    }
+    if (equal_ignoring_case(item, "Lung")) return lung;
+    if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL ORGANS")) return 0;
+    return -1;
+  };
+  const auto describe = [&](int region) {
+    const std::string name = region == lung ? "Lung" : names[static_cast<std::size_t>(region - 1)];
+    return "region " + std::to_string(region) + " (" + name + ")";
+  };
+  return parse_list("--regions", list, valid, lung, resolve, describe);
+}
+
+std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const* argv,
+                                                     std::ostream& out, std::ostream& err,
+                                                     int& exit_status) {
+  CLI::App app{
+      "Computes absorbed dose coefficients without the dialogue: the same files, the\n"
+      "same computation and the same coefficient files as kestrane for the same choice.\n"
+      "\n"
+      "Reads data\\Kestrane.ini (the integration times) and DATA\\KVR13INH.DRT or\n"
+      "DATA\\KVR13ING.DRT under DIR, each name matched without regard to case, and\n"
+      "writes OUTPUT\\DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
+      "of --ages (OUTPUT is created when missing). The written-files line goes to\n"
+      "standard output.\n",
+      "kestrane-batch"};
+  BatchOptions options;
+  std::string data_set;
+  std::string dir = ".";
+  app.add_option("--data-set", data_set, "inhalation (KVR13INH.DRT) or\ningestion (KVR13ING.DRT)")
+      ->required()
+      ->check(CLI::IsMember({"inhalation", "ingestion"}, CLI::ignore_case));
+  app.add_option("--ages", options.ages,
+                 "Comma-separated ages at intake, in the order of\n"
+                 "the files: an age-group number 1 to 6, an age in\n"
+                 "days (100, 365, 1825, 3650, 5475, 7300), an age\n"
+                 "text without regard to case (infant, \"1 y-old\",\n"
+                 "\"5 y-old\", \"10 y-old\", \"15 y-old\", adult), or all")
+      ->required();
+  app.add_option("--regions", options.regions,
+                 "Comma-separated target regions, in the order of\n"
+                 "the columns: a region number (1 to 29 for the\n"
+                 "columns of the file, 30 for Lung), a region name\n"
+                 "of the file without regard to case, Lung (the\n"
+                 "composite of columns 15 to 18), or all (every\n"
+                 "column and Lung)")
+      ->required();
+  app.add_option("--dir", dir, "Working directory holding DATA, data and OUTPUT")
+      ->check(CLI::ExistingDirectory)
+      ->capture_default_str();
+  app.add_flag("--csv", options.csv,
+               "Also write OUTPUT/DC<days><h|g>.csv beside each\n"
+               "coefficient file: the full double-precision\n"
+               "coefficients, one line per record, integration\n"
+               "time and region, under the header line\n"
+               "nuclide,class,age_days,time_d,region,low,high\n"
+               "(f1 in place of class for ingestion); LF line ends");
+  app.footer(
+      "An unknown or repeated item of --ages or --regions is refused with the valid\n"
+      "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
+      "error when it is a terminal.\n"
+      "\n"
+      "Exit status: 0 when the files are written; 1 when the run stops (a missing or\n"
+      "refused input file, a coefficient file that cannot be written), with the\n"
+      "message on standard error and any incomplete files named; 2 for a usage error.\n"
+      "\n"
+      "Example:\n"
+      "  kestrane-batch --data-set inhalation --ages adult,infant \\\n"
+      "      --regions Lung,Liver --csv");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) {
+      exit_status = app.exit(e, out, err);
+      return std::nullopt;
+    }
+    err << "kestrane-batch: " << e.what() << "\n"
+        << kBatchUsage << "\nRun with --help for more information.\n";
+    exit_status = kBatchUsageError;
+    return std::nullopt;
+  }
+  options.data_set =
+      equal_ignoring_case(data_set, "inhalation") ? DataSet::inhalation : DataSet::ingestion;
+  options.dir = dir;
+  exit_status = kBatchCompleted;
+  return options;
+}
+
+}  // namespace kestrane

@@ -1,0 +1,63 @@
+// The command line of kestrane-batch: its options, and the --ages and --regions lists read
+// into the selected-age and selected-region lists of a run.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <span>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "input/run_tables.h"
+
+namespace kestrane {
+
+// A command line that cannot be run as given; the message says what is wrong.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+struct BatchOptions {
+  DataSet data_set = DataSet::inhalation;
+  std::string ages;     // the --ages list as given
+  std::string regions;  // the --regions list as given
+  std::filesystem::path dir = ".";
+  bool csv = false;
+};
+
+// Exit statuses of kestrane-batch.
+inline constexpr int kBatchCompleted = 0;
+inline constexpr int kBatchStopped = 1;
+inline constexpr int kBatchUsageError = 2;
+
+// One line that shows how the program is called.
+inline constexpr std::string_view kBatchUsage =
+    "Usage: kestrane-batch --data-set inhalation|ingestion --ages LIST --regions LIST "
+    "[--dir DIR] [--csv]";
+
+// Reads the command line. Returns the options to run with; or, for --help and for a usage
+// error, writes the help or the error with the usage to `out` or `err` and returns no
+// options, with the exit status in `exit_status` (0 for --help, kBatchUsageError).
+std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const* argv,
+                                                     std::ostream& out, std::ostream& err,
+                                                     int& exit_status);
+
+// The selected-age list of an --ages list: comma-separated items, each an age-group number
+// 1 to 6, the age in days of an age group (100, 365, 1825, 3650, 5475, 7300), an age-list
+// text without regard to case and surrounding blanks ("infant", "1 y-old", "adult"), or
+// "all" (also "ALL AGES") for groups 1 to 6. Kept in the order given. Throws UsageError,
+// listing the valid items, for an unknown, empty or repeated item.
+std::vector<int> parse_age_list(std::string_view list);
+
+// The selected-region list of a --regions list, for the names of the region-name line:
+// comma-separated items, each a region number 1 to n + 1, a region name without regard to
+// case, "Lung" (region n + 1), or "all" (also "ALL ORGANS") for regions 1 to n + 1. Kept in
+// the order given. Throws UsageError, listing the valid items, for an unknown, empty or
+// repeated item.
+std::vector<int> parse_region_list(std::string_view list, std::span<const std::string> names);
+
+}  // namespace kestrane

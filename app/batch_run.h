@@ -1,0 +1,18 @@
+// One run of kestrane-batch: the files of the interactive program, the choice from the
+// command line, the shared processing, and every stop as a message on standard error.
+#pragma once
+
+#include <ostream>
+
+#include "app/batch_options.h"
+
+namespace kestrane {
+
+// Runs the choice of `options`: reads the integration times and the dose-rate file under
+// options.dir, writes the coefficient files (and the CSV files with options.csv) and the
+// written-files line to `out`. A stop of the run writes its message to `err`; with
+// `progress_bar` a progress line is drawn on `err` while the records are read. Returns
+// kBatchCompleted, kBatchStopped, or kBatchUsageError for a list that cannot be read.
+int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err, bool progress_bar);
+
+}  // namespace kestrane

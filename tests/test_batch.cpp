@@ -1,0 +1,487 @@
+// Tests of kestrane-batch: the --ages and --regions lists, the command line, whole runs that
+// must give the interactive program's files byte for byte, every stop, and the CSV files.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <charconv>
+#include <filesystem>
+#include <fstream>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/batch_options.h"
+#include "app/batch_run.h"
+#include "app/csv_sink.h"
+#include "app/run_driver.h"
+#include "app/sample_data.h"
+#include "output/format_using.h"
+#include "platform/memory_console.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::string_literals;
+
+std::string read_file(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void write_file(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::vector<std::string> sample_names() {
+  return {sample_region_names().begin(), sample_region_names().end()};
+}
+
+std::vector<int> range(int first, int last) {
+  std::vector<int> v(static_cast<std::size_t>(last - first + 1));
+  std::iota(v.begin(), v.end(), first);
+  return v;
+}
+
+// The message of the UsageError that `parse` throws ("" when it throws none).
+template <typename Parse>
+std::string refusal(Parse parse) {
+  try {
+    parse();
+  } catch (const UsageError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+bool contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// ---- --ages ----------------------------------------------------------------------------
+
+TEST(AgeList, TakesNumbersDaysAndTextsInTheOrderGiven) {
+  EXPECT_EQ(parse_age_list("1,6"), (std::vector<int>{1, 6}));
+  EXPECT_EQ(parse_age_list("adult,infant"), (std::vector<int>{6, 1}));
+  EXPECT_EQ(parse_age_list("7300, 100"), (std::vector<int>{6, 1}));
+  EXPECT_EQ(parse_age_list("1 Y-OLD"), (std::vector<int>{2}));
+  EXPECT_EQ(parse_age_list("Infant  ,5 y-old"), (std::vector<int>{1, 3}));
+  EXPECT_EQ(parse_age_list("15 y-old,3650,2"), (std::vector<int>{5, 4, 2}));
+  EXPECT_EQ(parse_age_list("all"), range(1, 6));
+  EXPECT_EQ(parse_age_list("ALL"), range(1, 6));
+  EXPECT_EQ(parse_age_list("All Ages"), range(1, 6));
+}
+
+TEST(AgeList, RefusesUnknownEmptyAndRepeatedItemsListingTheValidOnes) {
+  const std::string valid =
+      "Valid items: 1 to 6, 100, 365, 1825, 3650, 5475, 7300, Infant, 1 y-old, 5 y-old, "
+      "10 y-old, 15 y-old, Adult, all.";
+  for (const char* bad :
+       {"7",     "0",     "99",           "7299",  "9125",  "child",      "1.0", "-1",
+        "",      " ",     "1,,2",         "1,",    "1,100", "adult,7300", "2,2", "10 y-old,3650",
+        "all,1", "1,all", "infant;adult", "1y-old"}) {
+    const std::string message = refusal([&] { parse_age_list(bad); });
+    EXPECT_TRUE(contains(message, "--ages")) << bad;
+    EXPECT_TRUE(contains(message, valid)) << bad << ": " << message;
+  }
+  EXPECT_TRUE(contains(refusal([] { parse_age_list("1,100"); }), "\"100\" repeats age group 1"));
+  EXPECT_TRUE(contains(refusal([] { parse_age_list("6,child"); }), "unknown item \"child\""));
+}
+
+// ---- --regions -------------------------------------------------------------------------
+
+TEST(RegionList, TakesNumbersNamesLungAndAllInTheOrderGiven) {
+  const std::vector<std::string> names = sample_names();
+  EXPECT_EQ(parse_region_list("Lung,3,1", names), (std::vector<int>{30, 3, 1}));
+  EXPECT_EQ(parse_region_list("liver", names), (std::vector<int>{14}));
+  EXPECT_EQ(parse_region_list(" HEART , lung ,1", names), (std::vector<int>{29, 30, 1}));
+  EXPECT_EQ(parse_region_list("30,bronchi", names), (std::vector<int>{30, 15}));
+  EXPECT_EQ(parse_region_list("all", names), range(1, 30));
+  EXPECT_EQ(parse_region_list("ALL ORGANS", names), range(1, 30));
+}
+
+TEST(RegionList, FollowsTheNumberOfNamesOnTheRegionNameLine) {
+  const std::vector<std::string> names{"Alpha", "Beta", "Gamma"};
+  EXPECT_EQ(parse_region_list("lung,gamma", names), (std::vector<int>{4, 3}));
+  EXPECT_EQ(parse_region_list("4", names), (std::vector<int>{4}));
+  EXPECT_EQ(parse_region_list("all", names), range(1, 4));
+  EXPECT_TRUE(contains(refusal([&] { parse_region_list("5", names); }),
+                       "Valid items: 1 to 4, Alpha, Beta, Gamma, Lung, all."));
+}
+
+TEST(RegionList, RefusesUnknownEmptyAndRepeatedItemsListingTheValidOnes) {
+  const std::vector<std::string> names = sample_names();
+  std::string valid = "Valid items: 1 to 30";
+  for (const std::string& name : names) valid += ", " + name;
+  valid += ", Lung, all.";
+  for (const char* bad : {"31", "0", "Kidney", "", "Liver,", "Liver,14", "Lung,30", "all,Lung",
+                          "Liver,all", "liver,LIVER", "Liver Heart"}) {
+    const std::string message = refusal([&] { parse_region_list(bad, names); });
+    EXPECT_TRUE(contains(message, "--regions")) << bad;
+    EXPECT_TRUE(contains(message, valid)) << bad << ": " << message;
+  }
+  EXPECT_TRUE(contains(refusal([&] { parse_region_list("Lung,30", names); }),
+                       "\"30\" repeats region 30 (Lung)"));
+}
+
+// ---- command line ----------------------------------------------------------------------
+
+struct CommandLineResult {
+  std::optional<BatchOptions> options;
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CommandLineResult command_line(std::vector<std::string> args) {
+  args.insert(args.begin(), "kestrane-batch");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  CommandLineResult result;
+  result.options =
+      parse_batch_command_line(static_cast<int>(argv.size()), argv.data(), out, err, result.status);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+TEST(CommandLine, ReadsEveryOption) {
+  const auto r = command_line({"--data-set", "Ingestion", "--ages", "adult,1", "--regions", "Lung",
+                               "--dir", "/tmp", "--csv"});
+  ASSERT_TRUE(r.options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.options->data_set, DataSet::ingestion);
+  EXPECT_EQ(r.options->ages, "adult,1");
+  EXPECT_EQ(r.options->regions, "Lung");
+  EXPECT_EQ(r.options->dir, fs::path("/tmp"));
+  EXPECT_TRUE(r.options->csv);
+
+  const auto plain =
+      command_line({"--data-set", "inhalation", "--ages", "all", "--regions", "all"});
+  ASSERT_TRUE(plain.options);
+  EXPECT_EQ(plain.options->data_set, DataSet::inhalation);
+  EXPECT_EQ(plain.options->dir, fs::path("."));
+  EXPECT_FALSE(plain.options->csv);
+}
+
+TEST(CommandLine, HelpDescribesEverythingAndExitsZero) {
+  const auto r = command_line({"--help"});
+  EXPECT_FALSE(r.options);
+  EXPECT_EQ(r.status, 0);
+  for (const char* part : {"--data-set", "--ages", "--regions", "--dir", "--csv", "Exit status",
+                           "nuclide,class,age_days,time_d,region,low,high", "Lung", "7300"}) {
+    EXPECT_TRUE(contains(r.out, part)) << part;
+  }
+}
+
+TEST(CommandLine, UsageErrorsGiveTheUsageAndStatusTwo) {
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {},
+           {"--ages", "1", "--regions", "1"},
+           {"--data-set", "inhalation", "--regions", "1"},
+           {"--data-set", "inhalation", "--ages", "1"},
+           {"--data-set", "both", "--ages", "1", "--regions", "1"},
+           {"--data-set", "inhalation", "--ages", "1", "--regions", "1", "--dir", "/no/such"},
+           {"--data-set", "inhalation", "--ages", "1", "--regions", "1", "extra"},
+       }) {
+    const auto r = command_line(args);
+    EXPECT_FALSE(r.options);
+    EXPECT_EQ(r.status, kBatchUsageError);
+    EXPECT_TRUE(contains(r.err, std::string(kBatchUsage)));
+    EXPECT_EQ(r.out, "");
+  }
+}
+
+// ---- whole runs ------------------------------------------------------------------------
+
+class BatchRun : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    static int counter = 0;
+    dir = fs::temp_directory_path() /
+          ("kestrane_batch_" + std::to_string(getpid()) + "_" + std::to_string(++counter));
+    fs::remove_all(dir);
+    summary = write_sample_directory(dir, 400000, 42);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  int batch(DataSet ds, const std::string& ages, const std::string& regions, bool csv = false,
+            bool progress = false) {
+    BatchOptions options;
+    options.data_set = ds;
+    options.ages = ages;
+    options.regions = regions;
+    options.dir = dir;
+    options.csv = csv;
+    std::ostringstream o;
+    std::ostringstream e;
+    const int status = run_batch(options, o, e, progress);
+    out = o.str();
+    err = e.str();
+    return status;
+  }
+
+  // The interactive program through its whole dialogue, with the list-box answers given.
+  int interactive(const std::string& data_set, const std::string& ages,
+                  const std::string& regions) {
+    MemoryConsole console;
+    console.push_keys(3);  // introduction, "process the data", completion
+    console.push_list_box_result(data_set);
+    console.push_list_box_result(ages);
+    console.push_list_box_result(regions);
+    return run_kestrane(console, dir);
+  }
+
+  std::string output(const std::string& name) { return read_file(dir / "OUTPUT" / name); }
+
+  fs::path dir;
+  SampleSummary summary;
+  std::string out;
+  std::string err;
+};
+
+TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
+  struct Case {
+    DataSet ds;
+    std::string list_box_data_set, list_box_ages, list_box_regions;
+    std::string ages, regions;
+    std::vector<std::string> files;
+  };
+  const std::vector<Case> cases{
+      {DataSet::inhalation,
+       "KVR13INH.DRT",
+       "6\0"s
+       "1",
+       "30\0"s
+       "3\0"s
+       "1",
+       "adult,infant",
+       "Lung,Bone,adrenals",
+       {"DC7300h.OUT", "DC100h.OUT"}},
+      {DataSet::ingestion,
+       "KVR13ING.DRT",
+       "2\0"s
+       "5",
+       "14\0"s
+       "30",
+       "365,15 y-old",
+       "liver,30",
+       {"DC365g.OUT", "DC5475g.OUT"}},
+      {DataSet::inhalation,
+       "KVR13INH.DRT",
+       "7",
+       "31",
+       "all",
+       "all",
+       {"DC100h.OUT", "DC365h.OUT", "DC1825h.OUT", "DC3650h.OUT", "DC5475h.OUT", "DC7300h.OUT"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.ages + " / " + c.regions);
+    ASSERT_EQ(interactive(c.list_box_data_set, c.list_box_ages, c.list_box_regions), kRunCompleted);
+    std::vector<std::string> by_dialogue;
+    for (const std::string& name : c.files) {
+      by_dialogue.push_back(output(name));
+      fs::remove(dir / "OUTPUT" / name);
+    }
+    ASSERT_EQ(batch(c.ds, c.ages, c.regions), kBatchCompleted) << err;
+    EXPECT_EQ(err, "");
+    std::string line = "Files written: ";
+    for (const std::string& name : c.files) line += "OUTPUT\\" + name + " ";
+    EXPECT_EQ(out, line + "\n");
+    for (std::size_t k = 0; k < c.files.size(); ++k) {
+      const auto lines = std::count(by_dialogue[k].begin(), by_dialogue[k].end(), '\n');
+      EXPECT_GE(lines, 3 + 6) << "a heading and at least one record";
+      EXPECT_TRUE(output(c.files[k]) == by_dialogue[k]) << c.files[k] << " differs";
+    }
+  }
+}
+
+TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
+  // A region list that does not fit the file is a usage error, found after the names are read.
+  EXPECT_EQ(batch(DataSet::inhalation, "1", "Kidney"), kBatchUsageError);
+  EXPECT_TRUE(contains(err, "unknown item \"Kidney\""));
+  EXPECT_TRUE(contains(err, std::string(kBatchUsage)));
+  EXPECT_EQ(batch(DataSet::inhalation, "8", "1"), kBatchUsageError);
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC100h.OUT"));
+
+  fs::remove(dir / "DATA" / "KVR13ING.DRT");
+  EXPECT_EQ(batch(DataSet::ingestion, "1", "1"), kBatchStopped);
+  EXPECT_EQ(err, " Unable to locate the file DATA\\KVR13ING.DRT.\n");
+  EXPECT_EQ(out, "");
+
+  fs::remove(dir / "data" / "Kestrane.ini");
+  EXPECT_EQ(batch(DataSet::inhalation, "1", "1"), kBatchStopped);
+  EXPECT_EQ(err,
+            " Unable to locate the file data\\Kestrane.ini.\n"
+            " This file contains the integration times.\n");
+  EXPECT_EQ(out, "");
+
+  write_file(dir / "data" / "Kestrane.ini", "START\r\n1\r\n");
+  EXPECT_EQ(batch(DataSet::inhalation, "1", "1"), kBatchStopped);
+  EXPECT_EQ(err.front(), ' ');
+  EXPECT_TRUE(contains(err, "data\\Kestrane.ini")) << err;
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC100h.OUT"));
+}
+
+TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
+  const fs::path drt = dir / "DATA" / "KVR13INH.DRT";
+  const std::string whole = read_file(drt);
+  write_file(drt, whole.substr(0, whole.size() - 301));  // the last data line is lost
+
+  ASSERT_EQ(batch(DataSet::inhalation, "all", "Lung", true), kBatchStopped);
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(contains(err, "DATA\\KVR13INH.DRT")) << err;
+  EXPECT_TRUE(contains(err,
+                       " These coefficient files are incomplete: OUTPUT\\DC100h.OUT "
+                       "OUTPUT\\DC365h.OUT OUTPUT\\DC1825h.OUT OUTPUT\\DC3650h.OUT "
+                       "OUTPUT\\DC5475h.OUT OUTPUT\\DC7300h.OUT\n"))
+      << err;
+  EXPECT_TRUE(contains(err, " These CSV files are incomplete: OUTPUT\\DC100h.csv")) << err;
+  // The first record (150 time points, 100 days) was written before the stop.
+  const std::string infant = output("DC100h.OUT");
+  EXPECT_GT(std::count(infant.begin(), infant.end(), '\n'), 3);
+}
+
+TEST_F(BatchRun, DrawsAProgressBarOnlyWhenAskedTo) {
+  ASSERT_EQ(batch(DataSet::inhalation, "all", "all", false, true), kBatchCompleted);
+  EXPECT_TRUE(contains(err, " records [")) << err;
+  EXPECT_TRUE(contains(err, "MB/s")) << err;
+  EXPECT_TRUE(contains(err, "left")) << err;
+  EXPECT_EQ(err.back(), '\r');  // the bar is wiped before the written-files line
+  ASSERT_EQ(batch(DataSet::inhalation, "all", "all", false, false), kBatchCompleted);
+  EXPECT_EQ(err, "");
+}
+
+// ---- CSV -------------------------------------------------------------------------------
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (;;) {
+    const std::size_t end = text.find(separator, start);
+    parts.push_back(text.substr(start, end - start));
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  return parts;
+}
+
+double read_double(const std::string& text) {
+  double value = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+  EXPECT_EQ(result.ptr, text.data() + text.size()) << text;
+  return value;
+}
+
+std::string trimmed(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(' ');
+  if (first == std::string::npos) return "";
+  return text.substr(first, text.find_last_not_of(' ') - first + 1);
+}
+
+std::string narrowed(const char* mask, std::initializer_list<double> values) {
+  std::vector<double> narrow;
+  for (double v : values) narrow.push_back(static_cast<double>(static_cast<float>(v)));
+  return format_using(mask, narrow);
+}
+
+// Checks a CSV file line by line against the coefficient file beside it.
+void expect_csv_agrees(const std::string& csv, const std::string& out_file, DataSet ds,
+                       const std::vector<std::string>& region_names, std::size_t times) {
+  const bool inh = ds == DataSet::inhalation;
+  std::vector<std::string> lines = split(csv, '\n');
+  ASSERT_EQ(lines.back(), "") << "the last line ends in LF";
+  lines.pop_back();
+  EXPECT_EQ(csv.find('\r'), std::string::npos);
+  ASSERT_EQ(lines.front(), inh ? "nuclide,class,age_days,time_d,region,low,high"
+                               : "nuclide,f1,age_days,time_d,region,low,high");
+  std::vector<std::string> rows = split(out_file, '\n');
+  rows.pop_back();
+  for (std::string& row : rows) row.pop_back();  // the CR
+  rows.erase(rows.begin(), rows.begin() + 3);    // the heading
+  const std::size_t regions = region_names.size();
+  ASSERT_EQ(lines.size() - 1, rows.size() * regions) << "one line per time and region";
+  ASSERT_EQ(rows.size() % times, 0u);
+
+  const std::size_t time_column = inh ? 10 : 16;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    const std::size_t row_index = (i - 1) / regions;
+    const std::size_t j = (i - 1) % regions;
+    const std::string& row = rows[row_index];
+    const std::vector<std::string> f = split(lines[i], ',');
+    ASSERT_EQ(f.size(), 7u) << lines[i];
+    SCOPED_TRACE(lines[i]);
+    EXPECT_EQ(f[4], region_names[j]);
+    EXPECT_EQ(row.substr(time_column - 1, 8), narrowed("##.#^^^^", {read_double(f[3])}));
+    EXPECT_EQ(row.substr(time_column + 7 + 19 * j, 19),
+              narrowed("##.##^^^^##.##^^^^ ", {read_double(f[5]), read_double(f[6])}));
+    for (int k : {3, 5, 6}) {  // the shortest text that reads back the same
+      char buf[32];
+      const auto r = std::to_chars(buf, buf + sizeof buf, read_double(f[k]));
+      EXPECT_EQ(std::string(buf, r.ptr), f[k]);
+    }
+    if (row_index % times == 0) {  // the first row of a block names the record
+      EXPECT_EQ(trimmed(row.substr(0, 7)), f[0]);
+      EXPECT_EQ(inh ? trimmed(row.substr(7, 1)) : trimmed(row.substr(8, 7)), f[1]);
+    } else {
+      EXPECT_EQ(row.substr(0, time_column - 1), std::string(time_column - 1, ' '));
+    }
+    EXPECT_FALSE(f[0].empty());
+    EXPECT_FALSE(f[1].empty());
+  }
+}
+
+TEST_F(BatchRun, CsvAgreesWithTheFixedWidthFilesWhenNarrowedAndFormatted) {
+  for (DataSet ds : {DataSet::inhalation, DataSet::ingestion}) {
+    const char letter = data_set_letter(ds);
+    ASSERT_EQ(batch(ds, "adult,5 y-old", "Lung,alveolar,1,29", true), kBatchCompleted) << err;
+    const std::vector<std::string> names{"Lung", "Alveolar", "Adrenals", "Heart"};
+    for (const std::string age : {"7300", "1825"}) {
+      SCOPED_TRACE(age + letter);
+      const std::string base = "DC" + age + letter;
+      expect_csv_agrees(output(base + ".csv"), output(base + ".OUT"), ds, names,
+                        sample_integration_times().size());
+    }
+    // Records of 9125 and 10950 days go to the adult files, with their own age.
+    const std::string adult = output("DC7300"s + letter + ".csv");
+    EXPECT_TRUE(contains(adult, ",9125,") || contains(adult, ",10950,"));
+    EXPECT_TRUE(contains(adult, ",7300,1,Lung,"));
+    EXPECT_FALSE(contains(adult, ",7299,"));
+  }
+}
+
+TEST(Csv, WritesFieldsTrimmedAndNumbersShortest) {
+  HeaderRecord header;
+  header.nuclide = "I-131  ";
+  header.class_or_f1 = " 0.0500";
+  header.age_days = 9125;
+  CoefficientTable coef;
+  coef.coef[0][0][0] = 0.1;
+  coef.coef[1][0][0] = 0;
+  coef.coef[0][1][0] = 1.234e-22;
+  coef.coef[1][1][0] = 2.0 / 3.0;
+  coef.coef[0][0][1] = 5e-324;
+  coef.coef[1][0][1] = 1e300;
+  coef.coef[0][1][1] = -0.0;
+  coef.coef[1][1][1] = 123456789.0;
+  const std::vector<double> times{1, 18250.5};
+  const std::vector<std::string> names{"Lung", "Odd,name"};
+  std::string text;
+  append_csv_record(text, header, coef, times, names);
+  EXPECT_EQ(text,
+            "I-131,0.0500,9125,1,Lung,0.1,0\n"
+            "I-131,0.0500,9125,1,\"Odd,name\",1.234e-22,0.6666666666666666\n"
+            "I-131,0.0500,9125,18250.5,Lung,5e-324,1e+300\n"
+            "I-131,0.0500,9125,18250.5,\"Odd,name\",-0,123456789\n");
+  EXPECT_EQ(csv_file_name(365, DataSet::inhalation), "OUTPUT\\DC365h.csv");
+  EXPECT_EQ(csv_file_name(7300, DataSet::ingestion), "OUTPUT\\DC7300g.csv");
+}
+
+}  // namespace
+}  // namespace kestrane
