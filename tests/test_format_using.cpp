@@ -266,6 +266,13 @@ TEST(FormatUsingAgainstLibrary, RandomFloats) {
 
 // Doubles and longer fields: up to 30 significant digits, three-digit exponents.
 TEST(FormatUsingAgainstLibrary, RandomDoublesLongFields) {
+  for (const double v : {std::numeric_limits<double>::max(), std::numeric_limits<double>::min(),
+                         std::numeric_limits<double>::denorm_min(), 0x1.fffffffffffffp-1022}) {
+    for (const int frac : {0, 2, 16, 40}) {
+      const std::string mask = "##." + std::string(static_cast<std::size_t>(frac), '#') + "^^^^";
+      EXPECT_EQ(format_using(mask, {-v}), reference_field(-v, frac)) << mask << " " << v;
+    }
+  }
   std::mt19937_64 rng(99);
   for (int n = 0; n < 400'000 / kScale; ++n) {
     const double v = std::bit_cast<double>(rng());
