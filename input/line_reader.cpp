@@ -77,7 +77,7 @@ struct LineReader::Impl {
   void allocate(std::size_t size) {
     block_size = std::max<std::size_t>(size, 1);
     capacity = block_size;
-    buf = std::make_unique<char[]>(capacity);
+    buf.reset(new char[capacity]);  // left uninitialised: only bytes read are looked at
   }
 
   // Moves the unread bytes to the front of the buffer (growing it when it is full of one
@@ -92,7 +92,7 @@ struct LineReader::Impl {
     }
     if (lim == capacity) {
       const std::size_t grown = capacity * 2;
-      auto bigger = std::make_unique<char[]>(grown);
+      std::unique_ptr<char[]> bigger(new char[grown]);
       std::memcpy(bigger.get(), buf.get(), lim);
       buf = std::move(bigger);
       capacity = grown;
