@@ -45,10 +45,12 @@ cat "$file" >/dev/null
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 
-# measure NAME COMMAND...: runs the command REPEATS times under /usr/bin/time -v and sets
-# best_seconds (fastest wall time) and peak_kb (largest maximum resident set size).
+# measure COMMAND...: runs the command REPEATS times under /usr/bin/time -v and sets
+# best_seconds (fastest wall time), best_cpu (user + system time of that run) and peak_kb
+# (largest maximum resident set size).
 measure() {
   best_seconds=
+  best_cpu=
   peak_kb=0
   for ((i = 0; i < repeats; i++)); do
     if ! /usr/bin/time -v -o "$log" "$@" >/dev/null 2>"$log.err"; then
@@ -57,22 +59,24 @@ measure() {
       rm -f "$log.err"
       exit 1
     fi
-    local seconds kb
+    local seconds cpu kb
     seconds=$(awk -F': ' '/Elapsed \(wall clock\)/ {
         n = split($2, p, ":"); s = 0; for (k = 1; k <= n; k++) s = s * 60 + p[k]; print s }' "$log")
+    cpu=$(awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$log")
     kb=$(awk -F': ' '/Maximum resident set size/ { print $2 }' "$log")
     if [ -z "$best_seconds" ] || awk -v a="$seconds" -v b="$best_seconds" 'BEGIN { exit !(a < b) }'; then
       best_seconds=$seconds
+      best_cpu=$cpu
     fi
     if [ "$kb" -gt "$peak_kb" ]; then peak_kb=$kb; fi
   done
   rm -f "$log.err"
 }
 
-row() {  # row LABEL SECONDS PEAK_KB
-  awk -v label="$1" -v s="$2" -v kb="$3" -v b="$bytes" -v base="$read_seconds" 'BEGIN {
+row() {  # row LABEL SECONDS CPU_SECONDS PEAK_KB
+  awk -v label="$1" -v s="$2" -v cpu="$3" -v kb="$4" -v b="$bytes" -v base="$read_seconds" 'BEGIN {
       if (s <= 0) s = 0.005;  # below the resolution of /usr/bin/time
-      printf "%-34s %8.2f %9.1f %9.1f %9.1f\n", label, s, b / 1e6 / s, s / base, kb / 1024 }'
+      printf "%-30s %7.2f %7.2f %8.1f %8.1f %8.1f\n", label, s, cpu, b / 1e6 / s, s / base, kb / 1024 }'
 }
 
 batch=("$bin/kestrane-batch" --data-set inhalation --dir "$dir")
@@ -80,22 +84,25 @@ batch=("$bin/kestrane-batch" --data-set inhalation --dir "$dir")
 measure wc -l "$file"
 read_seconds=$best_seconds
 if awk -v s="$read_seconds" 'BEGIN { exit !(s <= 0) }'; then read_seconds=0.005; fi
+read_cpu=$best_cpu
 read_kb=$peak_kb
 
 measure "${batch[@]}" --ages all --regions all
 all_seconds=$best_seconds
+all_cpu=$best_cpu
 all_kb=$peak_kb
 
 measure "${batch[@]}" --ages adult --regions Lung
 one_seconds=$best_seconds
+one_cpu=$best_cpu
 one_kb=$peak_kb
 
 echo
-echo "File: $file ($mb MB), fastest of $repeats runs, $(nproc) cores"
-printf "%-34s %8s %9s %9s %9s\n" "" "time s" "MB/s" "x wc -l" "peak MB"
-row "wc -l (plain read)" "$read_seconds" "$read_kb"
-row "batch, all ages, all regions" "$all_seconds" "$all_kb"
-row "batch, one age (adult), Lung" "$one_seconds" "$one_kb"
+echo "File: $file ($mb MB), fastest of $repeats runs, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
+printf "%-30s %7s %7s %8s %8s %8s\n" "" "wall s" "cpu s" "MB/s" "x wc -l" "peak MB"
+row "wc -l (plain read)" "$read_seconds" "$read_cpu" "$read_kb"
+row "batch, all ages, all regions" "$all_seconds" "$all_cpu" "$all_kb"
+row "batch, one age (adult), Lung" "$one_seconds" "$one_cpu" "$one_kb"
 echo
 echo "Targets: all ages and regions within 8x the read, one age and region within 2x,"
 echo "peak memory under 64 MB."
