@@ -139,6 +139,36 @@ void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
   }
 }
 
+// Data lines of a block as read_data_block reads them: N x P, with pairs for any P but 1.
+std::int64_t lines_in_block(const HeaderRecord& header) {
+  return header.p != 1 ? 2 * std::int64_t{header.n} : header.n;
+}
+
+// Fills x and the rate table from the N x P data lines that `next_line` hands out in order.
+template <typename NextLine>
+void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, int lung_region,
+                     const std::string& file_name, std::int64_t header_line, NextLine next_line,
+                     RateTable& table) {
+  if (regions.size() > static_cast<std::size_t>(kMaxSelectedRegions)) {
+    throw std::invalid_argument("more selected regions than the rate table holds");
+  }
+  const ColumnPlan plan(regions, lung_region);
+  check_time_point_count(header, file_name, header_line);
+  if (header.n <= 0) return;
+  const auto count = static_cast<std::size_t>(header.n);
+  if (header.p == 1) {
+    const std::size_t target = header.table_code == "L" ? 0 : 1;
+    for (std::size_t i = 0; i < count; ++i) {
+      store_data_line(next_line(), plan, regions.size(), target, i, table);
+    }
+  } else {
+    for (std::size_t i = 0; i < count; ++i) {
+      store_data_line(next_line(), plan, regions.size(), 0, i, table);
+      store_data_line(next_line(), plan, regions.size(), 1, i, table);
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<std::string> read_region_names(LineReader& reader) {
@@ -223,38 +253,56 @@ void validate_header(const HeaderRecord& header, const std::string& file_name) {
 
 void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<const int> regions,
                      int lung_region, RateTable& table) {
-  if (regions.size() > static_cast<std::size_t>(kMaxSelectedRegions)) {
-    throw std::invalid_argument("more selected regions than the rate table holds");
-  }
-  const ColumnPlan plan(regions, lung_region);
   // Called directly after the header line, so the reader's line number is the header's.
   const std::int64_t header_line =
       header.line_number != 0 ? header.line_number : reader.line_number();
-  check_time_point_count(header, reader.display_name(), header_line);
-  if (header.n <= 0) return;
-
-  const auto count = static_cast<std::size_t>(header.n);
-  const bool pairs = header.p != 1;
-  const std::int64_t expected = pairs ? 2 * std::int64_t{header.n} : header.n;
+  const std::int64_t expected = lines_in_block(header);
   std::int64_t found = 0;
-  auto next_line = [&]() {
-    std::string_view line;
-    if (!reader.next_line(line)) refuse_cut_short(reader, header, header_line, found, expected);
-    ++found;
-    return line;
-  };
+  fill_rate_table(
+      header, regions, lung_region, reader.display_name(), header_line,
+      [&]() {
+        std::string_view line;
+        if (!reader.next_line(line)) refuse_cut_short(reader, header, header_line, found, expected);
+        ++found;
+        return line;
+      },
+      table);
+}
 
-  if (!pairs) {
-    const std::size_t target = header.table_code == "L" ? 0 : 1;
-    for (std::size_t i = 0; i < count; ++i) {
-      store_data_line(next_line(), plan, regions.size(), target, i, table);
-    }
-  } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      store_data_line(next_line(), plan, regions.size(), 0, i, table);
-      store_data_line(next_line(), plan, regions.size(), 1, i, table);
-    }
+std::string read_data_block_text(LineReader& reader, const HeaderRecord& header) {
+  const std::int64_t header_line =
+      header.line_number != 0 ? header.line_number : reader.line_number();
+  check_time_point_count(header, reader.display_name(), header_line);
+  const std::int64_t expected = header.n > 0 ? lines_in_block(header) : 0;
+  std::string text;
+  std::string_view line;
+  for (std::int64_t found = 0; found < expected; ++found) {
+    if (!reader.next_line(line)) refuse_cut_short(reader, header, header_line, found, expected);
+    if (found == 0) text.reserve(static_cast<std::size_t>(expected) * (line.size() + 1));
+    text.append(line);
+    text.push_back('\n');
   }
+  return text;
+}
+
+void parse_data_block(std::string_view text, const HeaderRecord& header,
+                      std::span<const int> regions, int lung_region, RateTable& table) {
+  std::int64_t found = 0;
+  fill_rate_table(
+      header, regions, lung_region, "the data block", header.line_number,
+      [&]() {
+        const std::size_t end = text.find('\n');
+        if (end == std::string_view::npos) {
+          refuse_record("the data block", header.line_number, header.line,
+                        "the text holds " + std::to_string(found) + " of the " +
+                            std::to_string(lines_in_block(header)) + " data lines of the record");
+        }
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        ++found;
+        return line;
+      },
+      table);
 }
 
 void skip_data_block(LineReader& reader, const HeaderRecord& header) {

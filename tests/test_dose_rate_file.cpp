@@ -496,5 +496,41 @@ TEST(DoseRateFile, ReadsASmallFileRecordByRecord) {
   EXPECT_EQ(tables[1].value[0][2][0], kUntouched);
 }
 
+TEST(DoseRateFile, TextThenParseFillsTheSameTablesAsReadingDirectly) {
+  const std::vector<int> regions{30, 15, 1, 29};
+  LineReader direct(KESTRANE_TEST_DATA "/input/small_inh.drt", kFile);
+  LineReader split(KESTRANE_TEST_DATA "/input/small_inh.drt", kFile, 50);
+  read_region_names(direct);
+  read_region_names(split);
+  int records = 0;
+  while (!direct.at_end_of_file()) {
+    const HeaderRecord a = decode_header(direct.read_line(), DataSet::inhalation);
+    const HeaderRecord b =
+        decode_header(split.read_line(), DataSet::inhalation, split.line_number());
+    if (is_blank_header(a.line)) continue;
+    RateTable from_file = filled_table();
+    RateTable from_text = filled_table();
+    read_data_block(direct, a, regions, 30, from_file);
+    const std::string text = read_data_block_text(split, b);
+    parse_data_block(text, b, regions, 30, from_text);
+    EXPECT_EQ(from_file.x, from_text.x);
+    EXPECT_EQ(from_file.value, from_text.value);
+    ++records;
+  }
+  EXPECT_EQ(records, 3);
+  EXPECT_TRUE(split.at_end_of_file());
+
+  // A block cut short is refused while its text is taken.
+  const std::string line = inhalation_header("Th-232", "5475", 'S', "3", "2 B");
+  LineReader reader =
+      LineReader::from_bytes("t\r\nn\r\n" + line + "\r\n" + data_line(1.0, {1.0}) + "\r\n", kFile);
+  reader.skip_lines(3);
+  const std::string message = refusal([&] {
+    read_data_block_text(reader, decode_header(line, DataSet::inhalation, reader.line_number()));
+  });
+  expect_names_record(message, line, 3);
+  EXPECT_NE(message.find("after 1 of the 6 data lines"), std::string::npos) << message;
+}
+
 }  // namespace
 }  // namespace kestrane
