@@ -106,19 +106,6 @@ TEST_F(RunDriver, IntroductionScreenCellByCell) {
   EXPECT_EQ(screen.column(), 28);
 }
 
-TEST_F(RunDriver, StartUpPreparesTheWindowFirst) {
-  console.push_keys(2);
-  console.push_list_box_result("");
-  run();
-  const std::vector<std::string>& calls = console.calls();
-  ASSERT_GE(calls.size(), 5u);
-  EXPECT_EQ(calls[0], "set_size 80 25");
-  EXPECT_EQ(calls[1], "set_title Kestrane  Ver. 3.1");
-  EXPECT_EQ(calls[2], "set_colours 15 1");
-  EXPECT_EQ(calls[3], "clear");
-  EXPECT_EQ(calls[4], "wait_for_key");
-}
-
 TEST_F(RunDriver, NoDataSetChosenAborts) {
   copy_sample();
   console.push_keys(2);
@@ -187,16 +174,6 @@ TEST_F(RunDriver, MissingDoseRateFileStops) {
   EXPECT_EQ(console.row_text(15), padded(" Press any key to exit."));
   EXPECT_EQ(console.keys_left(), 0);
   EXPECT_EQ(console.list_boxes().size(), 1u);
-}
-
-TEST_F(RunDriver, DoseRateFolderThatIsNoFileCountsAsMissing) {
-  copy_sample();
-  fs::remove(dir / "DATA" / "KVR13INH.DRT");
-  fs::create_directory(dir / "DATA" / "KVR13INH.DRT");
-  console.push_keys(2);
-  console.push_list_box_result("KVR13INH.DRT");
-  EXPECT_EQ(run(), kRunStoppedStatus);
-  EXPECT_EQ(console.row_text(15), padded(" Press any key to exit."));
 }
 
 TEST_F(RunDriver, RefusedIntegrationTimesFileStopsWithItsMessage) {
@@ -334,17 +311,6 @@ TEST_F(RunDriver, WholeIngestionRunWithAllOrgans) {
   EXPECT_EQ(done.row_text(12), at_column(20, "I-129     3651.0E+00   3 2 B"));
   EXPECT_EQ(done.row_text(16), at_column(23, "Files written: OUTPUT\\DC365g.OUT "));
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365g.OUT"), read_file(kData / "golden" / "DC365g.OUT"));
-}
-
-TEST_F(RunDriver, WholeRunWithTheListBoxKeys) {
-  copy_sample();
-  console.push_keys(3);
-  console.push_list_box_keys("Enter");
-  console.push_list_box_keys("End Up Space Home Space Enter");
-  console.push_list_box_keys("End Up Space Home Space Down Space Enter");
-  EXPECT_EQ(run(), kRunCompleted);
-  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), read_file(kData / "golden" / "DC7300h.OUT"));
-  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100h.OUT"), read_file(kData / "golden" / "DC100h.OUT"));
 }
 
 TEST_F(RunDriver, RefusedRecordStopsWithRowsBeforeItKept) {

@@ -216,15 +216,6 @@ TEST_F(SelectionDialogue, AllAgesAloneEchoesAllSixItems) {
   EXPECT_EQ(console.row_text(17), padded("R01 "));
 }
 
-TEST_F(SelectionDialogue, AllAgesAmongOthersStillGivesSixGroups) {
-  console.push_list_box_result(
-      "3\0"s
-      "7\0"s
-      "1");
-  console.push_list_box_result("1");
-  EXPECT_EQ(run().age_groups, one_to(6));
-}
-
 TEST_F(SelectionDialogue, OrderOfTheResultIsKept) {
   console.push_list_box_result(
       "6\0"s
