@@ -109,12 +109,22 @@ inline double read_field(std::string_view field) {
 void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
                      std::size_t t, std::size_t i, RateTable& table) {
   table.x[i] = read_field(cut_field(line, 1, kTimeWidth));
-  std::array<double, kMaxColumn + 1> column{};
+  // Only the columns of the plan are set, and only they are read below.
+  std::array<double, kMaxColumn + 1> column;
   if (line.size() >= plan.shortest_full_line) {
-    for (int n = 0; n < plan.column_count; ++n) {
-      const int c = plan.columns[static_cast<std::size_t>(n)];
-      column[static_cast<std::size_t>(c)] =
-          read_field(line.substr(static_cast<std::size_t>(kColumnWidth * c - 1), kColumnWidth));
+    // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
+    // give the processor two independent chains of work to overlap.
+    const char* const base = line.data() - 1;
+    int n = 0;
+    for (; n + 1 < plan.column_count; n += 2) {
+      const auto c0 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
+      const auto c1 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n + 1)]);
+      column[c0] = read_field(std::string_view(base + kColumnWidth * c0, kColumnWidth));
+      column[c1] = read_field(std::string_view(base + kColumnWidth * c1, kColumnWidth));
+    }
+    if (n < plan.column_count) {
+      const auto c = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
+      column[c] = read_field(std::string_view(base + kColumnWidth * c, kColumnWidth));
     }
   } else {
     for (int n = 0; n < plan.column_count; ++n) {
