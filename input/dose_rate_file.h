@@ -49,9 +49,9 @@ void validate_header(const HeaderRecord& header, const std::string& file_name);
 // "Lung"). With P = 1 the rates go to the low table when the code is exactly "L", otherwise
 // to the high table; with any other P each time point is a low line and a high line. The
 // other table is left as it was. Only the selected regions' columns are read.
-// Throws InputError when the file ends before the block does, or when N exceeds
-// kMaxTimePoints; std::invalid_argument for more than kMaxSelectedRegions regions or a
-// region number below 1.
+// Throws InputError when the file ends before the block does, or when N is negative or
+// exceeds kMaxTimePoints; std::invalid_argument for more than kMaxSelectedRegions regions or
+// a region number other than lung_region outside 1..kMaxRegionNames.
 void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<const int> regions,
                      int lung_region, RateTable& table);
 
