@@ -16,7 +16,10 @@ constexpr std::string_view kLungText = "Lung";
 constexpr std::string_view kAllOrgansText = "ALL ORGANS";
 
 // A count as the console shows a number: the sign place (a blank), the digits, a blank.
-std::string console_number(std::size_t count) { return " " + std::to_string(count) + " "; }
+std::string console_number(std::size_t count) {
+  std::string text(1, ' ');
+  return text.append(std::to_string(count)).append(1, ' ');
+}
 
 // "<title>" with the count, a line break, then every chosen item and a blank on one line.
 void echo_choice(Console& console, std::string_view title, const std::vector<int>& numbers,

@@ -119,8 +119,9 @@ std::string ListBoxModel::item_label(int item) const {
   if (!multiple_) return text;
   int order = mark_order(item);
   std::string number = order > 0 ? std::to_string(order) : std::string();
-  return "[" + std::string(static_cast<size_t>(mark_digits_) - number.size(), ' ') + number + "] " +
-         text;
+  std::string label(1, '[');
+  label.append(static_cast<size_t>(mark_digits_) - number.size(), ' ');
+  return label.append(number).append("] ").append(text);
 }
 
 void ListBoxModel::lay_out() {
@@ -343,8 +344,8 @@ BoxPicture ListBoxModel::picture() const {
     if (item == highlighted_) {
       style = focus_ == Focus::list ? BoxStyle::highlight : BoxStyle::highlight_dim;
     }
-    pic.spans.push_back(
-        {first_item_row_ + row, left, fit(" " + item_label(item), inner_width_), style});
+    pic.spans.push_back({first_item_row_ + row, left,
+                         fit(std::string(1, ' ').append(item_label(item)), inner_width_), style});
   }
   const std::string more_above = " ^ more ";
   const std::string more_below = " v more ";
