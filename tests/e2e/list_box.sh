@@ -21,9 +21,9 @@ failures=0
 fail() { echo "FAIL: $*"; echo "--- screen:"; t capture-pane -p -t k || true; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 screen() { t capture-pane -p -t k; }
-# Waits up to 10 s for a text on the screen.
+# Waits up to 30 s for a text on the screen (a loaded machine can be slow to start a program).
 wait_for() {
-  for _ in $(seq 100); do
+  for _ in $(seq 300); do
     if screen | grep -qF -- "$1"; then return 0; fi
     sleep 0.1
   done
