@@ -165,8 +165,11 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   std::optional<CoefficientRun> run;
   std::optional<CsvSink> csv;
   try {
-    run.emplace(std::move(choice));
+    // Every output file is opened before any is emptied, so a refusal here keeps every file
+    // of an earlier run as it was.
     if (options.csv) csv.emplace(dir, options.data_set, age_groups, times, selected_names);
+    run.emplace(std::move(choice));
+    if (csv) csv->start();
   } catch (const OutputError& error) {
     write_stop(err, error.what());
     return kBatchStopped;

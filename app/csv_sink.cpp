@@ -2,9 +2,12 @@
 // coefficient file.
 #include "app/csv_sink.h"
 
+#include <unistd.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <system_error>
 
 #include "output/coefficient_files.h"
 #include "platform/file_services.h"
@@ -86,11 +89,14 @@ CsvSink::CsvSink(const std::filesystem::path& working_dir, DataSet data_set,
                  std::span<const int> age_groups, std::vector<double> times,
                  std::vector<std::string> region_names)
     : data_set_(data_set), times_(std::move(times)), region_names_(std::move(region_names)) {
+  std::error_code ignored;
+  std::filesystem::create_directories(resolve_program_path(working_dir, "OUTPUT"), ignored);
   for (int group : age_groups) {
     File file;
     file.name = csv_file_name(kAgeGroups[static_cast<std::size_t>(group - 1)].days, data_set);
     const std::filesystem::path path = resolve_program_path(working_dir, file.name);
-    file.stream = std::fopen(path.c_str(), "wb");
+    // Append mode creates the file without emptying it; start() empties it.
+    file.stream = std::fopen(path.c_str(), "ab");
     if (file.stream == nullptr) {
       const std::string reason = std::strerror(errno);
       for (File& opened : files_) std::fclose(opened.stream);
@@ -99,8 +105,14 @@ CsvSink::CsvSink(const std::filesystem::path& working_dir, DataSet data_set,
     }
     files_.push_back(file);
   }
+}
+
+void CsvSink::start() {
   const std::string header = csv_header(data_set_) + "\n";
   for (File& file : files_) {
+    if (::ftruncate(::fileno(file.stream), 0) != 0) {
+      throw OutputError(failure(file.name, std::strerror(errno)));
+    }
     if (std::fwrite(header.data(), 1, header.size(), file.stream) != header.size()) {
       throw OutputError(failure(file.name, std::strerror(errno)));
     }

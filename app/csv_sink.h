@@ -36,15 +36,20 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
 // A record sink that writes one CSV file per selected age group.
 class CsvSink : public RecordSink {
  public:
-  // Creates (or empties) the CSV file of every selected age group under `working_dir`,
-  // whose OUTPUT folder must exist, and writes the header lines. `region_names` holds the
-  // name of each selected region in selection order. Throws OutputError naming the file.
+  // Opens (creating where needed, but not yet emptying) the CSV file of every selected age
+  // group under `working_dir`, making the OUTPUT folder when it is missing. `region_names`
+  // holds the name of each selected region in selection order. Throws OutputError naming the
+  // file; a file of an earlier run is then left as it was.
   CsvSink(const std::filesystem::path& working_dir, DataSet data_set,
           std::span<const int> age_groups, std::vector<double> times,
           std::vector<std::string> region_names);
   CsvSink(const CsvSink&) = delete;
   CsvSink& operator=(const CsvSink&) = delete;
   ~CsvSink() override;  // closes whatever is still open, without reporting
+
+  // Empties every file and writes its header line. Called once the coefficient files of the
+  // run are open too, so that a run refused at opening loses nothing of an earlier run.
+  void start();
 
   // Appends the record's lines to the file of `position`. Throws OutputError when the
   // write fails.

@@ -348,6 +348,19 @@ TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
   EXPECT_GT(std::count(infant.begin(), infant.end(), '\n'), 3);
 }
 
+TEST_F(BatchRun, ACsvFileThatCannotBeCreatedLeavesTheEarlierFilesAsTheyWere) {
+  write_file(dir / "OUTPUT" / "DC100h.OUT", "an earlier run\r\n");
+  write_file(dir / "OUTPUT" / "DC365h.csv", "an earlier table\n");
+  fs::create_directory(dir / "OUTPUT" / "DC100h.csv");  // a folder where the file should go
+
+  ASSERT_EQ(batch(DataSet::inhalation, "1 y-old,infant", "1", true), kBatchStopped);
+  EXPECT_TRUE(contains(err, "OUTPUT\\DC100h.csv")) << err;
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(output("DC100h.OUT"), "an earlier run\r\n");
+  EXPECT_EQ(output("DC365h.csv"), "an earlier table\n");
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC365h.OUT"));
+}
+
 TEST_F(BatchRun, DrawsAProgressBarOnlyWhenAskedTo) {
   ASSERT_EQ(batch(DataSet::inhalation, "all", "all", false, true), kBatchCompleted);
   EXPECT_TRUE(contains(err, " records [")) << err;
