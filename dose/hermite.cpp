@@ -4,7 +4,9 @@
 // any IEEE machine.
 #include "dose/hermite.h"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 
 // A fused multiply-add rounds once where the order of operations above rounds twice, so the
 // compiler must not contract a product and a sum into one; otherwise a target with FMA
@@ -20,6 +22,8 @@ namespace kestrane {
 namespace {
 
 double abs_of(double v) { return std::fabs(v); }
+
+constexpr double kLargestDouble = std::numeric_limits<double>::max();
 
 double larger(double a, double b) { return a < b ? b : a; }
 
@@ -39,7 +43,50 @@ int check_integration_table(int n, const double* x) {
   return 0;
 }
 
+// sign_product(a, b) as an integer -1, 0 or +1, found by comparisons alone.
+int sign_of_product(double a, double b) {
+  if (a == 0.0 || b == 0.0) return 0;
+  return (a < 0.0) == (b < 0.0) ? 1 : -1;
+}
+
 }  // namespace
+
+// The antiderivative in the two local coordinates t1 = (t - x1) / h and t2 = (x2 - t) / h,
+// taken at a and at b; the cubes are products so that no library power function enters.
+void hermite_detail::CubicFactors::set(double x1, double x2, double a, double b) {
+  double h = x2 - x1;
+  double ta1 = (a - x1) / h;
+  double ta2 = (x2 - a) / h;
+  double tb1 = (b - x1) / h;
+  double tb2 = (x2 - b) / h;
+
+  double ua1 = ta1 * ta1 * ta1;
+  double phia1 = ua1 * (2.0 - ta1);
+  double psia1 = ua1 * (3.0 * ta1 - 4.0);
+  double ua2 = ta2 * ta2 * ta2;
+  double phia2 = ua2 * (2.0 - ta2);
+  double psia2 = -ua2 * (3.0 * ta2 - 4.0);
+  double ub1 = tb1 * tb1 * tb1;
+  double phib1 = ub1 * (2.0 - tb1);
+  double psib1 = ub1 * (3.0 * tb1 - 4.0);
+  double ub2 = tb2 * tb2 * tb2;
+  double phib2 = ub2 * (2.0 - tb2);
+  double psib2 = -ub2 * (3.0 * tb2 - 4.0);
+
+  f1 = phia2 - phib2;
+  f2 = phib1 - phia1;
+  d1 = psia2 - psib2;
+  d2 = psib1 - psia1;
+  sixth = h / 6.0;
+  half = h * 0.5;
+}
+
+double hermite_detail::CubicFactors::integral(double fv1, double fv2, double dv1,
+                                              double dv2) const {
+  double fterm = fv1 * f1 + fv2 * f2;
+  double dterm = (dv1 * d1 + dv2 * d2) * sixth;
+  return half * (fterm + dterm);
+}
 
 double transfer_sign(double m, double s) { return s < 0.0 ? -abs_of(m) : abs_of(m); }
 
@@ -136,30 +183,9 @@ void estimate_monotone_slopes(int n, const double* x, const double* f, double* d
 double integrate_cubic_piece(double x1, double x2, double f1, double f2, double d1, double d2,
                              double a, double b) {
   if (x1 == x2) return 0.0;
-  // The antiderivative in the two local coordinates t1 = (t - x1) / h and t2 = (x2 - t) / h,
-  // taken at a and at b; the cubes are products so that no library power function enters.
-  double h = x2 - x1;
-  double ta1 = (a - x1) / h;
-  double ta2 = (x2 - a) / h;
-  double tb1 = (b - x1) / h;
-  double tb2 = (x2 - b) / h;
-
-  double ua1 = ta1 * ta1 * ta1;
-  double phia1 = ua1 * (2.0 - ta1);
-  double psia1 = ua1 * (3.0 * ta1 - 4.0);
-  double ua2 = ta2 * ta2 * ta2;
-  double phia2 = ua2 * (2.0 - ta2);
-  double psia2 = -ua2 * (3.0 * ta2 - 4.0);
-  double ub1 = tb1 * tb1 * tb1;
-  double phib1 = ub1 * (2.0 - tb1);
-  double psib1 = ub1 * (3.0 * tb1 - 4.0);
-  double ub2 = tb2 * tb2 * tb2;
-  double phib2 = ub2 * (2.0 - tb2);
-  double psib2 = -ub2 * (3.0 * tb2 - 4.0);
-
-  double fterm = f1 * (phia2 - phib2) + f2 * (phib1 - phia1);
-  double dterm = (d1 * (psia2 - psib2) + d2 * (psib1 - psia1)) * (h / 6.0);
-  return (h * 0.5) * (fterm + dterm);
+  hermite_detail::CubicFactors factors;
+  factors.set(x1, x2, a, b);
+  return factors.integral(f1, f2, d1, d2);
 }
 
 double integrate_between_nodes(int n, const double* x, const double* f, const double* d, int& skip,
@@ -259,6 +285,234 @@ double integrate_hermite(int n, const double* x, const double* f, const double* 
   }
   if (a > b) value = -value;
   return value;
+}
+
+void HermiteRows::Piece::set(const double* x, int first, double a, double b) {
+  left = first;
+  zero_width = x[first] == x[first + 1];
+  if (!zero_width) factors.set(x[first], x[first + 1], a, b);
+}
+
+double HermiteRows::Piece::integral(const double* f, const double* d) const {
+  if (zero_width) return 0.0;
+  return factors.integral(f[left], f[left + 1], d[left], d[left + 1]);
+}
+
+void HermiteRows::prepare(int n, const double* x, double a, std::span<const double> limits) {
+  n_ = n;
+  a_ = a;
+  x_.assign(x, x + larger(n, 0));
+  limits_.assign(limits.size(), Limit{});
+  by_ib_.clear();
+  left_ = false;
+  ia_ = 0;
+
+  slope_check_ = 0;
+  if (n < 2) {
+    slope_check_ = -1;
+  } else {
+    for (int i = 1; i < n; ++i) {
+      if (!(x[i - 1] < x[i])) {
+        slope_check_ = -3;
+        break;
+      }
+    }
+  }
+  integral_check_ = check_integration_table(n, x);
+  if (integral_check_ != 0) return;
+
+  // Interval widths, and the weights of the slope formulas where the times strictly increase;
+  // each is formed exactly as estimate_monotone_slopes forms it.
+  h_.resize(static_cast<std::size_t>(n - 1));
+  sixth_.resize(static_cast<std::size_t>(n - 1));
+  for (int k = 0; k < n - 1; ++k) {
+    h_[k] = x[k + 1] - x[k];
+    sixth_[k] = h_[k] / 6.0;
+  }
+  if (slope_check_ == 0 && n >= 3) {
+    wl_.resize(static_cast<std::size_t>(n));
+    wr_.resize(static_cast<std::size_t>(n));
+    double h1 = h_[0];
+    double hsum = h1 + h_[1];
+    first_w1_ = (h1 + hsum) / hsum;
+    first_w2_ = -h1 / hsum;
+    for (int i = 1; i < n - 1; ++i) {
+      h1 = h_[i - 1];
+      const double h2 = h_[i];
+      hsum = h1 + h2;
+      const double hsumt3 = hsum + hsum + hsum;
+      wl_[i] = (hsum + h1) / hsumt3;
+      wr_[i] = (hsum + h2) / hsumt3;
+    }
+    const double h2 = h_[n - 2];
+    hsum = h_[n - 3] + h2;
+    last_w1_ = -h2 / hsum;
+    last_w2_ = (h2 + hsum) / hsum;
+  }
+
+  // The limits take integrate_hermite's own route where the times are in order (no NaN among
+  // them, so that its scans for ia and ib are searches of a sorted table) and the upper limit
+  // lies above a; any other limit is left to a call of integrate_hermite itself.
+  bool ordered = true;
+  for (int i = 1; i < n; ++i) {
+    if (!(x[i - 1] <= x[i])) ordered = false;
+  }
+  for (std::size_t m = 0; m < limits.size(); ++m) {
+    const double b = limits[m];
+    Limit& limit = limits_[m];
+    limit.b = b;
+    limit.status = 0;
+    if (a < x[0] || a > x[n - 1]) limit.status = limit.status + 1;
+    if (b < x[0] || b > x[n - 1]) limit.status = limit.status + 2;
+    if (!ordered || !(b > a)) continue;  // Route::single_call
+    if (b <= x[1]) {
+      limit.route = Route::piece;
+      limit.piece.set(x, 0, a, b);
+      continue;
+    }
+    if (a >= x[n - 2]) {
+      limit.route = Route::piece;
+      limit.piece.set(x, n - 2, a, b);
+      continue;
+    }
+    if (ia_ == 0) {
+      // 1 + the number of x(1..n-1) below a: the last i < n with a > x(i), plus one.
+      ia_ = 1 + static_cast<int>(std::lower_bound(x, x + n - 1, a) - x);
+      left_ = a < x[ia_ - 1];
+      if (left_) left_piece_.set(x, larger(1, ia_ - 1) - 1, a, x[ia_ - 1]);
+    }
+    // The first position from ia on whose time lies above b, less one; n when there is none.
+    const int ib = static_cast<int>(std::upper_bound(x + ia_ - 1, x + n, b) - x);
+    if (ib < ia_) {
+      // Both limits inside the one interval [x(ib), x(ia)], ib = ia - 1.
+      limit.route = Route::piece;
+      limit.piece.set(x, ib - 1, a, b);
+      continue;
+    }
+    limit.route = Route::nodes;
+    limit.ib = ib;
+    limit.right = b > x[ib - 1];
+    if (limit.right) limit.piece.set(x, smaller(ib + 1, n) - 2, x[ib - 1], b);
+    by_ib_.push_back(static_cast<int>(m));
+  }
+  std::sort(by_ib_.begin(), by_ib_.end(),
+            [this](int p, int q) { return limits_[p].ib < limits_[q].ib; });
+}
+
+void HermiteRows::slopes(const double* f, double* d, int& status) const {
+  if (slope_check_ != 0) {
+    status = slope_check_;
+    return;
+  }
+  status = 0;
+  const int n = n_;
+  double del1 = (f[1] - f[0]) / h_[0];
+  double dsave = del1;
+  if (n == 2) {
+    d[0] = del1;
+    d[1] = del1;
+    return;
+  }
+  double del2 = (f[2] - f[1]) / h_[1];
+
+  d[0] = first_w1_ * del1 + first_w2_ * del2;
+  if (sign_of_product(d[0], del1) <= 0) {
+    d[0] = 0.0;
+  } else if (sign_of_product(del1, del2) < 0) {
+    double dmax = 3.0 * del1;
+    if (abs_of(d[0]) > abs_of(dmax)) d[0] = dmax;
+  }
+
+  for (int i = 1; i < n - 1; ++i) {
+    if (i > 1) {
+      del1 = del2;
+      del2 = (f[i + 1] - f[i]) / h_[i];
+    }
+    d[i] = 0.0;
+    const int s = sign_of_product(del1, del2);
+    if (s < 0) {
+      status = status + 1;
+      dsave = del2;
+    } else if (s == 0) {
+      if (del2 != 0.0) {
+        if (sign_of_product(dsave, del2) < 0) status = status + 1;
+        dsave = del2;
+      }
+    } else {
+      const double a1 = abs_of(del1);
+      const double a2 = abs_of(del2);
+      double dmax = larger(a1, a2);
+      double dmin = smaller(a1, a2);
+      double drat1, drat2;
+      if (dmax <= kLargestDouble) {
+        // The secant whose magnitude is dmax, divided by dmax, gives exactly 1 with its
+        // sign (a finite non-zero value divided by its own magnitude): one division fewer.
+        if (a1 < a2) {
+          drat1 = del1 / dmax;
+          drat2 = del2 < 0.0 ? -1.0 : 1.0;
+        } else {
+          drat1 = del1 < 0.0 ? -1.0 : 1.0;
+          drat2 = del2 / dmax;
+        }
+      } else {
+        drat1 = del1 / dmax;
+        drat2 = del2 / dmax;
+      }
+      d[i] = dmin / (wl_[i] * drat1 + wr_[i] * drat2);
+    }
+  }
+
+  d[n - 1] = last_w1_ * del1 + last_w2_ * del2;
+  if (sign_of_product(d[n - 1], del2) <= 0) {
+    d[n - 1] = 0.0;
+  } else if (sign_of_product(del1, del2) < 0) {
+    double dmax = 3.0 * del2;
+    if (abs_of(d[n - 1]) > abs_of(dmax)) d[n - 1] = dmax;
+  }
+}
+
+void HermiteRows::integrate(const double* f, const double* d, double* out, int& status,
+                            int* statuses) const {
+  if (limits_.empty()) return;
+  if (integral_check_ != 0) {
+    for (std::size_t m = 0; m < limits_.size(); ++m) {
+      out[m] = 0.0;
+      if (statuses != nullptr) statuses[m] = integral_check_;
+    }
+    status = integral_check_;
+    return;
+  }
+
+  // Limits past whole intervals, by ascending ib: the sum over the intervals from ia on runs
+  // once, and each limit takes it where its own sum would end.
+  if (!by_ib_.empty()) {
+    const double left_end = left_ ? left_piece_.integral(f, d) : 0.0;
+    double sum = 0.0;
+    int k = ia_ - 1;  // the next interval to add, from 0
+    for (const int m : by_ib_) {
+      const Limit& limit = limits_[m];
+      for (; k <= limit.ib - 2; ++k) {
+        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (d[k] - d[k + 1]) * sixth_[k]);
+      }
+      double value = 0.0;
+      if (limit.ib > ia_) value = 0.5 * sum;
+      if (left_) value = value + left_end;
+      if (limit.right) value = value + limit.piece.integral(f, d);
+      out[m] = value;
+    }
+  }
+  for (std::size_t m = 0; m < limits_.size(); ++m) {
+    const Limit& limit = limits_[m];
+    int limit_status = limit.status;
+    if (limit.route == Route::piece) {
+      out[m] = limit.piece.integral(f, d);
+    } else if (limit.route == Route::single_call) {
+      int skip = 1;  // validated above
+      out[m] = integrate_hermite(n_, x_.data(), f, d, skip, a_, limit.b, limit_status);
+    }
+    if (statuses != nullptr) statuses[m] = limit_status;
+    status = limit_status;
+  }
 }
 
 }  // namespace kestrane

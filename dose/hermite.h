@@ -3,6 +3,10 @@
 // from 1, as the table positions do. No allocation, no tolerances.
 #pragma once
 
+#include <cstdint>
+#include <span>
+#include <vector>
+
 namespace kestrane {
 
 // Fills d[0..n-1] with shape-preserving slopes of the table (x, f) (Fritsch and Carlson;
@@ -39,5 +43,79 @@ double integrate_between_nodes(int n, const double* x, const double* f, const do
 // a piece of zero width gives 0.
 double integrate_cubic_piece(double x1, double x2, double f1, double f2, double d1, double d2,
                              double a, double b);
+
+namespace hermite_detail {
+
+// integrate_cubic_piece in two steps: the factors that depend on the piece [x1, x2] (x1 != x2)
+// and the limits alone, then their combination with the values and slopes at its ends.
+struct CubicFactors {
+  double f1 = 0, f2 = 0, d1 = 0, d2 = 0;  // multiply the value or slope at x1 or x2
+  double sixth = 0, half = 0;             // h / 6 and h * 0.5
+  void set(double x1, double x2, double a, double b);
+  double integral(double fv1, double fv2, double dv1, double dv2) const;
+};
+
+}  // namespace hermite_detail
+
+// The slopes and integrals of many rate rows tabulated at the same times, as
+// estimate_monotone_slopes and integrate_hermite give them, to the last bit and with the same
+// statuses, with the work that depends on the times alone done once for all rows: the interval
+// widths and slope weights, the validation, the positions of the limits in the table and the
+// polynomial factors of the pieces that hold them. For the integrals of one row the sum over
+// whole intervals is formed once, in one pass, for all upper limits: integrate_between_nodes
+// sums from the lower position upwards, so the running sum at each upper position is the very
+// value a separate call would return. Holds no reference to the rows; prepare() allocates
+// only while the table grows beyond every earlier one.
+class HermiteRows {
+ public:
+  // Takes the times x[0..n-1] (copied) and the limits: every row is to be integrated from `a`
+  // to each of `limits`, in that order.
+  void prepare(int n, const double* x, double a, std::span<const double> limits);
+
+  // d and status as estimate_monotone_slopes(n, x, f, d, status) leaves them.
+  void slopes(const double* f, double* d, int& status) const;
+
+  // out[m] = integrate_hermite(n, x, f, d, skip, a, limits[m], status_m) with a fresh skip of 0
+  // for every m. `status` ends as the last of those calls leaves it (unchanged when there are no
+  // limits); `statuses`, when given, receives every status_m.
+  void integrate(const double* f, const double* d, double* out, int& status,
+                 int* statuses = nullptr) const;
+
+ private:
+  // integrate_cubic_piece on the piece from x[left] to x[left + 1] between two fixed limits.
+  struct Piece {
+    int left = 0;
+    bool zero_width = false;
+    hermite_detail::CubicFactors factors;
+    void set(const double* x, int first, double a, double b);
+    double integral(const double* f, const double* d) const;
+  };
+  enum class Route : std::uint8_t { single_call, piece, nodes };
+  struct Limit {
+    Route route = Route::single_call;
+    int status = 0;      // the range warnings
+    double b = 0;        // the limit
+    int ib = 0;          // route nodes: last position (from 1) not above the limit
+    bool right = false;  // route nodes: a right end beyond x(ib) is added
+    Piece piece;         // route piece: the piece; route nodes: the right end
+  };
+
+  int n_ = 0;
+  double a_ = 0;
+  std::vector<double> x_;
+  int slope_check_ = 0;     // 0, or the negative status of estimate_monotone_slopes
+  int integral_check_ = 0;  // 0, or the negative status of the validation of integrate_hermite
+  // Slope weights: interval widths h(k) = x(k + 1) - x(k), the weights of the interior
+  // formula at each point and those of the end formulas.
+  std::vector<double> h_, wl_, wr_;
+  double first_w1_ = 0, first_w2_ = 0, last_w1_ = 0, last_w2_ = 0;
+  // Integrals.
+  std::vector<double> sixth_;  // h(k) / 6
+  std::vector<Limit> limits_;
+  std::vector<int> by_ib_;  // the limits of route nodes, by ascending ib
+  int ia_ = 0;              // first position (from 1) not below a
+  bool left_ = false;       // a left end below x(ia) is added
+  Piece left_piece_;
+};
 
 }  // namespace kestrane

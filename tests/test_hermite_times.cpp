@@ -1,0 +1,262 @@
+// Tests of HermiteRows: the slopes and integrals of rows that share their times must be, bit
+// for bit and status for status, what estimate_monotone_slopes and integrate_hermite give
+// row by row and limit by limit.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "dose/hermite.h"
+
+namespace kestrane {
+namespace {
+
+constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+// Deterministic generator, the same on every platform.
+class Rng {
+ public:
+  explicit Rng(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    state_ += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = state_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  double unit() { return static_cast<double>(next() >> 11) * 0x1p-53; }
+  int below(int k) { return static_cast<int>(next() % static_cast<std::uint64_t>(k)); }
+  bool one_in(int k) { return below(k) == 0; }
+
+ private:
+  std::uint64_t state_;
+};
+
+struct Table {
+  std::vector<double> x, f, d;
+  int n() const { return static_cast<int>(x.size()); }
+};
+
+// Times mostly increasing on a roughly logarithmic grid, sometimes with equal neighbours, a
+// decrease or a NaN; rates of mixed sign with runs of zeros and flat stretches; slopes from
+// estimate_monotone_slopes where it accepts the table, random otherwise.
+Table random_table(Rng& rng, int n) {
+  Table t;
+  t.x.resize(static_cast<std::size_t>(n));
+  double time = rng.one_in(4) ? -rng.unit() * 10 : (rng.one_in(3) ? 0.0 : rng.unit());
+  for (double& xi : t.x) {
+    xi = time;
+    const int kind = rng.below(20);
+    if (kind == 0) continue;  // the next time equals this one
+    if (kind == 1 && rng.one_in(4))
+      time -= rng.unit();  // times decrease here
+    else
+      time += std::pow(10.0, rng.unit() * 4 - 2);
+  }
+  if (n > 0 && rng.one_in(40)) t.x[static_cast<std::size_t>(rng.below(n))] = kNaN;
+
+  t.f.resize(static_cast<std::size_t>(n));
+  double rate = std::pow(10.0, -rng.unit() * 14 - 8);
+  for (double& fi : t.f) {
+    const int kind = rng.below(10);
+    if (kind == 0)
+      rate = 0.0;
+    else if (kind == 1)
+      rate = -rate;
+    else if (kind < 4)
+      rate *= 1.0;  // flat
+    else if (rate == 0.0 && rng.one_in(3))
+      rate = std::pow(10.0, -rng.unit() * 14 - 8);
+    else
+      rate *= 0.2 + rng.unit() * 1.6;
+    fi = rate;
+  }
+
+  // Now and then rates near the top of the double range or beyond it, whose secants overflow.
+  if (n > 0 && rng.one_in(15)) {
+    const double extremes[] = {1.7e308, -1.7e308, kInf, -kInf, 1e300};
+    for (int k = rng.below(3); k >= 0; --k) {
+      t.f[static_cast<std::size_t>(rng.below(n))] = extremes[rng.below(5)];
+    }
+  }
+
+  t.d.assign(static_cast<std::size_t>(n), 0.0);
+  int status = 0;
+  estimate_monotone_slopes(n, t.x.data(), t.f.data(), t.d.data(), status);
+  if (status < 0 || rng.one_in(10)) {
+    for (double& di : t.d) di = (rng.unit() - 0.5) * rate * 10;
+  }
+  return t;
+}
+
+// A limit of every kind relative to the table: below it, at a node, between nodes, beyond it,
+// negative, infinite or NaN.
+double random_limit(Rng& rng, const Table& t) {
+  const int n = t.n();
+  const double first = n > 0 ? t.x.front() : 0.0;
+  const double last = n > 0 ? t.x.back() : 1.0;
+  switch (rng.below(12)) {
+    case 0:
+      return first - rng.unit() * 5;
+    case 1:
+      return last + rng.unit() * 1000;
+    case 2:
+    case 3:
+      return n > 0 ? t.x[static_cast<std::size_t>(rng.below(n))] : 0.0;
+    case 4:
+      return -rng.unit() * 100;
+    case 5:
+      return rng.one_in(2) ? 0.0 : -0.0;
+    case 6:
+      return rng.one_in(3) ? kNaN : (rng.one_in(2) ? kInf : -kInf);
+    default: {
+      if (n < 2) return rng.unit() * 10;
+      const auto i = static_cast<std::size_t>(rng.below(n - 1));
+      return t.x[i] + (t.x[i + 1] - t.x[i]) * rng.unit();
+    }
+  }
+}
+
+// Compares HermiteRows with estimate_monotone_slopes and integrate_hermite on one table, one
+// lower limit and a list of upper limits. `rows` may hold an earlier table, which must leave no
+// trace. `what` names the case in failure messages.
+void expect_same_as_single_calls(HermiteRows& rows, const Table& t, double a,
+                                 const std::vector<double>& limits, const std::string& what) {
+  rows.prepare(t.n(), t.x.data(), a, limits);
+
+  // Slopes, including an untouched d on a refusal.
+  std::vector<double> d_one(t.x.size() + 1, 7.0), d_rows(t.x.size() + 1, 7.0);
+  int status_one = 99, status_rows = 98;
+  estimate_monotone_slopes(t.n(), t.x.data(), t.f.data(), d_one.data(), status_one);
+  rows.slopes(t.f.data(), d_rows.data(), status_rows);
+  ASSERT_EQ(status_rows, status_one) << what;
+  for (std::size_t i = 0; i < d_one.size(); ++i) {
+    ASSERT_EQ(bits(d_rows[i]), bits(d_one[i])) << what << ", slope " << i;
+  }
+
+  // Integrals, one call per limit with a fresh skip of 0, as the record loop made them. A NaN
+  // among the times passes the integral's check of order but makes integrate_hermite's
+  // positions meaningless (it can read before the table), so such tables are compared for
+  // their slopes only; the record loop never integrates them, as their slopes are refused.
+  if (std::any_of(t.x.begin(), t.x.end(), [](double v) { return std::isnan(v); })) return;
+  std::vector<double> out(limits.size(), 5.0);
+  std::vector<int> statuses(limits.size(), 77);
+  int last_status = 66;
+  rows.integrate(t.f.data(), t.d.data(), out.data(), last_status, statuses.data());
+  int expected_last = 66;
+  for (std::size_t m = 0; m < limits.size(); ++m) {
+    int skip = 0;
+    const double expected = integrate_hermite(t.n(), t.x.data(), t.f.data(), t.d.data(), skip, a,
+                                              limits[m], expected_last);
+    ASSERT_EQ(bits(out[m]), bits(expected))
+        << what << ", a = " << a << ", limit " << m << " = " << limits[m] << ": " << out[m]
+        << " instead of " << expected;
+    ASSERT_EQ(statuses[m], expected_last) << what << ", limit " << m << " = " << limits[m];
+  }
+  EXPECT_EQ(last_status, expected_last) << what;
+
+  // Without the list of statuses, the same values.
+  std::vector<double> again(limits.size(), 3.0);
+  int status_again = 55;
+  rows.integrate(t.f.data(), t.d.data(), again.data(), status_again);
+  EXPECT_EQ(status_again, limits.empty() ? 55 : last_status) << what;
+  for (std::size_t m = 0; m < limits.size(); ++m) EXPECT_EQ(bits(again[m]), bits(out[m])) << what;
+}
+
+TEST(HermiteRows, WorkedExamplesOfTheIntegrals) {
+  // x = 0, 1, 2, 3 with f = 4, 2, 0, 0: 23/6 over [0, 3] and [0, 10] (status 2), 25/12 over
+  // [0.5, 2.5], 37/96 over [1.25, 1.75].
+  const std::vector<double> x{0, 1, 2, 3}, f{4, 2, 0, 0};
+  HermiteRows rows;
+  rows.prepare(4, x.data(), 0.0, std::vector<double>{3.0, 10.0, 0.0});
+  std::vector<double> d(4);
+  int status = 99;
+  rows.slopes(f.data(), d.data(), status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(d, (std::vector<double>{-2, -2, 0, 0}));
+  double out[3];
+  int statuses[3];
+  rows.integrate(f.data(), d.data(), out, status, statuses);
+  EXPECT_DOUBLE_EQ(out[0], 23.0 / 6);
+  EXPECT_DOUBLE_EQ(out[1], 23.0 / 6);
+  EXPECT_EQ(out[2], 0.0);
+  EXPECT_EQ(statuses[0], 0);
+  EXPECT_EQ(statuses[1], 2);
+  EXPECT_EQ(statuses[2], 0);
+  EXPECT_EQ(status, 0);
+
+  rows.prepare(4, x.data(), 0.5, std::vector<double>{2.5});
+  rows.integrate(f.data(), d.data(), out, status);
+  EXPECT_DOUBLE_EQ(out[0], 25.0 / 12);
+  rows.prepare(4, x.data(), 1.25, std::vector<double>{1.75});
+  rows.integrate(f.data(), d.data(), out, status);
+  EXPECT_DOUBLE_EQ(out[0], 37.0 / 96);
+}
+
+TEST(HermiteRows, RefusedTablesAndNoLimits) {
+  const std::vector<double> x{0, 1, 1, 0.5}, f{1, 2, 3, 4}, d{0, 0, 0, 0};
+  HermiteRows rows;
+  rows.prepare(4, x.data(), 0.0, std::vector<double>{0.5, 2.0});
+  double out[2] = {9, 9};
+  int statuses[2] = {9, 9};
+  int status = 9;
+  rows.integrate(f.data(), d.data(), out, status, statuses);
+  EXPECT_EQ(status, -3);
+  EXPECT_EQ(statuses[0], -3);
+  EXPECT_EQ(statuses[1], -3);
+  EXPECT_EQ(out[0], 0.0);
+  EXPECT_EQ(out[1], 0.0);
+
+  rows.prepare(1, x.data(), 0.0, std::vector<double>{0.5});
+  rows.integrate(f.data(), d.data(), out, status);
+  EXPECT_EQ(status, -1);
+
+  // No limits: no call, so the status stays as it was.
+  rows.prepare(4, x.data(), 0.0, std::vector<double>{});
+  status = 42;
+  rows.integrate(f.data(), d.data(), out, status);
+  EXPECT_EQ(status, 42);
+}
+
+TEST(HermiteRows, SameBitsAsSingleCallsOnRandomTables) {
+  Rng rng(20240611);
+  HermiteRows rows;  // reused from table to table, as a record loop reuses it
+  const int sizes[] = {0, 1, 2, 2, 3, 3, 4, 5, 8, 150};
+  for (int trial = 0; trial < 6000; ++trial) {
+    const int n = rng.one_in(3) ? sizes[rng.below(10)] : 2 + rng.below(149);
+    const Table t = random_table(rng, n);
+    std::vector<double> limits;
+    const int count = rng.below(12);
+    for (int m = 0; m < count; ++m) {
+      // Equal neighbouring limits now and then.
+      limits.push_back(m > 0 && rng.one_in(6) ? limits.back() : random_limit(rng, t));
+    }
+    if (rng.one_in(3)) std::sort(limits.begin(), limits.end());
+    // Mostly from intake, as the record loop integrates; otherwise from anywhere.
+    const double a = rng.below(3) != 0 ? 0.0 : random_limit(rng, t);
+    expect_same_as_single_calls(rows, t, a, limits, "trial " + std::to_string(trial));
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(HermiteRows, SmallTableAfterALargeOne) {
+  Rng rng(7);
+  HermiteRows rows;
+  const Table big = random_table(rng, 150);
+  rows.prepare(big.n(), big.x.data(), 0.0, std::vector<double>(100, 1e6));
+  const std::vector<double> x{1, 2, 3}, f{2, 1, 0};
+  const std::vector<double> limits{0.5, 2.0, 2.5, 40};
+  Table small{x, f, {-1, -1, -1}};
+  expect_same_as_single_calls(rows, small, 0.0, limits, "small after big");
+}
+
+}  // namespace
+}  // namespace kestrane
