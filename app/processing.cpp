@@ -24,7 +24,9 @@ std::vector<std::string> selected_region_names(const RunChoice& choice) {
 }
 
 // Appends the rows of each processed record to the coefficient file of its age, in the
-// layout of the data set in use, and passes the record on.
+// layout of the data set in use, and passes the record on. The rows are formatted in
+// prepare(), which the record loop may run on a worker thread, and written in one write per
+// record on the loop's thread.
 class FileSink : public RecordSink {
  public:
   FileSink(CoefficientFiles& files, const RunSetup& setup, RecordSink* also)
@@ -32,12 +34,19 @@ class FileSink : public RecordSink {
 
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
-    const int region_count = static_cast<int>(setup_.regions.size());
-    if (setup_.data_set == DataSet::inhalation) {
-      files_.write_inhalation_rows(position, header.line, coef, setup_.times, region_count);
-    } else {
-      files_.write_ingestion_rows(position, header.line, coef, setup_.times, region_count);
-    }
+    std::string text = prepare(position, header, coef);
+    record_prepared(position, header, coef, text);
+  }
+
+  std::string prepare(int /*position*/, const HeaderRecord& header,
+                      const CoefficientTable& coef) const override {
+    return coefficient_block(setup_.data_set, header.line, coef, setup_.times,
+                             static_cast<int>(setup_.regions.size()));
+  }
+
+  void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
+                       std::string& text) override {
+    files_.write_block(position, text);
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
 
@@ -69,6 +78,7 @@ CoefficientRun::CoefficientRun(RunChoice choice) : impl_(std::make_unique<Impl>(
   setup.regions = std::move(choice.regions);
   // The region list holds the file's names, then "Lung", then "ALL ORGANS".
   setup.lung_region = static_cast<int>(choice.region_list.size()) - 1;
+  setup.threads = choice.threads;
 
   impl_->files = open_coefficient_files(choice.working_dir, setup.data_set, setup.age_groups);
   for (int k = 0; k < impl_->files.size(); ++k) {

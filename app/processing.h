@@ -23,6 +23,7 @@ struct RunChoice {
   std::vector<int> age_groups;          // age-group numbers 1..6, selection order
   std::vector<int> regions;             // region numbers, selection order
   std::vector<std::string> region_list; // the file's names, then "Lung", then "ALL ORGANS"
+  int threads = 0;                      // as RunSetup::threads: 0 automatic, 1 one thread
 };
 
 // A run that stopped after its coefficient files were opened. The message names the cause

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "dose/hermite.h"
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
 #include "input/run_tables.h"
@@ -20,6 +21,11 @@ struct RunSetup {
   std::vector<int> age_groups;  // selected age-group numbers 1..6, in selection order
   std::vector<int> regions;     // selected region numbers, in selection order
   int lung_region = 30;         // region number of the composite "Lung" (names + 1)
+  // Threads that parse and integrate the records: 1 does everything on the calling thread;
+  // n > 1 starts n worker threads while the calling thread reads the file and hands the
+  // results on; 0 takes as many as the machine has processors (1 on a single processor).
+  // The sink and the progress observer see the same calls in the same order whatever it is.
+  int threads = 0;
 };
 
 // Receives the coefficients of every processed record.
@@ -29,6 +35,20 @@ class RecordSink {
   // `position` is the 0-based selected-age position the record matched.
   virtual void record_done(int position, const HeaderRecord& header,
                            const CoefficientTable& coef) = 0;
+
+  // A sink may have the costly part of its work, such as formatting rows, done on a worker
+  // thread: the loop may call prepare() there, for several records at the same time (so it
+  // must change nothing), and then hands its text to record_prepared() on the loop's thread,
+  // in file order, in place of record_done(). By default nothing is prepared and
+  // record_prepared() is record_done().
+  virtual std::string prepare(int /*position*/, const HeaderRecord& /*header*/,
+                              const CoefficientTable& /*coef*/) const {
+    return {};
+  }
+  virtual void record_prepared(int position, const HeaderRecord& header,
+                               const CoefficientTable& coef, std::string& /*text*/) {
+    record_done(position, header, coef);
+  }
 };
 
 // Told of every processed record, for a progress display. Called on the loop's thread;
@@ -58,11 +78,19 @@ void clear_rates(RateTable& rates, int region_count, int n);
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
                           const std::string& file_name, CoefficientTable& coef);
+// The same, with the slope and integral work space of the caller (kept between records, so
+// that nothing is allocated per record).
+void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
+                          std::span<const double> times, int region_count,
+                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work);
 
 // Reads records from the reader (standing at the first header line) to the end of the
 // file. Throws InputError, naming the file, line and header line, when a record cannot be
-// read or integrated; rows of earlier records have been handed to the sink by then. Throws
-// std::invalid_argument when the setup holds more regions or times than the tables.
+// read or integrated; rows of earlier records have been handed to the sink by then, and
+// nothing of a later record. Throws std::invalid_argument, before reading, when the setup
+// holds more regions or times than the tables or a region number without a column.
+// With worker threads (RunSetup::threads) the sink's prepare() runs on them; record_prepared(),
+// record_done() and the progress observer are called on the calling thread only, in file order.
 void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink,
                      ProgressObserver* progress);
 

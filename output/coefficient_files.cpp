@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -141,6 +142,47 @@ std::vector<std::string> coefficient_rows(DataSet data_set, std::string_view hea
   return rows;
 }
 
+std::string coefficient_block(DataSet data_set, std::string_view header_line,
+                              const CoefficientTable& coef, std::span<const double> times,
+                              int region_count) {
+  if (region_count < 0 || region_count > kMaxSelectedRegions) {
+    throw std::invalid_argument("region count " + std::to_string(region_count) + " out of range");
+  }
+  if (times.size() > static_cast<std::size_t>(kMaxIntegrationTimes)) {
+    throw std::invalid_argument("more integration times than the coefficient table holds");
+  }
+  const bool inhalation = data_set == DataSet::inhalation;
+  const auto regions = static_cast<std::size_t>(region_count);
+  const std::size_t row_count = std::max<std::size_t>(times.size(), 1);
+  std::string block;
+  block.reserve(row_count * (26 + 19 * regions));
+  // The pairs of a row go to the mask in one list: a list longer than the mask starts it
+  // again, so the text is that of one mask per pair, with the mask read once per row.
+  std::array<double, 2 * kMaxSelectedRegions> pairs;
+  for (std::size_t m = 0; m < row_count; ++m) {
+    if (m > 0) {
+      block.append(inhalation ? 9 : 15, ' ');
+    } else if (inhalation) {  // nuclide name and class letter, copied as they stand
+      block += columns(header_line, 1, 7);
+      block += columns(header_line, 19, 19);
+      block += ' ';
+    } else {  // nuclide name and f1 field
+      block += columns(header_line, 1, 7);
+      block += ' ';
+      block += columns(header_line, 14, 20);
+    }
+    const bool zero = times.empty();
+    block += format_using(kTimeMask, {zero ? 0.0 : narrow_to_float(times[m])});
+    for (std::size_t j = 0; j < regions; ++j) {
+      pairs[2 * j] = zero ? 0.0 : narrow_to_float(coef.coef[0][j][m]);
+      pairs[2 * j + 1] = zero ? 0.0 : narrow_to_float(coef.coef[1][j][m]);
+    }
+    block += format_using(kPairMask, std::span<const double>(pairs.data(), 2 * regions));
+    block += "\r\n";
+  }
+  return block;
+}
+
 CoefficientFiles::CoefficientFiles(CoefficientFiles&& other) noexcept
     : files_(std::move(other.files_)) {
   other.files_.clear();
@@ -192,6 +234,22 @@ void CoefficientFiles::write_line(int position, std::string_view text) {
     const int error = errno;
     if (start >= 0 && ::ftruncate(file.fd, start) == 0) ::lseek(file.fd, start, SEEK_SET);
     throw OutputError(failure("write", file.name, std::strerror(error)));
+  }
+}
+
+void CoefficientFiles::write_block(int position, std::string_view block) {
+  const File& file = files_.at(static_cast<std::size_t>(position));
+  if (file.fd < 0) throw std::logic_error("the coefficient file " + file.name + " is closed");
+  const off_t start = ::lseek(file.fd, 0, SEEK_CUR);
+  if (write_all(file.fd, block)) return;
+  const int error = errno;
+  if (start < 0 || ::ftruncate(file.fd, start) != 0 || ::lseek(file.fd, start, SEEK_SET) != start) {
+    throw OutputError(failure("write", file.name, std::strerror(error)));
+  }
+  while (!block.empty()) {
+    const std::size_t end = std::min(block.find("\r\n"), block.size());
+    write_line(position, block.substr(0, end));
+    block.remove_prefix(std::min(end + 2, block.size()));
   }
 }
 

@@ -38,6 +38,13 @@ std::vector<std::string> coefficient_rows(DataSet data_set, std::string_view hea
                                           const CoefficientTable& coef,
                                           std::span<const double> times, int region_count);
 
+// The rows of one processed record, as coefficient_rows gives them, each followed by CR LF,
+// in one text: what the row writers append to the file. Touches no shared state, so records
+// can be formatted on several threads at once.
+std::string coefficient_block(DataSet data_set, std::string_view header_line,
+                              const CoefficientTable& coef, std::span<const double> times,
+                              int region_count);
+
 // The open coefficient files of a run, one per selected age, in selected-age order.
 // Files are held under an exclusive advisory lock while open. Every write reaches the file
 // at once (no buffering), so a run that stops keeps every finished row.
@@ -65,6 +72,11 @@ class CoefficientFiles {
   void write_ingestion_rows(int position, std::string_view header_line,
                             const CoefficientTable& coef, std::span<const double> times,
                             int region_count);
+  // Appends a block of whole lines, each ended by CR LF (as coefficient_block makes them), to
+  // file `position` in one write. When that write fails the file keeps what writing the lines
+  // one at a time would have kept: the block is taken back and written again line by line,
+  // and the failure of the line that fails is thrown.
+  void write_block(int position, std::string_view block);
   // Closes every file, setting its end at its current length. Throws OutputError when a
   // file cannot be closed cleanly.
   void close_all();
@@ -84,7 +96,7 @@ class CoefficientFiles {
 // file per selected age group (`age_groups` holds group numbers 1..6), in that order.
 // Every file is opened and locked before any is emptied: when one fails, OutputError names
 // it and no existing file has been changed.
-CoefficientFiles open_coefficient_files(const std::filesystem::path& working_dir,
-                                        DataSet data_set, std::span<const int> age_groups);
+CoefficientFiles open_coefficient_files(const std::filesystem::path& working_dir, DataSet data_set,
+                                        std::span<const int> age_groups);
 
 }  // namespace kestrane
