@@ -1,7 +1,8 @@
 // The record loop: reads the nuclide records of a dose-rate file one after another, integrates
 // the rates of every record whose age was selected and hands its coefficients on; on one
 // thread, or with the reading and the handing on on the calling thread and the parsing,
-// integrating and formatting of batches of records on worker threads.
+// integrating and formatting of batches of records on worker threads, and on the calling
+// thread whenever it would otherwise wait.
 #include "dose/record_loop.h"
 
 #include <algorithm>
@@ -209,7 +210,7 @@ void process_serially(LineReader& reader, const RunSetup& setup, RecordSink& sin
 }
 
 // One processed record on its way: cut from the file on the calling thread, computed and
-// prepared on a worker, handed on on the calling thread.
+// prepared on a worker (or the calling thread), handed on on the calling thread.
 struct RecordJob {
   int position = 0;  // the matched selected-age position, from 1
   HeaderRecord header;
@@ -223,19 +224,19 @@ struct RecordJob {
   bool before_progress = false;
 };
 
-// Records handed to a worker at once, in file order, so that threads meet once per batch.
+// Records computed by one thread at once, in file order, so that threads meet once per batch.
 struct Batch {
   std::vector<RecordJob> records;
   std::exception_ptr read_error;  // the refusal that ended the reading after these records
   std::size_t bytes = 0;          // a rough measure of the memory the batch takes
-  bool done = false;              // set by the worker, under the pipeline's lock
+  bool done = false;              // set when computed, under the pipeline's lock
 };
 
-// A batch is closed at about this many bytes of text, and at most a few batches per worker are
-// under way at once, so that the memory taken stays small whatever the file's size.
+// A batch is closed at about this many bytes of text, and at most a few batches per computing
+// thread are under way at once, so that the memory taken stays small whatever the file's size.
 constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
-constexpr int kBatchesPerWorker = 2;
-constexpr int kMaxWorkers = 64;
+constexpr int kBatchesPerThread = 2;
+constexpr int kMaxThreads = 64;
 
 // About what a processed record takes besides its data lines while under way: its packed
 // coefficients and its formatted rows.
@@ -257,9 +258,10 @@ class RecordPipeline {
         file_name_(reader.display_name()),
         total_bytes_(reader.total_bytes()),
         region_count_(static_cast<int>(setup.regions.size())),
-        max_batches_(static_cast<std::size_t>(kBatchesPerWorker * workers + 1)),
+        max_batches_(static_cast<std::size_t>(kBatchesPerThread * (workers + 1) + 1)),
         per_record_bytes_(bytes_per_record(setup)),
-        delivered_(std::make_unique<CoefficientTable>()) {
+        delivered_(std::make_unique<CoefficientTable>()),
+        own_space_(std::make_unique<Workspace>()) {
     for (int w = 0; w < workers; ++w) spaces_.push_back(std::make_unique<Workspace>());
   }
 
@@ -330,13 +332,13 @@ class RecordPipeline {
   }
 
   // Queues a batch for the workers, handing on every finished batch at the front on the way
-  // and waiting while the most batches are under way.
+  // and, while the most batches are under way, computing one itself or waiting.
   void submit(std::unique_ptr<Batch> batch) {
     std::unique_lock lock(mutex_);
     for (;;) {
       while (!under_way_.empty() && under_way_.front()->done) deliver_front(lock);
       if (under_way_.size() < max_batches_) break;
-      batch_done_.wait(lock);
+      if (!help(lock)) batch_done_.wait(lock);
     }
     waiting_.push_back(batch.get());
     under_way_.push_back(std::move(batch));
@@ -347,9 +349,25 @@ class RecordPipeline {
   void deliver_all() {
     std::unique_lock lock(mutex_);
     while (!under_way_.empty()) {
-      batch_done_.wait(lock, [this] { return under_way_.front()->done; });
-      deliver_front(lock);
+      if (under_way_.front()->done) {
+        deliver_front(lock);
+      } else if (!help(lock)) {
+        batch_done_.wait(lock);
+      }
     }
+  }
+
+  // Rather than wait, the calling thread computes the first waiting batch itself. False when
+  // no batch is waiting.
+  bool help(std::unique_lock<std::mutex>& lock) {
+    if (waiting_.empty()) return false;
+    Batch* batch = waiting_.front();
+    waiting_.pop_front();
+    lock.unlock();
+    compute(*batch, *own_space_);
+    lock.lock();
+    batch->done = true;
+    return true;
   }
 
   // Takes the finished batch at the front and hands it on without holding the lock.
@@ -443,22 +461,23 @@ class RecordPipeline {
   const std::size_t max_batches_;
   const std::size_t per_record_bytes_;           // memory a record takes besides its text
   std::unique_ptr<CoefficientTable> delivered_;  // the table handed to the sink
+  std::unique_ptr<Workspace> own_space_;         // for the batches the calling thread computes
   std::vector<std::unique_ptr<Workspace>> spaces_;
   std::vector<std::thread> threads_;
 
   std::mutex mutex_;
   std::condition_variable work_ready_;            // a batch is waiting, or the workers are to stop
-  std::condition_variable batch_done_;            // a worker finished a batch
+  std::condition_variable batch_done_;            // a worker computed a batch
   std::deque<std::unique_ptr<Batch>> under_way_;  // queued and not yet handed on, file order
-  std::deque<Batch*> waiting_;                    // not yet taken by a worker
+  std::deque<Batch*> waiting_;                    // not yet taken by any thread
   bool stopping_ = false;
   std::atomic<bool> abandon_{false};  // the run ends early: the workers leave their batches
 };
 
-int worker_count(int requested) {
-  if (requested > 0) return std::min(requested, kMaxWorkers);
+int thread_count(int requested) {
+  if (requested > 0) return std::min(requested, kMaxThreads);
   const unsigned processors = std::thread::hardware_concurrency();
-  return processors == 0 ? 1 : std::min(static_cast<int>(processors), kMaxWorkers);
+  return processors == 0 ? 1 : std::min(static_cast<int>(processors), kMaxThreads);
 }
 
 }  // namespace
@@ -466,12 +485,13 @@ int worker_count(int requested) {
 void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink,
                      ProgressObserver* progress) {
   check_setup(setup);
-  const int workers = worker_count(setup.threads);
-  if (workers <= 1) {
+  const int threads = thread_count(setup.threads);
+  if (threads <= 1) {
     process_serially(reader, setup, sink, progress);
     return;
   }
-  RecordPipeline pipeline(reader, setup, sink, progress, workers);
+  // The calling thread computes too whenever it would otherwise wait.
+  RecordPipeline pipeline(reader, setup, sink, progress, threads - 1);
   pipeline.run();
 }
 

@@ -22,9 +22,10 @@ struct RunSetup {
   std::vector<int> regions;     // selected region numbers, in selection order
   int lung_region = 30;         // region number of the composite "Lung" (names + 1)
   // Threads that parse and integrate the records: 1 does everything on the calling thread;
-  // n > 1 starts n worker threads while the calling thread reads the file and hands the
-  // results on; 0 takes as many as the machine has processors (1 on a single processor).
-  // The sink and the progress observer see the same calls in the same order whatever it is.
+  // n > 1 starts n - 1 worker threads, while the calling thread reads the file, hands the
+  // results on and computes too whenever it would otherwise wait; 0 takes as many as the
+  // machine has processors (1 on a single processor). The sink and the progress observer see
+  // the same calls in the same order whatever it is.
   int threads = 0;
 };
 
@@ -89,8 +90,9 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
 // read or integrated; rows of earlier records have been handed to the sink by then, and
 // nothing of a later record. Throws std::invalid_argument, before reading, when the setup
 // holds more regions or times than the tables or a region number without a column.
-// With worker threads (RunSetup::threads) the sink's prepare() runs on them; record_prepared(),
-// record_done() and the progress observer are called on the calling thread only, in file order.
+// With more than one thread (RunSetup::threads) the sink's prepare() may run on any of them;
+// record_prepared(), record_done() and the progress observer are called on the calling thread
+// only, in file order.
 void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink,
                      ProgressObserver* progress);
 
