@@ -34,11 +34,13 @@ int larger(int a, int b) { return a < b ? b : a; }
 int smaller(int a, int b) { return b < a ? b : a; }
 
 // Times must not decrease; equal neighbours are allowed (a zero-width interval adds nothing).
-// Returns 0, -1 for fewer than two points, -3 for a decrease.
+// A time that is not a number cannot be placed in order either: it is refused like a
+// decrease, since the search for the limits' intervals would otherwise run off the table.
+// Returns 0, -1 for fewer than two points, -3 for a decrease or a time that is not a number.
 int check_integration_table(int n, const double* x) {
   if (n < 2) return -1;
   for (int i = 1; i < n; ++i) {
-    if (x[i - 1] > x[i]) return -3;
+    if (!(x[i - 1] <= x[i])) return -3;
   }
   return 0;
 }

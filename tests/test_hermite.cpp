@@ -370,6 +370,20 @@ TEST(Integrals, RefusedTables) {
   EXPECT_EQ(status, -3);
   EXPECT_EQ(skip, 0);
 
+  // A time that is not a number is refused like a decrease: the limits' search would run off
+  // the table (with these times and limits the interval found would lie before x(1)).
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const std::vector<double> gap = {0.385, nan, -0.80, -0.52};
+  const std::vector<double> f4 = {1.0, 2.0, 3.0, 4.0}, d4 = {0.0, 0.0, 0.0, 0.0};
+  skip = 0;
+  status = 99;
+  EXPECT_EQ(integrate_hermite(4, gap.data(), f4.data(), d4.data(), skip, -0.0, -1.09, status), 0.0);
+  EXPECT_EQ(status, -3);
+  EXPECT_EQ(skip, 0);
+  status = 99;
+  EXPECT_EQ(integrate_between_nodes(4, gap.data(), f4.data(), d4.data(), skip, 1, 4, status), 0.0);
+  EXPECT_EQ(status, -3);
+
   // Any non-zero skip takes the table as checked: no refusal, and skip becomes 1.
   skip = 7;
   status = 99;
