@@ -285,13 +285,8 @@ std::string read_data_block_text(LineReader& reader, const HeaderRecord& header)
   check_time_point_count(header, reader.display_name(), header_line);
   const std::int64_t expected = header.n > 0 ? lines_in_block(header) : 0;
   std::string text;
-  std::string_view line;
-  for (std::int64_t found = 0; found < expected; ++found) {
-    if (!reader.next_line(line)) refuse_cut_short(reader, header, header_line, found, expected);
-    if (found == 0) text.reserve(static_cast<std::size_t>(expected) * (line.size() + 1));
-    text.append(line);
-    text.push_back('\n');
-  }
+  const std::int64_t found = reader.append_lines(expected, text);
+  if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
   return text;
 }
 
@@ -307,7 +302,9 @@ void parse_data_block(std::string_view text, const HeaderRecord& header,
                         "the text holds " + std::to_string(found) + " of the " +
                             std::to_string(lines_in_block(header)) + " data lines of the record");
         }
-        const std::string_view line = text.substr(0, end);
+        // A line holds no CR: one before the '\n' is part of a CR LF line end.
+        const std::size_t size = end > 0 && text[end - 1] == '\r' ? end - 1 : end;
+        const std::string_view line = text.substr(0, size);
         text.remove_prefix(end + 1);
         ++found;
         return line;

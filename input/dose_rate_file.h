@@ -56,9 +56,9 @@ void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<c
                      int lung_region, RateTable& table);
 
 // The two halves of read_data_block, for reading and parsing on different threads:
-// read_data_block_text takes the N x P data lines from the reader, each followed by '\n',
-// without parsing them (refusals as read_data_block); parse_data_block fills the rate table
-// from that text exactly as read_data_block would have from the file.
+// read_data_block_text takes the N x P data lines from the reader, each followed by '\n' or
+// by its CR LF line end, without parsing them (refusals as read_data_block); parse_data_block fills
+// the rate table from that text exactly as read_data_block would have from the file.
 std::string read_data_block_text(LineReader& reader, const HeaderRecord& header);
 void parse_data_block(std::string_view text, const HeaderRecord& header,
                       std::span<const int> regions, int lung_region, RateTable& table);

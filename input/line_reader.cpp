@@ -139,6 +139,61 @@ struct LineReader::Impl {
     return false;
   }
 
+  // The bytes from `pos` up to `count` whole lines further, where each of those lines ends in
+  // LF or CR LF and holds no other line break or byte 26; stops earlier, at the end of the
+  // last such line, where another byte or the end of the buffer comes first. Sets `lines` to
+  // the lines covered.
+  std::size_t plain_lines_end(std::int64_t count, std::int64_t& lines) const {
+    const char* const base = buf.get();
+    std::size_t end = pos;
+    std::size_t scan = pos;
+    lines = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8(kCr);
+    const __m128i lf = _mm_set1_epi8(kLf);
+    const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
+    unsigned carried_cr = 0;  // the chunk before ended with a CR
+    while (lim - scan >= 16 && lines < count) {
+      // Most of a data line holds no line break: 64 bytes at a time are passed over.
+      if (carried_cr == 0 && lim - scan >= 64) {
+        __m128i any = _mm_setzero_si128();
+        for (int k = 0; k < 4; ++k) {
+          const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan) + k);
+          any = _mm_or_si128(
+              any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, cr), _mm_cmpeq_epi8(w, lf)),
+                                _mm_cmpeq_epi8(w, eof)));
+        }
+        if (_mm_movemask_epi8(any) == 0) {
+          scan += 64;
+          continue;
+        }
+      }
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan));
+      const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+      unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+      unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eof)));
+      // A CR that no LF follows ends a line of another kind; so does a byte 26.
+      stops |= crs & ~(lfs >> 1) & 0x7FFF;
+      stops |= carried_cr & ~lfs & 1;
+      carried_cr = crs >> 15;
+      // Only the LFs before the first such byte count, and no more of them than asked for.
+      // Lines are long against a chunk, so the LFs are taken one by one.
+      for (unsigned ends = stops != 0 ? lfs & ((1u << __builtin_ctz(stops)) - 1) : lfs;
+           ends != 0 && lines < count; ends &= ends - 1) {
+        end = scan + static_cast<std::size_t>(__builtin_ctz(ends)) + 1;
+        ++lines;
+      }
+      if (stops != 0 || lines >= count) break;
+      scan += 16;
+    }
+#else
+    (void)base;
+    (void)scan;
+    (void)count;
+#endif
+    return end;
+  }
+
   // Reads the next line into `line` (a view into the buffer); false at the end of the file.
   bool next(std::string_view& line) {
     if (at_end()) {
@@ -231,6 +286,29 @@ std::int64_t LineReader::skip_lines(std::int64_t count) {
   std::string_view line;
   while (skipped < count && impl_->next(line)) ++skipped;
   return skipped;
+}
+
+std::int64_t LineReader::append_lines(std::int64_t count, std::string& out) {
+  Impl& r = *impl_;
+  std::int64_t done = 0;
+  while (done < count && !r.at_end()) {
+    std::int64_t lines = 0;
+    const std::size_t end = r.plain_lines_end(count - done, lines);
+    if (lines > 0) {
+      out.append(r.buf.get() + r.pos, end - r.pos);
+      r.pos = end;
+      r.line_number += lines;
+      done += lines;
+      continue;
+    }
+    // A line of another kind, or one that the buffer does not yet hold whole.
+    std::string_view line;
+    r.next(line);
+    out.append(line);
+    out.push_back('\n');
+    ++done;
+  }
+  return done;
 }
 
 std::int64_t LineReader::line_number() const { return impl_->line_number; }

@@ -53,6 +53,11 @@ class LineReader {
   bool at_end_of_file();
   // Passes over up to `count` lines without looking inside them; returns how many there were.
   std::int64_t skip_lines(std::int64_t count);
+  // Appends up to `count` lines to `out`, each followed by '\n' or, where the line ends in
+  // LF or CR LF, possibly by that line end as it stands (so that runs of such lines are
+  // copied at once). A line never holds a CR, so a CR just before a '\n' of `out` belongs to
+  // the line end. Returns how many lines there were.
+  std::int64_t append_lines(std::int64_t count, std::string& out);
 
   // Number (from 1) of the line last returned or skipped; 0 before the first.
   std::int64_t line_number() const;

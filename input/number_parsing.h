@@ -75,12 +75,58 @@ inline double to_double(std::uint64_t mantissa, std::int64_t exponent) {
   return value;
 }
 
+// Reads the most usual number of the data files, "d.dddEsdd" (one digit, the point, three
+// digits, an exponent letter E, e, D or d, the exponent sign and two digits), from the nine
+// characters at `p`, with a few integer operations on all its bytes at once: true and its
+// value, or false (leaving `value` alone) for any other text. The caller makes sure that the nine
+// characters are there and that the number ends after them.
+inline bool parse_e_digits3(const char* p, double& value) {
+  std::uint64_t u;
+  std::memcpy(&u, p, sizeof u);
+  const unsigned e2 = digit_value(p[8]);
+  // Bytes 0, 2, 3, 4 and 7 (the first in the lowest) are digits: high nibble 3, low nibble
+  // below 10.
+  constexpr std::uint64_t kDigits = 0xFF0000FFFFFF00FF;
+  constexpr std::uint64_t kHigh = kDigits & 0xF0F0F0F0F0F0F0F0;
+  constexpr std::uint64_t kLow = kDigits & 0x0F0F0F0F0F0F0F0F;
+  const bool digits = ((u & kHigh) == (kDigits & 0x3030303030303030)) &
+                      ((((u & kLow) + (kDigits & 0x0606060606060606)) & kHigh) == 0);
+  // Byte 1 the point, byte 5 E, e, D or d, byte 6 '+' (2B) or '-' (2D).
+  constexpr std::uint64_t kFixedMask = 0x00F9DE000000FF00;
+  constexpr std::uint64_t kFixed = 0x0029440000002E00;
+  const auto sign = static_cast<unsigned>(u >> 48) & 0xFF;
+  const bool fixed = ((u & kFixedMask) == kFixed) & (((sign >> 1) ^ (sign >> 2)) & 1);
+  if (!(digits & fixed & (e2 <= 9))) return false;
+  const unsigned mantissa =
+      static_cast<unsigned>(u & 0xF) * 1000 + static_cast<unsigned>((u >> 16) & 0xF) * 100 +
+      static_cast<unsigned>((u >> 24) & 0xF) * 10 + static_cast<unsigned>((u >> 32) & 0xF);
+  const int written = static_cast<int>(((u >> 56) & 0xF) * 10 + e2);
+  const int exponent = (sign == '-' ? -written : written) - 3;
+  if (exponent >= -kMaxExactPower && exponent <= kMaxExactPower) {
+    const double m = static_cast<double>(mantissa);
+    value = exponent < 0 ? m / kExactPowersOfTen[-exponent] : m * kExactPowersOfTen[exponent];
+  } else {
+    value = mantissa == 0 ? 0.0 : to_double(mantissa, exponent);
+  }
+  return true;
+}
+
 // Reads a field of 8 to 10 characters of the form written by Fortran E editing:
 // an optional blank or sign, one digit, the point, digits, an exponent letter (E, e, D or d),
 // the exponent sign and two exponent digits that end the field, as in " 1.234E-05" or
 // "1.2345D+00". Returns false, leaving `value` alone, for any other text; for these forms the
 // result is the one of the full rule, found with few steps and no loops.
 inline bool parse_e_field(const char* p, std::size_t size, double& value) {
+  // The most usual fields first: " 1.234E-05" (or with a sign) and "1.234E-05".
+  if (size == 10) {
+    const char lead = p[0];
+    if ((lead == ' ' || lead == '-' || lead == '+') && parse_e_digits3(p + 1, value)) {
+      if (lead == '-') value = -value;
+      return true;
+    }
+  } else if (size == 9 && parse_e_digits3(p, value)) {
+    return true;
+  }
   if (size < 8 || size > 10) return false;
   std::size_t point;
   if (p[1] == '.') {

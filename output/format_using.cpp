@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <vector>
 
 namespace kestrane {
 namespace {
@@ -225,18 +226,26 @@ int exact_digits_big(std::uint64_t mantissa, int binary_exponent, int p, int cou
 // rounded from its exact binary value (ties to even), into `digits`. Returns the decimal
 // exponent p of the first digit: v is about d.ddd x 10^p.
 int exact_digits(double v, int count, char* digits) {
+  // v = mantissa * 2^binary_exponent exactly, read from the bits of the double.
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  const auto stored_exponent = static_cast<int>(bits >> 52);
+  constexpr std::uint64_t kFractionMask = (std::uint64_t{1} << 52) - 1;
+  std::uint64_t mantissa = bits & kFractionMask;
   int binary_exponent = 0;
-  const double fraction = std::frexp(v, &binary_exponent);  // v = fraction * 2^e, [0.5, 1)
-  auto mantissa = static_cast<std::uint64_t>(std::ldexp(fraction, 53));
-  binary_exponent -= 53;
+  if (stored_exponent == 0) {
+    binary_exponent = -1074;  // subnormal
+  } else {
+    mantissa |= std::uint64_t{1} << 52;
+    binary_exponent = stored_exponent - 1075;
+  }
   const int zeros = std::countr_zero(mantissa);
   mantissa >>= zeros;
-  binary_exponent += zeros;  // v = mantissa * 2^binary_exponent exactly, mantissa odd
+  binary_exponent += zeros;  // mantissa odd
 
-  // Estimate p from the position of the leading bit; it may be one off, which the
-  // quotient below shows.
+  // Estimate p from the position of the leading bit: floor(k log10 2) in integers. It may
+  // be one off, which the quotient below shows.
   const int k = binary_exponent + bit_length(mantissa) - 1;  // 2^k <= v < 2^(k + 1)
-  int p = static_cast<int>(std::floor(k * 0.30102999566398119521));
+  int p = (k * 78913) >> 18;
 
   if (count <= kMaxFastDigits) {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -331,47 +340,98 @@ int exact_digits_big(std::uint64_t mantissa, int binary_exponent, int p, int cou
 // Appends the text of `v` in `field`.
 void render(const Field& field, double v, std::string& out) {
   const int count = field.lead - 1 + field.frac;
-  out += v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
-  const std::size_t first = out.size();
-  out.append(static_cast<std::size_t>(count), '0');
+  char text[16];  // 'E', the exponent sign and its leading zeros
+  char digits_buffer[2 * kMaxFastDigits];
+  char* digits = digits_buffer;
+  std::string long_digits;
+  if (count > static_cast<int>(sizeof digits_buffer)) {
+    long_digits.assign(static_cast<std::size_t>(count), '0');
+    digits = long_digits.data();
+  } else {
+    std::fill(digits, digits + count, '0');
+  }
   int exponent = 0;  // of the leading digit group of the field
   if (std::isinf(v)) {
-    out[first] = '1';  // all nines with exponent 998, carried into a new leading digit
+    digits[0] = '1';  // all nines with exponent 998, carried into a new leading digit
     exponent = 999;
   } else if (std::isfinite(v) && v != 0) {
-    exponent = exact_digits(std::fabs(v), count, &out[first]) - (field.lead - 2);
+    exponent = exact_digits(std::fabs(v), count, digits) - (field.lead - 2);
   }
-  out.insert(first + static_cast<std::size_t>(field.lead - 1), 1, '.');
-  out += 'E';
-  out += exponent < 0 ? '-' : '+';
-  char magnitude[8];
-  const auto end =
-      std::to_chars(magnitude, magnitude + sizeof magnitude, exponent < 0 ? -exponent : exponent)
-          .ptr;
+  out += v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
+  const auto before_point = static_cast<std::size_t>(field.lead - 1);
+  out.append(digits, before_point);
+  out += '.';
+  out.append(digits + before_point, static_cast<std::size_t>(count) - before_point);
+  char* t = text;
+  *t++ = 'E';
+  *t++ = exponent < 0 ? '-' : '+';
+  const unsigned magnitude_value =
+      exponent < 0 ? 0u - static_cast<unsigned>(exponent) : static_cast<unsigned>(exponent);
+  char magnitude[12];
+  const auto end = std::to_chars(magnitude, magnitude + sizeof magnitude, magnitude_value).ptr;
   const auto length = static_cast<int>(end - magnitude);
-  if (length < field.marks - 2) out.append(static_cast<std::size_t>(field.marks - 2 - length), '0');
+  for (int i = length; i < field.marks - 2; ++i) *t++ = '0';
+  out.append(text, t);
   out.append(magnitude, end);
 }
+
+// A checked mask cut into its fields and the literal text between them.
+struct ParsedMask {
+  struct Piece {
+    bool is_field = false;
+    Field field;            // when is_field
+    std::size_t first = 0;  // otherwise the literal text: mask[first, first + length)
+    std::size_t length = 0;
+  };
+  std::string mask;
+  std::vector<Piece> pieces;
+
+  void parse(std::string_view text) {
+    check_mask(text);
+    mask.assign(text);
+    pieces.clear();
+    std::size_t i = 0;
+    while (i < mask.size()) {
+      Piece piece;
+      if (mask[i] == '#') {  // in a checked mask only a field starts with '#'
+        piece.is_field = true;
+        piece.field = read_field(mask, i);
+      } else {
+        piece.first = i;
+        while (i < mask.size() && mask[i] != '#') ++i;
+        piece.length = i - piece.first;
+      }
+      pieces.push_back(piece);
+    }
+  }
+};
 
 }  // namespace
 
 std::string format_using(std::string_view mask, std::span<const double> values) {
-  check_mask(mask);
+  // A program formats with the same few masks over and over: the last mask on this thread
+  // is kept checked and cut.
+  thread_local ParsedMask parsed;
+  if (mask != parsed.mask || parsed.pieces.empty()) {
+    parsed.mask.clear();
+    parsed.pieces.clear();
+    parsed.parse(mask);
+  }
   std::string out;
   out.reserve(mask.size() + 16 * values.size());
   std::size_t n = 0;
-  std::size_t i = 0;
+  std::size_t k = 0;
   for (;;) {
-    if (i == mask.size()) {
+    if (k == parsed.pieces.size()) {
       if (n == values.size()) break;
-      i = 0;  // more values: the mask starts again
+      k = 0;  // more values: the mask starts again
     }
-    if (mask[i] == '#') {  // in a checked mask only a field starts with '#'
+    const ParsedMask::Piece& piece = parsed.pieces[k++];
+    if (piece.is_field) {
       if (n == values.size()) break;
-      const Field field = read_field(mask, i);
-      render(field, values[n++], out);
+      render(piece.field, values[n++], out);
     } else {
-      out += mask[i++];
+      out.append(parsed.mask, piece.first, piece.length);
     }
   }
   return out;

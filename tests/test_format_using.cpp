@@ -143,6 +143,19 @@ TEST(FormatUsing, MaskLanguage) {
   EXPECT_EQ(format_using("x. ^ - ##.#^^^^ + *", {1}), "x. ^ -  1.0E+00 + *");
 }
 
+TEST(FormatUsing, MasksInTurnOnOneThreadKeepTheirOwnFields) {
+  // The checked form of the last mask is kept: a different mask, a refused one in between, or
+  // the same mask again must each be read as written.
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(format_using("##.##^^^^##.##^^^^ ", {1.5e-10, 2.25}), " 1.50E-10 2.25E+00 ");
+    EXPECT_EQ(format_using("##.#^^^^", {2.25}), " 2.2E+00");
+    EXPECT_THROW(format_using("##.#^^", {1}), MaskError);
+    EXPECT_THROW(format_using("##.#^^", {1}), MaskError);
+    EXPECT_EQ(format_using("##.#^^^^", {2.35}), " 2.4E+00");
+    EXPECT_THROW(format_using("", {}), MaskError);
+  }
+}
+
 TEST(FormatUsing, RefusesOtherMasks) {
   const char* refused[] = {
       "",              // no field

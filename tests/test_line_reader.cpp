@@ -129,6 +129,67 @@ TEST(SkipLines, PassesOverLinesAndCountsThem) {
   EXPECT_TRUE(reader.at_end_of_file());
 }
 
+// Texts of long lines with every kind of line end, some lines without one at the end of the
+// file, and byte 26: appending lines gives the lines that next_line gives, with the same line
+// numbers and bytes consumed, for every block size.
+TEST(AppendLines, AgreesWithReadingLineByLine) {
+  std::mt19937_64 rng(3);
+  auto pick = [&rng](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+  };
+  const std::vector<std::string> ends = {"\r\n", "\r\n", "\r\n", "\n", "\r", "\x1A", ""};
+  for (int n = 0; n < 400; ++n) {
+    std::string text;
+    const int lines = pick(0, 12);
+    for (int i = 0; i < lines; ++i) {
+      const int length = pick(0, 3) == 0 ? pick(0, 3) : pick(10, 120);
+      for (int k = 0; k < length; ++k) text += static_cast<char>('a' + k % 26);
+      text += ends[static_cast<std::size_t>(pick(0, static_cast<int>(ends.size()) - 2))];
+    }
+    if (pick(0, 3) == 0) text += ends[static_cast<std::size_t>(pick(0, 6))] + "tail\r\n";
+    const std::size_t block = pick(0, 2) == 0 ? std::size_t{1} << 20 : pick(1, 70);
+    const std::int64_t want = pick(0, 14);
+
+    LineReader one = LineReader::from_bytes(text, "test", block);
+    LineReader all = LineReader::from_bytes(text, "test", block);
+    std::string expected;
+    std::int64_t expected_count = 0;
+    std::string_view line;
+    while (expected_count < want && one.next_line(line)) {
+      expected += std::string(line) + '\n';
+      ++expected_count;
+    }
+    std::string got = "kept ";
+    ASSERT_EQ(all.append_lines(want, got), expected_count) << n;
+    ASSERT_EQ(got.substr(0, 5), "kept ");
+    // A CR before a '\n' is the CR LF line end kept as it stands.
+    std::string normalised;
+    for (std::size_t i = 5; i < got.size(); ++i) {
+      if (got[i] == '\r' && i + 1 < got.size() && got[i + 1] == '\n') continue;
+      ASSERT_NE(got[i], '\r') << n;
+      normalised += got[i];
+    }
+    ASSERT_EQ(normalised, expected) << n;
+    ASSERT_EQ(all.line_number(), one.line_number()) << n;
+    ASSERT_EQ(all.bytes_consumed(), one.bytes_consumed()) << n;
+    ASSERT_EQ(all_lines(all), all_lines(one)) << n;
+  }
+}
+
+TEST(AppendLines, CopiesRunsOfCrLfLinesAsTheyStand) {
+  const std::string line(100, 'x');
+  const std::string text = line + "\r\n" + line + "\n" + line + "\r" + line + "\r\nnext";
+  LineReader reader = LineReader::from_bytes(text, "test");
+  std::string got;
+  EXPECT_EQ(reader.append_lines(4, got), 4);
+  // The first two lines as they stand; the line that ends in a CR alone gets '\n'.
+  EXPECT_EQ(got.substr(0, 2 * line.size() + 3), line + "\r\n" + line + "\n");
+  EXPECT_EQ(got.substr(2 * line.size() + 3, line.size() + 1), line + "\n");
+  EXPECT_EQ(reader.line_number(), 4);
+  EXPECT_EQ(reader.read_line(), "next");
+  EXPECT_EQ(reader.append_lines(3, got), 0);
+}
+
 TEST(FileReading, ReadsAFileFromDiskAndNamesItWhenMissing) {
   const std::string dir = KESTRANE_TEST_DATA "/input";
   LineReader reader(dir + "/crlf_lines.txt", "data\\crlf_lines.txt", 7);
@@ -418,6 +479,51 @@ TEST(ParseNumberDifferential, QuickFieldReadingAgreesWithTheFullRule) {
     }
   }
   EXPECT_GT(accepted_mutants, 0);
+}
+
+// The usual field shapes ("1.234E-05" in 9 columns, a blank or sign and the same in 10),
+// each of their characters replaced by every byte: the quick reading takes exactly the
+// well-formed fields, with the value of the full rule.
+TEST(ParseNumberDifferential, UsualFieldShapeTakesOnlyWellFormedFields) {
+  const std::vector<std::string> bases = {"1.234E-05",  " 1.234E-05", "-9.999d+99", "+0.000e+00",
+                                          "-0.000D-00", "5.678D-22",  " 1.234E-23", "9.999e+22"};
+  auto well_formed = [](const std::string& field) {
+    const std::size_t at = field.size() - 9;
+    if (at == 1 && field[0] != ' ' && field[0] != '+' && field[0] != '-') return false;
+    auto digit = [&](std::size_t i) { return field[at + i] >= '0' && field[at + i] <= '9'; };
+    const char letter = field[at + 5];
+    const char sign = field[at + 6];
+    return digit(0) && field[at + 1] == '.' && digit(2) && digit(3) && digit(4) &&
+           (letter == 'E' || letter == 'e' || letter == 'D' || letter == 'd') &&
+           (sign == '+' || sign == '-') && digit(7) && digit(8);
+  };
+  int accepted = 0;
+  for (const std::string& base : bases) {
+    for (std::size_t i = 0; i < base.size(); ++i) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string field = base;
+        field[i] = static_cast<char>(byte);
+        double value = -1.0;
+        const bool quick = number_detail::parse_e_field(field.data(), field.size(), value);
+        if (well_formed(field)) {
+          ASSERT_TRUE(quick) << field;
+          ++accepted;
+        }
+        if (quick) {
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(value),
+                    std::bit_cast<std::uint64_t>(reference_value(field)))
+              << field;
+        }
+      }
+    }
+  }
+  // Per position: 10 digits, the point, 4 letters, 2 signs, 3 leads; 67 per 9-column base
+  // and 70 per 10-column one.
+  EXPECT_EQ(accepted, 3 * 67 + 5 * 70);
+  EXPECT_EQ(std::bit_cast<std::uint64_t>(parse_number("-0.000E+00")),
+            std::bit_cast<std::uint64_t>(-0.0));
+  EXPECT_EQ(parse_number(" 1.234E-23"), 1.234E-23);
+  EXPECT_EQ(parse_number("9.999e+22"), 9.999E+22);
 }
 
 TEST(ParseNumberDifferential, FullParseFallbackIsCorrectlyRounded) {
