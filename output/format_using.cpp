@@ -105,6 +105,16 @@ constexpr auto kPowersOf10 = [] {
   return p;
 }();
 
+// 10^-kMaxTablePower to 10^kMaxTablePower as doubles, the nearest double to each.
+constexpr int kMaxTablePower = 40;
+const auto kDoublePowersOf10 = [] {
+  std::array<double, 2 * kMaxTablePower + 1> p{};
+  for (int i = -kMaxTablePower; i <= kMaxTablePower; ++i) {
+    p[static_cast<std::size_t>(i + kMaxTablePower)] = std::stod("1e" + std::to_string(i));
+  }
+  return p;
+}();
+
 // m * 2^e / 10^q, split into its integer part `quotient` and the side of one half on which
 // the fraction lies (`half` < 0 below, 0 exactly, > 0 above), when 128 bits are enough for
 // the exact computation. Returns false when they are not.
@@ -246,6 +256,12 @@ int exact_digits(double v, int count, char* digits) {
   // be one off, which the quotient below shows.
   const int k = binary_exponent + bit_length(mantissa) - 1;  // 2^k <= v < 2^(k + 1)
   int p = (k * 78913) >> 18;
+  // Most values lie well inside the range of exactly comparable powers: one comparison with
+  // the next power of ten settles the estimate (the quotient below still checks it).
+  if (p >= -kMaxTablePower && p < kMaxTablePower &&
+      v >= kDoublePowersOf10[p + 1 + kMaxTablePower]) {
+    ++p;
+  }
 
   if (count <= kMaxFastDigits) {
     for (int attempt = 0; attempt < 3; ++attempt) {
@@ -340,16 +356,18 @@ int exact_digits_big(std::uint64_t mantissa, int binary_exponent, int p, int cou
 // Appends the text of `v` in `field`.
 void render(const Field& field, double v, std::string& out) {
   const int count = field.lead - 1 + field.frac;
-  char text[16];  // 'E', the exponent sign and its leading zeros
-  char digits_buffer[2 * kMaxFastDigits];
-  char* digits = digits_buffer;
-  std::string long_digits;
-  if (count > static_cast<int>(sizeof digits_buffer)) {
-    long_digits.assign(static_cast<std::size_t>(count), '0');
-    digits = long_digits.data();
-  } else {
-    std::fill(digits, digits + count, '0');
+  // The field is written here and appended at once: sign, digits and point, 'E', the
+  // exponent sign, its leading zeros and its digits. Longer fields take a string.
+  char buffer[64];
+  std::string long_text;
+  char* text = buffer;
+  const auto size = static_cast<std::size_t>(count + field.marks + 16);
+  if (size > sizeof buffer) {
+    long_text.resize(size);
+    text = long_text.data();
   }
+  char* const digits = text + 1;
+  std::fill(digits, digits + count, '0');
   int exponent = 0;  // of the leading digit group of the field
   if (std::isinf(v)) {
     digits[0] = '1';  // all nines with exponent 998, carried into a new leading digit
@@ -357,12 +375,12 @@ void render(const Field& field, double v, std::string& out) {
   } else if (std::isfinite(v) && v != 0) {
     exponent = exact_digits(std::fabs(v), count, digits) - (field.lead - 2);
   }
-  out += v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
-  const auto before_point = static_cast<std::size_t>(field.lead - 1);
-  out.append(digits, before_point);
-  out += '.';
-  out.append(digits + before_point, static_cast<std::size_t>(count) - before_point);
-  char* t = text;
+  text[0] = v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
+  // The point goes in after the digits before it.
+  const int before_point = field.lead - 1;
+  std::copy_backward(digits + before_point, digits + count, digits + count + 1);
+  digits[before_point] = '.';
+  char* t = digits + count + 1;
   *t++ = 'E';
   *t++ = exponent < 0 ? '-' : '+';
   const unsigned magnitude_value =
@@ -371,8 +389,8 @@ void render(const Field& field, double v, std::string& out) {
   const auto end = std::to_chars(magnitude, magnitude + sizeof magnitude, magnitude_value).ptr;
   const auto length = static_cast<int>(end - magnitude);
   for (int i = length; i < field.marks - 2; ++i) *t++ = '0';
+  t = std::copy(magnitude, end, t);
   out.append(text, t);
-  out.append(magnitude, end);
 }
 
 // A checked mask cut into its fields and the literal text between them.
