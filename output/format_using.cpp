@@ -97,6 +97,14 @@ constexpr auto kPowersOf5 = [] {
   return p;
 }();
 
+constexpr int kMaxPower5In64 = 27;  // 5^27 is the largest power of 5 below 2^64
+constexpr auto kPowersOf5In64 = [] {
+  std::array<std::uint64_t, kMaxPower5In64 + 1> p{};
+  p[0] = 1;
+  for (int i = 1; i <= kMaxPower5In64; ++i) p[i] = p[i - 1] * 5;
+  return p;
+}();
+
 constexpr int kMaxFastDigits = 19;  // 10^19 is the largest power of 10 below 2^64
 constexpr auto kPowersOf10 = [] {
   std::array<std::uint64_t, kMaxFastDigits + 1> p{};
@@ -263,6 +271,41 @@ int exact_digits(double v, int count, char* digits) {
     ++p;
   }
 
+  // Rounds the quotient n, with the fraction on the side `half` of one half, to even and
+  // writes its digits; a carry into a new leading digit moves p.
+  auto finish = [&](std::uint64_t n, int half) {
+    if (half > 0 || (half == 0 && n % 2 == 1)) ++n;
+    if (n == kPowersOf10[static_cast<std::size_t>(count)]) {  // carry into a new digit
+      n = kPowersOf10[static_cast<std::size_t>(count - 1)];
+      ++p;
+    }
+    for (int i = count - 1; i >= 0; --i) {
+      digits[i] = static_cast<char>('0' + n % 10);
+      n /= 10;
+    }
+    return p;
+  };
+
+  // Most values, the coefficients above all, take 64 bits: v / 10^q = mantissa * 5^-q /
+  // 2^(q - e) with q <= 0, an exact product and an exact shift.
+  if (count <= kMaxFastDigits) {
+    const int q = p - count + 1;
+    const int s = binary_exponent - q;
+    if (q <= 0 && -q <= kMaxPower5In64 && s < 0 && s > -64) {
+      const std::uint64_t factor = kPowersOf5In64[static_cast<std::size_t>(-q)];
+      if (std::bit_width(mantissa) + std::bit_width(factor) <= 64) {
+        const std::uint64_t x = mantissa * factor;
+        const std::uint64_t n = x >> -s;
+        if (n >= kPowersOf10[static_cast<std::size_t>(count - 1)] &&
+            n < kPowersOf10[static_cast<std::size_t>(count)]) {
+          const std::uint64_t fraction = x & ((std::uint64_t{1} << -s) - 1);
+          const std::uint64_t one_half = std::uint64_t{1} << (-s - 1);
+          return finish(n, fraction < one_half ? -1 : fraction > one_half ? 1 : 0);
+        }
+      }
+    }
+  }
+
   if (count <= kMaxFastDigits) {
     for (int attempt = 0; attempt < 3; ++attempt) {
       Uint128 quotient = 0;
@@ -278,17 +321,7 @@ int exact_digits(double v, int count, char* digits) {
         --p;
         continue;
       }
-      auto n = static_cast<std::uint64_t>(quotient);
-      if (half > 0 || (half == 0 && n % 2 == 1)) ++n;
-      if (n == kPowersOf10[static_cast<std::size_t>(count)]) {  // carry into a new digit
-        n = kPowersOf10[static_cast<std::size_t>(count - 1)];
-        ++p;
-      }
-      for (int i = count - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + n % 10);
-        n /= 10;
-      }
-      return p;
+      return finish(static_cast<std::uint64_t>(quotient), half);
     }
   }
   return exact_digits_big(mantissa, binary_exponent, p, count, digits);
