@@ -272,7 +272,9 @@ TEST(GoldenRun, EarlierCoefficientFilesAreReplaced) {
 // A write that fails in the middle of the run (here: beyond the file-size limit) stops it; the
 // rows written before stay, and every file is reported incomplete. Runs in a child process
 // and ends it: 0 when all of that holds.
-[[noreturn]] void run_with_file_size_limit(const Case& c, const fs::path& dir) {
+// The child runs the test afresh (threadsafe style), so `dir` is its own working directory,
+// removed here because exit() skips the destructor that would remove it.
+int file_size_limit_result(const Case& c, const fs::path& dir) {
   signal(SIGXFSZ, SIG_IGN);
   // The heading and the first record of either file fit in 1000 bytes; the second record of
   // the adult file does not.
@@ -289,12 +291,19 @@ TEST(GoldenRun, EarlierCoefficientFilesAreReplaced) {
     const std::string kept = read_file(dir / "OUTPUT" / "DC365h.OUT");
     if (message.find("OUTPUT\\DC7300h.OUT") != std::string::npos &&
         stop.incomplete_files().size() == 2 && kept.starts_with(first_record)) {
-      std::exit(0);
+      return 0;
     }
     std::fprintf(stderr, "stopped with: %s\n", message.c_str());
-    std::exit(2);
+    return 2;
   }
-  std::exit(1);
+  return 1;
+}
+
+[[noreturn]] void run_with_file_size_limit(const Case& c, const fs::path& dir) {
+  const int result = file_size_limit_result(c, dir);
+  std::error_code ignored;
+  fs::remove_all(dir, ignored);
+  std::exit(result);
 }
 
 TEST(GoldenRunDeathTest, FailedWriteStopsTheRun) {
