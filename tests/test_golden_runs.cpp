@@ -270,10 +270,8 @@ TEST(GoldenRun, EarlierCoefficientFilesAreReplaced) {
 }
 
 // A write that fails in the middle of the run (here: beyond the file-size limit) stops it; the
-// rows written before stay, and every file is reported incomplete. Runs in a child process
-// and ends it: 0 when all of that holds.
-// The child runs the test afresh (threadsafe style), so `dir` is its own working directory,
-// removed here because exit() skips the destructor that would remove it.
+// rows written before stay, and every file is reported incomplete. Returns 0 when all of that
+// holds.
 int file_size_limit_result(const Case& c, const fs::path& dir) {
   signal(SIGXFSZ, SIG_IGN);
   // The heading and the first record of either file fit in 1000 bytes; the second record of
@@ -299,6 +297,9 @@ int file_size_limit_result(const Case& c, const fs::path& dir) {
   return 1;
 }
 
+// Runs the check above in the child process of the death test and ends it with the result.
+// The child runs the test afresh (threadsafe style), so `dir` is its own working directory,
+// removed here because exit() skips the destructor that would remove it.
 [[noreturn]] void run_with_file_size_limit(const Case& c, const fs::path& dir) {
   const int result = file_size_limit_result(c, dir);
   std::error_code ignored;
