@@ -401,8 +401,9 @@ void TerminalConsole::line_break() { screen_.line_break(); }
 void TerminalConsole::set_title(std::string_view title) {
   title_ = std::string(title);
   if (!g_curses_active) return;
-  std::string start;
-  std::string end;
+  // tiparm's result lives in a buffer of curses until its next call, which comes after use.
+  const char* start = nullptr;
+  const char* end = nullptr;
   const char* tsl = capability("tsl");
   const char* fsl = capability("fsl");
   const char* term = std::getenv("TERM");
@@ -416,9 +417,10 @@ void TerminalConsole::set_title(std::string_view title) {
   } else {
     return;
   }
-  std::string text;
+  std::string text(start);
   for (char ch : title_) text.push_back(static_cast<char>(shown(ch)));
-  std::fputs((start + text + end).c_str(), stdout);
+  text.append(end);
+  std::fputs(text.c_str(), stdout);
   std::fflush(stdout);
 }
 
