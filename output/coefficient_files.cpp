@@ -107,37 +107,14 @@ std::vector<std::string> coefficient_headers(DataSet data_set, int age_group,
 std::vector<std::string> coefficient_rows(DataSet data_set, std::string_view header_line,
                                           const CoefficientTable& coef,
                                           std::span<const double> times, int region_count) {
-  if (region_count < 0 || region_count > kMaxSelectedRegions) {
-    throw std::invalid_argument("region count " + std::to_string(region_count) + " out of range");
-  }
-  if (times.size() > static_cast<std::size_t>(kMaxIntegrationTimes)) {
-    throw std::invalid_argument("more integration times than the coefficient table holds");
-  }
-  const bool inhalation = data_set == DataSet::inhalation;
-  // Without integration times the block still has its first row, all zeros.
-  const std::size_t row_count = std::max<std::size_t>(times.size(), 1);
-  std::vector<std::string> rows(row_count);
-  for (std::size_t m = 0; m < row_count; ++m) {
-    std::string& row = rows[m];
-    row.reserve(static_cast<std::size_t>(24 + 19 * region_count));
-    if (m > 0) {
-      row.assign(inhalation ? 9 : 15, ' ');
-    } else if (inhalation) {  // nuclide name and class letter, copied as they stand
-      row += columns(header_line, 1, 7);
-      row += columns(header_line, 19, 19);
-      row += ' ';
-    } else {  // nuclide name and f1 field
-      row += columns(header_line, 1, 7);
-      row += ' ';
-      row += columns(header_line, 14, 20);
-    }
-    const bool zero = times.empty();
-    row += format_using(kTimeMask, {zero ? 0.0 : narrow_to_float(times[m])});
-    for (std::size_t j = 0; j < static_cast<std::size_t>(region_count); ++j) {
-      const double low = zero ? 0.0 : narrow_to_float(coef.coef[0][j][m]);
-      const double high = zero ? 0.0 : narrow_to_float(coef.coef[1][j][m]);
-      row += format_using(kPairMask, {low, high});
-    }
+  // The block's lines end in CR LF and hold no CR of their own: the header line is one line
+  // of the dose-rate file, and a CR ends a line there.
+  const std::string block = coefficient_block(data_set, header_line, coef, times, region_count);
+  std::vector<std::string> rows;
+  for (std::size_t start = 0; start < block.size();) {
+    const std::size_t end = block.find("\r\n", start);
+    rows.emplace_back(block, start, end - start);
+    start = end + 2;
   }
   return rows;
 }
