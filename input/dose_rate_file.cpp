@@ -73,6 +73,7 @@ struct ColumnPlan {
   int column_count = 0;
   std::array<int, kMaxSelectedRegions> source{};  // column of position k, or 0 for "Lung"
   std::size_t shortest_full_line = 0;  // a line at least this long holds every column read
+  bool leading_columns = false;        // the columns read are 1 to column_count, side by side
 
   ColumnPlan(std::span<const int> regions, int lung_region) {
     std::array<bool, kMaxColumn + 1> wanted{};
@@ -95,6 +96,8 @@ struct ColumnPlan {
       columns[static_cast<std::size_t>(column_count++)] = c;
       shortest_full_line = static_cast<std::size_t>(kColumnWidth * c + kColumnWidth - 1);
     }
+    leading_columns =
+        column_count > 0 && columns[static_cast<std::size_t>(column_count - 1)] == column_count;
   }
 };
 
@@ -111,7 +114,10 @@ void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
   table.x[i] = read_field(cut_field(line, 1, kTimeWidth));
   // Only the columns of the plan are set, and only they are read below.
   std::array<double, kMaxColumn + 1> column;
-  if (line.size() >= plan.shortest_full_line) {
+  if (line.size() >= plan.shortest_full_line && plan.leading_columns &&
+      number_detail::parse_e_fields10(line.data() + kTimeWidth, plan.column_count, &column[1])) {
+    // Every column read, as with all regions selected, held the usual form: read in one pass.
+  } else if (line.size() >= plan.shortest_full_line) {
     // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
     // give the processor two independent chains of work to overlap.
     const char* const base = line.data() - 1;

@@ -2,6 +2,7 @@
 // data blocks of L, H and B records with the composite "Lung", and refusals.
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -316,6 +317,69 @@ TEST(DataBlock, AllRegionsInReverseOrder) {
   read_data_block(reader, decode_header(line, DataSet::inhalation), regions, 30, table);
   EXPECT_EQ(table.value[1][0][0], lung_of(c));
   for (std::size_t k = 1; k < 30; ++k) EXPECT_EQ(table.value[1][k][0], c[29 - k]) << k;
+}
+
+// Lines of the usual " d.dddEsdd" fields, read with all regions in one pass, and lines where one
+// field has another form, read field by field: every cell as when its region is read alone,
+// which reads only its own field, and as strtod reads the field.
+TEST(DataBlock, AllRegionsInOnePassAgreeWithEachRegionAlone) {
+  std::mt19937_64 rng(8);
+  std::uniform_real_distribution<double> rate(1.0, 10.0);
+  std::uniform_int_distribution<int> exponent(-40, 5);
+  std::uniform_int_distribution<int> column(0, 28);
+  const int n = 60;
+  const std::string header = inhalation_header("Pu-239", "100", 'M', std::to_string(n), "1 L");
+  std::vector<std::string> lines;
+  std::vector<std::vector<double>> written;
+  const std::vector<std::string> odd_fields = {"  1.5E-07 ", "1.2345E-05", "  1.234-05",
+                                               " 1.234E+5 ", "          ", " 1.234Q-05"};
+  for (int i = 0; i < n; ++i) {
+    char field[32];
+    std::snprintf(field, sizeof field, "%9.3E", 0.5 * (i + 1));
+    std::string line = field;
+    std::vector<double> values;
+    for (int c = 0; c < 29; ++c) {
+      const double sign = c % 7 == 3 ? -1.0 : 1.0;
+      std::snprintf(field, sizeof field, "%10.3E",
+                    sign * rate(rng) * std::pow(10.0, exponent(rng)));
+      line += field;
+    }
+    if (i % 3 == 1) {  // one field in another form, anywhere on the line
+      const auto at = static_cast<std::size_t>(9 + 10 * column(rng));
+      line.replace(at, 10, odd_fields[static_cast<std::size_t>(i / 3) % odd_fields.size()]);
+    }
+    for (int c = 0; c < 29; ++c) {
+      values.push_back(parse_number(line.substr(static_cast<std::size_t>(9 + 10 * c), 10)));
+    }
+    written.push_back(values);
+    lines.push_back(line);
+  }
+  std::vector<int> all;
+  for (int r = 1; r <= 30; ++r) all.push_back(r);
+  LineReader reader = reader_after_header(header, lines);
+  RateTable table = filled_table();
+  read_data_block(reader, decode_header(header, DataSet::inhalation), all, 30, table);
+  for (int r = 1; r <= 30; ++r) {
+    LineReader alone_reader = reader_after_header(header, lines);
+    RateTable alone = filled_table();
+    const std::vector<int> region{r};
+    read_data_block(alone_reader, decode_header(header, DataSet::inhalation), region, 30, alone);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+      const auto k = static_cast<std::size_t>(r - 1);
+      const double expected = r == 30 ? lung_of(written[i]) : written[i][k];
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(table.value[0][k][i]),
+                std::bit_cast<std::uint64_t>(expected))
+          << "line " << i << " region " << r;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(alone.value[0][0][i]),
+                std::bit_cast<std::uint64_t>(expected));
+      if (r < 30 && lines[i][9 + 10 * k + 1] != ' ') {
+        const std::string text = lines[i].substr(9 + 10 * k, 10);
+        EXPECT_EQ(expected, std::strtod(text.c_str(), nullptr)) << text;
+      }
+    }
+  }
+  EXPECT_EQ(table.x[0], 0.5);
+  EXPECT_EQ(table.x[59], 30.0);
 }
 
 TEST(DataBlock, LungUsesSinglePrecisionWeightsInItsOwnOrder) {

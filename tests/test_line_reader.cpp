@@ -526,6 +526,71 @@ TEST(ParseNumberDifferential, UsualFieldShapeTakesOnlyWellFormedFields) {
   EXPECT_EQ(parse_number("9.999e+22"), 9.999E+22);
 }
 
+// Every number of the form "d.dddEsdd": the scaled sum the quick reading uses rounds as
+// strtod does for each of the 10 000 mantissas with each of the 200 exponents.
+TEST(ParseNumberDifferential, EveryUsualFieldValueIsCorrectlyRounded) {
+  char text[10] = "0.000E+00";
+  for (int written = -99; written <= 100; ++written) {  // 100 stands for "-00"
+    const int exponent = written == 100 ? 0 : written;
+    text[6] = exponent < 0 || written == 100 ? '-' : '+';
+    text[7] = static_cast<char>('0' + std::abs(exponent) / 10);
+    text[8] = static_cast<char>('0' + std::abs(exponent) % 10);
+    for (int mantissa = 0; mantissa < 10000; ++mantissa) {
+      text[0] = static_cast<char>('0' + mantissa / 1000);
+      text[2] = static_cast<char>('0' + mantissa / 100 % 10);
+      text[3] = static_cast<char>('0' + mantissa / 10 % 10);
+      text[4] = static_cast<char>('0' + mantissa % 10);
+      double value = -1.0;
+      ASSERT_TRUE(number_detail::parse_e_digits3(text, value)) << text;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(value),
+                std::bit_cast<std::uint64_t>(std::strtod(text, nullptr)))
+          << text;
+    }
+  }
+}
+
+// A run of ten-column fields read in one pass gives each field's own quick value, signs and
+// zeros included, and is refused as a whole when any one field, first, last or between, has
+// another form.
+TEST(ParseNumberDifferential, FieldRunAgreesFieldByFieldAndRefusesAnyOddField) {
+  std::mt19937_64 rng(17);
+  auto pick = [&rng](int low, int high) {
+    return std::uniform_int_distribution<int>(low, high)(rng);
+  };
+  for (int run = 0; run < 2000; ++run) {
+    const int count = pick(0, 29);
+    std::string line;
+    for (int f = 0; f < count; ++f) {
+      line += " +-"[pick(0, 2)];
+      line += static_cast<char>('0' + pick(0, 9));
+      line += '.';
+      for (int d = 0; d < 3; ++d) line += static_cast<char>('0' + pick(0, 9));
+      line += "EeDd"[pick(0, 3)];
+      line += "+-"[pick(0, 1)];
+      const int exponent = pick(0, 99);
+      line += static_cast<char>('0' + exponent / 10);
+      line += static_cast<char>('0' + exponent % 10);
+    }
+    std::vector<double> values(static_cast<std::size_t>(count) + 1, -1.0);
+    ASSERT_TRUE(number_detail::parse_e_fields10(line.data(), count, values.data())) << line;
+    for (int f = 0; f < count; ++f) {
+      double expected = 0.0;
+      ASSERT_TRUE(number_detail::parse_e_field(line.data() + 10 * f, 10, expected));
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(values[static_cast<std::size_t>(f)]),
+                std::bit_cast<std::uint64_t>(expected))
+          << line.substr(static_cast<std::size_t>(10 * f), 10);
+    }
+    EXPECT_EQ(values[static_cast<std::size_t>(count)], -1.0);  // nothing past the run
+    if (count == 0) continue;
+    std::string odd = line;
+    const auto at = static_cast<std::size_t>(10 * pick(0, count - 1) + pick(0, 9));
+    odd[at] = "x*.9 E"[pick(0, 5)];
+    double a = 0.0;
+    const bool field_ok = number_detail::parse_e_field(odd.data() + at / 10 * 10, 10, a);
+    EXPECT_EQ(number_detail::parse_e_fields10(odd.data(), count, values.data()), field_ok) << odd;
+  }
+}
+
 TEST(ParseNumberDifferential, FullParseFallbackIsCorrectlyRounded) {
   // The last resort of the conversion, used where the 128-bit product is not conclusive.
   std::mt19937_64 rng(5);
