@@ -54,6 +54,21 @@ void BM_Slopes(benchmark::State& state) {
 }
 BENCHMARK(BM_Slopes);
 
+// The slopes of the same row by HermiteRows, prepared once for its times, as the record loop
+// estimates them for every row of a record.
+void BM_HermiteRowsSlopes(benchmark::State& state) {
+  Row row;
+  kestrane::HermiteRows rows;
+  rows.prepare(kPoints, row.x.data(), 0.0, kTimes);
+  for (auto _ : state) {
+    int status = 0;
+    rows.slopes(row.f.data(), row.d.data(), status);
+    benchmark::DoNotOptimize(status);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_HermiteRowsSlopes);
+
 void BM_OneIntegralToFiftyYears(benchmark::State& state) {
   Row row;
   int status = 0;

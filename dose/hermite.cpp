@@ -5,7 +5,9 @@
 #include "dose/hermite.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 // A fused multiply-add rounds once where the order of operations above rounds twice, so the
@@ -49,6 +51,87 @@ int check_integration_table(int n, const double* x) {
 int sign_of_product(double a, double b) {
   if (a == 0.0 || b == 0.0) return 0;
   return (a < 0.0) == (b < 0.0) ? 1 : -1;
+}
+
+// The slope at an interior point from its finite secants del1 and del2 (Brodlie's weighted
+// harmonic mean with the weights wl and wr), 0 unless both are non-zero with the same sign.
+// The secant whose magnitude is dmax, divided by dmax, gives exactly 1 with its sign (a finite
+// non-zero value divided by its own magnitude): only the other secant is divided.
+double interior_slope(double del1, double del2, double wl, double wr) {
+  if (sign_of_product(del1, del2) <= 0) return 0.0;
+  const double a1 = abs_of(del1);
+  const double a2 = abs_of(del2);
+  const double dmax = larger(a1, a2);
+  const double dmin = smaller(a1, a2);
+  double drat1, drat2;
+  if (a1 < a2) {
+    drat1 = del1 / dmax;
+    drat2 = del2 < 0.0 ? -1.0 : 1.0;
+  } else {
+    drat1 = del1 < 0.0 ? -1.0 : 1.0;
+    drat2 = del2 / dmax;
+  }
+  return dmin / (wl * drat1 + wr * drat2);
+}
+
+// Two doubles side by side (the vector extension of GCC and Clang), for two points at once:
+// every operation acts on each lane alone and rounds it as the same scalar operation would.
+// A comparison gives a mask of all ones (true) or all zeros per lane.
+using Pair = double __attribute__((vector_size(16)));
+using PairMask = decltype(Pair{} < Pair{});
+
+Pair load_pair(const double* p) {
+  Pair v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void store_pair(double* p, Pair v) { std::memcpy(p, &v, sizeof v); }
+
+PairMask bits_of(Pair v) { return std::bit_cast<PairMask>(v); }
+
+Pair pair_of(PairMask m) { return std::bit_cast<Pair>(m); }
+
+// The lanes of a where m is true, of b elsewhere.
+Pair select(PairMask m, Pair a, Pair b) { return pair_of((bits_of(a) & m) | (bits_of(b) & ~m)); }
+
+// |v| lane by lane: the sign bit cleared, as fabs clears it.
+Pair magnitude(Pair v) {
+  const PairMask no_sign = {std::numeric_limits<std::int64_t>::max(),
+                            std::numeric_limits<std::int64_t>::max()};
+  return pair_of(bits_of(v) & no_sign);
+}
+
+// interior_slope at two neighbouring points, every operation of the slope taken in both lanes
+// and the results of the untaken branches discarded (they may be NaN from 0 / 0). Where the
+// secants are non-zero, +-1 with the sign of a secant is 1 with its sign bit. Counts into
+// `opposite` the lanes whose secants are non-zero with different signs and into `restart` those
+// where a zero secant is followed by a non-zero one (a count of -1 per lane).
+Pair interior_slopes(Pair del1, Pair del2, Pair wl, Pair wr, PairMask& opposite,
+                     PairMask& restart) {
+  const Pair zero = {0.0, 0.0};
+  const Pair one = {1.0, 1.0};
+  const PairMask sign_bit = {std::numeric_limits<std::int64_t>::min(),
+                             std::numeric_limits<std::int64_t>::min()};
+  const PairMask sign1 = bits_of(del1) & sign_bit;
+  const PairMask sign2 = bits_of(del2) & sign_bit;
+  const Pair a1 = magnitude(del1);
+  const Pair a2 = magnitude(del2);
+  const PairMask left_smaller = a1 < a2;
+  const Pair dmax = select(left_smaller, a2, a1);
+  const Pair dmin = select(a2 < a1, a2, a1);
+  // Both secants non-zero (the smaller magnitude is), then of the same sign or not.
+  const PairMask both_non_zero = dmin > zero;
+  const PairMask differ = (del1 < zero) ^ (del2 < zero);
+  opposite += both_non_zero & differ;
+  restart += (a1 == zero) & (a2 > zero);
+  // On a flat stretch (zero rates at the end of a row, say) neither slope needs a division.
+  if ((both_non_zero[0] | both_non_zero[1]) == 0) return zero;
+  const Pair ratio = select(left_smaller, del1, del2) / dmax;
+  const Pair drat1 = select(left_smaller, ratio, pair_of(bits_of(one) | sign1));
+  const Pair drat2 = select(left_smaller, pair_of(bits_of(one) | sign2), ratio);
+  const Pair mean = dmin / (wl * drat1 + wr * drat2);
+  return pair_of(bits_of(mean) & both_non_zero & ~differ);
 }
 
 }  // namespace
@@ -406,6 +489,97 @@ void HermiteRows::slopes(const double* f, double* d, int& status) const {
     status = slope_check_;
     return;
   }
+  const int n = n_;
+  if (n == 2) {
+    slopes_in_order(f, d, status);
+    return;
+  }
+  const double* h = h_.data();
+
+  // The secants del(k) = (f(k + 1) - f(k)) / h(k), each formed once and kept in d[k + 1] until
+  // the slope at point k + 1 replaces it; the point-by-point loop forms each twice, as the right
+  // secant of one point and the left one of the next, the same way both times.
+  double* secant = d + 1;
+  const Pair largest = {kLargestDouble, kLargestDouble};
+  PairMask finite = {-1, -1};
+  int k = 0;
+  for (; k + 2 <= n - 1; k += 2) {
+    const Pair del = (load_pair(f + k + 1) - load_pair(f + k)) / load_pair(h + k);
+    store_pair(secant + k, del);
+    finite &= magnitude(del) <= largest;
+  }
+  bool all_finite = finite[0] != 0 && finite[1] != 0;
+  for (; k < n - 1; ++k) {
+    const double del = (f[k + 1] - f[k]) / h[k];
+    secant[k] = del;
+    all_finite = all_finite && abs_of(del) <= kLargestDouble;
+  }
+  // An infinite or NaN secant needs the division of both secants by the larger magnitude at
+  // an interior point; such rows (overflowing rates) are left to the point-by-point loop.
+  if (!all_finite) {
+    slopes_in_order(f, d, status);
+    return;
+  }
+
+  const double first_del1 = secant[0];
+  const double first_del2 = secant[1];
+  const double last_del1 = secant[n - 3];
+  const double last_del2 = secant[n - 2];
+
+  // Interior points, two at a time: point i reads d[i] and d[i + 1] (its two secants) before
+  // it writes d[i]. The changes of direction are the neighbours of opposite sign in the
+  // sequence of the non-zero secants (the point-by-point loop's dsave always has the sign of
+  // the last non-zero secant before the point, or is 0 while there is none). While no zero
+  // secant is followed by a non-zero one, the non-zero secants are all neighbours.
+  const double* wl = wl_.data();
+  const double* wr = wr_.data();
+  PairMask opposite = {0, 0};
+  PairMask restart = {0, 0};
+  int i = 1;
+  for (; i + 2 <= n - 1; i += 2) {
+    store_pair(d + i, interior_slopes(load_pair(d + i), load_pair(d + i + 1), load_pair(wl + i),
+                                      load_pair(wr + i), opposite, restart));
+  }
+  int changes = static_cast<int>(-(opposite[0] + opposite[1]));
+  bool restarts = restart[0] != 0 || restart[1] != 0;
+  for (; i < n - 1; ++i) {
+    const double del1 = d[i];
+    const double del2 = d[i + 1];
+    if (sign_of_product(del1, del2) < 0) changes = changes + 1;
+    if (del1 == 0.0 && del2 != 0.0) restarts = true;
+    d[i] = interior_slope(del1, del2, wl[i], wr[i]);
+  }
+  if (restarts) {
+    // Zeros between non-zero secants: the count follows the last non-zero secant, each
+    // secant formed again as above.
+    changes = 0;
+    int last_sign = 0;
+    for (int j = 0; j < n - 1; ++j) {
+      const double del = (f[j + 1] - f[j]) / h[j];
+      const int sign = (del > 0.0) - (del < 0.0);
+      changes = changes + (sign * last_sign < 0);
+      last_sign = sign != 0 ? sign : last_sign;
+    }
+  }
+  status = changes;
+
+  d[0] = first_w1_ * first_del1 + first_w2_ * first_del2;
+  if (sign_of_product(d[0], first_del1) <= 0) {
+    d[0] = 0.0;
+  } else if (sign_of_product(first_del1, first_del2) < 0) {
+    double dmax = 3.0 * first_del1;
+    if (abs_of(d[0]) > abs_of(dmax)) d[0] = dmax;
+  }
+  d[n - 1] = last_w1_ * last_del1 + last_w2_ * last_del2;
+  if (sign_of_product(d[n - 1], last_del2) <= 0) {
+    d[n - 1] = 0.0;
+  } else if (sign_of_product(last_del1, last_del2) < 0) {
+    double dmax = 3.0 * last_del2;
+    if (abs_of(d[n - 1]) > abs_of(dmax)) d[n - 1] = dmax;
+  }
+}
+
+void HermiteRows::slopes_in_order(const double* f, double* d, int& status) const {
   status = 0;
   const int n = n_;
   double del1 = (f[1] - f[0]) / h_[0];
