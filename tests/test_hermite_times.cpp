@@ -258,5 +258,38 @@ TEST(HermiteRows, SmallTableAfterALargeOne) {
   expect_same_as_single_calls(rows, small, 0.0, limits, "small after big");
 }
 
+// The changes of direction are counted across flat stretches (zero secants between rises and
+// falls, at the start, at the end), on rows of odd and even length, worked out by hand.
+TEST(HermiteRows, ChangesOfDirectionAcrossFlatStretches) {
+  struct Case {
+    std::vector<double> f;
+    int changes;
+  };
+  // Secants in brackets; the changes are those of the non-zero secants alone.
+  const Case cases[] = {
+      {{1, 2, 2, 2, 1, 1, 3, 3}, 2},     // [1 0 0 -1 0 2 0]: up, down, up
+      {{1, 2, 2, 3, 3, 5, 5}, 0},        // [1 0 1 0 2 0]: up throughout
+      {{0, 0, 0, 1, 2, 1, 0, 0, 0}, 1},  // [0 0 1 1 -1 -1 0 0]
+      {{5, 4, 6, 3, 7, 0, 0, 0}, 4},     // [-1 2 -3 4 -7 0 0]: zeros only at the end
+      {{3, 3, 3, 3, 3}, 0},              // all flat
+      {{1, 2, 1}, 1},
+      {{1, 1, 2}, 0},
+  };
+  HermiteRows rows;
+  for (const Case& c : cases) {
+    Table t;
+    t.f = c.f;
+    for (std::size_t i = 0; i < c.f.size(); ++i) t.x.push_back(static_cast<double>(i));
+    t.d.assign(c.f.size(), 0.0);
+    const std::string what = "row of " + std::to_string(c.f.size()) + " points";
+    rows.prepare(t.n(), t.x.data(), 0.0, {});
+    std::vector<double> d(c.f.size());
+    int status = -9;
+    rows.slopes(t.f.data(), d.data(), status);
+    EXPECT_EQ(status, c.changes) << what;
+    expect_same_as_single_calls(rows, t, 0.0, {1.0}, what);
+  }
+}
+
 }  // namespace
 }  // namespace kestrane
