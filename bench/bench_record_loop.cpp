@@ -33,8 +33,9 @@ const std::filesystem::path& bench_dir() {
     if (!std::filesystem::exists(d / "DATA" / "KVR13INH.DRT")) {
       const std::filesystem::path sample =
           std::filesystem::read_symlink("/proc/self/exe").parent_path() / "kestrane-sample";
-      const std::string command =
-          "'" + sample.string() + "' --dir '" + d.string() + "' --size 200M --seed 7 >/dev/null";
+      std::string command(1, '\'');
+      command.append(sample.string()).append("' --dir '").append(d.string());
+      command.append("' --size 200M --seed 7 >/dev/null");
       if (std::system(command.c_str()) != 0) {
         throw std::runtime_error("cannot make the sample directory with " + sample.string());
       }
