@@ -17,13 +17,13 @@ namespace kestrane {
 
 // The choices of a run, as the dialogue or the command line made them.
 struct RunChoice {
-  std::filesystem::path working_dir;    // where DATA, data and OUTPUT are looked for
+  std::filesystem::path working_dir;  // where DATA, data and OUTPUT are looked for
   DataSet data_set = DataSet::inhalation;
-  std::vector<double> times;            // integration times, file order
-  std::vector<int> age_groups;          // age-group numbers 1..6, selection order
-  std::vector<int> regions;             // region numbers, selection order
-  std::vector<std::string> region_list; // the file's names, then "Lung", then "ALL ORGANS"
-  int threads = 0;                      // as RunSetup::threads: 0 automatic, 1 one thread
+  std::vector<double> times;             // integration times, file order
+  std::vector<int> age_groups;           // age-group numbers 1..6, selection order
+  std::vector<int> regions;              // region numbers, selection order
+  std::vector<std::string> region_list;  // the file's names, then "Lung", then "ALL ORGANS"
+  int threads = 0;                       // as RunSetup::threads: 0 automatic, 1 one thread
 };
 
 // A run that stopped after its coefficient files were opened. The message names the cause
