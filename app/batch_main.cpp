@@ -1,14 +1,23 @@
 // kestrane-batch: Kestrane's computation for scripts and pipelines, without the dialogue.
 #include <unistd.h>
 
+#include <exception>
 #include <iostream>
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
 
 int main(int argc, char** argv) {
-  int status = 0;
-  const auto options = kestrane::parse_batch_command_line(argc, argv, std::cout, std::cerr, status);
-  if (!options) return status;
-  return kestrane::run_batch(*options, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+  try {
+    int status = 0;
+    const auto options =
+        kestrane::parse_batch_command_line(argc, argv, std::cout, std::cerr, status);
+    if (!options) return status;
+    return kestrane::run_batch(*options, std::cout, std::cerr, isatty(STDERR_FILENO) == 1);
+  } catch (const std::exception& error) {
+    // Every stop of a run has its own message and status 1; anything else is a fault of the
+    // program or its surroundings (memory, the file system), said plainly rather than aborted.
+    std::cerr << "kestrane-batch: unexpected failure: " << error.what() << "\n";
+    return 3;
+  }
 }
