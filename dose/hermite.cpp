@@ -580,71 +580,9 @@ void HermiteRows::slopes(const double* f, double* d, int& status) const {
 }
 
 void HermiteRows::slopes_in_order(const double* f, double* d, int& status) const {
-  status = 0;
-  const int n = n_;
-  double del1 = (f[1] - f[0]) / h_[0];
-  double dsave = del1;
-  if (n == 2) {
-    d[0] = del1;
-    d[1] = del1;
-    return;
-  }
-  double del2 = (f[2] - f[1]) / h_[1];
-
-  d[0] = first_w1_ * del1 + first_w2_ * del2;
-  if (sign_of_product(d[0], del1) <= 0) {
-    d[0] = 0.0;
-  } else if (sign_of_product(del1, del2) < 0) {
-    double dmax = 3.0 * del1;
-    if (abs_of(d[0]) > abs_of(dmax)) d[0] = dmax;
-  }
-
-  for (int i = 1; i < n - 1; ++i) {
-    if (i > 1) {
-      del1 = del2;
-      del2 = (f[i + 1] - f[i]) / h_[i];
-    }
-    d[i] = 0.0;
-    const int s = sign_of_product(del1, del2);
-    if (s < 0) {
-      status = status + 1;
-      dsave = del2;
-    } else if (s == 0) {
-      if (del2 != 0.0) {
-        if (sign_of_product(dsave, del2) < 0) status = status + 1;
-        dsave = del2;
-      }
-    } else {
-      const double a1 = abs_of(del1);
-      const double a2 = abs_of(del2);
-      double dmax = larger(a1, a2);
-      double dmin = smaller(a1, a2);
-      double drat1, drat2;
-      if (dmax <= kLargestDouble) {
-        // The secant whose magnitude is dmax, divided by dmax, gives exactly 1 with its
-        // sign (a finite non-zero value divided by its own magnitude): one division fewer.
-        if (a1 < a2) {
-          drat1 = del1 / dmax;
-          drat2 = del2 < 0.0 ? -1.0 : 1.0;
-        } else {
-          drat1 = del1 < 0.0 ? -1.0 : 1.0;
-          drat2 = del2 / dmax;
-        }
-      } else {
-        drat1 = del1 / dmax;
-        drat2 = del2 / dmax;
-      }
-      d[i] = dmin / (wl_[i] * drat1 + wr_[i] * drat2);
-    }
-  }
-
-  d[n - 1] = last_w1_ * del1 + last_w2_ * del2;
-  if (sign_of_product(d[n - 1], del2) <= 0) {
-    d[n - 1] = 0.0;
-  } else if (sign_of_product(del1, del2) < 0) {
-    double dmax = 3.0 * del2;
-    if (abs_of(d[n - 1]) > abs_of(dmax)) d[n - 1] = dmax;
-  }
+  // The rare rows that leave the two-point pass are given to the point-by-point estimate
+  // itself, which checks the times once more and is by definition the same to the bit.
+  estimate_monotone_slopes(n_, x_.data(), f, d, status);
 }
 
 void HermiteRows::integrate(const double* f, const double* d, double* out, int& status,

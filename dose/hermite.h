@@ -90,8 +90,8 @@ class HermiteRows {
     void set(const double* x, int first, double a, double b);
     double integral(const double* f, const double* d) const;
   };
-  // slopes() point by point, every secant formed where the point needs it; for two points
-  // and for rows with an infinite or NaN secant.
+  // slopes() by estimate_monotone_slopes itself; for two points and for rows with an
+  // infinite or NaN secant.
   void slopes_in_order(const double* f, double* d, int& status) const;
 
   enum class Route : std::uint8_t { single_call, piece, nodes };
