@@ -19,23 +19,16 @@
 #include "app/sample_data.h"
 #include "output/format_using.h"
 #include "platform/memory_console.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
 
+using kestrane::test_support::read_file;
+using kestrane::test_support::write_file;
+
 namespace fs = std::filesystem;
 using namespace std::string_literals;
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 std::vector<std::string> sample_names() {
   return {sample_region_names().begin(), sample_region_names().end()};

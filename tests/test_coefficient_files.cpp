@@ -18,24 +18,17 @@
 #include <vector>
 
 #include "output/coefficient_files.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
 
+using kestrane::test_support::read_file;
+using kestrane::test_support::write_file;
+
 namespace fs = std::filesystem;
 
 const fs::path kData = fs::path(KESTRANE_TEST_DATA) / "output";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void write_file(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::string crlf(const std::vector<std::string>& lines) {
   std::string text;

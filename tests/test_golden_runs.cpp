@@ -19,20 +19,16 @@
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
 #include "platform/file_services.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
 
+using kestrane::test_support::read_file;
+
 namespace fs = std::filesystem;
 
 const fs::path kGolden = fs::path(KESTRANE_TEST_DATA) / "golden";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // The choice of a case, from its choice.txt.
 struct Case {

@@ -25,9 +25,12 @@
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "output/coefficient_files.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
+
+using kestrane::test_support::read_file;
 
 namespace fs = std::filesystem;
 
@@ -448,13 +451,6 @@ class WorkingDir {
  private:
   fs::path path_;
 };
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 // Runs CoefficientRun on the working directory and returns each coefficient file's bytes and
 // the stop message.

@@ -15,31 +15,19 @@
 #include "app/run_driver.h"
 #include "input/dose_rate_file.h"
 #include "platform/memory_console.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
+
+using kestrane::test_support::padded;
+using kestrane::test_support::read_file;
+using kestrane::test_support::write_file;
 
 namespace fs = std::filesystem;
 using namespace std::string_literals;
 
 const fs::path kData = fs::path(KESTRANE_TEST_DATA) / "app";
-
-std::string read_file(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
-void write_file(const fs::path& path, const std::string& bytes) {
-  fs::create_directories(path.parent_path());
-  std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string padded(std::string text) {
-  text.resize(kConsoleColumns, ' ');
-  return text;
-}
 
 // `text` standing at `column` of an otherwise blank row.
 std::string at_column(int column, std::string_view text) {

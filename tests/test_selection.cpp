@@ -8,9 +8,12 @@
 #include "app/selection.h"
 #include "input/line_reader.h"
 #include "platform/memory_console.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
+
+using kestrane::test_support::padded;
 
 using namespace std::string_literals;
 
@@ -25,11 +28,6 @@ LineReader dose_rate_file(int names) {
   return LineReader::from_bytes(
       "Title line\r\n" + region_line(names) + "\r\nH-3       100     F           2 1 L\r\n",
       "DATA\\KVR13INH.DRT");
-}
-
-std::string padded(std::string text) {
-  text.resize(kConsoleColumns, ' ');
-  return text;
 }
 
 std::vector<int> one_to(int n) {

@@ -1,0 +1,35 @@
+// Helpers shared by the test programs: whole-file reading and writing, temporary working
+// folders and padded screen rows.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace kestrane::test_support {
+
+// The bytes of a file, or an empty string when it cannot be read.
+std::string read_file(const std::filesystem::path& path);
+
+// Writes `bytes` as the whole file, making its parent folders first.
+void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// `text` blank-padded (or cut) to `width` columns: one row of an 80-column screen.
+std::string padded(std::string text, std::size_t width = 80);
+
+// A fresh, empty folder under the system's temporary folder, removed with everything in it
+// when the object goes. `label` makes the name easy to find when a test leaves it behind.
+class TempDir {
+ public:
+  explicit TempDir(std::string_view label = "kestrane_test");
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::filesystem::path& rest) const { return path_ / rest; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+}  // namespace kestrane::test_support
