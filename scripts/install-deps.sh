@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libncurses-dev libfast-float-dev libcli11-dev
   tmux time
+  help2man dpkg-dev file
 )
 
 missing=()

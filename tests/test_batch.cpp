@@ -16,7 +16,7 @@
 #include "app/batch_run.h"
 #include "app/csv_sink.h"
 #include "app/run_driver.h"
-#include "app/sample_data.h"
+#include "sample/sample_data.h"
 #include "output/format_using.h"
 #include "platform/memory_console.h"
 #include "tests/support/test_support.h"
