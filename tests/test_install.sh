@@ -16,8 +16,8 @@ export LC_ALL=C
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
 [ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
 
-# The options each manual page must describe, read from the program's own --help.
-declare -A option=([kestrane]="--version" [kestrane-batch]="--data-set" [kestrane-sample]="--force")
+# What each manual page must describe, read from the program's own --help.
+declare -A option=([kestrane]="KVR13INH" [kestrane-batch]="--data-set" [kestrane-sample]="--force")
 
 check_programs() {  # ROOT: a folder holding usr/bin and usr/share/man
   local root=$1 prog out page
