@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/version.h"
+
 namespace kestrane {
 namespace {
 
@@ -45,6 +47,19 @@ std::vector<std::string_view> split_items(std::string_view list) {
     list.remove_prefix(comma + 1);
   }
   return items;
+}
+
+// The six age groups as --help shows them: number, name and age in days, one to a line.
+std::string age_group_table() {
+  std::string table = "Age groups of --ages (give the number, the name or the days):\n";
+  for (int g = 1; g <= kAgeGroupCount; ++g) {
+    const AgeGroup& group = kAgeGroups[static_cast<std::size_t>(g - 1)];
+    const std::string days = std::to_string(group.days);
+    table += "  " + std::to_string(g) + "  " + std::string(group.label) +
+             std::string(6 - days.size(), ' ') + days;
+    table += g == kAgeGroupCount ? " (and every older age)\n" : "\n";
+  }
+  return table;
 }
 
 std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
@@ -187,18 +202,27 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                "time and region, under the header line\n"
                "nuclide,class,age_days,time_d,region,low,high\n"
                "(f1 in place of class for ingestion); LF line ends");
-  app.footer(
-      "An unknown or repeated item of --ages or --regions is refused with the valid\n"
-      "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
-      "error when it is a terminal.\n"
-      "\n"
-      "Exit status: 0 when the files are written; 1 when the run stops (a missing or\n"
-      "refused input file, a coefficient file that cannot be written), with the\n"
-      "message on standard error and any incomplete files named; 2 for a usage error.\n"
-      "\n"
-      "Example:\n"
-      "  kestrane-batch --data-set inhalation --ages adult,infant \\\n"
-      "      --regions Lung,Liver --csv");
+  app.set_version_flag("--version", std::string("kestrane-batch ") + kVersion,
+                       "Print the version and exit");
+  app.footer(age_group_table() +
+             "\n"
+             "An unknown or repeated item of --ages or --regions is refused with the valid\n"
+             "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
+             "error when it is a terminal.\n"
+             "\n"
+             "Exit status:\n"
+             "  0        the files are written\n"
+             "  1        the run stops (a missing or refused input file, a coefficient file\n"
+             "           that cannot be written): the message on standard error names any\n"
+             "           incomplete files\n"
+             "  2        a usage error\n"
+             "  3        an unexpected failure (out of memory, for instance), named on\n"
+             "           standard error\n"
+             "  128 + n  ended by signal n (Ctrl-C gives 130)\n"
+             "\n"
+             "Example:\n"
+             "  kestrane-batch --data-set inhalation --ages adult,infant \\\n"
+             "      --regions Lung,Liver --csv");
 
   try {
     app.parse(argc, argv);

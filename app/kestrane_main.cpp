@@ -6,11 +6,10 @@
 #include <filesystem>
 
 #include "app/run_driver.h"
+#include "app/version.h"
 #include "platform/terminal_console.h"
 
 namespace {
-
-constexpr const char* kVersion = "kestrane 3.1";
 
 constexpr const char* kHelp =
     "Usage: kestrane\n"
@@ -37,7 +36,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    std::printf("%s\n", kVersion);
+    std::printf("kestrane %s\n", kestrane::kVersion);
     return 0;
   }
   if (const int status = kestrane::check_interactive_terminal(); status != 0) return status;

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian packages that Kestrane's build, tests and benchmarks need.
+# Installs the Debian packages that Kestrane's build, tests, benchmarks, manual pages
+# (help2man) and Debian package (dpkg-dev and file, for the dependency list) need.
 # Runs apt-get (through sudo when not root) when packages are missing; without sudo it
 # prints the command to run.
 set -euo pipefail
@@ -9,6 +10,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libncurses-dev libfast-float-dev libcli11-dev
   tmux time
+  help2man dpkg-dev file
 )
 
 missing=()

@@ -16,9 +16,10 @@
 #include "app/batch_run.h"
 #include "app/csv_sink.h"
 #include "app/run_driver.h"
-#include "app/sample_data.h"
+#include "app/version.h"
 #include "output/format_using.h"
 #include "platform/memory_console.h"
+#include "sample/sample_data.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -167,10 +168,25 @@ TEST(CommandLine, HelpDescribesEverythingAndExitsZero) {
   const auto r = command_line({"--help"});
   EXPECT_FALSE(r.options);
   EXPECT_EQ(r.status, 0);
-  for (const char* part : {"--data-set", "--ages", "--regions", "--dir", "--csv", "Exit status",
-                           "nuclide,class,age_days,time_d,region,low,high", "Lung", "7300"}) {
+  for (const char* part : {"--data-set", "--ages", "--regions", "--dir", "--csv", "--version",
+                           "nuclide,class,age_days,time_d,region,low,high", "Lung"}) {
     EXPECT_TRUE(contains(r.out, part)) << part;
   }
+  // The age groups, and every exit status.
+  for (const char* line :
+       {"\n  1  Infant     100\n", "\n  2  1 y-old    365\n", "\n  3  5 y-old   1825\n",
+        "\n  4  10 y-old  3650\n", "\n  5  15 y-old  5475\n", "\n  6  Adult     7300 (", "\n  0   ",
+        "\n  1   ", "\n  2   ", "\n  3   ", "\n  128 + n  "}) {
+    EXPECT_TRUE(contains(r.out, line)) << line;
+  }
+}
+
+TEST(CommandLine, VersionPrintsTheVersionAndExitsZero) {
+  const auto r = command_line({"--version"});
+  EXPECT_FALSE(r.options);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "kestrane-batch "s + kVersion + "\n");
+  EXPECT_EQ(r.err, "");
 }
 
 TEST(CommandLine, UsageErrorsGiveTheUsageAndStatusTwo) {
@@ -187,6 +203,8 @@ TEST(CommandLine, UsageErrorsGiveTheUsageAndStatusTwo) {
     EXPECT_FALSE(r.options);
     EXPECT_EQ(r.status, kBatchUsageError);
     EXPECT_TRUE(contains(r.err, std::string(kBatchUsage)));
+    EXPECT_TRUE(r.err.starts_with("kestrane-batch: ")) << r.err;
+    EXPECT_TRUE(r.err.ends_with("\n")) << r.err;
     EXPECT_EQ(r.out, "");
   }
 }

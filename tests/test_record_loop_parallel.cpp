@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "app/processing.h"
-#include "app/sample_data.h"
+#include "sample/sample_data.h"
 #include "app/selection.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"

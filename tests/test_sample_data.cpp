@@ -14,11 +14,14 @@
 #include <string>
 #include <vector>
 
-#include "app/sample_data.h"
+#include "app/version.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
 #include "input/line_reader.h"
+#include "sample/sample_command.h"
+#include "sample/sample_data.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
@@ -64,19 +67,34 @@ int integer(const std::string& line, std::size_t first, std::size_t width) {
   return static_cast<int>(number(line, first, width));
 }
 
-TEST(SampleSize, ReadsUnitsAsPowersOf1024) {
-  EXPECT_EQ(parse_size("300000"), 300000u);
-  EXPECT_EQ(parse_size("512K"), 512u * 1024);
-  EXPECT_EQ(parse_size("2M"), 2u * 1024 * 1024);
-  EXPECT_EQ(parse_size("2m"), 2u * 1024 * 1024);
-  EXPECT_EQ(parse_size("2MB"), 2u * 1024 * 1024);
-  EXPECT_EQ(parse_size("2MiB"), 2u * 1024 * 1024);
-  EXPECT_EQ(parse_size("1G"), 1024u * 1024 * 1024);
-  EXPECT_EQ(parse_size("1.5G"), 3u * 512 * 1024 * 1024);
-  EXPECT_EQ(parse_size("0"), 0u);
+TEST(SampleSize, ReadsUnitsAsPowersOf1024AndKeepsTheUnit) {
+  struct Case {
+    const char* text;
+    std::uint64_t bytes;
+    SizeUnit unit;
+  };
+  for (const Case& c :
+       {Case{"300000", 300000, SizeUnit::bytes}, Case{"0", 0, SizeUnit::bytes},
+        Case{"10B", 10, SizeUnit::bytes}, Case{"512K", 524288, SizeUnit::kib},
+        Case{"2M", 2097152, SizeUnit::mib}, Case{"2m", 2097152, SizeUnit::mib},
+        Case{"2MB", 2097152, SizeUnit::mib}, Case{"2MiB", 2097152, SizeUnit::mib},
+        Case{"300M", 314572800, SizeUnit::mib}, Case{"1G", 1073741824, SizeUnit::gib},
+        Case{"1.5G", 1610612736, SizeUnit::gib}}) {
+    const SampleSize size = parse_size(c.text);
+    EXPECT_EQ(size.bytes, c.bytes) << c.text;
+    EXPECT_EQ(size.unit, c.unit) << c.text;
+  }
   for (const char* bad : {"", "M", "2X", "-1", "1T", "2 M", "1e3", "2MM", "99999999999G"}) {
     EXPECT_THROW(parse_size(bad), std::invalid_argument) << bad;
   }
+}
+
+TEST(SampleSize, IsShownInTheUnitItWasGivenIn) {
+  EXPECT_EQ(format_size(300412, SizeUnit::bytes), "300412 bytes");
+  EXPECT_EQ(format_size(524288, SizeUnit::kib), "512.0 KiB");
+  EXPECT_EQ(format_size(314572800 + 104858, SizeUnit::mib), "300.1 MiB");  // 300 MiB + 0.1 MiB
+  EXPECT_EQ(format_size(2097152 - 52428, SizeUnit::mib), "2.0 MiB");       // just over 1.95 MiB
+  EXPECT_EQ(format_size(1610612736, SizeUnit::gib), "1.5 GiB");
 }
 
 TEST(SampleFile, SameSeedSameBytesOtherSeedOtherBytes) {
@@ -289,6 +307,103 @@ TEST(SampleDirectory, HoldsBothFilesTheTimesAndAnEmptyOutputFolder) {
   write_sample_directory(dir, 100000, 5, SampleDataSets::inhalation);
   EXPECT_FALSE(fs::exists(dir / "DATA" / "KVR13ING.DRT"));
   fs::remove_all(dir);
+}
+
+// ---- the kestrane-sample command ----------------------------------------------------
+
+struct CommandResult {
+  int status = -1;
+  std::string out;
+  std::string err;
+};
+
+CommandResult sample_command(std::vector<std::string> args, const std::filesystem::path& cwd) {
+  args.insert(args.begin(), "kestrane-sample");
+  std::vector<const char*> argv;
+  for (const std::string& a : args) argv.push_back(a.c_str());
+  std::ostringstream out;
+  std::ostringstream err;
+  CommandResult result;
+  result.status = run_sample_command(static_cast<int>(argv.size()), argv.data(), cwd, out, err);
+  result.out = out.str();
+  result.err = err.str();
+  return result;
+}
+
+// Every message begins with the program's name, has no line that begins with a blank, and
+// ends with a newline.
+void expect_program_message(const std::string& err) {
+  EXPECT_TRUE(err.starts_with("kestrane-sample: ")) << err;
+  EXPECT_TRUE(err.ends_with("\n")) << err;
+  EXPECT_EQ(err.find("\n "), std::string::npos) << err;
+}
+
+class SampleCommandDataFolder : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(SampleCommandDataFolder, WithoutDirRefusesAnExistingDataFolderUnlessForced) {
+  test_support::TempDir cwd("kestrane_sample_cmd");
+  std::filesystem::create_directory(cwd / GetParam());
+  const CommandResult refused = sample_command({"--size", "1000"}, cwd.path());
+  EXPECT_EQ(refused.status, kSampleUsageError);
+  EXPECT_EQ(refused.out, "");
+  expect_program_message(refused.err);
+  EXPECT_NE(refused.err.find(std::string("\"") + GetParam() + "\""), std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(cwd / GetParam() / "KVR13INH.DRT"));
+  EXPECT_FALSE(std::filesystem::exists(cwd / "DATA" / "KVR13INH.DRT"));
+
+  const CommandResult forced = sample_command({"--size", "1000", "--force"}, cwd.path());
+  EXPECT_EQ(forced.status, kSampleWritten) << forced.err;
+  EXPECT_TRUE(std::filesystem::exists(cwd / "DATA" / "KVR13INH.DRT"));
+}
+
+INSTANTIATE_TEST_SUITE_P(AnyCase, SampleCommandDataFolder,
+                         ::testing::Values("DATA", "data", "Data"));
+
+TEST(SampleCommand, ReportsEveryFileWrittenInTheUnitGiven) {
+  test_support::TempDir cwd("kestrane_sample_cmd");
+  const CommandResult fresh =
+      sample_command({"--size", "100K", "--data-set", "ingestion"}, cwd.path());
+  ASSERT_EQ(fresh.status, kSampleWritten) << fresh.err;
+  EXPECT_EQ(fresh.err, "");
+  // The size to one decimal in KiB, rounded half up, by integer arithmetic.
+  const std::uintmax_t bytes = std::filesystem::file_size(cwd / "DATA" / "KVR13ING.DRT");
+  const std::uintmax_t tenths = (bytes * 10 + 512) / 1024;
+  SampleFileSummary expected;
+  generate(DataSet::ingestion, 102400, 1, &expected);
+  EXPECT_EQ(fresh.out, "Wrote DATA/KVR13ING.DRT: " + std::to_string(tenths / 10) + "." +
+                           std::to_string(tenths % 10) + " KiB, " +
+                           std::to_string(expected.records) +
+                           " records\nWrote data/Kestrane.ini: 6 integration times\n"
+                           "Made OUTPUT/ for the coefficient files\n");
+
+  const std::string dir = (cwd / "sub").string();
+  const CommandResult again = sample_command({"--dir", dir, "--size", "1000"}, cwd.path());
+  ASSERT_EQ(again.status, kSampleWritten) << again.err;
+  EXPECT_NE(again.out.find("Wrote " + dir + "/DATA/KVR13INH.DRT: "), std::string::npos);
+  EXPECT_NE(again.out.find(" bytes, 1 record\n"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("Made " + dir + "/OUTPUT/"), std::string::npos);
+}
+
+TEST(SampleCommand, UsageErrorsAndFailuresAreNamedByTheProgram) {
+  test_support::TempDir cwd("kestrane_sample_cmd");
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"--size", "3X"}, {"--bogus"}, {"--data-set", "none"}, {"--seed", "x"}, {"extra"}}) {
+    const CommandResult r = sample_command(args, cwd.path());
+    EXPECT_EQ(r.status, kSampleUsageError) << args[0];
+    EXPECT_EQ(r.out, "");
+    expect_program_message(r.err);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(cwd.path()));
+
+  test_support::write_file(cwd / "file", "not a folder");
+  const CommandResult failed =
+      sample_command({"--dir", (cwd / "file").string(), "--size", "1000"}, cwd.path());
+  EXPECT_EQ(failed.status, kSampleWriteFailed);
+  expect_program_message(failed.err);
+
+  const CommandResult version = sample_command({"--version"}, cwd.path());
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, std::string("kestrane-sample ") + kVersion + "\n");
 }
 
 }  // namespace

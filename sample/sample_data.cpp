@@ -1,9 +1,9 @@
 // Synthetic sample data: dose-rate files whose rates are sums of decaying exponentials on a
 // roughly logarithmic time grid, written in the fixed-column layouts of the real files.
-#include "app/sample_data.h"
+#include "sample/sample_data.h"
 
 #include <algorithm>
-#include <cctype>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -30,14 +30,14 @@ class Rng {
   }
 
   std::uint64_t next() {
-    const std::uint64_t result = rotl(s_[1] * 5, 7) * 9;
+    const std::uint64_t result = std::rotl(s_[1] * 5, 7) * 9;
     const std::uint64_t t = s_[1] << 17;
     s_[2] ^= s_[0];
     s_[3] ^= s_[1];
     s_[1] ^= s_[2];
     s_[0] ^= s_[3];
     s_[2] ^= t;
-    s_[3] = rotl(s_[3], 45);
+    s_[3] = std::rotl(s_[3], 45);
     return result;
   }
 
@@ -53,7 +53,6 @@ class Rng {
   bool chance(double p) { return uniform() < p; }
 
  private:
-  static std::uint64_t rotl(std::uint64_t x, int k) { return (x << k) | (x >> (64 - k)); }
   std::array<std::uint64_t, 4> s_{};
 };
 
@@ -375,32 +374,6 @@ std::string sample_integration_times_file() {
   }
   text += "END\r\n";
   return text;
-}
-
-std::uint64_t parse_size(std::string_view text) {
-  const auto fail = [&]() -> std::uint64_t {
-    throw std::invalid_argument("not a size: \"" + std::string(text) +
-                                "\" (expected a number with K, M or G, such as 2M or 1G)");
-  };
-  double number = 0;
-  const auto result =
-      std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::fixed);
-  if (result.ec != std::errc() || number < 0) return fail();
-  std::string unit(result.ptr, text.data() + text.size());
-  for (char& ch : unit) ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-  double scale = 1;
-  std::string_view rest = unit;
-  if (!rest.empty() && (rest[0] == 'K' || rest[0] == 'M' || rest[0] == 'G')) {
-    scale = rest[0] == 'K' ? 0x1p10 : (rest[0] == 'M' ? 0x1p20 : 0x1p30);
-    rest.remove_prefix(1);
-    if (rest == "IB" || rest == "B") rest = {};
-  } else if (rest == "B") {
-    rest = {};
-  }
-  if (!rest.empty()) return fail();
-  const double bytes = number * scale;
-  if (bytes > 0x1p50) return fail();
-  return static_cast<std::uint64_t>(bytes);
 }
 
 SampleFileSummary write_sample_dose_rate_file(std::ostream& out, DataSet data_set,

@@ -46,10 +46,6 @@ std::vector<double> sample_integration_times();
 // The whole sample integration-times file, CR LF line ends.
 std::string sample_integration_times_file();
 
-// A size such as "2M", "512K", "1G", "1.5G" or "300000" (K, M, G are powers of 1024; a
-// trailing "B" or "iB" is allowed). Throws std::invalid_argument on anything else.
-std::uint64_t parse_size(std::string_view text);
-
 // Writes one dose-rate file of about `target_bytes` to `out` (records are added until the
 // size is reached) and returns what it holds. The same seed gives the same bytes.
 SampleFileSummary write_sample_dose_rate_file(std::ostream& out, DataSet data_set,

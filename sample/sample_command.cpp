@@ -1,0 +1,174 @@
+// The command line of kestrane-sample (CLI11): sizes in and out, the guard over an existing
+// data folder, the writing of the sample directory and the list of what was written.
+#include "sample/sample_command.h"
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <stdexcept>
+#include <system_error>
+
+#include "app/version.h"
+#include "sample/sample_data.h"
+
+namespace kestrane {
+namespace {
+
+constexpr std::string_view kSampleUsage =
+    "Usage: kestrane-sample [--dir DIR] [--size SIZE] [--seed N] "
+    "[--data-set both|inhalation|ingestion] [--force]";
+
+char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
+
+// The name of a folder in `dir` that is called DATA in any letter case, if there is one.
+std::optional<std::string> data_folder_in(const std::filesystem::path& dir) {
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() == 4 && std::equal(name.begin(), name.end(), "DATA",
+                                       [](char a, char b) { return upper(a) == b; })) {
+      if (entry.is_directory(ec)) return name;
+    }
+  }
+  return std::nullopt;
+}
+
+void write_usage_error(std::ostream& err, std::string_view message) {
+  err << "kestrane-sample: " << message << "\n"
+      << kSampleUsage << "\nRun with --help for more information.\n";
+}
+
+}  // namespace
+
+SampleSize parse_size(std::string_view text) {
+  const auto fail = [&]() -> SampleSize {
+    throw std::invalid_argument("not a size: \"" + std::string(text) +
+                                "\" (expected a number with K, M or G, such as 2M or 1G)");
+  };
+  double number = 0;
+  const auto result =
+      std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::fixed);
+  if (result.ec != std::errc() || number < 0) return fail();
+  std::string unit(result.ptr, text.data() + text.size());
+  std::transform(unit.begin(), unit.end(), unit.begin(), upper);
+  SampleSize size;
+  double scale = 1;
+  std::string_view rest = unit;
+  if (!rest.empty() && (rest[0] == 'K' || rest[0] == 'M' || rest[0] == 'G')) {
+    size.unit = rest[0] == 'K' ? SizeUnit::kib : (rest[0] == 'M' ? SizeUnit::mib : SizeUnit::gib);
+    scale = rest[0] == 'K' ? 0x1p10 : (rest[0] == 'M' ? 0x1p20 : 0x1p30);
+    rest.remove_prefix(1);
+    if (rest == "IB" || rest == "B") rest = {};
+  } else if (rest == "B") {
+    rest = {};
+  }
+  if (!rest.empty()) return fail();
+  const double bytes = number * scale;
+  if (bytes > 0x1p50) return fail();
+  size.bytes = static_cast<std::uint64_t>(bytes);
+  return size;
+}
+
+std::string format_size(std::uint64_t bytes, SizeUnit unit) {
+  if (unit == SizeUnit::bytes) return std::to_string(bytes) + " bytes";
+  const double scale = unit == SizeUnit::kib ? 0x1p10 : (unit == SizeUnit::mib ? 0x1p20 : 0x1p30);
+  const char* name = unit == SizeUnit::kib ? "KiB" : (unit == SizeUnit::mib ? "MiB" : "GiB");
+  char text[64];
+  std::snprintf(text, sizeof text, "%.1f %s", static_cast<double>(bytes) / scale, name);
+  return text;
+}
+
+int run_sample_command(int argc, const char* const* argv, const std::filesystem::path& working_dir,
+                       std::ostream& out, std::ostream& err) {
+  CLI::App app{
+      "Writes a working directory for Kestrane with synthetic but realistic sample data:\n"
+      "DATA/KVR13INH.DRT and DATA/KVR13ING.DRT (absorbed dose rates of invented nuclide\n"
+      "records in the fixed-column layout of the real files, CR LF line ends),\n"
+      "data/Kestrane.ini (integration times 1, 7, 30, 365, 1825 and 18250 days) and an\n"
+      "OUTPUT/ folder. Run kestrane or kestrane-batch in that directory afterwards.",
+      "kestrane-sample"};
+  std::string dir;
+  std::string size = "2M";
+  std::uint64_t seed = 1;
+  std::string only = "both";
+  bool force = false;
+  app.add_option("--dir", dir,
+                 "Directory to write (created when missing); default the\n"
+                 "current folder");
+  app.add_option("--size", size,
+                 "Approximate size of each dose-rate file: a number with K, M or G\n"
+                 "(powers of 1024), up to a full-size file such as 1G; the sizes\n"
+                 "written are reported in the unit given")
+      ->capture_default_str();
+  app.add_option("--seed", seed, "Seed of the generator; the same seed gives the same bytes")
+      ->capture_default_str();
+  app.add_option("--data-set", only,
+                 "Which dose-rate files to write: both, inhalation or ingestion")
+      ->check(CLI::IsMember({"both", "inhalation", "ingestion"}, CLI::ignore_case))
+      ->capture_default_str();
+  app.add_flag("--force", force,
+               "Without --dir, write even when the current folder already holds\n"
+               "a DATA folder (in any letter case), overwriting its files");
+  app.set_version_flag("--version", std::string("kestrane-sample ") + kVersion,
+                       "Print the version and exit");
+  app.footer(
+      "Exit status: 0 when the files are written; 1 when a file cannot be written;\n"
+      "2 for a usage error or a refused folder; 3 on an unexpected failure.");
+
+  SampleSize target;
+  try {
+    app.parse(argc, argv);
+    target = parse_size(size);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e, out, err);
+    write_usage_error(err, e.what());
+    return kSampleUsageError;
+  } catch (const std::invalid_argument& e) {
+    write_usage_error(err, "--size: " + std::string(e.what()));
+    return kSampleUsageError;
+  }
+
+  if (dir.empty() && !force) {
+    if (const auto existing = data_folder_in(working_dir)) {
+      err << "kestrane-sample: the current folder already holds a folder \"" << *existing
+          << "\", whose files would be overwritten; give --dir DIR to write elsewhere, or "
+             "--force to overwrite them\n";
+      return kSampleUsageError;
+    }
+  }
+
+  const auto which = only == "inhalation"  ? SampleDataSets::inhalation
+                     : only == "ingestion" ? SampleDataSets::ingestion
+                                           : SampleDataSets::both;
+  const std::filesystem::path root = dir.empty() ? working_dir : std::filesystem::path(dir);
+  // The files are named as the user can open them: under --dir, or from the current folder.
+  const auto shown = [&](std::string_view name) {
+    return dir.empty() ? std::string(name)
+                       : (std::filesystem::path(dir) / name).lexically_normal().generic_string();
+  };
+  std::error_code ec;
+  const bool had_output = std::filesystem::is_directory(root / "OUTPUT", ec);
+  SampleSummary summary;
+  try {
+    summary = write_sample_directory(root, target.bytes, seed, which);
+  } catch (const std::exception& e) {
+    err << "kestrane-sample: " << e.what() << "\n";
+    return kSampleWriteFailed;
+  }
+  const auto report = [&](std::string_view name, const SampleFileSummary& file) {
+    out << "Wrote " << shown(name) << ": " << format_size(file.bytes, target.unit) << ", "
+        << file.records << (file.records == 1 ? " record\n" : " records\n");
+  };
+  if (which != SampleDataSets::ingestion) report("DATA/KVR13INH.DRT", summary.inhalation);
+  if (which != SampleDataSets::inhalation) report("DATA/KVR13ING.DRT", summary.ingestion);
+  out << "Wrote " << shown("data/Kestrane.ini") << ": " << sample_integration_times().size()
+      << " integration times\n"
+      << (had_output ? "Kept " : "Made ") << shown("OUTPUT") << "/ for the coefficient files\n";
+  return kSampleWritten;
+}
+
+}  // namespace kestrane

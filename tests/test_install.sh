@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Installs the build into a temporary prefix and runs what was installed: each program's
+# --version, its manual page through `man -l` (skipped where man is missing), and the Debian
+# package that cpack makes, with its declared dependencies (skipped without dpkg-shlibdeps).
+# Usage: test_install.sh BUILD_DIR
+set -euo pipefail
+build=$(cd "${1:?usage: test_install.sh BUILD_DIR}" && pwd)
+tmp=$(mktemp -d)
+trap 'rm -rf "$tmp"' EXIT
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+export LC_ALL=C
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$build/CMakeCache.txt")
+[ -n "$version" ] || fail "no project version in $build/CMakeCache.txt"
+
+# What each manual page must describe, read from the program's own --help.
+declare -A option=([kestrane]="KVR13INH" [kestrane-batch]="--data-set" [kestrane-sample]="--force")
+
+check_programs() {  # ROOT: a folder holding usr/bin and usr/share/man
+  local root=$1 prog out page
+  for prog in kestrane kestrane-batch kestrane-sample; do
+    out=$("$root/usr/bin/$prog" --version) || fail "$prog --version exits $?"
+    [ "$out" = "$prog $version" ] || fail "$prog --version printed '$out'"
+    page=$root/usr/share/man/man1/$prog.1.gz
+    [ -f "$page" ] || fail "no manual page $page"
+    if command -v man >/dev/null; then
+      out=$(MANWIDTH=80 man -P cat -l "$page" 2>/dev/null) || fail "man -l $page"
+      grep -q "^NAME" <<<"$out" || fail "$prog: the manual page has no NAME section"
+      grep -q -- "${option[$prog]}" <<<"$out" || fail "$prog: the manual page lacks ${option[$prog]}"
+    else
+      echo "man is missing: manual pages not shown"
+    fi
+  done
+}
+
+cmake --install "$build" --prefix "$tmp/inst/usr" >/dev/null
+check_programs "$tmp/inst"
+
+if command -v dpkg-shlibdeps >/dev/null && command -v dpkg-deb >/dev/null; then
+  (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null)
+  deb=$(ls "$tmp"/pkg/*.deb)
+  depends=$(dpkg-deb -f "$deb" Depends)
+  for lib in libc6 libstdc++6 libncurses; do
+    grep -q "$lib" <<<"$depends" || fail "the package does not depend on $lib: $depends"
+  done
+  dpkg-deb -x "$deb" "$tmp/deb"
+  check_programs "$tmp/deb"
+else
+  echo "dpkg-shlibdeps is missing: Debian package not made"
+fi
+echo "install: ok"
