@@ -117,6 +117,16 @@ TEST_F(RunDriver, NoDataSetChosenAborts) {
   EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
 }
 
+TEST_F(RunDriver, ADataSetNumberTheBoxNeverShowsCountsAsNoChoice) {
+  copy_sample();
+  console.push_keys(2);
+  console.push_list_box_choice({3});
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.row_text(15),
+            padded(" No absorbed dose rate file was selected, calculations are aborted."));
+  EXPECT_EQ(console.list_boxes().size(), 1u);
+}
+
 TEST_F(RunDriver, MissingIntegrationTimesFileStops) {
   copy_sample();
   fs::remove_all(dir / "data");
