@@ -44,6 +44,8 @@ struct ChoiceCase {
   bool closed;
 };
 
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.keys; }
+
 class ListBoxChoice : public ::testing::TestWithParam<ChoiceCase> {};
 
 TEST_P(ListBoxChoice, GivesTheItemNumbersInMarkingOrder) {

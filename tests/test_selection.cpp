@@ -39,6 +39,10 @@ struct AgesCase {
   std::vector<int> ages;
 };
 
+void PrintTo(const AgesCase& c, std::ostream* os) {
+  *os << "chosen " << ::testing::PrintToString(c.chosen);
+}
+
 class AgesFromResult : public ::testing::TestWithParam<AgesCase> {};
 
 TEST_P(AgesFromResult, GivesTheSelectedAgeList) {
@@ -60,6 +64,10 @@ struct RegionsCase {
   std::vector<int> chosen;
   std::vector<int> regions;
 };
+
+void PrintTo(const RegionsCase& c, std::ostream* os) {
+  *os << c.names << " names, chosen " << ::testing::PrintToString(c.chosen);
+}
 
 class RegionsFromResult : public ::testing::TestWithParam<RegionsCase> {};
 
