@@ -2,6 +2,7 @@
 // files, the selection, the processing and completion screens, and every stop.
 #include "app/run_driver.h"
 
+#include <array>
 #include <optional>
 #include <string>
 #include <vector>
@@ -18,33 +19,24 @@ namespace kestrane {
 
 namespace {
 
-constexpr std::string_view kExitPrompt = " Press any key to exit.";
-
 void show_introduction(Console& console) {
   write_centred(console, kTitleLine);
   console.line_break();
   write_centred(console, kCreditLine);
   console.line_break();
   console.line_break();
-  for (std::string_view line :
-       {"Kestrane computes absorbed dose coefficients for user specified times.",
-        "The upper limits for the integrals are read from \\DATA\\Kestrane.INI.",
-        "The absorbed dose rate files were archived on the KVR-13 CD."}) {
+  for (std::string_view line : kIntroductionLines) {
     console.write_text(line);
     console.line_break();
   }
   console.line_break();
-  for (std::string_view line :
-       {"The user selects (1) either the ingestion or inhalation data set,",
-        "(2) the age(s) of interest and (3) the organ(s) to be processed.",
-        "To select multiple ages or organs mark the desired items by holding",
-        "down <Ctrl> and clicking the left mouse button. Click OK to process", "the selections."}) {
+  for (std::string_view line : kInstructionLines) {
     advance_to_column(console, 5);
     console.write_text(line);
     console.line_break();
   }
   console.line_break();
-  console.write_text(" Press any key to continue.");
+  console.write_text(kContinuePrompt);
   console.wait_for_key();
 }
 
@@ -100,7 +92,7 @@ int stop_while_processing(Console& console, std::string_view message,
   write_message(console, message);
   console.line_break();
   if (!incomplete_files.empty()) {
-    std::string files = "These coefficient files are incomplete:";
+    std::string files(kIncompleteFilesText);
     for (const std::string& name : incomplete_files) files += " " + name;
     write_message(console, files);
     console.line_break();
@@ -118,7 +110,7 @@ void show_processing_screen(Console& console, std::string_view data_set_path) {
   console.write_text(kCreditLine);
   console.line_break();
   console.move_to(10, 15);
-  console.write_text(" Processing absorbed dose rate file ");
+  console.write_text(kProcessingText);
   console.write_text(data_set_path);
   console.write_text(".");
   console.line_break();
@@ -127,7 +119,7 @@ void show_processing_screen(Console& console, std::string_view data_set_path) {
 
 void show_completion_screen(Console& console, std::string_view written_files_line) {
   console.move_to(14, 15);
-  console.write_text(" Processing of absorbed dose rate file is complete.");
+  console.write_text(kCompleteText);
   console.line_break();
   console.line_break();
   write_centred(console, written_files_line);
@@ -140,31 +132,35 @@ void show_completion_screen(Console& console, std::string_view written_files_lin
 }  // namespace
 
 int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
-  prepare_console_window(console);
+  prepare_console_window(console, kWindowTitle);
   show_introduction(console);
 
-  // Data set.
-  const std::vector<std::string> data_sets{std::string(data_set_file_name(DataSet::inhalation)),
-                                           std::string(data_set_file_name(DataSet::ingestion))};
-  const std::string chosen = ConsoleListBox(console, 1, 32766, 32766, "Click on data set",
-                                            " Select Data Set to Process", data_sets, 1, 0, 0);
-  if (chosen.empty()) {
+  // Data set: the box shows the two file names, inhalation first.
+  constexpr std::array<DataSet, 2> kDataSets{DataSet::inhalation, DataSet::ingestion};
+  std::vector<std::string> data_set_names;
+  for (DataSet set : kDataSets) data_set_names.emplace_back(data_set_file_name(set));
+  const ListBoxResult chosen = console.list_box({.heading = kDataSetHeading,
+                                                 .instruction = kDataSetInstruction,
+                                                 .items = data_set_names,
+                                                 .mode = ListBoxMode::single_choice});
+  // A number the box never shows counts as no choice.
+  const int item = chosen.chosen() ? chosen.items.front() : 0;
+  if (item < 1 || item > static_cast<int>(kDataSets.size())) {
     console.line_break();
-    console.write_text(" No absorbed dose rate file was selected, calculations are aborted.");
+    console.write_text(kNoDataSetMessage);
     console.line_break();
-    return prompt_and_stop(console, " Press any key to abort.");
+    return prompt_and_stop(console, kAbortPrompt);
   }
-  const DataSet data_set =
-      chosen == data_set_file_name(DataSet::inhalation) ? DataSet::inhalation : DataSet::ingestion;
-  const std::string data_set_path = "DATA\\" + chosen;
+  const DataSet data_set = kDataSets[static_cast<std::size_t>(item - 1)];
+  const std::string data_set_path = "DATA\\" + data_set_names[static_cast<std::size_t>(item - 1)];
 
   // Integration times. The missing-file messages continue the line the cursor stands on.
   if (!program_file_exists(working_dir, kIntegrationTimesPath)) {
-    console.write_text(" Unable to locate the file ");
+    console.write_text(kUnableToLocate);
     console.write_text(kIntegrationTimesPath);
     console.write_text(".");
     console.line_break();
-    console.write_text(" This file contains the integration times.");
+    console.write_text(kIntegrationTimesNote);
     console.line_break();
     return prompt_and_stop(console, kExitPrompt);
   }
@@ -178,7 +174,7 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
 
   // Dose-rate file.
   if (!program_file_exists(working_dir, data_set_path)) {
-    console.write_text(" Unable to locate the file ");
+    console.write_text(kUnableToLocate);
     console.write_text(data_set_path);
     console.write_text(".");
     console.line_break();
@@ -194,12 +190,12 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   }
   if (selection.age_groups.empty() || selection.regions.empty()) {
     console.line_break();
-    console.write_text(" Either no age or no organs have been selected for processing.");
+    console.write_text(kNothingSelectedMessage);
     console.line_break();
-    return prompt_and_stop(console, " Press any key to exit the Kestrane program.");
+    return prompt_and_stop(console, kNothingSelectedPrompt);
   }
   console.line_break();
-  console.write_text(" Press any key to process the data.");
+  console.write_text(kReadyPrompt);
   console.wait_for_key();
 
   // Processing.

@@ -5,13 +5,10 @@
 #include <filesystem>
 #include <string_view>
 
+#include "app/screen_texts.h"
 #include "platform/console.h"
 
 namespace kestrane {
-
-inline constexpr std::string_view kTitleLine = "Kestrane Code (March 17, 2006)";
-// Second line of the title and processing screens.
-inline constexpr std::string_view kCreditLine = "Written by the Kestrane developers";
 
 inline constexpr std::string_view kIntegrationTimesPath = "data\\Kestrane.ini";
 

@@ -4,16 +4,13 @@
 #include <algorithm>
 #include <numeric>
 
+#include "app/screen_texts.h"
 #include "input/dose_rate_file.h"
 #include "input/run_tables.h"
 
 namespace kestrane {
 
 namespace {
-
-constexpr std::string_view kAllAgesText = "ALL AGES";
-constexpr std::string_view kLungText = "Lung";
-constexpr std::string_view kAllOrgansText = "ALL ORGANS";
 
 // A count as the console shows a number: the sign place (a blank), the digits, a blank.
 std::string console_number(std::size_t count) {
@@ -56,44 +53,26 @@ std::vector<int> within(std::vector<int> numbers, int highest) {
 std::vector<std::string> make_age_list() {
   std::vector<std::string> list;
   for (const AgeGroup& group : kAgeGroups) list.emplace_back(group.label);
-  list.emplace_back(kAllAgesText);
+  list.emplace_back(kAllAgesItemText);
   return list;
 }
 
 std::vector<std::string> make_region_list(const std::vector<std::string>& names) {
   std::vector<std::string> list(names);
-  list.emplace_back(kLungText);
-  list.emplace_back(kAllOrgansText);
+  list.emplace_back(kLungItemText);
+  list.emplace_back(kAllOrgansItemText);
   return list;
 }
 
-std::vector<int> list_box_item_numbers(std::string_view result) {
-  std::vector<int> numbers;
-  if (result.empty()) return numbers;
-  for (;;) {
-    const std::size_t nul = result.find('\0');
-    numbers.push_back(parse_integer(result.substr(0, nul)));
-    if (nul == std::string_view::npos) break;
-    result.remove_prefix(nul + 1);
-  }
-  return numbers;
+std::vector<int> ages_from_result(const ListBoxResult& choice) {
+  if (contains(choice.items, kAllAgesItem)) return one_to(kAgeGroupCount);
+  return within(choice.items, kAgeGroupCount);
 }
 
-std::vector<int> ages_from_result(std::string_view result) {
-  const std::vector<int> numbers = list_box_item_numbers(result);
-  // With seven items the field test and a search for the character "7" agree.
-  if (contains(numbers, kAllAgesItem)) return one_to(kAgeGroupCount);
-  return within(numbers, kAgeGroupCount);
-}
-
-std::vector<int> regions_from_result(std::string_view result, int name_count) {
-  const std::vector<int> numbers = list_box_item_numbers(result);
+std::vector<int> regions_from_result(const ListBoxResult& choice, int name_count) {
   const int lung = name_count + 1;
-  const bool all_organs = name_count == kStandardRegionNameCount
-                              ? result.find("31") != std::string_view::npos
-                              : contains(numbers, name_count + 2);
-  if (all_organs) return one_to(lung);
-  return within(numbers, lung);
+  if (contains(choice.items, name_count + 2)) return one_to(lung);
+  return within(choice.items, lung);
 }
 
 Selection select_ages_and_regions(Console& console, LineReader& reader) {
@@ -101,24 +80,26 @@ Selection select_ages_and_regions(Console& console, LineReader& reader) {
   selection.age_list = make_age_list();
   selection.region_list = make_region_list(read_region_names(reader));
 
-  const std::string ages =
-      ConsoleListBox(console, 1, 32766, 32766, "Multiple Select: Ctrl + Right Click",
-                     " Select Age(s) of Interest", selection.age_list, 1, 3, 0);
-  if (ages.empty()) return selection;
+  const ListBoxResult ages = console.list_box({.heading = kAgeBoxHeading,
+                                               .instruction = kAgeBoxInstruction,
+                                               .items = selection.age_list,
+                                               .mode = ListBoxMode::multiple_choice});
+  if (!ages.chosen()) return selection;
   selection.age_groups = ages_from_result(ages);
-  echo_choice(console, "Ages to be process ", selection.age_groups, selection.age_list);
+  echo_choice(console, kAgesEcho, selection.age_groups, selection.age_list);
 
-  const std::string regions =
-      ConsoleListBox(console, 3, 32766, 32766, "Multiple Select: Ctrl + Left Click",
-                     " Select Target Regions", selection.region_list, 1, 3, 0);
-  if (regions.empty()) {
-    console.write_text("Result$ = ");
-    console.write_text(regions);
+  const ListBoxResult regions = console.list_box({.heading = kRegionBoxHeading,
+                                                  .instruction = kRegionBoxInstruction,
+                                                  .items = selection.region_list,
+                                                  .mode = ListBoxMode::multiple_choice});
+  if (!regions.chosen()) {
+    // The label of the empty result, with nothing after it.
+    console.write_text(kNoRegionsEcho);
     console.line_break();
     return selection;
   }
   selection.regions = regions_from_result(regions, selection.region_name_count());
-  echo_choice(console, "Organs to be process ", selection.regions, selection.region_list);
+  echo_choice(console, kRegionsEcho, selection.regions, selection.region_list);
   return selection;
 }
 

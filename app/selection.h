@@ -3,7 +3,6 @@
 #pragma once
 
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "input/line_reader.h"
@@ -13,8 +12,6 @@ namespace kestrane {
 
 // Item number of "ALL AGES" in the age list box.
 inline constexpr int kAllAgesItem = 7;
-// The number of names on the region-name line of both data sets.
-inline constexpr int kStandardRegionNameCount = 29;
 
 // What the dialogue fills. Numbers count from 1, as the list boxes show them.
 struct Selection {
@@ -33,22 +30,17 @@ std::vector<std::string> make_age_list();
 // The region list box items for the file's names: the names, "Lung", "ALL ORGANS".
 std::vector<std::string> make_region_list(const std::vector<std::string>& names);
 
-// The item numbers of a multiple-choice list-box result: the text split at every NUL, each
-// field read by the numeric reading rule and rounded to the nearest integer (ties to even).
-// An empty result gives no fields; otherwise there is one more field than NULs.
-std::vector<int> list_box_item_numbers(std::string_view result);
+// The selected-age list for the choice in the age list box: 1..6 when "ALL AGES" (item 7)
+// is among the chosen items, otherwise the chosen age groups in their order (other numbers,
+// which the box never shows, are dropped). Empty when nothing was chosen.
+std::vector<int> ages_from_result(const ListBoxResult& choice);
 
-// The selected-age list for an age list-box result: 1..6 when "ALL AGES" (item 7) is one of
-// its fields, otherwise the fields in their order. Empty for an empty result.
-std::vector<int> ages_from_result(std::string_view result);
-
-// The selected-region list for a region list-box result, with `name_count` names on the
-// region-name line. "ALL ORGANS" (item n + 2) among the chosen items gives regions 1..n + 1
-// (every region of the file and "Lung"). For the 29 names of both data sets it is recognised
-// as it always has been, by the two characters "31" anywhere in the result; for another n, by
-// a field whose number is n + 2. Otherwise the fields in their order. Numbers the box never
-// shows (outside 1..n + 1) are dropped, so the list only ever names real regions.
-std::vector<int> regions_from_result(std::string_view result, int name_count);
+// The selected-region list for the choice in the region list box, with `name_count` names on
+// the region-name line: regions 1..n + 1 (every region of the file and "Lung") when "ALL
+// ORGANS" (item n + 2) is among the chosen items, otherwise the chosen items in their order.
+// Numbers the box never shows (outside 1..n + 1) are dropped, so the list only ever names
+// real regions.
+std::vector<int> regions_from_result(const ListBoxResult& choice, int name_count);
 
 // Runs the dialogue on the dose-rate file `reader`, opened with nothing read: reads its title
 // and region-name lines, shows the age list box and, unless it was closed without a choice,

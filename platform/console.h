@@ -5,26 +5,37 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrane {
 
 inline constexpr int kConsoleColumns = 80;
 inline constexpr int kConsoleRows = 25;
+// The colours of the whole run, numbers of the 16-colour console palette.
+inline constexpr int kConsoleForeground = 15;  // bright white
+inline constexpr int kConsoleBackground = 1;   // blue
 
-// What a list box shows: a heading, an instruction line and the items, in single-choice
-// mode 0 or multiple-choice mode 3.
+// How many items a list box lets the user choose.
+enum class ListBoxMode {
+  single_choice,    // one item: the highlighted one when the box is closed with OK
+  multiple_choice,  // any number of items, marked one by one; their marking order is kept
+};
+
+// What a list box shows: a heading, an instruction line and the items, numbered from 1.
 struct ListBoxRequest {
-  std::string_view instruction;
-  std::string_view heading;
-  std::span<const std::string> items;
-  int mode = 0;
-  // The other numbers of the list-box call, kept so that a recording console can show
-  // them; they do not change what the box does.
-  int kind = 0;
-  int arg2 = 0;
-  int arg3 = 0;
-  int arg7 = 0;
-  int arg9 = 0;
+  std::string_view heading{};
+  std::string_view instruction{};
+  std::span<const std::string> items{};
+  ListBoxMode mode = ListBoxMode::single_choice;
+};
+
+// What the user chose in a list box: the item numbers (1..the number of items) in the order
+// they were marked; a single choice gives one number. Empty when the box was closed without
+// a choice.
+struct ListBoxResult {
+  std::vector<int> items;
+
+  bool chosen() const { return !items.empty(); }
 };
 
 class Console {
@@ -46,10 +57,8 @@ class Console {
   virtual void refresh() {}
   // Waits until one key is pressed; the key is discarded.
   virtual void wait_for_key() = 0;
-  // Shows a modal list box and returns its result text: mode 0 the chosen item's text;
-  // mode 3 the item numbers in the order marked, joined by NUL; empty when closed without
-  // a choice.
-  virtual std::string list_box(const ListBoxRequest& request) = 0;
+  // Shows a modal list box and returns once the user has closed it, with the choice.
+  virtual ListBoxResult list_box(const ListBoxRequest& request) = 0;
 };
 
 // Advance to column c: nothing when c < 1 or the cursor stands at c; blanks up to c when
@@ -59,24 +68,8 @@ void advance_to_column(Console& console, int column);
 // Writes a text centred by the rule: after advancing to column (80 - length) div 2.
 void write_centred(Console& console, std::string_view text);
 
-// Start-up of the console window: size 80x25, title "Kestrane  Ver. 3.1", colours 15 on 1,
+// Start-up of the console window: size 80x25, the window title, the colours of the run,
 // screen cleared.
-void prepare_console_window(Console& console);
-
-// The start-up calls of the console tools. On a terminal there is no window to move, no
-// tool bar and no system menu, so those do nothing; ConsoleTitle sets the console's title
-// and returns it.
-int ConsoleMove(Console& console, int x, int y);
-int InitConsoleTools(Console& console, int arg1, int arg2, int arg3, int arg4, int& status,
-                     int arg6);
-int ConsoleToolBar(Console& console, int arg1, int arg2);
-std::string ConsoleTitle(Console& console, std::string_view title);
-int DeleteWindowMenuItem(Console& console, int item);
-
-// The list-box call of the console tools, with its nine arguments in their order; the
-// numbers other than the mode carry no meaning here.
-std::string ConsoleListBox(Console& console, int kind, int arg2, int arg3,
-                           std::string_view instruction, std::string_view heading,
-                           std::span<const std::string> items, int arg7, int mode, int arg9);
+void prepare_console_window(Console& console, std::string_view title);
 
 }  // namespace kestrane

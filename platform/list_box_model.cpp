@@ -1,4 +1,4 @@
-// The list box as pure state: keys, mouse, result text and the picture of the box.
+// The list box as pure state: keys, mouse, the choice and the picture of the box.
 #include "platform/list_box_model.h"
 
 #include <algorithm>
@@ -101,11 +101,11 @@ ListBoxModel::ListBoxModel(const ListBoxRequest& request)
                    request.mode) {}
 
 ListBoxModel::ListBoxModel(std::string heading, std::string instruction,
-                           std::vector<std::string> items, int mode)
+                           std::vector<std::string> items, ListBoxMode mode)
     : heading_(std::move(heading)),
       instruction_(std::move(instruction)),
       items_(std::move(items)),
-      multiple_(mode == 3) {
+      multiple_(mode == ListBoxMode::multiple_choice) {
   highlighted_ = items_.empty() ? 0 : 1;
   lay_out();
 }
@@ -200,16 +200,10 @@ void ListBoxModel::cancel() {
   chosen_ = false;
 }
 
-std::string ListBoxModel::result() const {
+ListBoxResult ListBoxModel::result() const {
   if (!closed_ || !chosen_) return {};
-  if (!multiple_) return items_[static_cast<size_t>(highlighted_ - 1)];
-  if (marks_.empty()) return std::to_string(highlighted_);
-  std::string text;
-  for (size_t i = 0; i < marks_.size(); ++i) {
-    if (i > 0) text.push_back('\0');
-    text += std::to_string(marks_[i]);
-  }
-  return text;
+  if (!multiple_ || marks_.empty()) return {{highlighted_}};
+  return {marks_};
 }
 
 void ListBoxModel::handle(const ListBoxInput& input) {

@@ -1,5 +1,5 @@
 // The list box as pure state: items, highlight, scroll window, marks in marking order,
-// focus, key and mouse handling, the result text, and the picture of the box on the 80x25
+// focus, key and mouse handling, the choice, and the picture of the box on the 80x25
 // screen. Consoles draw the picture and feed in keys; nothing here does any I/O.
 #pragma once
 
@@ -95,19 +95,19 @@ class ListBoxModel {
   // Most item rows shown at once; more items scroll.
   static constexpr int kMaxVisibleItems = 15;
 
-  // Copies the request. Mode 3 allows several items to be marked; any other mode one choice.
+  // Copies the request.
   explicit ListBoxModel(const ListBoxRequest& request);
   ListBoxModel(std::string heading, std::string instruction, std::vector<std::string> items,
-               int mode);
+               ListBoxMode mode);
 
   // Keys (dialog(1) conventions):
   //   Up/Down, Page Up/Down, Home/End move the highlight; a character jumps to the next item
   //   whose first non-blank character is that one, ignoring letter case and wrapping round;
-  //   Space marks or unmarks the highlighted item in mode 3; Tab/Back-Tab move the focus
+  //   Space marks or unmarks the highlighted item in multiple mode; Tab/Back-Tab move the focus
   //   round list, OK and Cancel, Left/Right between the buttons; Enter closes with the
   //   choice (as Cancel on the Cancel button); Esc closes without a choice.
   // Mouse:
-  //   a press on an item highlights it, and in mode 3 also marks or unmarks it; a double
+  //   a press on an item highlights it, and in multiple mode also marks or unmarks it; a double
   //   press on an item in single-choice mode chooses it and closes; a press on OK or Cancel
   //   acts as those buttons; the wheel moves the highlight. Elsewhere nothing happens.
   // Inputs after the box has closed are ignored.
@@ -116,10 +116,10 @@ class ListBoxModel {
   void handle_mouse(const MouseEvent& event);
 
   bool closed() const { return closed_; }
-  // The result text once closed: in single-choice mode the chosen item's text exactly as
-  // given; in mode 3 the item numbers in the order marked, joined by NUL (no marks: the
-  // highlighted item's number alone); empty when closed without a choice or still open.
-  std::string result() const;
+  // The choice once closed: in single-choice mode the highlighted item; in multiple-choice
+  // mode the marked items in the order marked, or the highlighted item when none is marked.
+  // Empty when closed without a choice, or while still open.
+  ListBoxResult result() const;
 
   bool multiple() const { return multiple_; }
   int item_count() const { return static_cast<int>(items_.size()); }

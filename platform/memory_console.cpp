@@ -45,8 +45,8 @@ void MemoryConsole::wait_for_key() {
   --keys_;
 }
 
-void MemoryConsole::push_list_box_result(std::string result) {
-  answers_.emplace_back(std::move(result));
+void MemoryConsole::push_list_box_choice(std::vector<int> items) {
+  answers_.emplace_back(ListBoxResult{std::move(items)});
 }
 
 void MemoryConsole::push_list_box_keys(std::string_view script) {
@@ -57,17 +57,12 @@ void MemoryConsole::push_list_box_inputs(std::vector<ListBoxInput> inputs) {
   answers_.emplace_back(std::move(inputs));
 }
 
-std::string MemoryConsole::list_box(const ListBoxRequest& request) {
+ListBoxResult MemoryConsole::list_box(const ListBoxRequest& request) {
   calls_.push_back("list_box");
-  RecordedListBox record{std::string(request.instruction),
-                         std::string(request.heading),
+  RecordedListBox record{std::string(request.heading),
+                         std::string(request.instruction),
                          std::vector<std::string>(request.items.begin(), request.items.end()),
                          request.mode,
-                         request.kind,
-                         request.arg2,
-                         request.arg3,
-                         request.arg7,
-                         request.arg9,
                          {}};
   list_boxes_.push_back(record);
   if (answers_.empty()) {
@@ -76,9 +71,9 @@ std::string MemoryConsole::list_box(const ListBoxRequest& request) {
   }
   auto answer = std::move(answers_.front());
   answers_.pop_front();
-  std::string result;
-  if (auto* text = std::get_if<std::string>(&answer)) {
-    result = std::move(*text);
+  ListBoxResult result;
+  if (auto* given = std::get_if<ListBoxResult>(&answer)) {
+    result = std::move(*given);
   } else {
     ListBoxModel model(request);
     for (const ListBoxInput& input : std::get<std::vector<ListBoxInput>>(answer)) {

@@ -23,16 +23,11 @@ class ScriptExhausted : public std::runtime_error {
 
 // A list box as it was asked for, copied, with the result it gave.
 struct RecordedListBox {
-  std::string instruction;
   std::string heading;
+  std::string instruction;
   std::vector<std::string> items;
-  int mode = 0;
-  int kind = 0;
-  int arg2 = 0;
-  int arg3 = 0;
-  int arg7 = 0;
-  int arg9 = 0;
-  std::string result;
+  ListBoxMode mode = ListBoxMode::single_choice;
+  ListBoxResult result;
 };
 
 class MemoryConsole final : public Console {
@@ -55,14 +50,16 @@ class MemoryConsole final : public Console {
   // Consumes one scripted key and keeps a copy of the screen as it stood; throws
   // ScriptExhausted when no key is left.
   void wait_for_key() override;
-  // Records the request and answers with the next scripted answer: a literal result, or
+  // Records the request and answers with the next scripted answer: a given choice, or
   // inputs fed to a ListBoxModel of the request (which must close it). Throws
   // ScriptExhausted when no answer is left.
-  std::string list_box(const ListBoxRequest& request) override;
+  ListBoxResult list_box(const ListBoxRequest& request) override;
 
   // Script.
   void push_keys(int count = 1) { keys_ += count; }
-  void push_list_box_result(std::string result);
+  // The item numbers the next list box gives, in marking order; none: closed without a
+  // choice.
+  void push_list_box_choice(std::vector<int> items);
   // A script of key names, as keys_from_text reads it ("Down Space Enter").
   void push_list_box_keys(std::string_view script);
   void push_list_box_inputs(std::vector<ListBoxInput> inputs);
@@ -93,7 +90,7 @@ class MemoryConsole final : public Console {
   int columns_ = kConsoleColumns;
   int rows_ = kConsoleRows;
   int keys_ = 0;
-  std::deque<std::variant<std::string, std::vector<ListBoxInput>>> answers_;
+  std::deque<std::variant<ListBoxResult, std::vector<ListBoxInput>>> answers_;
   std::vector<RecordedListBox> list_boxes_;
   std::vector<ScreenBuffer> key_waits_;
   std::vector<std::string> calls_;

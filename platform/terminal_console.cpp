@@ -483,7 +483,7 @@ void TerminalConsole::wait_for_key() {
   }
 }
 
-std::string TerminalConsole::list_box(const ListBoxRequest& request) {
+ListBoxResult TerminalConsole::list_box(const ListBoxRequest& request) {
   ListBoxModel model(request);
   open_box_ = &model;
   mousemask(BUTTON1_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED, nullptr);

@@ -50,7 +50,7 @@ class TerminalConsole final : public Console {
   void set_title(std::string_view title) override;
   void refresh() override;
   void wait_for_key() override;
-  std::string list_box(const ListBoxRequest& request) override;
+  ListBoxResult list_box(const ListBoxRequest& request) override;
 
   const ScreenBuffer& screen() const { return screen_; }
   const std::string& title() const { return title_; }

@@ -239,13 +239,13 @@ class BatchRun : public ::testing::Test {
   }
 
   // The interactive program through its whole dialogue, with the list-box answers given.
-  int interactive(const std::string& data_set, const std::string& ages,
-                  const std::string& regions) {
+  int interactive(const std::vector<int>& data_set, const std::vector<int>& ages,
+                  const std::vector<int>& regions) {
     MemoryConsole console;
     console.push_keys(3);  // introduction, "process the data", completion
-    console.push_list_box_result(data_set);
-    console.push_list_box_result(ages);
-    console.push_list_box_result(regions);
+    console.push_list_box_choice(data_set);
+    console.push_list_box_choice(ages);
+    console.push_list_box_choice(regions);
     return run_kestrane(console, dir);
   }
 
@@ -260,34 +260,29 @@ class BatchRun : public ::testing::Test {
 TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
   struct Case {
     DataSet ds;
-    std::string list_box_data_set, list_box_ages, list_box_regions;
+    std::vector<int> list_box_data_set, list_box_ages, list_box_regions;
     std::string ages, regions;
     std::vector<std::string> files;
   };
   const std::vector<Case> cases{
       {DataSet::inhalation,
-       "KVR13INH.DRT",
-       "6\0"s
-       "1",
-       "30\0"s
-       "3\0"s
-       "1",
+       {1},
+       {6, 1},
+       {30, 3, 1},
        "adult,infant",
        "Lung,Bone,adrenals",
        {"DC7300h.OUT", "DC100h.OUT"}},
       {DataSet::ingestion,
-       "KVR13ING.DRT",
-       "2\0"s
-       "5",
-       "14\0"s
-       "30",
+       {2},
+       {2, 5},
+       {14, 30},
        "365,15 y-old",
        "liver,30",
        {"DC365g.OUT", "DC5475g.OUT"}},
       {DataSet::inhalation,
-       "KVR13INH.DRT",
-       "7",
-       "31",
+       {1},
+       {7},
+       {31},
        "all",
        "all",
        {"DC100h.OUT", "DC365h.OUT", "DC1825h.OUT", "DC3650h.OUT", "DC5475h.OUT", "DC7300h.OUT"}},

@@ -1,5 +1,5 @@
 // Console operations on the in-memory screen: advancing to a column, centring, wrap and
-// scroll, the start-up of the window, the list-box call and the script of the screen.
+// scroll, the start-up of the window and the script and records of the in-memory console.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -134,7 +134,7 @@ TEST(ScreenWriting, ControlCharactersActAsOnAConsole) {
 TEST(PrepareConsoleWindow, SizeTitleColoursAndClearInThisOrder) {
   MemoryConsole console;
   console.write_text("left over");
-  prepare_console_window(console);
+  prepare_console_window(console, "Kestrane  Ver. 3.1");
   EXPECT_EQ(console.calls(),
             (std::vector<std::string>{"set_size 80 25", "set_title Kestrane  Ver. 3.1",
                                       "set_colours 15 1", "clear"}));
@@ -153,57 +153,43 @@ TEST(PrepareConsoleWindow, SizeTitleColoursAndClearInThisOrder) {
   EXPECT_EQ(console.background_at(1, 8), 1);
 }
 
-TEST(ConsoleListBoxCall, HandsOnTheArgumentsAndTheResult) {
-  MemoryConsole console;
-  const std::vector<std::string> items{"KVR13INH.DRT", "KVR13ING.DRT"};
-  console.push_list_box_keys("Down Enter");
-  std::string result = ConsoleListBox(console, 1, 32766, 32766, "Click on data set",
-                                      " Select Data Set to Process", items, 1, 0, 0);
-  EXPECT_EQ(result, "KVR13ING.DRT");
-  ASSERT_EQ(console.list_boxes().size(), 1u);
-  const RecordedListBox& box = console.list_boxes()[0];
-  EXPECT_EQ(box.instruction, "Click on data set");
-  EXPECT_EQ(box.heading, " Select Data Set to Process");
-  EXPECT_EQ(box.items, items);
-  EXPECT_EQ(box.mode, 0);
-  EXPECT_EQ(box.kind, 1);
-  EXPECT_EQ(box.arg2, 32766);
-  EXPECT_EQ(box.arg3, 32766);
-  EXPECT_EQ(box.arg7, 1);
-  EXPECT_EQ(box.arg9, 0);
-  EXPECT_EQ(box.result, "KVR13ING.DRT");
-}
-
-TEST(MemoryConsoleScript, KeysAndAnswersAreConsumedInOrder) {
+TEST(MemoryConsoleScript, KeysAndAnswersAreConsumedInOrderAndRecorded) {
   MemoryConsole console;
   const std::vector<std::string> items{"a", "b", "c", "d"};
   console.push_keys(1);
-  console.push_list_box_result(
-      std::string("3\0"
-                  "1",
-                  3));
+  console.push_list_box_choice({3, 1});
   console.push_list_box_keys("Down Space Down Down Space Enter");
   console.write_text("first");
   console.wait_for_key();
   console.write_text(" second");
-  ListBoxRequest request{"", "", items, 3};
-  EXPECT_EQ(console.list_box(request), std::string("3\0"
-                                                   "1",
-                                                   3));
-  EXPECT_EQ(console.list_box(request), std::string("2\0"
-                                                   "4",
-                                                   3));
+  const ListBoxRequest request{.heading = " Pick",
+                               .instruction = "Mark some",
+                               .items = items,
+                               .mode = ListBoxMode::multiple_choice};
+  EXPECT_EQ(console.list_box(request).items, (std::vector<int>{3, 1}));
+  EXPECT_EQ(console.list_box(request).items, (std::vector<int>{2, 4}));
   ASSERT_EQ(console.key_waits().size(), 1u);
   EXPECT_EQ(console.key_waits()[0].row_text(1).substr(0, 6), "first ");
   EXPECT_THROW(console.wait_for_key(), ScriptExhausted);
   EXPECT_THROW(console.list_box(request), ScriptExhausted);
+
+  // Every box is recorded as asked for, with what it gave.
+  ASSERT_EQ(console.list_boxes().size(), 3u);
+  const RecordedListBox& box = console.list_boxes()[1];
+  EXPECT_EQ(box.heading, " Pick");
+  EXPECT_EQ(box.instruction, "Mark some");
+  EXPECT_EQ(box.items, items);
+  EXPECT_EQ(box.mode, ListBoxMode::multiple_choice);
+  EXPECT_EQ(box.result.items, (std::vector<int>{2, 4}));
+  EXPECT_EQ(console.list_boxes()[0].result.items, (std::vector<int>{3, 1}));
 }
 
 TEST(MemoryConsoleScript, KeysThatLeaveTheBoxOpenAreAnError) {
   MemoryConsole console;
   const std::vector<std::string> items{"a", "b"};
   console.push_list_box_keys("Down Space");
-  EXPECT_THROW(console.list_box(ListBoxRequest{"", "", items, 3}), ScriptExhausted);
+  EXPECT_THROW(console.list_box({.items = items, .mode = ListBoxMode::multiple_choice}),
+               ScriptExhausted);
 }
 
 TEST(MemoryConsoleScript, MovingOffTheScreenIsAnError) {

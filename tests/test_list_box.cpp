@@ -1,4 +1,4 @@
-// The list box model: keys, mouse, result texts and the picture of the box.
+// The list box model: keys, mouse, the choice it gives and the picture of the box.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -18,18 +18,13 @@ std::vector<std::string> numbered_items(int n) {
   return items;
 }
 
-std::string run(ListBoxModel& box, std::string_view script) {
-  for (const ListBoxInput& input : keys_from_text(script)) box.handle(input);
-  return box.result();
-}
+constexpr ListBoxMode kSingle = ListBoxMode::single_choice;
+constexpr ListBoxMode kMultiple = ListBoxMode::multiple_choice;
 
-std::string nul_joined(std::initializer_list<int> numbers) {
-  std::string text;
-  for (int n : numbers) {
-    if (!text.empty()) text.push_back('\0');
-    text += std::to_string(n);
-  }
-  return text;
+// Feeds the keys of a script to the box; the item numbers of its choice.
+std::vector<int> run(ListBoxModel& box, std::string_view script) {
+  for (const ListBoxInput& input : keys_from_text(script)) box.handle(input);
+  return box.result().items;
 }
 
 MouseEvent press_at(int row, int column) {
@@ -40,79 +35,89 @@ MouseEvent press_on_item(const ListBoxModel& box, int item) {
   return press_at(box.item_row(item), box.frame().column + 3);
 }
 
-TEST(ListBoxResult, SingleChoiceGivesTheItemTextExactly) {
-  ListBoxModel box(" Select Data Set to Process", "Click on data set",
-                   {"KVR13INH.DRT", "KVR13ING.DRT"}, 0);
-  EXPECT_EQ(run(box, "Down Enter"), "KVR13ING.DRT");
-  EXPECT_TRUE(box.closed());
+struct ChoiceCase {
+  const char* name;
+  ListBoxMode mode;
+  std::vector<std::string> items;
+  const char* keys;
+  std::vector<int> choice;
+  bool closed;
+};
 
-  ListBoxModel ages("", "", kAges, 0);
-  EXPECT_EQ(run(ages, "End Up Enter"), "Adult   ");  // trailing blanks kept
+void PrintTo(const ChoiceCase& c, std::ostream* os) { *os << c.keys; }
+
+class ListBoxChoice : public ::testing::TestWithParam<ChoiceCase> {};
+
+TEST_P(ListBoxChoice, GivesTheItemNumbersInMarkingOrder) {
+  const ChoiceCase& c = GetParam();
+  ListBoxModel box("", "", c.items, c.mode);
+  EXPECT_EQ(run(box, c.keys), c.choice);
+  EXPECT_EQ(box.closed(), c.closed);
+  EXPECT_EQ(box.result().chosen(), !c.choice.empty());
 }
 
-TEST(ListBoxResult, MultipleChoiceGivesNumbersInMarkingOrderJoinedByNul) {
-  ListBoxModel box("", "", kAges, 3);
-  std::string result = run(box, "Down Space Down Down Space Enter");
-  EXPECT_EQ(result, std::string("2\0"
-                                "4",
-                                3));
+INSTANTIATE_TEST_SUITE_P(
+    KeysAndButtons, ListBoxChoice,
+    ::testing::Values(
+        ChoiceCase{"SingleHighlighted",
+                   kSingle,
+                   {"KVR13INH.DRT", "KVR13ING.DRT"},
+                   "Down Enter",
+                   {2},
+                   true},
+        ChoiceCase{"SingleLastButOne", kSingle, kAges, "End Up Enter", {6}, true},
+        ChoiceCase{"MarkedTwo", kMultiple, kAges, "Down Space Down Down Space Enter", {2, 4}, true},
+        ChoiceCase{
+            "MarkedBackwards", kMultiple, kAges, "End Up Space Home Space Enter", {6, 1}, true},
+        // Unmarking takes an item out of the order; marking it again puts it last.
+        ChoiceCase{"Unmarked",
+                   kMultiple,
+                   kAges,
+                   "Down Space Down Space Down Space Up Space Enter",
+                   {2, 4},
+                   true},
+        ChoiceCase{"Remarked",
+                   kMultiple,
+                   kAges,
+                   "Down Space Down Space Up Space Space Enter",
+                   {3, 2},
+                   true},
+        ChoiceCase{"ScrolledList",
+                   kMultiple,
+                   numbered_items(31),
+                   "End Space Up Space Home Down Down Space Enter",
+                   {31, 30, 3},
+                   true},
+        ChoiceCase{"NoMarksTakesTheHighlighted", kMultiple, kAges, "Down Down Enter", {3}, true},
+        ChoiceCase{"SingleEscape", kSingle, kAges, "Down Esc", {}, true},
+        // Keys after closing change nothing.
+        ChoiceCase{"MultipleEscape", kMultiple, kAges, "Space Down Space Esc Enter", {}, true},
+        ChoiceCase{"StillOpen", kSingle, kAges, "Down", {}, false},
+        ChoiceCase{"EmptyList", kMultiple, {}, "Down Space Enter", {}, true},
+        ChoiceCase{"CancelButtonByTab", kMultiple, kAges, "Space Tab Tab Enter", {}, true},
+        ChoiceCase{"OkButtonByTab", kMultiple, kAges, "Space Tab Enter", {1}, true},
+        ChoiceCase{"SpaceOnCancel", kSingle, kAges, "BTab Left Right Space", {}, true},
+        // A movement key brings the focus back to the list.
+        ChoiceCase{"MovedBackToTheList", kSingle, kAges, "Tab Tab Down Enter", {2}, true}),
+    [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
 
-  ListBoxModel reversed("", "", kAges, 3);
-  EXPECT_EQ(run(reversed, "End Up Space Home Space Enter"), nul_joined({6, 1}));
-
-  // Unmarking takes an item out of the order; marking it again puts it last.
-  ListBoxModel unmarked("", "", kAges, 3);
-  EXPECT_EQ(run(unmarked, "Down Space Down Space Down Space Up Space Enter"), nul_joined({2, 4}));
-  ListBoxModel remarked("", "", kAges, 3);
-  EXPECT_EQ(run(remarked, "Down Space Down Space Up Space Space Enter"), nul_joined({3, 2}));
-
-  ListBoxModel many("", "", numbered_items(31), 3);
-  EXPECT_EQ(run(many, "End Space Up Space Home Down Down Space Enter"), nul_joined({31, 30, 3}));
-}
-
-TEST(ListBoxResult, EnterWithoutMarksChoosesTheHighlightedItem) {
-  ListBoxModel box("", "", kAges, 3);
-  EXPECT_EQ(run(box, "Down Down Enter"), "3");
-}
-
-TEST(ListBoxResult, EscapeClosesWithoutAChoiceInEitherMode) {
-  ListBoxModel single("", "", kAges, 0);
-  EXPECT_EQ(run(single, "Down Esc"), "");
-  EXPECT_TRUE(single.closed());
-  ListBoxModel multiple("", "", kAges, 3);
-  EXPECT_EQ(run(multiple, "Space Down Space Esc"), "");
-  EXPECT_TRUE(multiple.closed());
-  // Keys after closing change nothing.
-  EXPECT_EQ(run(multiple, "Enter"), "");
-}
-
-TEST(ListBoxResult, NothingBeforeClosingAndNothingFromAnEmptyList) {
-  ListBoxModel open("", "", kAges, 0);
-  EXPECT_EQ(run(open, "Down"), "");
-  EXPECT_FALSE(open.closed());
-  ListBoxModel empty("", "", {}, 3);
-  EXPECT_EQ(run(empty, "Down Space Enter"), "");
-  EXPECT_TRUE(empty.closed());
-}
-
-TEST(ListBoxKeys, ButtonsTakeTheFocusWithTab) {
-  ListBoxModel cancel("", "", kAges, 3);
-  EXPECT_EQ(run(cancel, "Space Tab Tab Enter"), "");
-  EXPECT_TRUE(cancel.closed());
-  ListBoxModel ok("", "", kAges, 3);
-  EXPECT_EQ(run(ok, "Space Tab Enter"), "1");
-  ListBoxModel back("", "", kAges, 0);
-  EXPECT_EQ(run(back, "BTab Left"), "");
-  EXPECT_EQ(back.focus(), ListBoxModel::Focus::ok);
-  EXPECT_EQ(run(back, "Right Space"), "");  // Space on Cancel
-  EXPECT_TRUE(back.closed());
-  // A movement key brings the focus back to the list.
-  ListBoxModel moved("", "", kAges, 0);
-  EXPECT_EQ(run(moved, "Tab Tab Down Enter"), "1 y-old ");
+TEST(ListBoxKeys, ButtonsTakeTheFocusWithTabAndArrows) {
+  ListBoxModel box("", "", kAges, kSingle);
+  run(box, "Tab");
+  EXPECT_EQ(box.focus(), ListBoxModel::Focus::ok);
+  run(box, "Right");
+  EXPECT_EQ(box.focus(), ListBoxModel::Focus::cancel);
+  run(box, "BTab");
+  EXPECT_EQ(box.focus(), ListBoxModel::Focus::ok);
+  run(box, "BTab");
+  EXPECT_EQ(box.focus(), ListBoxModel::Focus::list);
+  run(box, "BTab Left");
+  EXPECT_EQ(box.focus(), ListBoxModel::Focus::ok);
+  EXPECT_FALSE(box.closed());
 }
 
 TEST(ListBoxKeys, MovementStopsAtTheEndsAndPagesScrollTheWindow) {
-  ListBoxModel box("", "", numbered_items(31), 3);
+  ListBoxModel box("", "", numbered_items(31), kMultiple);
   EXPECT_EQ(box.visible_rows(), 15);
   run(box, "Up");
   EXPECT_EQ(box.highlighted(), 1);
@@ -136,7 +141,7 @@ TEST(ListBoxKeys, MovementStopsAtTheEndsAndPagesScrollTheWindow) {
 }
 
 TEST(ListBoxKeys, ACharacterJumpsToTheNextItemStartingWithItAndWraps) {
-  ListBoxModel box("", "", kAges, 0);
+  ListBoxModel box("", "", kAges, kSingle);
   run(box, "a");
   EXPECT_EQ(box.highlighted(), 6);  // "Adult   "
   run(box, "A");
@@ -149,7 +154,7 @@ TEST(ListBoxKeys, ACharacterJumpsToTheNextItemStartingWithItAndWraps) {
   EXPECT_EQ(box.highlighted(), 5);
   run(box, "z");
   EXPECT_EQ(box.highlighted(), 5);  // no such item: stays
-  ListBoxModel regions("", "", {" Lungs", "Liver", "ALL ORGANS"}, 0);
+  ListBoxModel regions("", "", {" Lungs", "Liver", "ALL ORGANS"}, kSingle);
   run(regions, "l");
   EXPECT_EQ(regions.highlighted(), 2);
   run(regions, "l");
@@ -157,7 +162,7 @@ TEST(ListBoxKeys, ACharacterJumpsToTheNextItemStartingWithItAndWraps) {
 }
 
 TEST(ListBoxMouse, PressHighlightsAndInMultipleModeMarks) {
-  ListBoxModel box("", "", kAges, 3);
+  ListBoxModel box("", "", kAges, kMultiple);
   box.handle(press_on_item(box, 4));
   EXPECT_EQ(box.highlighted(), 4);
   box.handle(press_on_item(box, 2));
@@ -167,11 +172,11 @@ TEST(ListBoxMouse, PressHighlightsAndInMultipleModeMarks) {
   ScreenRect ok = box.ok_button();
   box.handle(press_at(ok.row, ok.column + ok.width - 1));
   EXPECT_TRUE(box.closed());
-  EXPECT_EQ(box.result(), nul_joined({4, 2}));
+  EXPECT_EQ(box.result().items, (std::vector<int>{4, 2}));
 }
 
 TEST(ListBoxMouse, SingleModeChoosesOnDoublePressOrOk) {
-  ListBoxModel box("", "", kAges, 0);
+  ListBoxModel box("", "", kAges, kSingle);
   box.handle(press_on_item(box, 3));
   EXPECT_FALSE(box.closed());
   EXPECT_EQ(box.highlighted(), 3);
@@ -179,17 +184,17 @@ TEST(ListBoxMouse, SingleModeChoosesOnDoublePressOrOk) {
   twice.action = MouseEvent::Action::double_press;
   box.handle(twice);
   EXPECT_TRUE(box.closed());
-  EXPECT_EQ(box.result(), "15 y-old");
+  EXPECT_EQ(box.result().items, std::vector<int>{5});
 
-  ListBoxModel cancelled("", "", kAges, 0);
+  ListBoxModel cancelled("", "", kAges, kSingle);
   ScreenRect cancel = cancelled.cancel_button();
   cancelled.handle(press_at(cancel.row, cancel.column));
   EXPECT_TRUE(cancelled.closed());
-  EXPECT_EQ(cancelled.result(), "");
+  EXPECT_FALSE(cancelled.result().chosen());
 }
 
 TEST(ListBoxMouse, PressesAwayFromItemsAndButtonsDoNothing) {
-  ListBoxModel box("", "", {"a", "b"}, 3);
+  ListBoxModel box("", "", {"a", "b"}, kMultiple);
   ScreenRect frame = box.frame();
   box.handle(press_at(1, 1));
   box.handle(press_at(frame.row + 1, frame.column + 2));        // the heading
@@ -203,7 +208,7 @@ TEST(ListBoxMouse, PressesAwayFromItemsAndButtonsDoNothing) {
 }
 
 TEST(ListBoxMouse, PressOnAScrolledWindowHitsTheItemShown) {
-  ListBoxModel box("", "", numbered_items(31), 3);
+  ListBoxModel box("", "", numbered_items(31), kMultiple);
   run(box, "End");
   EXPECT_EQ(box.item_row(1), 0);  // scrolled out
   box.handle(press_at(box.item_row(17), box.frame().column + 3));
@@ -211,7 +216,8 @@ TEST(ListBoxMouse, PressOnAScrolledWindowHitsTheItemShown) {
 }
 
 TEST(ListBoxPicture, ShowsHeadingInstructionMarkOrderAndKeyHelp) {
-  ListBoxModel box(" Select Age(s) of Interest", "Multiple Select: Ctrl + Right Click", kAges, 3);
+  ListBoxModel box(" Select Age(s) of Interest", "Multiple Select: Ctrl + Right Click", kAges,
+                   kMultiple);
   run(box, "Down Down Down Space Up Up Space");  // marks 4, then 2
   std::vector<std::string> rows = picture_rows(box.picture());
   ScreenRect frame = box.frame();
@@ -237,7 +243,8 @@ TEST(ListBoxPicture, ShowsHeadingInstructionMarkOrderAndKeyHelp) {
 TEST(ListBoxPicture, FitsTheScreenWithLongItemsAndShowsMoreMarkers) {
   std::vector<std::string> items = numbered_items(31);
   items[4] = std::string(120, 'L');
-  ListBoxModel box(" Select Target Regions", "Multiple Select: Ctrl + Left Click", items, 3);
+  ListBoxModel box(" Select Target Regions", "Multiple Select: Ctrl + Left Click", items,
+                   kMultiple);
   ScreenRect frame = box.frame();
   EXPECT_GE(frame.row, 1);
   EXPECT_GE(frame.column, 1);

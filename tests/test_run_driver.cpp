@@ -59,7 +59,7 @@ class RunDriver : public ::testing::Test {
 
 TEST_F(RunDriver, IntroductionScreenCellByCell) {
   console.push_keys(2);
-  console.push_list_box_result("");
+  console.push_list_box_choice({});
   EXPECT_EQ(run(), kRunStoppedStatus);
 
   EXPECT_EQ(console.title(), "Kestrane  Ver. 3.1");
@@ -97,20 +97,15 @@ TEST_F(RunDriver, IntroductionScreenCellByCell) {
 TEST_F(RunDriver, NoDataSetChosenAborts) {
   copy_sample();
   console.push_keys(2);
-  console.push_list_box_result("");
+  console.push_list_box_choice({});
   EXPECT_EQ(run(), kRunStoppedStatus);
 
   ASSERT_EQ(console.list_boxes().size(), 1u);
   const RecordedListBox& box = console.list_boxes()[0];
-  EXPECT_EQ(box.kind, 1);
-  EXPECT_EQ(box.arg2, 32766);
-  EXPECT_EQ(box.arg3, 32766);
   EXPECT_EQ(box.instruction, "Click on data set");
   EXPECT_EQ(box.heading, " Select Data Set to Process");
   EXPECT_EQ(box.items, (std::vector<std::string>{"KVR13INH.DRT", "KVR13ING.DRT"}));
-  EXPECT_EQ(box.arg7, 1);
-  EXPECT_EQ(box.mode, 0);
-  EXPECT_EQ(box.arg9, 0);
+  EXPECT_EQ(box.mode, ListBoxMode::single_choice);
 
   EXPECT_EQ(console.keys_left(), 0);
   EXPECT_EQ(console.row_text(14), padded(" Press any key to continue."));
@@ -122,11 +117,21 @@ TEST_F(RunDriver, NoDataSetChosenAborts) {
   EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
 }
 
+TEST_F(RunDriver, ADataSetNumberTheBoxNeverShowsCountsAsNoChoice) {
+  copy_sample();
+  console.push_keys(2);
+  console.push_list_box_choice({3});
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  EXPECT_EQ(console.row_text(15),
+            padded(" No absorbed dose rate file was selected, calculations are aborted."));
+  EXPECT_EQ(console.list_boxes().size(), 1u);
+}
+
 TEST_F(RunDriver, MissingIntegrationTimesFileStops) {
   copy_sample();
   fs::remove_all(dir / "data");
   console.push_keys(2);
-  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_choice({1});
   EXPECT_EQ(run(), kRunStoppedStatus);
 
   EXPECT_EQ(console.keys_left(), 0);
@@ -142,7 +147,7 @@ TEST_F(RunDriver, MissingIntegrationTimesFileStops) {
 
 TEST_F(RunDriver, BothFilesMissingShowsOnlyTheIntegrationTimesMessage) {
   console.push_keys(2);
-  console.push_list_box_result("KVR13ING.DRT");
+  console.push_list_box_choice({2});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.row_text(14),
             padded(" Press any key to continue. Unable to locate the file data\\Kestrane.ini."));
@@ -155,7 +160,7 @@ TEST_F(RunDriver, MissingDoseRateFileStops) {
   copy_sample();
   fs::remove(dir / "DATA" / "KVR13ING.DRT");
   console.push_keys(2);
-  console.push_list_box_result("KVR13ING.DRT");
+  console.push_list_box_choice({2});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.row_text(14),
             padded(" Press any key to continue. Unable to locate the file DATA\\KVR13ING.DRT."));
@@ -168,7 +173,7 @@ TEST_F(RunDriver, RefusedIntegrationTimesFileStopsWithItsMessage) {
   copy_sample();
   write_file(dir / "data" / "Kestrane.ini", "Integration times\r\n1\r\nEND\r\n");
   console.push_keys(2);
-  console.push_list_box_result("KVR13INH.DRT");
+  console.push_list_box_choice({1});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.keys_left(), 0);
   const std::string message = console.row_text(15);
@@ -184,8 +189,8 @@ TEST_F(RunDriver, RefusedIntegrationTimesFileStopsWithItsMessage) {
 TEST_F(RunDriver, NoAgeChosenStops) {
   copy_sample();
   console.push_keys(2);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result("");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.list_boxes().size(), 2u);
   EXPECT_EQ(console.row_text(14), padded(" Press any key to continue."));
@@ -199,9 +204,9 @@ TEST_F(RunDriver, NoAgeChosenStops) {
 TEST_F(RunDriver, NoRegionChosenStops) {
   copy_sample();
   console.push_keys(2);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result("1");
-  console.push_list_box_result("");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.row_text(14), padded(" Press any key to continue.Ages to be process  1 "));
   EXPECT_EQ(console.row_text(15), padded("Infant   "));
@@ -220,8 +225,8 @@ TEST_F(RunDriver, FileNamesAreMatchedWithoutRegardToCase) {
   fs::copy(kData / "run" / "data" / "Kestrane.ini", dir / "Data" / "KESTRANE.INI");
   fs::copy(kData / "run" / "DATA" / "KVR13INH.DRT", dir / "Data" / "kvr13inh.drt");
   console.push_keys(2);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result("");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({});
   EXPECT_EQ(run(), kRunStoppedStatus);
   // Past both existence tests and into the file: the age box was shown.
   EXPECT_EQ(console.list_boxes().size(), 2u);
@@ -233,14 +238,9 @@ TEST_F(RunDriver, FileNamesAreMatchedWithoutRegardToCase) {
 TEST_F(RunDriver, WholeInhalationRun) {
   copy_sample();
   console.push_keys(3);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result(
-      "6\0"s
-      "1");
-  console.push_list_box_result(
-      "30\0"s
-      "1\0"s
-      "2");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({6, 1});
+  console.push_list_box_choice({30, 1, 2});
   EXPECT_EQ(run(), kRunCompleted);
   EXPECT_EQ(console.keys_left(), 0);
   ASSERT_EQ(console.key_waits().size(), 3u);
@@ -288,9 +288,9 @@ TEST_F(RunDriver, WholeIngestionRunWithAllOrgans) {
   // An earlier run's file is replaced, not appended to.
   write_file(dir / "OUTPUT" / "DC365g.OUT", "left over from an earlier run\r\n");
   console.push_keys(3);
-  console.push_list_box_result("KVR13ING.DRT");
-  console.push_list_box_result("2");
-  console.push_list_box_result("31");
+  console.push_list_box_choice({2});
+  console.push_list_box_choice({2});
+  console.push_list_box_choice({31});
   EXPECT_EQ(run(), kRunCompleted);
 
   const ScreenBuffer& done = at_key(2);
@@ -312,14 +312,9 @@ TEST_F(RunDriver, RefusedRecordStopsWithRowsBeforeItKept) {
   write_file(dir / "DATA" / "KVR13INH.DRT", drt);
 
   console.push_keys(3);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result(
-      "6\0"s
-      "1");
-  console.push_list_box_result(
-      "30\0"s
-      "1\0"s
-      "2");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({6, 1});
+  console.push_list_box_choice({30, 1, 2});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.keys_left(), 0);
 
@@ -357,11 +352,9 @@ TEST_F(RunDriver, CoefficientFileThatCannotBeOpenedStopsWithNoFileChanged) {
   fs::create_directories(dir / "OUTPUT" / "DC100h.OUT");  // a folder where a file must go
 
   console.push_keys(3);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result(
-      "6\0"s
-      "1");
-  console.push_list_box_result("1");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({6, 1});
+  console.push_list_box_choice({1});
   EXPECT_EQ(run(), kRunStoppedStatus);
   EXPECT_EQ(console.keys_left(), 0);
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), earlier);

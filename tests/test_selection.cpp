@@ -1,5 +1,5 @@
-// Tests of the age and target-region dialogue: list-box results, the selected lists and the
-// echo lines on the in-memory screen.
+// Tests of the age and target-region dialogue: from the list-box choices to the selected lists,
+// and the echo lines on the in-memory screen.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -14,8 +14,6 @@ namespace kestrane {
 namespace {
 
 using kestrane::test_support::padded;
-
-using namespace std::string_literals;
 
 // A region-name line of `count` names R01, R02, ...
 std::string region_line(int count) {
@@ -36,104 +34,73 @@ std::vector<int> one_to(int n) {
   return v;
 }
 
-TEST(ListBoxItemNumbers, SplitsAtEveryNulAndKeepsOrder) {
-  EXPECT_EQ(list_box_item_numbers(""), std::vector<int>{});
-  EXPECT_EQ(list_box_item_numbers("2\0"s
-                                  "4"),
-            (std::vector<int>{2, 4}));
-  EXPECT_EQ(list_box_item_numbers("6\0"s
-                                  "1"),
-            (std::vector<int>{6, 1}));
-  EXPECT_EQ(list_box_item_numbers("12"), std::vector<int>{12});
-  // One more field than NULs, an empty field reading as 0.
-  EXPECT_EQ(list_box_item_numbers("3\0"s), (std::vector<int>{3, 0}));
+struct AgesCase {
+  std::vector<int> chosen;
+  std::vector<int> ages;
+};
+
+void PrintTo(const AgesCase& c, std::ostream* os) {
+  *os << "chosen " << ::testing::PrintToString(c.chosen);
 }
 
-TEST(AgesFromResult, AllAgesWithOrWithoutOthersGivesTheSixGroupsInOrder) {
-  EXPECT_EQ(ages_from_result("7"), one_to(6));
-  EXPECT_EQ(ages_from_result("5\0"s
-                             "7\0"s
-                             "2"),
-            one_to(6));
-  EXPECT_EQ(ages_from_result("7\0"s
-                             "1"),
-            one_to(6));
+class AgesFromResult : public ::testing::TestWithParam<AgesCase> {};
+
+TEST_P(AgesFromResult, GivesTheSelectedAgeList) {
+  EXPECT_EQ(ages_from_result({GetParam().chosen}), GetParam().ages);
 }
 
-TEST(AgesFromResult, KeepsTheOrderOfTheResult) {
-  EXPECT_EQ(ages_from_result("6\0"s
-                             "1"),
-            (std::vector<int>{6, 1}));
-  EXPECT_EQ(ages_from_result("2\0"s
-                             "4"),
-            (std::vector<int>{2, 4}));
-  EXPECT_EQ(ages_from_result(""), std::vector<int>{});
+INSTANTIATE_TEST_SUITE_P(
+    Choices, AgesFromResult,
+    ::testing::Values(
+        // "ALL AGES", alone or with others, gives the six groups in ascending order.
+        AgesCase{{7}, one_to(6)}, AgesCase{{5, 7, 2}, one_to(6)}, AgesCase{{7, 1}, one_to(6)},
+        // Otherwise the order of marking is kept.
+        AgesCase{{6, 1}, {6, 1}}, AgesCase{{2, 4}, {2, 4}}, AgesCase{{}, {}},
+        // Numbers the box never shows are dropped.
+        AgesCase{{8, 3, 0}, {3}}));
+
+struct RegionsCase {
+  int names;
+  std::vector<int> chosen;
+  std::vector<int> regions;
+};
+
+void PrintTo(const RegionsCase& c, std::ostream* os) {
+  *os << c.names << " names, chosen " << ::testing::PrintToString(c.chosen);
 }
 
-TEST(RegionsFromResult, TwentyNineNamesAllOrgansIsTheText31) {
-  EXPECT_EQ(regions_from_result("31", 29), one_to(30));
-  EXPECT_EQ(regions_from_result("4\0"s
-                                "31\0"s
-                                "30",
-                                29),
-            one_to(30));
-  // Items 3 and 1 do not stand next to each other in the text.
-  EXPECT_EQ(regions_from_result("3\0"s
-                                "1",
-                                29),
-            (std::vector<int>{3, 1}));
-  EXPECT_EQ(regions_from_result("30", 29), std::vector<int>{30});
-  EXPECT_EQ(regions_from_result("29\0"s
-                                "13\0"s
-                                "1",
-                                29),
-            (std::vector<int>{29, 13, 1}));
+class RegionsFromResult : public ::testing::TestWithParam<RegionsCase> {};
+
+TEST_P(RegionsFromResult, GivesTheSelectedRegionList) {
+  const RegionsCase& c = GetParam();
+  EXPECT_EQ(regions_from_result({c.chosen}, c.names), c.regions);
 }
 
-TEST(RegionsFromResult, OtherNameCountsPlaceLungAndAllOrgansAfterTheNames) {
-  // Three names: "Lung" is 4, "ALL ORGANS" 5.
-  EXPECT_EQ(regions_from_result("5", 3), one_to(4));
-  EXPECT_EQ(regions_from_result("2\0"s
-                                "5",
-                                3),
-            one_to(4));
-  EXPECT_EQ(regions_from_result("4\0"s
-                                "2",
-                                3),
-            (std::vector<int>{4, 2}));
-  // Eleven names: "ALL ORGANS" is 13, which items 1 and 3 do not make.
-  EXPECT_EQ(regions_from_result("1\0"s
-                                "3",
-                                11),
-            (std::vector<int>{1, 3}));
-  EXPECT_EQ(regions_from_result("13", 11), one_to(12));
-  // Thirty-three names, the most a region-name line may hold: "ALL ORGANS" is 35.
-  EXPECT_EQ(regions_from_result("35", 33), one_to(34));
-  EXPECT_EQ(regions_from_result("3\0"s
-                                "5",
-                                33),
-            (std::vector<int>{3, 5}));
-  // "31" is an ordinary region here.
-  EXPECT_EQ(regions_from_result("31", 33), std::vector<int>{31});
-}
-
-TEST(RegionsFromResult, NumbersTheBoxNeverShowsAreDropped) {
-  EXPECT_EQ(regions_from_result("0\0"s
-                                "2\0"s
-                                "9",
-                                3),
-            std::vector<int>{2});
-  EXPECT_EQ(ages_from_result("8\0"s
-                             "3"),
-            std::vector<int>{3});
-}
+INSTANTIATE_TEST_SUITE_P(
+    Choices, RegionsFromResult,
+    ::testing::Values(
+        // Twenty-nine names: "Lung" is 30, "ALL ORGANS" 31, which gives 1..30 and never 31.
+        RegionsCase{29, {31}, one_to(30)}, RegionsCase{29, {4, 31, 30}, one_to(30)},
+        RegionsCase{29, {3, 1}, {3, 1}}, RegionsCase{29, {30}, {30}},
+        RegionsCase{29, {29, 13, 1}, {29, 13, 1}}, RegionsCase{29, {}, {}},
+        // Three names: "Lung" is 4, "ALL ORGANS" 5.
+        RegionsCase{3, {5}, one_to(4)}, RegionsCase{3, {2, 5}, one_to(4)},
+        RegionsCase{3, {4, 2}, {4, 2}},
+        // Eleven names: "ALL ORGANS" is 13, which items 1 and 3 do not make.
+        RegionsCase{11, {1, 3}, {1, 3}}, RegionsCase{11, {13}, one_to(12)},
+        // Thirty-three names, the most a region-name line may hold: "ALL ORGANS" is 35, and
+        // 31 an ordinary region.
+        RegionsCase{33, {35}, one_to(34)}, RegionsCase{33, {3, 5}, {3, 5}},
+        RegionsCase{33, {31}, {31}},
+        // Numbers the box never shows are dropped.
+        RegionsCase{3, {0, 2, 9}, {2}}, RegionsCase{29, {131, 310}, {}}));
 
 class SelectionDialogue : public ::testing::Test {
  protected:
   // The cursor where the title screen leaves it: after " Press any key to continue." on row 14.
   void SetUp() override { console.move_to(14, 28); }
 
-  Selection run(int names = kStandardRegionNameCount) {
+  Selection run(int names = 29) {
     LineReader reader = dose_rate_file(names);
     Selection s = select_ages_and_regions(console, reader);
     third_line = std::string(reader.read_line());
@@ -144,30 +111,20 @@ class SelectionDialogue : public ::testing::Test {
   std::string third_line;
 };
 
-TEST_F(SelectionDialogue, ShowsBothListBoxesWithTheirArguments) {
-  console.push_list_box_result(
-      "2\0"s
-      "4");
-  console.push_list_box_result("30");
+TEST_F(SelectionDialogue, ShowsBothListBoxesWithTheirTextsAndItems) {
+  console.push_list_box_choice({2, 4});
+  console.push_list_box_choice({30});
   const Selection s = run();
 
   ASSERT_EQ(console.list_boxes().size(), 2u);
   const RecordedListBox& ages = console.list_boxes()[0];
-  EXPECT_EQ(ages.kind, 1);
-  EXPECT_EQ(ages.arg2, 32766);
-  EXPECT_EQ(ages.arg3, 32766);
   EXPECT_EQ(ages.instruction, "Multiple Select: Ctrl + Right Click");
   EXPECT_EQ(ages.heading, " Select Age(s) of Interest");
   EXPECT_EQ(ages.items, (std::vector<std::string>{"Infant  ", "1 y-old ", "5 y-old ", "10 y-old",
                                                   "15 y-old", "Adult   ", "ALL AGES"}));
-  EXPECT_EQ(ages.arg7, 1);
-  EXPECT_EQ(ages.mode, 3);
-  EXPECT_EQ(ages.arg9, 0);
+  EXPECT_EQ(ages.mode, ListBoxMode::multiple_choice);
 
   const RecordedListBox& regions = console.list_boxes()[1];
-  EXPECT_EQ(regions.kind, 3);
-  EXPECT_EQ(regions.arg2, 32766);
-  EXPECT_EQ(regions.arg3, 32766);
   EXPECT_EQ(regions.instruction, "Multiple Select: Ctrl + Left Click");
   EXPECT_EQ(regions.heading, " Select Target Regions");
   ASSERT_EQ(regions.items.size(), 31u);
@@ -175,9 +132,7 @@ TEST_F(SelectionDialogue, ShowsBothListBoxesWithTheirArguments) {
   EXPECT_EQ(regions.items[28], "R29");
   EXPECT_EQ(regions.items[29], "Lung");
   EXPECT_EQ(regions.items[30], "ALL ORGANS");
-  EXPECT_EQ(regions.arg7, 1);
-  EXPECT_EQ(regions.mode, 3);
-  EXPECT_EQ(regions.arg9, 0);
+  EXPECT_EQ(regions.mode, ListBoxMode::multiple_choice);
 
   EXPECT_EQ(s.region_list, regions.items);
   EXPECT_EQ(s.age_list, ages.items);
@@ -186,10 +141,8 @@ TEST_F(SelectionDialogue, ShowsBothListBoxesWithTheirArguments) {
 }
 
 TEST_F(SelectionDialogue, EchoLinesByteForByte) {
-  console.push_list_box_result(
-      "2\0"s
-      "4");
-  console.push_list_box_result("30");
+  console.push_list_box_choice({2, 4});
+  console.push_list_box_choice({30});
   const Selection s = run();
 
   EXPECT_EQ(s.age_groups, (std::vector<int>{2, 4}));
@@ -205,8 +158,8 @@ TEST_F(SelectionDialogue, EchoLinesByteForByte) {
 }
 
 TEST_F(SelectionDialogue, AllAgesAloneEchoesAllSixItems) {
-  console.push_list_box_result("7");
-  console.push_list_box_result("1");
+  console.push_list_box_choice({7});
+  console.push_list_box_choice({1});
   const Selection s = run();
   EXPECT_EQ(s.age_groups, one_to(6));
   EXPECT_EQ(console.row_text(14), padded(std::string(27, ' ') + "Ages to be process  6 "));
@@ -215,12 +168,8 @@ TEST_F(SelectionDialogue, AllAgesAloneEchoesAllSixItems) {
 }
 
 TEST_F(SelectionDialogue, OrderOfTheResultIsKept) {
-  console.push_list_box_result(
-      "6\0"s
-      "1");
-  console.push_list_box_result(
-      "3\0"s
-      "1");
+  console.push_list_box_choice({6, 1});
+  console.push_list_box_choice({3, 1});
   const Selection s = run();
   EXPECT_EQ(s.age_groups, (std::vector<int>{6, 1}));
   EXPECT_EQ(s.regions, (std::vector<int>{3, 1}));
@@ -230,10 +179,8 @@ TEST_F(SelectionDialogue, OrderOfTheResultIsKept) {
 }
 
 TEST_F(SelectionDialogue, AllOrgansGivesRegionsOneToThirtyNeverThirtyOne) {
-  console.push_list_box_result("1");
-  console.push_list_box_result(
-      "5\0"s
-      "31");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({5, 31});
   const Selection s = run();
   EXPECT_EQ(s.regions, one_to(30));
   EXPECT_EQ(console.row_text(16), padded("Organs to be process  30 "));
@@ -248,7 +195,7 @@ TEST_F(SelectionDialogue, AllOrgansGivesRegionsOneToThirtyNeverThirtyOne) {
 }
 
 TEST_F(SelectionDialogue, EmptyAgeBoxWritesNothingAndSkipsTheRegionBox) {
-  console.push_list_box_result("");
+  console.push_list_box_choice({});
   const ScreenBuffer before = console.screen();
   const Selection s = run();
   EXPECT_TRUE(s.age_groups.empty());
@@ -261,8 +208,8 @@ TEST_F(SelectionDialogue, EmptyAgeBoxWritesNothingAndSkipsTheRegionBox) {
 }
 
 TEST_F(SelectionDialogue, EmptyRegionBoxWritesResultLine) {
-  console.push_list_box_result("1");
-  console.push_list_box_result("");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({});
   const Selection s = run();
   EXPECT_EQ(s.age_groups, std::vector<int>{1});
   EXPECT_TRUE(s.regions.empty());
@@ -277,16 +224,14 @@ TEST_F(SelectionDialogue, MarkedWithTheKeysInTheOrderMarked) {
   console.push_list_box_keys("End Up Space Home Space Enter");
   console.push_list_box_keys("End Up Space Home Space Down Space Enter");
   const Selection s = run();
-  EXPECT_EQ(console.list_boxes()[0].result,
-            "6\0"s
-            "1");
+  EXPECT_EQ(console.list_boxes()[0].result.items, (std::vector<int>{6, 1}));
   EXPECT_EQ(s.age_groups, (std::vector<int>{6, 1}));
   EXPECT_EQ(s.regions, (std::vector<int>{30, 1, 2}));
 }
 
 TEST_F(SelectionDialogue, ThreeNamesPutLungAndAllOrgansAtFourAndFive) {
-  console.push_list_box_result("1");
-  console.push_list_box_result("5");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({5});
   const Selection s = run(3);
   EXPECT_EQ(s.region_list, (std::vector<std::string>{"R01", "R02", "R03", "Lung", "ALL ORGANS"}));
   EXPECT_EQ(s.region_name_count(), 3);
@@ -295,8 +240,8 @@ TEST_F(SelectionDialogue, ThreeNamesPutLungAndAllOrgansAtFourAndFive) {
 }
 
 TEST_F(SelectionDialogue, TooManyRegionNamesAreRefused) {
-  console.push_list_box_result("1");
-  console.push_list_box_result("1");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({1});
   EXPECT_THROW(run(34), InputError);
   EXPECT_TRUE(console.list_boxes().empty());
 }

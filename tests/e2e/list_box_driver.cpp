@@ -1,6 +1,7 @@
 // A small program for the real-terminal list-box check: prepares the console window, shows
 // one list box and writes its result, so a script in a terminal emulator can drive it.
-//   list_box_driver MODE [after]   MODE 0 or 3; after: "wait" (default) or "throw"
+//   list_box_driver MODE [after]   MODE 0 single choice, 3 multiple choice;
+//                                  after: "wait" (default) or "throw"
 // Items are the age list. With KESTRANE_DRIVER_PID_FILE set, the process id is written there.
 #include <unistd.h>
 
@@ -25,15 +26,23 @@ int main(int argc, char** argv) {
   const std::vector<std::string> ages{"Infant  ", "1 y-old ", "5 y-old ", "10 y-old",
                                       "15 y-old", "Adult   ", "ALL AGES"};
   TerminalConsole console;
-  prepare_console_window(console);
+  prepare_console_window(console, "Kestrane  Ver. 3.1");
   write_centred(console, "List box check");
   console.line_break();
-  std::string result = ConsoleListBox(console, 1, 32766, 32766, "Pick some ages",
-                                      " Select Age(s) of Interest", ages, 1, mode, 0);
+  const ListBoxResult result = console.list_box(
+      {.heading = " Select Age(s) of Interest",
+       .instruction = "Pick some ages",
+       .items = ages,
+       .mode = mode == 3 ? ListBoxMode::multiple_choice : ListBoxMode::single_choice});
   if (after == "throw") throw std::runtime_error("thrown on purpose after the list box");
+  // A single choice shows the item's text, several choices their numbers in marking order.
   std::string shown;
-  for (char ch : result) shown.push_back(ch == '\0' ? ',' : ch);
-  console.write_text(result.empty() ? "Result is empty." : "Result: [" + shown + "]");
+  if (mode == 3) {
+    for (int item : result.items) shown += (shown.empty() ? "" : ",") + std::to_string(item);
+  } else if (result.chosen()) {
+    shown = ages[static_cast<std::size_t>(result.items.front() - 1)];
+  }
+  console.write_text(result.chosen() ? "Result: [" + shown + "]" : "Result is empty.");
   console.line_break();
   console.write_text(" Press any key to exit.");
   console.wait_for_key();
