@@ -46,6 +46,8 @@ class Console {
   virtual void refresh() {}
   // Waits until one key is pressed; the key is discarded.
   virtual void wait_for_key() = 0;
+  // Drops the keys typed so far and not yet read, so that the next wait takes a fresh key.
+  virtual void discard_typeahead() {}
   // Shows a modal list box and returns its result text: mode 0 the chosen item's text;
   // mode 3 the item numbers in the order marked, joined by NUL; empty when closed without
   // a choice.
