@@ -114,7 +114,8 @@ std::vector<std::string> too_small_notice(int columns, int rows) {
   wrap_into(lines, "Enlarge it, or press q to quit.", width);
   if (static_cast<int>(lines.size()) <= rows) return lines;
   lines.clear();
-  wrap_into(lines, "Needs 80x25, is " + size + ". q: quit", width);
+  wrap_into(lines, "Needs 80x25, is " + size + ".", width);
+  wrap_into(lines, "q: quit", width);
   if (static_cast<int>(lines.size()) > rows) lines.resize(static_cast<std::size_t>(rows));
   return lines;
 }

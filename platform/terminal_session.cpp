@@ -124,23 +124,20 @@ std::string terminal_problem() {
     return "standard input and output must be a terminal.\n"
            "For scripted runs use kestrane-batch.";
   }
+  constexpr const char* kWhatToDo =
+      "\nSet TERM to the type of your terminal (for instance TERM=xterm-256color),\n"
+      "or use kestrane-batch for scripted runs.";
   const char* term = std::getenv("TERM");
-  if (term == nullptr || *term == '\0') {
-    return "TERM is not set; set it to your terminal's type (for instance "
-           "TERM=xterm-256color),\nor use kestrane-batch for scripted runs.";
-  }
+  if (term == nullptr || *term == '\0') return std::string("TERM is not set.") + kWhatToDo;
   int error = 0;
   if (setupterm(nullptr, STDOUT_FILENO, &error) != OK) {
-    return "TERM=" + std::string(term) +
-           " is a terminal type unknown here; set TERM to your terminal's type\n"
-           "(for instance TERM=xterm-256color), or use kestrane-batch for scripted runs.";
+    return "TERM=" + std::string(term) + " names a terminal type unknown here." + kWhatToDo;
   }
   const bool can_move = terminal_capability("cup") != nullptr;
   del_curterm(cur_term);
   if (!can_move) {
-    return "TERM=" + std::string(term) +
-           " is a terminal type that cannot place the cursor; use a full-screen\n"
-           "terminal, or kestrane-batch for scripted runs.";
+    return "TERM=" + std::string(term) + " names a terminal that cannot place the cursor." +
+           kWhatToDo;
   }
   return {};
 }
