@@ -42,8 +42,9 @@ class ProgressDisplay : public ProgressObserver {
 
   // Draws at most once per `interval`: the first record's header at once, the bar first one
   // interval after the start (so a short run never shows it). `now` gives the time.
-  explicit ProgressDisplay(Console& console, ProgressClock::duration interval = kDefaultInterval,
-                           std::function<ProgressClock::time_point()> now = ProgressClock::now);
+  explicit ProgressDisplay(
+      Console& console, ProgressClock::duration interval = kDefaultInterval,
+      std::function<ProgressClock::time_point()> now = [] { return ProgressClock::now(); });
 
   void record_processed(const HeaderRecord& header, std::uint64_t bytes_done,
                         std::uint64_t bytes_total) override;
