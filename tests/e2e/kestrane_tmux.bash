@@ -67,6 +67,16 @@ expect_row() {
   [ "$actual" = "$expected" ] || fail "row $n: expected '$expected', got '$actual'"
 }
 
+# Waits until row $1 reads exactly $2 (as `row` gives it).
+wait_for_row() {
+  local deadline=$((SECONDS + WAIT_SECONDS))
+  while ((SECONDS < deadline)); do
+    [ "$(row "$1" 2>/dev/null)" = "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "timed out waiting for row $1 to read: $2"
+}
+
 keys() { t send-keys -t kestrane "$@"; }
 
 # Waits for the program to end and checks its exit status.
