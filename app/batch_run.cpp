@@ -11,6 +11,7 @@
 
 #include "app/csv_sink.h"
 #include "app/processing.h"
+#include "app/progress_display.h"
 #include "app/run_driver.h"
 #include "app/selection.h"
 #include "input/dose_rate_file.h"
@@ -21,71 +22,6 @@
 
 namespace kestrane {
 namespace {
-
-// A one-line progress bar on a terminal: records done, share of the file, MB/s, time left.
-// Redrawn at most ten times a second so that the work does not wait on the terminal.
-class ProgressBar : public ProgressObserver {
- public:
-  explicit ProgressBar(std::ostream& err) : err_(err), start_(Clock::now()) {}
-
-  void record_processed(const HeaderRecord&, std::uint64_t bytes_done,
-                        std::uint64_t bytes_total) override {
-    ++records_;
-    const Clock::time_point now = Clock::now();
-    if (drawn_ && now - last_draw_ < std::chrono::milliseconds(100)) return;
-    last_draw_ = now;
-    draw(bytes_done, bytes_total, now);
-  }
-
-  // Removes the bar, leaving the line empty for what follows.
-  void finish() {
-    if (!drawn_) return;
-    err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
-    drawn_ = false;
-  }
-
- private:
-  using Clock = std::chrono::steady_clock;
-
-  static std::string clock_text(double seconds) {
-    const long long s = static_cast<long long>(seconds + 0.5);
-    char buf[32];
-    if (s >= 3600) {
-      std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", s / 3600, s / 60 % 60, s % 60);
-    } else {
-      std::snprintf(buf, sizeof buf, "%lld:%02lld", s / 60, s % 60);
-    }
-    return buf;
-  }
-
-  void draw(std::uint64_t done, std::uint64_t total, Clock::time_point now) {
-    const double elapsed = std::chrono::duration<double>(now - start_).count();
-    const double share = total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 0.0;
-    const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0.0;
-    constexpr int kBarWidth = 20;
-    const int filled = static_cast<int>(share * kBarWidth);
-    std::string bar(static_cast<std::size_t>(filled), '#');
-    bar.append(static_cast<std::size_t>(kBarWidth - filled), '.');
-    char buf[160];
-    const std::string left =
-        rate > 0 ? clock_text(static_cast<double>(total - std::min(done, total)) / rate) : "-";
-    std::snprintf(buf, sizeof buf, "%lld records [%s] %3.0f%% %7.1f MB/s %s left", records_,
-                  bar.c_str(), share * 100, rate / 1e6, left.c_str());
-    std::string line = buf;
-    const std::size_t width = line.size();
-    if (width < width_) line.append(width_ - width, ' ');
-    width_ = std::max(width_, width);
-    err_ << '\r' << line << std::flush;
-    drawn_ = true;
-  }
-
-  std::ostream& err_;
-  Clock::time_point start_;
-  Clock::time_point last_draw_{};
-  long long records_ = 0;
-  std::size_t width_ = 0;
-  bool drawn_ = false;
-};
 
 // A stop's message as the dialogue shows it, without the key prompt: a leading blank,
 // then its lines.

@@ -2,6 +2,7 @@
 // files, the selection, the processing and completion screens, and every stop.
 #include "app/run_driver.h"
 
+#include <algorithm>
 #include <array>
 #include <optional>
 #include <string>
@@ -69,6 +70,24 @@ void write_message(Console& console, std::string_view message) {
   }
 }
 
+// Keeps a message for the normal terminal: one line per line of it, without leading blanks.
+void keep(std::vector<std::string>& outcome, std::string_view message) {
+  for (;;) {
+    const std::size_t newline = message.find('\n');
+    std::string_view line = message.substr(0, newline);
+    line.remove_prefix(std::min(line.find_first_not_of(' '), line.size()));
+    outcome.emplace_back(line);
+    if (newline == std::string_view::npos) return;
+    message.remove_prefix(newline + 1);
+  }
+}
+
+// A line of a stop's message, written and kept for the normal terminal.
+void write_kept(Console& console, std::vector<std::string>& outcome, std::string_view text) {
+  keep(outcome, text);
+  console.write_text(text);
+}
+
 // The end of every stop: the prompt, one key, the stop's exit status.
 int prompt_and_stop(Console& console, std::string_view prompt) {
   console.write_text(prompt);
@@ -77,26 +96,32 @@ int prompt_and_stop(Console& console, std::string_view prompt) {
 }
 
 // A refusal of an input file before processing: on a line of its own, then the prompt.
-int stop_with_error(Console& console, std::string_view message) {
+int stop_with_error(Console& console, std::string_view message, std::vector<std::string>& outcome) {
+  keep(outcome, message);
   console.line_break();
   write_message(console, message);
   console.line_break();
   return prompt_and_stop(console, kExitPrompt);
 }
 
-// A stop once the processing screen is shown: below the progress line, with the files that
-// a stopped record loop leaves incomplete.
+// A stop once the processing screen is shown: below the progress bar, with the files that
+// a stopped record loop leaves incomplete. Keys typed while the records were processed are
+// dropped, so that the message is seen.
 int stop_while_processing(Console& console, std::string_view message,
-                          const std::vector<std::string>& incomplete_files) {
-  console.move_to(ProgressDisplay::kRow + 2, 1);
+                          const std::vector<std::string>& incomplete_files,
+                          std::vector<std::string>& outcome) {
+  keep(outcome, message);
+  console.move_to(ProgressDisplay::kBarRow + 1, 1);
   write_message(console, message);
   console.line_break();
   if (!incomplete_files.empty()) {
     std::string files(kIncompleteFilesText);
     for (const std::string& name : incomplete_files) files += " " + name;
+    keep(outcome, files);
     write_message(console, files);
     console.line_break();
   }
+  console.discard_typeahead();
   return prompt_and_stop(console, kExitPrompt);
 }
 
@@ -126,12 +151,19 @@ void show_completion_screen(Console& console, std::string_view written_files_lin
   console.line_break();
   console.line_break();
   console.write_text(kExitPrompt);
+  console.discard_typeahead();  // keys typed while the records were processed
   console.wait_for_key();
 }
 
 }  // namespace
 
 int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
+  std::vector<std::string> outcome;
+  return run_kestrane(console, working_dir, outcome);
+}
+
+int run_kestrane(Console& console, const std::filesystem::path& working_dir,
+                 std::vector<std::string>& outcome) {
   prepare_console_window(console, kWindowTitle);
   show_introduction(console);
 
@@ -147,7 +179,7 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   const int item = chosen.chosen() ? chosen.items.front() : 0;
   if (item < 1 || item > static_cast<int>(kDataSets.size())) {
     console.line_break();
-    console.write_text(kNoDataSetMessage);
+    write_kept(console, outcome, kNoDataSetMessage);
     console.line_break();
     return prompt_and_stop(console, kAbortPrompt);
   }
@@ -156,11 +188,10 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
 
   // Integration times. The missing-file messages continue the line the cursor stands on.
   if (!program_file_exists(working_dir, kIntegrationTimesPath)) {
-    console.write_text(kUnableToLocate);
-    console.write_text(kIntegrationTimesPath);
-    console.write_text(".");
+    write_kept(console, outcome,
+               std::string(kUnableToLocate) + std::string(kIntegrationTimesPath) + ".");
     console.line_break();
-    console.write_text(kIntegrationTimesNote);
+    write_kept(console, outcome, kIntegrationTimesNote);
     console.line_break();
     return prompt_and_stop(console, kExitPrompt);
   }
@@ -169,14 +200,12 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
     times = read_integration_times(resolve_program_path(working_dir, kIntegrationTimesPath),
                                    std::string(kIntegrationTimesPath));
   } catch (const InputError& error) {
-    return stop_with_error(console, error.what());
+    return stop_with_error(console, error.what(), outcome);
   }
 
   // Dose-rate file.
   if (!program_file_exists(working_dir, data_set_path)) {
-    console.write_text(kUnableToLocate);
-    console.write_text(data_set_path);
-    console.write_text(".");
+    write_kept(console, outcome, std::string(kUnableToLocate) + data_set_path + ".");
     console.line_break();
     return prompt_and_stop(console, kExitPrompt);
   }
@@ -186,11 +215,11 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
     reader.emplace(resolve_program_path(working_dir, data_set_path), data_set_path);
     selection = select_ages_and_regions(console, *reader);
   } catch (const InputError& error) {
-    return stop_with_error(console, error.what());
+    return stop_with_error(console, error.what(), outcome);
   }
   if (selection.age_groups.empty() || selection.regions.empty()) {
     console.line_break();
-    console.write_text(kNothingSelectedMessage);
+    write_kept(console, outcome, kNothingSelectedMessage);
     console.line_break();
     return prompt_and_stop(console, kNothingSelectedPrompt);
   }
@@ -212,18 +241,20 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   try {
     run.emplace(std::move(choice));
   } catch (const OutputError& error) {
-    return stop_while_processing(console, error.what(), {});
+    return stop_while_processing(console, error.what(), {}, outcome);
   }
   ProgressDisplay progress(console);
   try {
     run->process(*reader, &progress);
   } catch (const RunStopped& stopped) {
     progress.finish();
-    return stop_while_processing(console, stopped.what(), stopped.incomplete_files());
+    return stop_while_processing(console, stopped.what(), stopped.incomplete_files(), outcome);
   }
   progress.finish();
 
-  show_completion_screen(console, run->written_files_line());
+  const std::string written_files = run->written_files_line();
+  keep(outcome, written_files.substr(0, written_files.find_last_not_of(' ') + 1));
+  show_completion_screen(console, written_files);
   return kRunCompleted;
 }
 

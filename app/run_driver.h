@@ -3,7 +3,9 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/screen_texts.h"
 #include "platform/console.h"
@@ -20,5 +22,11 @@ inline constexpr int kRunStoppedStatus = 1;
 // `working_dir` (data\Kestrane.ini, DATA\KVR13INH.DRT or DATA\KVR13ING.DRT, OUTPUT\).
 // Returns kRunCompleted after the completion screen's key, kRunStoppedStatus after a stop's.
 int run_kestrane(Console& console, const std::filesystem::path& working_dir);
+
+// As above, and appends to `outcome` how the run ended, in plain lines for the normal
+// terminal once the full screen has closed: the written-files line (without its final
+// blank), or a stop's message with the files it names.
+int run_kestrane(Console& console, const std::filesystem::path& working_dir,
+                 std::vector<std::string>& outcome);
 
 }  // namespace kestrane

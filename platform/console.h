@@ -57,6 +57,8 @@ class Console {
   virtual void refresh() {}
   // Waits until one key is pressed; the key is discarded.
   virtual void wait_for_key() = 0;
+  // Drops the keys typed so far and not yet read, so that the next wait takes a fresh key.
+  virtual void discard_typeahead() {}
   // Shows a modal list box and returns once the user has closed it, with the choice.
   virtual ListBoxResult list_box(const ListBoxRequest& request) = 0;
 };

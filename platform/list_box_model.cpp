@@ -299,12 +299,16 @@ void ListBoxModel::handle_mouse(const MouseEvent& event) {
     case MouseEvent::Action::press:
     case MouseEvent::Action::double_press:
       break;
+    case MouseEvent::Action::mark:
+      if (!multiple_) return;
+      break;
   }
-  if (ok_button().contains(event.row, event.column)) {
+  const bool on_buttons = event.action != MouseEvent::Action::mark;
+  if (on_buttons && ok_button().contains(event.row, event.column)) {
     accept();
     return;
   }
-  if (cancel_button().contains(event.row, event.column)) {
+  if (on_buttons && cancel_button().contains(event.row, event.column)) {
     cancel();
     return;
   }

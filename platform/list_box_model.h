@@ -36,9 +36,10 @@ struct KeyPress {
   bool operator==(const KeyPress&) const = default;
 };
 
-// A mouse event at a screen position (row 1..25, column 1..80).
+// A mouse event at a screen position (row 1..25, column 1..80). `mark` is a press that only
+// marks or unmarks an item of a multiple-choice box (the terminal's Ctrl + right click).
 struct MouseEvent {
-  enum class Action { press, double_press, wheel_up, wheel_down };
+  enum class Action { press, double_press, mark, wheel_up, wheel_down };
   Action action = Action::press;
   int row = 0;
   int column = 0;
@@ -109,7 +110,8 @@ class ListBoxModel {
   // Mouse:
   //   a press on an item highlights it, and in multiple mode also marks or unmarks it; a double
   //   press on an item in single-choice mode chooses it and closes; a press on OK or Cancel
-  //   acts as those buttons; the wheel moves the highlight. Elsewhere nothing happens.
+  //   acts as those buttons; the wheel moves the highlight; a mark on an item in mode 3
+  //   marks or unmarks it as a press does. Elsewhere nothing happens.
   // Inputs after the box has closed are ignored.
   void handle(const ListBoxInput& input);
   void handle_key(const KeyPress& key);

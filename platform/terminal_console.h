@@ -4,28 +4,34 @@
 #pragma once
 
 #include <chrono>
+#include <stdexcept>
 #include <string>
 
 #include "platform/console.h"
 #include "platform/list_box_model.h"
 #include "platform/screen_buffer.h"
+#include "platform/terminal_input.h"
 
 namespace kestrane {
 
-// Exit statuses of the terminal front end's bad surroundings.
-inline constexpr int kExitNotATerminal = 2;  // standard input or output is no terminal
-inline constexpr int kExitQuitSmall = 1;     // the user quit at the "terminal too small" notice
+// Thrown out of the console when the user quits at the "terminal too small" notice; the
+// terminal is given back when the console goes.
+class QuitAtSmallTerminal : public std::runtime_error {
+ public:
+  QuitAtSmallTerminal() : std::runtime_error("quit at the terminal-too-small notice") {}
+};
 
-// To be called before a TerminalConsole is made. Returns 0 when standard input and output
-// are terminals of a known type that can position the cursor; otherwise writes a message
-// to standard error (for scripted runs, use kestrane-batch) and returns kExitNotATerminal.
-int check_interactive_terminal();
+// Thrown out of the console when the terminal gives no more input (it was closed).
+class TerminalGone : public std::runtime_error {
+ public:
+  TerminalGone() : std::runtime_error("the terminal gives no more input") {}
+};
 
-// Only one may exist at a time. The constructor starts curses, installs the handlers that
-// restore the terminal on SIGINT, SIGTERM, SIGHUP, SIGQUIT (exit status 128 + signal), on
-// fatal signals (then re-raised) and on std::terminate and exit, and waits while the
-// terminal is smaller than 80x25, showing a notice; q or Esc there restores the terminal
-// and exits with kExitQuitSmall. It throws std::runtime_error if curses cannot start.
+// Only one may exist at a time; check terminal_problem() (platform/terminal_session.h)
+// before making one. The constructor takes the terminal (see start_terminal_session) and
+// waits while it is smaller than 80x25, showing a notice; the destructor gives it back.
+// Waiting for a key or in a list box, a terminal made too small shows the notice again; q or
+// Esc there throws QuitAtSmallTerminal. Throws std::runtime_error if curses cannot start.
 class TerminalConsole final : public Console {
  public:
   TerminalConsole();
@@ -50,6 +56,8 @@ class TerminalConsole final : public Console {
   void set_title(std::string_view title) override;
   void refresh() override;
   void wait_for_key() override;
+  // Drops the keys typed so far and not yet read.
+  void discard_typeahead() override;
   ListBoxResult list_box(const ListBoxRequest& request) override;
 
   const ScreenBuffer& screen() const { return screen_; }
@@ -62,6 +70,7 @@ class TerminalConsole final : public Console {
   ScreenBuffer screen_;
   std::string title_;
   const ListBoxModel* open_box_ = nullptr;  // drawn over the screen while shown
+  TerminalInput input_;
   std::chrono::steady_clock::time_point last_paint_{};
 };
 

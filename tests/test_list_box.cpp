@@ -267,5 +267,29 @@ TEST(ListBoxScript, UnknownKeyNamesAreRefused) {
   EXPECT_EQ(keys_from_text("  a  Enter ").size(), 2u);
 }
 
+// The terminal's Ctrl + right click: marks items of a multiple-choice box, and nothing else.
+TEST(ListBoxMouse, MarkTogglesItemsOfAMultipleChoiceBoxOnly) {
+  const auto mark_at = [](int row, int column) {
+    return MouseEvent{MouseEvent::Action::mark, row, column};
+  };
+  ListBoxModel box("", "", kAges, 3);
+  box.handle(mark_at(box.item_row(6), box.frame().column + 3));
+  box.handle(mark_at(box.item_row(1), box.frame().column + 3));
+  box.handle(mark_at(box.item_row(6), box.frame().column + 3));  // unmarks
+  const ScreenRect ok = box.ok_button();
+  const ScreenRect cancel = box.cancel_button();
+  box.handle(mark_at(ok.row, ok.column));
+  box.handle(mark_at(cancel.row, cancel.column));
+  EXPECT_FALSE(box.closed());
+  EXPECT_EQ(box.marks(), (std::vector<int>{1}));
+  EXPECT_EQ(box.highlighted(), 6);
+
+  ListBoxModel single("", "", kAges, 0);
+  single.handle(mark_at(single.item_row(4), single.frame().column + 3));
+  single.handle(mark_at(single.ok_button().row, single.ok_button().column));
+  EXPECT_FALSE(single.closed());
+  EXPECT_EQ(single.highlighted(), 1);
+}
+
 }  // namespace
 }  // namespace kestrane

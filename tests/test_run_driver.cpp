@@ -1,17 +1,16 @@
 // Tests of the run driver on the in-memory screen: the title screen cell by cell, every stop
-// with its texts, rows and columns, whole runs with the files they write, and the progress
-// line.
+// with its texts, rows and columns, and whole runs with the files they write.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/progress_display.h"
 #include "app/run_driver.h"
 #include "input/dose_rate_file.h"
 #include "platform/memory_console.h"
@@ -365,39 +364,92 @@ TEST_F(RunDriver, CoefficientFileThatCannotBeOpenedStopsWithNoFileChanged) {
   EXPECT_EQ(console.row_text(console.cursor_row()), padded(" Press any key to exit."));
 }
 
-TEST(ProgressDisplay, ThrottledButTheLastHeaderIsShownAtTheEnd) {
-  MemoryConsole console;
-  ProgressDisplay progress(console, std::chrono::hours(1));
-  HeaderRecord first;
-  first.line = "H-3       100     F           5 1 L";
-  HeaderRecord second;
-  second.line = "S-35      100     V           1 1 l";
+// What a run leaves for the normal terminal once the screen closes, after the lines already
+// there: the written-files line without its final blank, or a stop's message without its
+// leading blank, with the files it names.
+struct OutcomeCase {
+  std::string name;
+  std::function<void(const fs::path&)> prepare;  // changes the sample working directory
+  std::vector<std::vector<int>> answers;         // list-box choices, in order
+  int keys = 2;
+  std::vector<std::string> last_lines;  // the outcome ends with these
+  std::string first_line_holds;         // when the message comes from a reader
+};
 
-  progress.finish();  // nothing processed: nothing drawn
-  EXPECT_EQ(console.row_text(12), padded(""));
+class RunOutcome : public RunDriver, public ::testing::WithParamInterface<OutcomeCase> {};
 
-  progress.record_processed(first, 10, 100);
-  EXPECT_EQ(console.row_text(12), at_column(20, first.line));
-  EXPECT_EQ(console.cursor_row(), 13);
-  EXPECT_EQ(console.cursor_column(), 1);
-  progress.record_processed(second, 20, 100);
-  EXPECT_EQ(console.row_text(12), at_column(20, first.line));  // too soon to redraw
-  progress.finish();
-  EXPECT_EQ(console.row_text(12), at_column(20, second.line));
-}
+TEST_P(RunOutcome, IsAppendedInPlainLines) {
+  const OutcomeCase& c = GetParam();
+  copy_sample();
+  c.prepare(dir);
+  console.push_keys(c.keys);
+  for (const std::vector<int>& answer : c.answers) console.push_list_box_choice(answer);
+  std::vector<std::string> outcome{"a line from before"};
+  run_kestrane(console, dir, outcome);
 
-TEST(ProgressDisplay, RedrawsEveryRecordWhenTheIntervalIsZero) {
-  MemoryConsole console;
-  ProgressDisplay progress(console, std::chrono::milliseconds(0));
-  HeaderRecord header;
-  for (const char* line : {"Na-22    9125     M           4 1 H", "Be-7      365     M    "}) {
-    header.line = line;
-    progress.record_processed(header, 0, 0);
-    // The row is not cleared first: a shorter line leaves the end of a longer one.
-    EXPECT_EQ(console.text_at(12, 20, static_cast<int>(header.line.size())), header.line);
+  ASSERT_GE(outcome.size(), c.last_lines.size() + 1);
+  EXPECT_EQ(outcome.front(), "a line from before");
+  EXPECT_EQ(std::vector<std::string>(outcome.end() - static_cast<long>(c.last_lines.size()),
+                                     outcome.end()),
+            c.last_lines);
+  if (!c.first_line_holds.empty()) {
+    ASSERT_GT(outcome.size(), c.last_lines.size() + 1);
+    EXPECT_NE(outcome[1].find(c.first_line_holds), std::string::npos) << outcome[1];
+    EXPECT_NE(outcome[1].front(), ' ');
+  } else {
+    EXPECT_EQ(outcome.size(), c.last_lines.size() + 1);
   }
-  EXPECT_EQ(console.row_text(12), at_column(20, "Be-7      365     M           4 1 H"));
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Endings, RunOutcome,
+    ::testing::Values(
+        OutcomeCase{"Completed",
+                    [](const fs::path&) {},
+                    {{1}, {6, 1}, {30, 1, 2}},
+                    3,
+                    {"Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT"},
+                    ""},
+        OutcomeCase{"NoDataSet",
+                    [](const fs::path&) {},
+                    {{}},
+                    2,
+                    {"No absorbed dose rate file was selected, calculations are aborted."},
+                    ""},
+        OutcomeCase{"NoTimesFile",
+                    [](const fs::path& d) { fs::remove_all(d / "data"); },
+                    {{1}},
+                    2,
+                    {"Unable to locate the file data\\Kestrane.ini.",
+                     "This file contains the integration times."},
+                    ""},
+        OutcomeCase{"NoDoseRateFile",
+                    [](const fs::path& d) { fs::remove(d / "DATA" / "KVR13ING.DRT"); },
+                    {{2}},
+                    2,
+                    {"Unable to locate the file DATA\\KVR13ING.DRT."},
+                    ""},
+        OutcomeCase{"NoAge",
+                    [](const fs::path&) {},
+                    {{1}, {}},
+                    2,
+                    {"Either no age or no organs have been selected for processing."},
+                    ""},
+        OutcomeCase{"RefusedRecord",
+                    [](const fs::path& d) {
+                      // The third record's table code becomes one the layout does not know.
+                      std::string drt = read_file(d / "DATA" / "KVR13INH.DRT");
+                      const std::size_t at = drt.find("C-14     7300     S           5 2 B");
+                      ASSERT_NE(at, std::string::npos);
+                      drt[at + 34] = 'X';
+                      write_file(d / "DATA" / "KVR13INH.DRT", drt);
+                    },
+                    {{1}, {6, 1}, {30}},
+                    3,
+                    {"These coefficient files are incomplete: OUTPUT\\DC7300h.OUT "
+                     "OUTPUT\\DC100h.OUT"},
+                    "DATA\\KVR13INH.DRT"}),
+    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace kestrane

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # kestrane on a real 80x25 terminal: the title and introduction screen read back, the data-set
-# list box opened and closed with Esc, then the abort message and exit status 1.
+# list box opened and closed with Esc, then the abort message and exit status 1, and the
+# message left on the normal screen.
 source "$(dirname "$0")/kestrane_tmux.bash"
 
 copy_test_data
@@ -33,6 +34,9 @@ expect_row 16 " Press any key to abort."
 keys x
 expect_exit 1
 [ ! -e "$WORK/OUTPUT" ] || fail "an OUTPUT folder was made"
+# The terminal's normal screen keeps the stop's message, as a plain line.
+wait_for_row 1 "No absorbed dose rate file was selected, calculations are aborted."
+expect_row 2 ""
 
 # Without a terminal the dialogue does not start: a pointer to kestrane-batch, status 2.
 set +e

@@ -33,15 +33,17 @@ fail() {
 # The working directory of a run: the small test data set, as given, in a fresh folder.
 copy_test_data() { cp -R "$APP_DATA/run/." "$WORK/"; }
 
-# Starts kestrane in $WORK on a detached 80x25 pane with no status line. Its exit status
-# is written to $STATUS_FILE when it ends.
+# Starts kestrane in $WORK on a detached pane with no status line, of PANE_SIZE (default
+# 80x25), with TERM set to PANE_TERM when that is given (else tmux's own). Its exit status
+# is written to $STATUS_FILE when it ends; the pane then stays, showing the terminal's
+# normal screen with what the program left there.
 start_kestrane() {
+  local want="${PANE_SIZE:-80x25}" size
   printf 'set -g status off\nset -g escape-time 0\nset -g remain-on-exit off\n' >"$WORK/.tmux.conf"
-  t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" \
-    "'$BIN_DIR/kestrane'; echo \$? > '$STATUS_FILE'"
-  local size
+  t new-session -d -s kestrane -x "${want%x*}" -y "${want#*x}" -c "$WORK" \
+    "${PANE_TERM:+TERM=$PANE_TERM }'$BIN_DIR/kestrane'; echo \$? > '$STATUS_FILE'; exec sleep 3600"
   size="$(t display-message -p -t kestrane '#{pane_width}x#{pane_height}')"
-  [ "$size" = "80x25" ] || fail "pane is $size, not 80x25"
+  [ "$size" = "$want" ] || fail "pane is $size, not $want"
 }
 
 screen() { t capture-pane -p -t kestrane; }
@@ -65,6 +67,16 @@ expect_row() {
   [ "$actual" = "$expected" ] || fail "row $n: expected '$expected', got '$actual'"
 }
 
+# Waits until row $1 reads exactly $2 (as `row` gives it).
+wait_for_row() {
+  local deadline=$((SECONDS + WAIT_SECONDS))
+  while ((SECONDS < deadline)); do
+    [ "$(row "$1" 2>/dev/null)" = "$2" ] && return 0
+    sleep 0.1
+  done
+  fail "timed out waiting for row $1 to read: $2"
+}
+
 keys() { t send-keys -t kestrane "$@"; }
 
 # Waits for the program to end and checks its exit status.
@@ -84,3 +96,14 @@ expect_exit() {
 
 # $1 spaces followed by $2: a text standing at column $1 + 1.
 at_column() { printf '%*s%s' "$(($1 - 1))" '' "$2"; }
+
+# The number of the first screen row that shows the fixed text $1 (0 when none does).
+row_of() { screen | grep -nF -m1 -- "$1" | cut -d: -f1 || echo 0; }
+
+# A press and release of mouse button $1 (0 left, 2 right) with Ctrl held, at row $2 and
+# column $3, as an xterm reports it in SGR form (mode 1006).
+ctrl_click() {
+  local button=$(($1 + 16))
+  keys -l $'\e'"[<$button;$3;$2M"
+  keys -l $'\e'"[<$button;$3;$2m"
+}

@@ -14,15 +14,13 @@
 
 #include "platform/console.h"
 #include "platform/terminal_console.h"
+#include "platform/terminal_session.h"
 
-int main(int argc, char** argv) {
+namespace {
+
+// The box on the terminal, then its result and a key wait.
+int show_box(int mode, const std::string& after) {
   using namespace kestrane;
-  if (int status = check_interactive_terminal(); status != 0) return status;
-  const int mode = argc > 1 ? std::atoi(argv[1]) : 0;
-  const std::string after = argc > 2 ? argv[2] : "wait";
-  if (const char* pid_file = std::getenv("KESTRANE_DRIVER_PID_FILE")) {
-    std::ofstream(pid_file) << getpid() << '\n';
-  }
   const std::vector<std::string> ages{"Infant  ", "1 y-old ", "5 y-old ", "10 y-old",
                                       "15 y-old", "Adult   ", "ALL AGES"};
   TerminalConsole console;
@@ -47,4 +45,21 @@ int main(int argc, char** argv) {
   console.write_text(" Press any key to exit.");
   console.wait_for_key();
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (const std::string problem = kestrane::terminal_problem(); !problem.empty()) {
+    std::fprintf(stderr, "list_box_driver: %s\n", problem.c_str());
+    return 2;
+  }
+  if (const char* pid_file = std::getenv("KESTRANE_DRIVER_PID_FILE")) {
+    std::ofstream(pid_file) << getpid() << '\n';
+  }
+  try {
+    return show_box(argc > 1 ? std::atoi(argv[1]) : 0, argc > 2 ? argv[2] : "wait");
+  } catch (const kestrane::QuitAtSmallTerminal&) {
+    return 1;  // any other exception goes on to std::terminate, on purpose
+  }
 }

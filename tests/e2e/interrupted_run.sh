@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# kestrane on a real 80x25 terminal, from a shell, ended by Ctrl-C while it processes a larger
+# sample file: the terminal comes back to the shell's normal screen with its modes as before,
+# and the program ends by SIGINT itself (the shell reports 130 and drops the rest of the line).
+source "$(dirname "$0")/kestrane_tmux.bash"
+
+"$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
+  --data-set inhalation >/dev/null || fail "kestrane-sample failed"
+printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
+t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
+wait_for '$'
+keys "stty -g > .modes-before; echo \$\$ > .shell-pid; clear" Enter
+# A shell drops the rest of a command line whose program was ended by SIGINT, but not of one
+# that merely exited with status 130.
+keys "'$BIN_DIR/kestrane'; echo LIST-WENT-ON" Enter
+wait_for " Press any key to continue."
+keys x
+wait_for " Select Data Set to Process"
+keys Enter
+wait_for " Select Age(s) of Interest"
+keys End Enter
+wait_for " Select Target Regions"
+keys End Enter
+wait_for " Press any key to process the data."
+keys x
+wait_for " records ["
+keys C-c
+
+# The program is gone once the shell has no child left.
+deadline=$((SECONDS + WAIT_SECONDS))
+while pgrep -P "$(cat "$WORK/.shell-pid")" >/dev/null; do
+  ((SECONDS < deadline)) || fail "Ctrl-C did not end the program"
+  sleep 0.1
+done
+keys "echo STATUS=\$?; stty -g | cmp -s - .modes-before && echo MODES-SAME" Enter
+wait_for "MODES-SAME"
+if screen | grep -qx "LIST-WENT-ON"; then
+  fail "the program exited with a status instead of ending by SIGINT"
+fi
+screen | grep -qx "STATUS=130" || fail "the shell does not report 130"
+if screen | grep -qF "Processing absorbed dose rate file"; then
+  fail "the processing screen is still shown"
+fi
+echo "e2e interrupted_run: 1 passed, 0 failed"

@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# kestrane on a real 80x25 terminal processing a larger sample file (all ages, all organs):
+# the progress bar under the header line while the records are processed, a key typed
+# meanwhile that does not dismiss the completion screen, the final bar at 100%, and the
+# written-files line left on the terminal's normal screen after the program ends.
+source "$(dirname "$0")/kestrane_tmux.bash"
+
+# Large enough to take well over a second in the sanitizer build, and some in a release one.
+"$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
+  --data-set inhalation >/dev/null || fail "kestrane-sample failed"
+start_kestrane
+wait_for " Press any key to continue."
+keys x
+wait_for " Select Data Set to Process"
+keys Enter
+wait_for " Select Age(s) of Interest"
+keys End Enter  # ALL AGES
+wait_for " Select Target Regions"
+keys End Enter  # ALL ORGANS
+wait_for " Press any key to process the data."
+keys x
+
+# The bar: records, [bar], the share read, the rate and the time left, at row 13, column 20.
+wait_for " records ["
+bar="$(row 13)"
+[[ "$bar" =~ ^' '{19}[0-9]+' records ['[#.]{10}'] '[' '0-9]{3}'% '.*' MB/s '.+' left'$ ]] ||
+  fail "row 13 is not the progress bar: '$bar'"
+[[ "$(row 12)" =~ ^' '{19}[^' '] ]] || fail "row 12 does not hold a header line at column 20"
+
+# A key typed while the records are processed, well before their end.
+share="$(sed -E 's/.*\] +([0-9]+)% .*/\1/' <<<"$bar")"
+((share < 80)) || fail "processing was at $share% before the key: make the sample larger"
+keys y
+wait_for " Press any key to exit."
+[[ "$(row 13)" =~ '['#{10}'] 100% ' ]] || fail "the bar does not end at 100%: '$(row 13)'"
+# The completion screen waits for a key of its own.
+sleep 1
+[ ! -s "$STATUS_FILE" ] || fail "the key typed during processing dismissed the completion screen"
+screen | grep -qF " Press any key to exit." || fail "the completion screen is gone"
+keys x
+expect_exit 0
+
+# The normal screen, where the dialogue was: the files written, without the final blank,
+# wrapped by the terminal at column 80.
+files='Files written: OUTPUT\DC100h.OUT OUTPUT\DC365h.OUT OUTPUT\DC1825h.OUT'
+files+=' OUTPUT\DC3650h.OUT OUTPUT\DC5475h.OUT OUTPUT\DC7300h.OUT'
+wait_for_row 1 "${files:0:80}"
+expect_row 2 "${files:80}"
+expect_row 3 ""
+echo "e2e processing_screen: 1 passed, 0 failed"
