@@ -272,7 +272,7 @@ TEST(ListBoxMouse, MarkTogglesItemsOfAMultipleChoiceBoxOnly) {
   const auto mark_at = [](int row, int column) {
     return MouseEvent{MouseEvent::Action::mark, row, column};
   };
-  ListBoxModel box("", "", kAges, 3);
+  ListBoxModel box("", "", kAges, ListBoxMode::multiple_choice);
   box.handle(mark_at(box.item_row(6), box.frame().column + 3));
   box.handle(mark_at(box.item_row(1), box.frame().column + 3));
   box.handle(mark_at(box.item_row(6), box.frame().column + 3));  // unmarks
@@ -284,7 +284,7 @@ TEST(ListBoxMouse, MarkTogglesItemsOfAMultipleChoiceBoxOnly) {
   EXPECT_EQ(box.marks(), (std::vector<int>{1}));
   EXPECT_EQ(box.highlighted(), 6);
 
-  ListBoxModel single("", "", kAges, 0);
+  ListBoxModel single("", "", kAges, ListBoxMode::single_choice);
   single.handle(mark_at(single.item_row(4), single.frame().column + 3));
   single.handle(mark_at(single.ok_button().row, single.ok_button().column));
   EXPECT_FALSE(single.closed());
