@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <charconv>
+#include <cmath>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
@@ -28,14 +30,15 @@ namespace {
 constexpr int kLow = 0;
 constexpr int kHigh = 1;
 
-// Which tables a table code asks to integrate. The code is compared as a whole, so a letter
-// followed by blanks names no table.
+// Which tables a table code asks to integrate. Blanks after the letter do not count, as the
+// header check accepts them.
 struct TablesToIntegrate {
   bool low = false;
   bool high = false;
 };
 
 TablesToIntegrate tables_of_code(std::string_view code) {
+  code = code.substr(0, code.find_last_not_of(" \t") + 1);
   if (code == "L") return {true, false};
   if (code == "H") return {false, true};
   if (code == "B") return {true, true};
@@ -92,6 +95,48 @@ void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, 
   coef.integrated[t] = true;
 }
 
+// The shortest text that reads back as `value`.
+std::string shortest(double value) {
+  std::array<char, 32> text{};
+  const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+  return std::string(text.data(), end);
+}
+
+// Refuses the record when a coefficient, or its part outside the table, is infinite or not a
+// number (rates near the double range, or an integration time far beyond the record): such a
+// value must never reach a file. A product with 0 is 0 for every finite value and NaN
+// otherwise, so one sum tells whether the cells need a closer look.
+void check_finite(const HeaderRecord& header, const CoefficientTable& coef,
+                  std::span<const double> times, int region_count, const std::string& file_name,
+                  std::span<const std::string> region_names) {
+  double probe = 0.0;
+  for (const auto* cells : {&coef.coef, &coef.outside}) {
+    for (const auto& table : *cells) {
+      for (int j = 0; j < region_count; ++j) {
+        for (std::size_t m = 0; m < times.size(); ++m) probe += 0.0 * table[j][m];
+      }
+    }
+  }
+  if (probe == 0.0) return;
+  for (int t : {kLow, kHigh}) {
+    for (int j = 0; j < region_count; ++j) {
+      for (std::size_t m = 0; m < times.size(); ++m) {
+        const bool whole = !std::isfinite(coef.coef[t][j][m]);
+        if (!whole && std::isfinite(coef.outside[t][j][m])) continue;
+        std::string region = "selected region " + std::to_string(j + 1);
+        if (static_cast<std::size_t>(j) < region_names.size()) {
+          region += " (" + region_names[static_cast<std::size_t>(j)] + ")";
+        }
+        refuse_record(header, file_name,
+                      std::string(whole ? "the " : "the part outside the tabulated times of the ") +
+                          (t == kLow ? "low" : "high") + "-table coefficient of " + region +
+                          " for the integration time " + shortest(times[m]) +
+                          " days is not a finite number");
+      }
+    }
+  }
+}
+
 void zero_table(int t, std::size_t time_count, int region_count, CoefficientTable& coef) {
   for (int j = 0; j < region_count; ++j) {
     std::fill_n(coef.coef[t][j].begin(), time_count, 0.0);
@@ -132,7 +177,8 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
 
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
-                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work) {
+                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work,
+                          std::span<const std::string> region_names) {
   const int n = std::clamp(header.n, 0, kMaxTimePoints);
   coef.first_time = n > 0 ? rates.x[0] : 0.0;
   coef.last_time = n > 0 ? rates.x[static_cast<std::size_t>(n - 1)] : 0.0;
@@ -145,6 +191,7 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
       }
       coef.integrated[t] = false;
     }
+    check_finite(header, coef, times, region_count, file_name, region_names);
     return;
   }
   const TablesToIntegrate tables = tables_of_code(header.table_code);
@@ -159,6 +206,7 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
   } else {
     zero_table(kHigh, times.size(), region_count, coef);
   }
+  check_finite(header, coef, times, region_count, file_name, region_names);
 }
 
 namespace {
@@ -213,7 +261,7 @@ void process_serially(LineReader& reader, const RunSetup& setup, RecordSink& sin
       progress->record_processed(header, reader.bytes_consumed(), reader.total_bytes());
     }
     compute_coefficients(header, tables->rates, times, region_count, file_name, tables->coef,
-                         tables->work);
+                         tables->work, setup.region_names);
     sink.record_done(position - 1, header, tables->coef);
   } while (!reader.at_end_of_file());
 }
@@ -450,7 +498,7 @@ class RecordPipeline {
         parsed = true;
         job.block = std::string();
         compute_coefficients(job.header, space.rates, setup_.times, region_count_, file_name_,
-                             space.coef, space.work);
+                             space.coef, space.work, setup_.region_names);
         job.coef.resize(4 * regions * times);
         double* to = job.coef.data();
         for (const auto* cells : {&space.coef.coef, &space.coef.outside}) {

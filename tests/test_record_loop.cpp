@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -227,11 +229,8 @@ TEST(RecordLoop, OnePointRecordsCarryTheirValuesWhateverTheCode) {
     int p;
     bool low, high;
   };
-  // With one line per time point the rates go to the low table only for exactly "L"; a code
-  // with a trailing blank sends them to the high table.
   for (const Case& c :
-       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true},
-        Case{"L ", 1, false, true}, Case{"H ", 1, false, true}}) {
+       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true}}) {
     SCOPED_TRACE(std::string("code \"") + c.code + "\"");
     std::vector<std::string> lines = {inhalation_header("Pu-239", 365, 1, c.p, c.code),
                                       data_line(1, {1.25e-9, 0, 0, 0, 0, 0, 0, 0, 0, 4.5e-12})};
@@ -246,19 +245,6 @@ TEST(RecordLoop, OnePointRecordsCarryTheirValuesWhateverTheCode) {
     EXPECT_EQ(seen[0].low, low);
     EXPECT_EQ(seen[0].high, high);
   }
-}
-
-TEST(RecordLoop, CodeWithTrailingBlankIntegratesNothingButIsWritten) {
-  // "L " is accepted (the data block is read in step), but it is not the code "L".
-  std::vector<std::string> lines = {inhalation_header("Co-60", 365, 4, 1, "L ")};
-  for (auto& l : line_block()) lines.push_back(l);
-  lines.push_back(inhalation_header("Co-60", 365, 4, 1, "L"));
-  for (auto& l : line_block()) lines.push_back(l);
-  const auto seen = run(file_of(lines), setup_of({2}, {1, 2}, kTimes));
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].low, kZeros8);
-  EXPECT_EQ(seen[0].high, kZeros8);
-  expect_near_all(seen[1].low, kLineIntegrals);
 }
 
 TEST(RecordLoop, IngestionLayoutAndManyIntegrationTimes) {
@@ -304,12 +290,12 @@ TEST(RecordLoop, UnmatchedRecordsAreNotIntegrated) {
                                     data_line(1, {2}),
                                     data_line(2, {3}),
                                     inhalation_header("S-35", 5475, 0, 1, "H"),
-                                    inhalation_header("S-35", 365, 3, 1, "L "),
+                                    inhalation_header("S-35", 365, 3, 1, "L"),
                                     data_line(1, {1}),
-                                    data_line(1, {2}),
-                                    data_line(2, {3})};
+                                    data_line(2, {2}),
+                                    data_line(3, {3})};
   const auto seen = run(file_of(lines), setup_of({2}, {1}, kTimes));
-  ASSERT_EQ(seen.size(), 1u);  // the last one, whose code integrates nothing
+  ASSERT_EQ(seen.size(), 1u);  // the last one
   EXPECT_EQ(seen[0].line_number, 6);
 }
 
@@ -371,10 +357,92 @@ INSTANTIATE_TEST_SUITE_P(
                  {inhalation_header("K-40", 365, 3, 2, "B"), data_line(1, {1}), data_line(1, {1}),
                   data_line(2, {1}), data_line(2, {1}), data_line(2, {1}), data_line(2, {1})},
                  "time point 3 is not later"},
+        StopCase{"coefficient_not_finite",
+                 {inhalation_header("K-40", 365, 2, 1, "L"), data_line(1, {1e308}),
+                  data_line(2, {1e308})},
+                 "selected region 1 for the integration time 1 days is not a finite number"},
         StopCase{"decreasing_times",
                  {inhalation_header("K-40", 365, 3, 1, "H"), data_line(1, {1}), data_line(3, {2}),
                   data_line(2, {3})},
                  "time point 3 is not later"}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+// A record whose data block has been read: region 1 of each table holds the rates 1, 2, 4, 8
+// at the times 0, 1, 2, 3 (low) or twice those (high).
+struct ReadRecord {
+  HeaderRecord header;
+  std::unique_ptr<RateTable> rates = std::make_unique<RateTable>();
+  explicit ReadRecord(const std::string& code, std::vector<double> x = {0, 1, 2, 3},
+                      std::vector<double> f = {1, 2, 4, 8}) {
+    header = decode_header(inhalation_header("Ba-133", 365, static_cast<int>(x.size()),
+                                             code.starts_with('B') ? 2 : 1, code.c_str()),
+                           DataSet::inhalation, 8);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      rates->x[i] = x[i];
+      rates->value[0][0][i] = f[i];
+      rates->value[1][0][i] = 2 * f[i];
+    }
+  }
+};
+
+class TrailingBlanks : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(TrailingBlanks, AreIgnoredInTheChoiceOfTheTablesToIntegrate) {
+  const std::string code = GetParam();
+  const ReadRecord record(code);
+  const std::vector<double> times = {3};
+  CoefficientTable coef;
+  compute_coefficients(record.header, *record.rates, times, 1, kFile, coef);
+  // Slopes 1/2, 4/3, 8/3, 5 (by hand); the whole intervals give 3/2 - 5/72, 3 - 8/72 and
+  // 6 - 14/72, together 81/8 (twice that for the high table).
+  const bool low = code[0] != 'H';
+  const bool high = code[0] != 'L';
+  EXPECT_EQ(coef.integrated, (std::array<bool, 2>{low, high}));
+  EXPECT_NEAR(coef.coef[0][0][0], low ? 10.125 : 0.0, 1e-13);
+  EXPECT_NEAR(coef.coef[1][0][0], high ? 20.25 : 0.0, 1e-13);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachLetter, TrailingBlanks,
+                         ::testing::Values("L ", "H  ", "B ", "L\t", "B \t"));
+
+// Coefficients that are not finite numbers are refused, naming the file, the line, the header
+// line, the region and the integration time.
+struct NotFiniteCase {
+  const char* what;
+  std::vector<double> f;
+  double time;
+  const char* time_text;
+};
+
+class NotFinite : public ::testing::TestWithParam<NotFiniteCase> {};
+
+TEST_P(NotFinite, CoefficientsAreRefused) {
+  const NotFiniteCase& c = GetParam();
+  const ReadRecord record("L", {1, 2, 4, 8}, c.f);
+  const std::vector<double> times = {c.time};
+  const std::vector<std::string> names = {"Liver"};
+  CoefficientTable coef;
+  HermiteRows work;
+  try {
+    compute_coefficients(record.header, *record.rates, times, 1, kFile, coef, work, names);
+    ADD_FAILURE() << "the coefficient was not refused";
+  } catch (const InputError& e) {
+    const std::string message = e.what();
+    for (const std::string& part :
+         {std::string(kFile) + ", line 8", record.header.line, std::string("low-table"),
+          std::string("selected region 1 (Liver)"), std::string(c.time_text) + " days",
+          std::string("not a finite number")}) {
+      EXPECT_NE(message.find(part), std::string::npos) << part << " in " << message;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCause, NotFinite,
+    ::testing::Values(
+        NotFiniteCase{"rates_near_the_double_range", {1e308, 1e308, 1e308, 1e308}, 30, "30"},
+        NotFiniteCase{"time_far_beyond_the_record", {1, 2, 3, 5}, 1e300, "1e+300"},
+        NotFiniteCase{"rate_not_a_number", {1, NAN, 3, 5}, 2.5, "2.5"}),
     [](const auto& info) { return std::string(info.param.what); });
 
 // The part of each coefficient that lies outside the tabulated times, on one thread and on
