@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dose/hermite.h"
+#include "dose/hermite_rows.h"
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
 #include "input/run_tables.h"
@@ -89,6 +89,47 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
                           const std::string& file_name, CoefficientTable& coef, HermiteRows& work,
                           std::span<const std::string> region_names = {});
+
+// One record that the run processes, as read from the file: its matched selected-age
+// position (from 1), its header and its data lines, not yet parsed.
+struct RecordText {
+  int position = 0;
+  HeaderRecord header;
+  std::string block;             // as read_data_block_text gives it
+  std::uint64_t bytes_done = 0;  // the reader's progress after the block
+};
+
+// Reads the records of a dose-rate file that a run processes, for the loop on one thread and
+// for the pipeline alike, so that both read exactly the same way: blank lines where a header
+// is expected and records of ages not selected are passed over, every header is checked.
+class RecordReader {
+ public:
+  // `reader` stands at the first header line.
+  RecordReader(LineReader& reader, const RunSetup& setup);
+  // The next record to process; false at the end of the file. Throws InputError, naming the
+  // file, line and header line, for a header or a data block that cannot be read.
+  bool next(RecordText& record);
+
+ private:
+  LineReader& reader_;
+  const RunSetup& setup_;
+  bool started_ = false;
+};
+
+// The tables of one thread that computes coefficients, set up once and reused from record to
+// record.
+struct RecordWorkspace {
+  RateTable rates;
+  CoefficientTable coef;
+  HermiteRows work;
+};
+
+// Parses the data block of a record into space.rates (cleared first).
+void read_rates(const RecordText& record, const RunSetup& setup, RecordWorkspace& space);
+
+// The coefficients of a record whose rates read_rates has read, into space.coef.
+void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,
+                    RecordWorkspace& space);
 
 // Reads records from the reader (standing at the first header line) to the end of the
 // file. Throws InputError, naming the file, line and header line, when a record cannot be
