@@ -1,6 +1,14 @@
 // The digit engine of the mask formatter: the first digits of a double, correctly rounded from
 // its exact binary value, by exact integer arithmetic in 64 bits where that suffices, in 128
 // bits for most other values, and with big integers for the rest.
+//
+// std::to_chars(v, std::chars_format::scientific, count - 1) gives the same digits (the
+// formatter's sweeps against the C library pass with it) but is slower here: measured on
+// 2026-12-09 (GCC 12, Release, 2 cores under load), a pair of coefficient fields took 243 ns
+// of CPU against 139 ns (bin/bench_format_using), and a whole run of kestrane-batch on the
+// 1 GB inhalation file with all ages and regions 3.38 s of CPU against 3.03 s, fastest of
+// three (bench/run_benchmark.sh; wall 8.3 s against 7.2 s, fastest of three alternating
+// runs). That is beyond the 5% a whole run may lose, so the engine stays.
 #include "output/decimal_digits.h"
 
 #include <algorithm>
