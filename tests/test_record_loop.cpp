@@ -365,7 +365,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {inhalation_header("K-40", 365, 3, 1, "H"), data_line(1, {1}), data_line(3, {2}),
                   data_line(2, {3})},
                  "time point 3 is not later"}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& test) { return std::string(test.param.what); });
 
 // A record whose data block has been read: region 1 of each table holds the rates 1, 2, 4, 8
 // at the times 0, 1, 2, 3 (low) or twice those (high).
@@ -443,7 +443,7 @@ INSTANTIATE_TEST_SUITE_P(
         NotFiniteCase{"rates_near_the_double_range", {1e308, 1e308, 1e308, 1e308}, 30, "30"},
         NotFiniteCase{"time_far_beyond_the_record", {1, 2, 3, 5}, 1e300, "1e+300"},
         NotFiniteCase{"rate_not_a_number", {1, NAN, 3, 5}, 2.5, "2.5"}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& test) { return std::string(test.param.what); });
 
 // The part of each coefficient that lies outside the tabulated times, on one thread and on
 // three. Region 1 holds the line 2 + t/2, region 2 the constant 3 and region 3 the line
