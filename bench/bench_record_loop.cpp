@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dose/hermite.h"
+#include "dose/hermite_rows.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
