@@ -79,6 +79,7 @@ CoefficientRun::CoefficientRun(RunChoice choice) : impl_(std::make_unique<Impl>(
   // The region list holds the file's names, then "Lung", then "ALL ORGANS".
   setup.lung_region = static_cast<int>(choice.region_list.size()) - 1;
   setup.threads = choice.threads;
+  setup.region_names = region_names;
 
   impl_->files = open_coefficient_files(choice.working_dir, setup.data_set, setup.age_groups);
   for (int k = 0; k < impl_->files.size(); ++k) {

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "dose/hermite.h"
+#include "dose/hermite_rows.h"
 
 namespace {
 
@@ -30,13 +31,9 @@ constexpr std::array<double, 4> kTimes = {1.0, 50.0, 1825.0, 18250.0};
 void BM_SlopesAndFourIntegrals(benchmark::State& state) {
   Row row;
   for (auto _ : state) {
-    int status = 0;
-    kestrane::estimate_monotone_slopes(kPoints, row.x.data(), row.f.data(), row.d.data(), status);
+    kestrane::estimate_monotone_slopes(row.x, row.f, row.d);
     for (double T : kTimes) {
-      int skip = 0, integral_status = 0;
-      double value = kestrane::integrate_hermite(kPoints, row.x.data(), row.f.data(), row.d.data(),
-                                                 skip, 0.0, T, integral_status);
-      benchmark::DoNotOptimize(value);
+      benchmark::DoNotOptimize(kestrane::integrate_hermite(row.x, row.f, row.d, 0.0, T));
     }
     benchmark::ClobberMemory();
   }
@@ -47,8 +44,7 @@ BENCHMARK(BM_SlopesAndFourIntegrals);
 void BM_Slopes(benchmark::State& state) {
   Row row;
   for (auto _ : state) {
-    int status = 0;
-    kestrane::estimate_monotone_slopes(kPoints, row.x.data(), row.f.data(), row.d.data(), status);
+    benchmark::DoNotOptimize(kestrane::estimate_monotone_slopes(row.x, row.f, row.d));
     benchmark::ClobberMemory();
   }
 }
@@ -59,11 +55,9 @@ BENCHMARK(BM_Slopes);
 void BM_HermiteRowsSlopes(benchmark::State& state) {
   Row row;
   kestrane::HermiteRows rows;
-  rows.prepare(kPoints, row.x.data(), 0.0, kTimes);
+  rows.prepare(row.x, 0.0, kTimes);
   for (auto _ : state) {
-    int status = 0;
-    rows.slopes(row.f.data(), row.d.data(), status);
-    benchmark::DoNotOptimize(status);
+    benchmark::DoNotOptimize(rows.slopes(row.f, row.d));
     benchmark::ClobberMemory();
   }
 }
@@ -71,13 +65,9 @@ BENCHMARK(BM_HermiteRowsSlopes);
 
 void BM_OneIntegralToFiftyYears(benchmark::State& state) {
   Row row;
-  int status = 0;
-  kestrane::estimate_monotone_slopes(kPoints, row.x.data(), row.f.data(), row.d.data(), status);
+  kestrane::estimate_monotone_slopes(row.x, row.f, row.d);
   for (auto _ : state) {
-    int skip = 0, integral_status = 0;
-    double value = kestrane::integrate_hermite(kPoints, row.x.data(), row.f.data(), row.d.data(),
-                                               skip, 0.0, 18250.0, integral_status);
-    benchmark::DoNotOptimize(value);
+    benchmark::DoNotOptimize(kestrane::integrate_hermite(row.x, row.f, row.d, 0.0, 18250.0));
   }
 }
 BENCHMARK(BM_OneIntegralToFiftyYears);

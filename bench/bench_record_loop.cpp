@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "dose/hermite.h"
+#include "dose/hermite_rows.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
@@ -139,12 +140,9 @@ void BM_RecordNumericsSingleCalls(benchmark::State& state) {
   std::array<double, Record::kPoints> d;
   for (auto _ : state) {
     for (const auto& f : rec.f) {
-      int status = 0;
-      estimate_monotone_slopes(Record::kPoints, rec.x.data(), f.data(), d.data(), status);
+      estimate_monotone_slopes(rec.x, f, d);
       for (const double T : rec.times) {
-        int skip = 0;
-        benchmark::DoNotOptimize(integrate_hermite(Record::kPoints, rec.x.data(), f.data(),
-                                                   d.data(), skip, 0.0, T, status));
+        benchmark::DoNotOptimize(integrate_hermite(rec.x, f, d, 0.0, T));
       }
     }
   }
@@ -158,11 +156,10 @@ void BM_RecordNumericsHermiteRows(benchmark::State& state) {
   std::array<double, 6> out;
   HermiteRows rows;
   for (auto _ : state) {
-    rows.prepare(Record::kPoints, rec.x.data(), 0.0, rec.times);
+    rows.prepare(rec.x, 0.0, rec.times);
     for (const auto& f : rec.f) {
-      int status = 0;
-      rows.slopes(f.data(), d.data(), status);
-      rows.integrate(f.data(), d.data(), out.data(), status);
+      rows.slopes(f, d);
+      rows.integrate(f, d, out);
       benchmark::DoNotOptimize(out);
     }
   }
@@ -174,11 +171,10 @@ void BM_RecordSlopesHermiteRows(benchmark::State& state) {
   const Record rec;
   std::array<double, Record::kPoints> d;
   HermiteRows rows;
-  rows.prepare(Record::kPoints, rec.x.data(), 0.0, rec.times);
+  rows.prepare(rec.x, 0.0, rec.times);
   for (auto _ : state) {
     for (const auto& f : rec.f) {
-      int status = 0;
-      rows.slopes(f.data(), d.data(), status);
+      benchmark::DoNotOptimize(rows.slopes(f, d));
       benchmark::DoNotOptimize(d);
     }
   }

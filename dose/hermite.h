@@ -1,20 +1,57 @@
-// Monotone cubic Hermite interpolation of a rate table: slope estimation and exact integrals.
-// Arrays are 0-based here (x[0] is time point 1); positions passed as numbers (ia, ib) count
-// from 1, as the table positions do. No allocation, no tolerances.
+// Monotone cubic Hermite interpolation of a rate table, point by point: the reference slope
+// estimation and the exact integrals of the interpolant. Arrays are 0-based here (x[0] is
+// time point 1); positions passed as numbers (ia, ib) count from 1, as the table positions
+// do. No allocation, no tolerances.
 #pragma once
 
-#include <cstdint>
 #include <span>
-#include <vector>
 
 namespace kestrane {
 
-// Fills d[0..n-1] with shape-preserving slopes of the table (x, f) (Fritsch and Carlson;
-// Brodlie's weighted harmonic mean at interior points): the interpolant is monotone wherever
-// the data are, and the slope is 0 at every strict extremum and next to every flat interval.
-// status: 0 normal; 1..n-2 the number of changes of direction in the data; -1 fewer than two
-// points; -3 times not strictly increasing. On a negative status d is not written.
-void estimate_monotone_slopes(int n, const double* x, const double* f, double* d, int& status);
+// What a slope estimate made of its table.
+enum class SlopeStatus {
+  ok,                    // slopes written
+  too_few_points,        // fewer than two points: slopes not written
+  times_not_increasing,  // equal or decreasing neighbouring times (or a NaN): not written
+};
+
+struct SlopeResult {
+  SlopeStatus status = SlopeStatus::ok;
+  int direction_changes = 0;  // changes of direction in the data (0 unless ok)
+  bool operator==(const SlopeResult&) const = default;
+};
+
+// Where the limits of an integral lay, or why it was refused (the value is then 0). The
+// warnings add: a outside the table 1, b outside 2.
+enum class IntegralStatus {
+  inside = 0,             // both limits within [x(1), x(n)]
+  a_outside = 1,          // the end piece continued for a
+  b_outside = 2,          // the end piece continued for b
+  both_outside = 3,       // both limits outside
+  too_few_points = -1,    // fewer than two points
+  times_decrease = -3,    // times decrease somewhere (or a time is NaN)
+  position_outside = -4,  // ia or ib outside 1..n (integrate_between_nodes)
+  sum_failed = -5,        // the sum over whole intervals was refused (integrate_hermite)
+};
+
+constexpr bool refused(IntegralStatus status) { return static_cast<int>(status) < 0; }
+
+struct IntegralResult {
+  double value = 0.0;
+  IntegralStatus status = IntegralStatus::inside;
+  bool operator==(const IntegralResult&) const = default;
+};
+
+// Whether the times of a table are still to be checked before an integral, or the caller has
+// checked them already (at least two points, times that do not decrease).
+enum class TimesCheck { check, checked };
+
+// Fills d[0..n-1] (n = x.size(); f and d hold at least n values) with shape-preserving slopes
+// of the table (x, f) (Fritsch and Carlson; Brodlie's weighted harmonic mean at interior
+// points): the interpolant is monotone wherever the data are, and the slope is 0 at every
+// strict extremum and next to every flat interval. On a refusal d is not written.
+SlopeResult estimate_monotone_slopes(std::span<const double> x, std::span<const double> f,
+                                     std::span<double> d);
 
 // +1 when a and b are non-zero with the same sign, -1 when non-zero with different signs,
 // 0 when either is zero.
@@ -23,20 +60,16 @@ double sign_product(double a, double b);
 // |m| with the sign of s (a negative zero in s counts as positive).
 double transfer_sign(double m, double s);
 
-// Integral of the interpolant from a to b (negative when b < a); below x[0] the first piece
-// is continued, above x[n-1] the last. skip: 0 asks for n and x to be checked, set to 1 once
-// checked or when the check is skipped (a caller that passes a non-zero skip guarantees
-// n >= 2 and non-decreasing times). status: 0 both limits inside the table, +1 when a lies
-// outside it, +2 when b does; -1 fewer than two points, -3 decreasing times, -5 the sum over
-// whole intervals failed. Every negative status returns 0. Equal neighbouring times are
-// accepted.
-double integrate_hermite(int n, const double* x, const double* f, const double* d, int& skip,
-                         double a, double b, int& status);
+// Integral of the interpolant of (x, f, d) from a to b (negative when b < a); below x[0] the
+// first piece is continued, above x[n-1] the last. Equal neighbouring times are accepted.
+IntegralResult integrate_hermite(std::span<const double> x, std::span<const double> f,
+                                 std::span<const double> d, double a, double b,
+                                 TimesCheck check = TimesCheck::check);
 
-// Integral from x(ia) to x(ib), positions counting from 1. skip as above. status: 0, or -1,
-// -3 as above, -4 when ia or ib lies outside 1..n; every negative status returns 0.
-double integrate_between_nodes(int n, const double* x, const double* f, const double* d, int& skip,
-                               int ia, int ib, int& status);
+// Integral from x(ia) to x(ib), positions counting from 1.
+IntegralResult integrate_between_nodes(std::span<const double> x, std::span<const double> f,
+                                       std::span<const double> d, int ia, int ib,
+                                       TimesCheck check = TimesCheck::check);
 
 // Integral over [a, b] of the cubic with values f1, f2 and slopes d1, d2 at x1, x2; a and b
 // may lie outside [x1, x2] (the cubic is continued). Swapping a and b flips only the sign;
@@ -45,6 +78,10 @@ double integrate_cubic_piece(double x1, double x2, double f1, double f2, double 
                              double a, double b);
 
 namespace hermite_detail {
+
+// inside, or the refusal of a table for integration: too_few_points, or times_decrease for a
+// decrease or a time that is not a number.
+IntegralStatus check_integration_times(std::span<const double> x);
 
 // integrate_cubic_piece in two steps: the factors that depend on the piece [x1, x2] (x1 != x2)
 // and the limits alone, then their combination with the values and slopes at its ends.
@@ -56,70 +93,5 @@ struct CubicFactors {
 };
 
 }  // namespace hermite_detail
-
-// The slopes and integrals of many rate rows tabulated at the same times, as
-// estimate_monotone_slopes and integrate_hermite give them, to the last bit and with the same
-// statuses, with the work that depends on the times alone done once for all rows: the interval
-// widths and slope weights, the validation, the positions of the limits in the table and the
-// polynomial factors of the pieces that hold them. For the integrals of one row the sum over
-// whole intervals is formed once, in one pass, for all upper limits: integrate_between_nodes
-// sums from the lower position upwards, so the running sum at each upper position is the very
-// value a separate call would return. Holds no reference to the rows; prepare() allocates
-// only while the table grows beyond every earlier one.
-class HermiteRows {
- public:
-  // Takes the times x[0..n-1] (copied) and the limits: every row is to be integrated from `a`
-  // to each of `limits`, in that order.
-  void prepare(int n, const double* x, double a, std::span<const double> limits);
-
-  // d and status as estimate_monotone_slopes(n, x, f, d, status) leaves them.
-  void slopes(const double* f, double* d, int& status) const;
-
-  // out[m] = integrate_hermite(n, x, f, d, skip, a, limits[m], status_m) with a fresh skip of 0
-  // for every m. `status` ends as the last of those calls leaves it (unchanged when there are no
-  // limits); `statuses`, when given, receives every status_m.
-  void integrate(const double* f, const double* d, double* out, int& status,
-                 int* statuses = nullptr) const;
-
- private:
-  // integrate_cubic_piece on the piece from x[left] to x[left + 1] between two fixed limits.
-  struct Piece {
-    int left = 0;
-    bool zero_width = false;
-    hermite_detail::CubicFactors factors;
-    void set(const double* x, int first, double a, double b);
-    double integral(const double* f, const double* d) const;
-  };
-  // slopes() by estimate_monotone_slopes itself; for two points and for rows with an
-  // infinite or NaN secant.
-  void slopes_in_order(const double* f, double* d, int& status) const;
-
-  enum class Route : std::uint8_t { single_call, piece, nodes };
-  struct Limit {
-    Route route = Route::single_call;
-    int status = 0;      // the range warnings
-    double b = 0;        // the limit
-    int ib = 0;          // route nodes: last position (from 1) not above the limit
-    bool right = false;  // route nodes: a right end beyond x(ib) is added
-    Piece piece;         // route piece: the piece; route nodes: the right end
-  };
-
-  int n_ = 0;
-  double a_ = 0;
-  std::vector<double> x_;
-  int slope_check_ = 0;     // 0, or the negative status of estimate_monotone_slopes
-  int integral_check_ = 0;  // 0, or the negative status of the validation of integrate_hermite
-  // Slope weights: interval widths h(k) = x(k + 1) - x(k), the weights of the interior
-  // formula at each point and those of the end formulas.
-  std::vector<double> h_, wl_, wr_;
-  double first_w1_ = 0, first_w2_ = 0, last_w1_ = 0, last_w2_ = 0;
-  // Integrals.
-  std::vector<double> sixth_;  // h(k) / 6
-  std::vector<Limit> limits_;
-  std::vector<int> by_ib_;  // the limits of route nodes, by ascending ib
-  int ia_ = 0;              // first position (from 1) not below a
-  bool left_ = false;       // a left end below x(ia) is added
-  Piece left_piece_;
-};
 
 }  // namespace kestrane

@@ -1,25 +1,22 @@
 // The record loop: reads the nuclide records of a dose-rate file one after another, integrates
-// the rates of every record whose age was selected and hands its coefficients on; on one
-// thread, or with the reading and the handing on on the calling thread and the parsing,
-// integrating and formatting of batches of records on worker threads, and on the calling
-// thread whenever it would otherwise wait.
+// the rates of every record whose age was selected and hands its coefficients on, on the
+// calling thread or through the pipeline of dose/record_pipeline.h; both read the records
+// through the one RecordReader.
 #include "dose/record_loop.h"
 
 #include <algorithm>
 #include <array>
-#include <atomic>
-#include <condition_variable>
+#include <charconv>
+#include <cmath>
 #include <cstddef>
-#include <deque>
-#include <exception>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string_view>
 #include <thread>
 #include <utility>
 
 #include "dose/hermite.h"
+#include "dose/record_pipeline.h"
 
 namespace kestrane {
 
@@ -28,14 +25,15 @@ namespace {
 constexpr int kLow = 0;
 constexpr int kHigh = 1;
 
-// Which tables a table code asks to integrate. The code is compared as a whole, so a letter
-// followed by blanks names no table.
+// Which tables a table code asks to integrate. Blanks after the letter do not count, as the
+// header check accepts them.
 struct TablesToIntegrate {
   bool low = false;
   bool high = false;
 };
 
 TablesToIntegrate tables_of_code(std::string_view code) {
+  code = code.substr(0, code.find_last_not_of(" \t") + 1);
   if (code == "L") return {true, false};
   if (code == "H") return {false, true};
   if (code == "B") return {true, true};
@@ -57,9 +55,9 @@ int first_time_out_of_order(int n, const double* x) {
 }
 
 [[noreturn]] void refuse_integration(const HeaderRecord& header, const RateTable& rates,
-                                     const std::string& file_name, int status) {
+                                     const std::string& file_name, SlopeStatus status) {
   std::string reason;
-  if (status == -1) {
+  if (status == SlopeStatus::too_few_points) {
     reason = "the record has " + std::to_string(header.n) +
              (header.n == 1 ? " time point" : " time points") +
              ", too few to integrate its rates (at least two are needed)";
@@ -67,7 +65,7 @@ int first_time_out_of_order(int n, const double* x) {
     reason = "the time of time point " + std::to_string(i) +
              " is not later than the one before it, so the rates cannot be integrated";
   } else {
-    reason = "the rates of the record cannot be integrated (status " + std::to_string(status) + ")";
+    reason = "the rates of the record cannot be integrated";
   }
   refuse_record(header, file_name, reason);
 }
@@ -75,25 +73,73 @@ int first_time_out_of_order(int n, const double* x) {
 // Integrates table t of every selected region from 0 to each time. The slopes of a row are
 // estimated once and serve every time; `work` has been prepared for the record's times.
 void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, int region_count,
-                     const std::string& file_name, const HermiteRows& work,
+                     std::size_t time_count, const std::string& file_name, const HermiteRows& work,
                      CoefficientTable& coef) {
   std::array<double, kMaxTimePoints> d;
+  const auto n = static_cast<std::size_t>(header.n);
   for (int j = 0; j < region_count; ++j) {
-    const double* f = rates.value[t][j].data();
-    int status = 0;
-    work.slopes(f, d.data(), status);
-    if (status < 0) refuse_integration(header, rates, file_name, status);
-    // Status 1 to 3 only says that a limit lies beyond the table: the end piece is extended.
-    // A refusal of the table holds for every time alike.
-    work.integrate(f, d.data(), coef.coef[t][j].data(), status);
-    if (status < 0) refuse_integration(header, rates, file_name, status);
+    const std::span<const double> f(rates.value[t][j].data(), n);
+    const std::span<const double> slopes(d.data(), n);
+    const SlopeResult slope = work.slopes(f, std::span<double>(d.data(), n));
+    if (slope.status != SlopeStatus::ok) refuse_integration(header, rates, file_name, slope.status);
+    // A limit beyond the table only continues the end piece (its part outside is recorded
+    // below); a refusal of the table holds for every time alike.
+    const std::span<double> values(coef.coef[t][j].data(), time_count);
+    const IntegralStatus status = work.integrate(f, slopes, values);
+    if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
+    work.outside(f, slopes, values, std::span<double>(coef.outside[t][j].data(), time_count));
+  }
+  coef.integrated[t] = true;
+}
+
+// The shortest text that reads back as `value`.
+std::string shortest(double value) {
+  std::array<char, 32> text{};
+  const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+  return std::string(text.data(), end);
+}
+
+// Refuses the record when a coefficient, or its part outside the table, is infinite or not a
+// number (rates near the double range, or an integration time far beyond the record): such a
+// value must never reach a file. A product with 0 is 0 for every finite value and NaN
+// otherwise, so one sum tells whether the cells need a closer look.
+void check_finite(const HeaderRecord& header, const CoefficientTable& coef,
+                  std::span<const double> times, int region_count, const std::string& file_name,
+                  std::span<const std::string> region_names) {
+  double probe = 0.0;
+  for (const auto* cells : {&coef.coef, &coef.outside}) {
+    for (const auto& table : *cells) {
+      for (int j = 0; j < region_count; ++j) {
+        for (std::size_t m = 0; m < times.size(); ++m) probe += 0.0 * table[j][m];
+      }
+    }
+  }
+  if (probe == 0.0) return;
+  for (int t : {kLow, kHigh}) {
+    for (int j = 0; j < region_count; ++j) {
+      for (std::size_t m = 0; m < times.size(); ++m) {
+        const bool whole = !std::isfinite(coef.coef[t][j][m]);
+        if (!whole && std::isfinite(coef.outside[t][j][m])) continue;
+        std::string region = "selected region " + std::to_string(j + 1);
+        if (static_cast<std::size_t>(j) < region_names.size()) {
+          region += " (" + region_names[static_cast<std::size_t>(j)] + ")";
+        }
+        refuse_record(header, file_name,
+                      std::string(whole ? "the " : "the part outside the tabulated times of the ") +
+                          (t == kLow ? "low" : "high") + "-table coefficient of " + region +
+                          " for the integration time " + shortest(times[m]) +
+                          " days is not a finite number");
+      }
+    }
   }
 }
 
 void zero_table(int t, std::size_t time_count, int region_count, CoefficientTable& coef) {
   for (int j = 0; j < region_count; ++j) {
     std::fill_n(coef.coef[t][j].begin(), time_count, 0.0);
+    std::fill_n(coef.outside[t][j].begin(), time_count, 0.0);
   }
+  coef.integrated[t] = false;
 }
 
 }  // namespace
@@ -128,28 +174,38 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
 
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
-                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work) {
+                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work,
+                          std::span<const std::string> region_names) {
+  const int n = std::clamp(header.n, 0, kMaxTimePoints);
+  coef.first_time = n > 0 ? rates.x[0] : 0.0;
+  coef.last_time = n > 0 ? rates.x[static_cast<std::size_t>(n - 1)] : 0.0;
   if (header.n == 1) {
     // A single time point carries the coefficients themselves, for every time.
     for (int t : {kLow, kHigh}) {
       for (int j = 0; j < region_count; ++j) {
         std::fill_n(coef.coef[t][j].begin(), times.size(), rates.value[t][j][0]);
+        std::fill_n(coef.outside[t][j].begin(), times.size(), 0.0);
       }
+      coef.integrated[t] = false;
     }
+    check_finite(header, coef, times, region_count, file_name, region_names);
     return;
   }
   const TablesToIntegrate tables = tables_of_code(header.table_code);
-  if (tables.low || tables.high) work.prepare(header.n, rates.x.data(), 0.0, times);
+  if (tables.low || tables.high) {
+    work.prepare(std::span<const double>(rates.x.data(), static_cast<std::size_t>(n)), 0.0, times);
+  }
   if (tables.low) {
-    integrate_table(kLow, header, rates, region_count, file_name, work, coef);
+    integrate_table(kLow, header, rates, region_count, times.size(), file_name, work, coef);
   } else {
     zero_table(kLow, times.size(), region_count, coef);
   }
   if (tables.high) {
-    integrate_table(kHigh, header, rates, region_count, file_name, work, coef);
+    integrate_table(kHigh, header, rates, region_count, times.size(), file_name, work, coef);
   } else {
     zero_table(kHigh, times.size(), region_count, coef);
   }
+  check_finite(header, coef, times, region_count, file_name, region_names);
 }
 
 namespace {
@@ -169,310 +225,22 @@ void check_setup(const RunSetup& setup) {
   }
 }
 
-// The tables of one thread that computes coefficients, set up once and reused from record to
-// record.
-struct Workspace {
-  RateTable rates;
-  CoefficientTable coef;
-  HermiteRows work;
-};
-
 void process_serially(LineReader& reader, const RunSetup& setup, RecordSink& sink,
                       ProgressObserver* progress) {
-  const int region_count = static_cast<int>(setup.regions.size());
-  const std::span<const double> times(setup.times);
-  const std::string& file_name = reader.display_name();
-  const auto tables = std::make_unique<Workspace>();
-  HeaderRecord header;
-
-  // The test for the end of the file comes after each record, so the first header line is
-  // read without one. A line of blanks where a header is expected is passed over.
-  do {
-    const std::string_view line = reader.read_line();
-    if (is_blank_header(line)) continue;
-    header = decode_header(line, setup.data_set, reader.line_number());
-    validate_header(header, file_name);
-
-    const int position = match_age(header.age_days, setup.age_groups);
-    if (position == 0) {
-      skip_data_block(reader, header);
-      continue;
-    }
-    clear_rates(tables->rates, region_count, header.n);
-    read_data_block(reader, header, setup.regions, setup.lung_region, tables->rates);
+  RecordReader records(reader, setup);
+  const auto space = std::make_unique<RecordWorkspace>();
+  RecordText record;
+  while (records.next(record)) {
+    read_rates(record, setup, *space);
     if (progress != nullptr) {
-      progress->record_processed(header, reader.bytes_consumed(), reader.total_bytes());
+      progress->record_processed(record.header, record.bytes_done, reader.total_bytes());
     }
-    compute_coefficients(header, tables->rates, times, region_count, file_name, tables->coef,
-                         tables->work);
-    sink.record_done(position - 1, header, tables->coef);
-  } while (!reader.at_end_of_file());
+    compute_record(record, setup, reader.display_name(), *space);
+    sink.record_done(record.position - 1, record.header, space->coef);
+  }
 }
 
-// One processed record on its way: cut from the file on the calling thread, computed and
-// prepared on a worker (or the calling thread), handed on on the calling thread.
-struct RecordJob {
-  int position = 0;  // the matched selected-age position, from 1
-  HeaderRecord header;
-  std::string block;             // the data lines; released once parsed
-  std::uint64_t bytes_done = 0;  // the reader's progress after the block
-  std::vector<double> coef;      // coef[t][j][m] at (t * R + j) * M + m
-  std::string prepared;          // the sink's text
-  // A failure of the record's work; `before_progress` when it came while the data were read
-  // (where the loop on one thread fails before it reports the record).
-  std::exception_ptr error;
-  bool before_progress = false;
-};
-
-// Records computed by one thread at once, in file order, so that threads meet once per batch.
-struct Batch {
-  std::vector<RecordJob> records;
-  std::exception_ptr read_error;  // the refusal that ended the reading after these records
-  std::size_t bytes = 0;          // a rough measure of the memory the batch takes
-  bool done = false;              // set when computed, under the pipeline's lock
-};
-
-// A batch is closed at about this many bytes of text, and at most a few batches per computing
-// thread are under way at once, so that the memory taken stays small whatever the file's size.
-constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
-constexpr int kBatchesPerThread = 2;
 constexpr int kMaxThreads = 64;
-
-// About what a processed record takes besides its data lines while under way: its packed
-// coefficients and its formatted rows.
-std::size_t bytes_per_record(const RunSetup& setup) {
-  const std::size_t regions = setup.regions.size();
-  const std::size_t rows = std::max<std::size_t>(setup.times.size(), 1);
-  return sizeof(RecordJob) + rows * (26 + 19 * regions) +
-         2 * sizeof(double) * setup.times.size() * regions;
-}
-
-class RecordPipeline {
- public:
-  RecordPipeline(LineReader& reader, const RunSetup& setup, RecordSink& sink,
-                 ProgressObserver* progress, int workers)
-      : reader_(reader),
-        setup_(setup),
-        sink_(sink),
-        progress_(progress),
-        file_name_(reader.display_name()),
-        total_bytes_(reader.total_bytes()),
-        region_count_(static_cast<int>(setup.regions.size())),
-        max_batches_(static_cast<std::size_t>(kBatchesPerThread * (workers + 1) + 1)),
-        per_record_bytes_(bytes_per_record(setup)),
-        delivered_(std::make_unique<CoefficientTable>()),
-        own_space_(std::make_unique<Workspace>()) {
-    for (int w = 0; w < workers; ++w) spaces_.push_back(std::make_unique<Workspace>());
-  }
-
-  RecordPipeline(const RecordPipeline&) = delete;
-  RecordPipeline& operator=(const RecordPipeline&) = delete;
-
-  // Stops the workers, also when a record's refusal or the sink ends the run early.
-  ~RecordPipeline() {
-    {
-      const std::lock_guard lock(mutex_);
-      stopping_ = true;
-    }
-    abandon_.store(true, std::memory_order_relaxed);
-    work_ready_.notify_all();
-    for (std::thread& thread : threads_) thread.join();
-  }
-
-  void run() {
-    for (const auto& space : spaces_) {
-      threads_.emplace_back([this, s = space.get()] { work(*s); });
-    }
-    read_records();
-    deliver_all();
-  }
-
- private:
-  // The calling thread: reads header lines and cuts the data blocks of processed records,
-  // exactly as the loop on one thread reads them, and hands on what the workers finish.
-  void read_records() {
-    auto batch = std::make_unique<Batch>();
-    for (bool more = true; more;) {
-      try {
-        more = read_record(*batch);
-      } catch (...) {
-        batch->read_error = std::current_exception();
-        break;
-      }
-      if (batch->bytes >= kBatchBytes) {
-        submit(std::move(batch));
-        batch = std::make_unique<Batch>();
-      }
-    }
-    if (!batch->records.empty() || batch->read_error) submit(std::move(batch));
-  }
-
-  // Reads the next record: passes it over, or adds it to the batch. False at the end of the
-  // file. The test for the end comes after each record, so the first header line is read
-  // without one.
-  bool read_record(Batch& batch) {
-    const std::string_view line = reader_.read_line();
-    if (!is_blank_header(line)) {
-      HeaderRecord header = decode_header(line, setup_.data_set, reader_.line_number());
-      validate_header(header, file_name_);
-      const int position = match_age(header.age_days, setup_.age_groups);
-      if (position == 0) {
-        skip_data_block(reader_, header);
-      } else {
-        std::string block = read_data_block_text(reader_, header);
-        batch.bytes += block.size() + header.line.size() + per_record_bytes_;
-        RecordJob& job = batch.records.emplace_back();
-        job.position = position;
-        job.header = std::move(header);
-        job.block = std::move(block);
-        job.bytes_done = reader_.bytes_consumed();
-      }
-    }
-    return !reader_.at_end_of_file();
-  }
-
-  // Queues a batch for the workers, handing on every finished batch at the front on the way
-  // and, while the most batches are under way, computing one itself or waiting.
-  void submit(std::unique_ptr<Batch> batch) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      while (!under_way_.empty() && under_way_.front()->done) deliver_front(lock);
-      if (under_way_.size() < max_batches_) break;
-      if (!help(lock)) batch_done_.wait(lock);
-    }
-    waiting_.push_back(batch.get());
-    under_way_.push_back(std::move(batch));
-    lock.unlock();
-    work_ready_.notify_one();
-  }
-
-  void deliver_all() {
-    std::unique_lock lock(mutex_);
-    while (!under_way_.empty()) {
-      if (under_way_.front()->done) {
-        deliver_front(lock);
-      } else if (!help(lock)) {
-        batch_done_.wait(lock);
-      }
-    }
-  }
-
-  // Rather than wait, the calling thread computes the first waiting batch itself. False when
-  // no batch is waiting.
-  bool help(std::unique_lock<std::mutex>& lock) {
-    if (waiting_.empty()) return false;
-    Batch* batch = waiting_.front();
-    waiting_.pop_front();
-    lock.unlock();
-    compute(*batch, *own_space_);
-    lock.lock();
-    batch->done = true;
-    return true;
-  }
-
-  // Takes the finished batch at the front and hands it on without holding the lock.
-  void deliver_front(std::unique_lock<std::mutex>& lock) {
-    std::unique_ptr<Batch> batch = std::move(under_way_.front());
-    under_way_.pop_front();
-    lock.unlock();
-    // Relock on the way out, also when the batch ends the run with a refusal.
-    struct Relock {
-      std::unique_lock<std::mutex>& lock;
-      ~Relock() { lock.lock(); }
-    } relock{lock};
-    deliver(*batch);
-  }
-
-  // The calls of the loop on one thread for each record, in the same order.
-  void deliver(Batch& batch) {
-    const std::size_t regions = static_cast<std::size_t>(region_count_);
-    const std::size_t times = setup_.times.size();
-    for (RecordJob& job : batch.records) {
-      if (job.error && job.before_progress) std::rethrow_exception(job.error);
-      if (progress_ != nullptr) {
-        progress_->record_processed(job.header, job.bytes_done, total_bytes_);
-      }
-      if (job.error) std::rethrow_exception(job.error);
-      const double* from = job.coef.data();
-      for (auto& table : delivered_->coef) {
-        for (std::size_t j = 0; j < regions; ++j, from += times) {
-          std::copy_n(from, times, table[j].begin());
-        }
-      }
-      sink_.record_prepared(job.position - 1, job.header, *delivered_, job.prepared);
-      job = RecordJob();  // the memory goes back at once
-    }
-    if (batch.read_error) std::rethrow_exception(batch.read_error);
-  }
-
-  // A worker: parses, integrates and prepares batch after batch.
-  void work(Workspace& space) {
-    std::unique_lock lock(mutex_);
-    for (;;) {
-      work_ready_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
-      if (stopping_) return;
-      Batch* batch = waiting_.front();
-      waiting_.pop_front();
-      lock.unlock();
-      compute(*batch, space);
-      lock.lock();
-      batch->done = true;
-      batch_done_.notify_one();
-    }
-  }
-
-  void compute(Batch& batch, Workspace& space) const {
-    const std::size_t regions = static_cast<std::size_t>(region_count_);
-    const std::size_t times = setup_.times.size();
-    for (RecordJob& job : batch.records) {
-      if (abandon_.load(std::memory_order_relaxed)) return;
-      bool parsed = false;
-      try {
-        clear_rates(space.rates, region_count_, job.header.n);
-        parse_data_block(job.block, job.header, setup_.regions, setup_.lung_region, space.rates);
-        parsed = true;
-        job.block = std::string();
-        compute_coefficients(job.header, space.rates, setup_.times, region_count_, file_name_,
-                             space.coef, space.work);
-        job.coef.resize(2 * regions * times);
-        double* to = job.coef.data();
-        for (const auto& table : space.coef.coef) {
-          for (std::size_t j = 0; j < regions; ++j, to += times) {
-            std::copy_n(table[j].begin(), times, to);
-          }
-        }
-        job.prepared = sink_.prepare(job.position - 1, job.header, space.coef);
-      } catch (...) {
-        // The run stops at this record; the records after it are never handed on.
-        job.error = std::current_exception();
-        job.before_progress = !parsed;
-        return;
-      }
-    }
-  }
-
-  LineReader& reader_;
-  const RunSetup& setup_;
-  RecordSink& sink_;
-  ProgressObserver* const progress_;
-  const std::string& file_name_;
-  const std::uint64_t total_bytes_;
-  const int region_count_;
-  const std::size_t max_batches_;
-  const std::size_t per_record_bytes_;           // memory a record takes besides its text
-  std::unique_ptr<CoefficientTable> delivered_;  // the table handed to the sink
-  std::unique_ptr<Workspace> own_space_;         // for the batches the calling thread computes
-  std::vector<std::unique_ptr<Workspace>> spaces_;
-  std::vector<std::thread> threads_;
-
-  std::mutex mutex_;
-  std::condition_variable work_ready_;            // a batch is waiting, or the workers are to stop
-  std::condition_variable batch_done_;            // a worker computed a batch
-  std::deque<std::unique_ptr<Batch>> under_way_;  // queued and not yet handed on, file order
-  std::deque<Batch*> waiting_;                    // not yet taken by any thread
-  bool stopping_ = false;
-  std::atomic<bool> abandon_{false};  // the run ends early: the workers leave their batches
-};
 
 int thread_count(int requested) {
   if (requested > 0) return std::min(requested, kMaxThreads);
@@ -481,6 +249,46 @@ int thread_count(int requested) {
 }
 
 }  // namespace
+
+RecordReader::RecordReader(LineReader& reader, const RunSetup& setup)
+    : reader_(reader), setup_(setup) {}
+
+bool RecordReader::next(RecordText& record) {
+  // The test for the end of the file comes after each record, so the first header line is
+  // read without one. A line of blanks where a header is expected is passed over, and so is
+  // a record of an age that was not selected.
+  for (;;) {
+    if (started_ && reader_.at_end_of_file()) return false;
+    started_ = true;
+    const std::string_view line = reader_.read_line();
+    if (is_blank_header(line)) continue;
+    HeaderRecord header = decode_header(line, setup_.data_set, reader_.line_number());
+    validate_header(header, reader_.display_name());
+    const int position = match_age(header.age_days, setup_.age_groups);
+    if (position == 0) {
+      skip_data_block(reader_, header);
+      continue;
+    }
+    record.block = read_data_block_text(reader_, header);
+    record.position = position;
+    record.header = std::move(header);
+    record.bytes_done = reader_.bytes_consumed();
+    return true;
+  }
+}
+
+void read_rates(const RecordText& record, const RunSetup& setup, RecordWorkspace& space) {
+  const int region_count = static_cast<int>(setup.regions.size());
+  clear_rates(space.rates, region_count, record.header.n);
+  parse_data_block(record.block, record.header, setup.regions, setup.lung_region, space.rates);
+}
+
+void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,
+                    RecordWorkspace& space) {
+  compute_coefficients(record.header, space.rates, setup.times,
+                       static_cast<int>(setup.regions.size()), file_name, space.coef, space.work,
+                       setup.region_names);
+}
 
 void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink,
                      ProgressObserver* progress) {
@@ -491,8 +299,7 @@ void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink
     return;
   }
   // The calling thread computes too whenever it would otherwise wait.
-  RecordPipeline pipeline(reader, setup, sink, progress, threads - 1);
-  pipeline.run();
+  process_in_pipeline(reader, setup, sink, progress, threads - 1);
 }
 
 }  // namespace kestrane

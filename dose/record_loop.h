@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "dose/hermite.h"
+#include "dose/hermite_rows.h"
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
 #include "input/run_tables.h"
@@ -21,6 +21,8 @@ struct RunSetup {
   std::vector<int> age_groups;  // selected age-group numbers 1..6, in selection order
   std::vector<int> regions;     // selected region numbers, in selection order
   int lung_region = 30;         // region number of the composite "Lung" (names + 1)
+  // The names of the selected regions, in selection order, for messages (may be empty).
+  std::vector<std::string> region_names;
   // Threads that parse and integrate the records: 1 does everything on the calling thread;
   // n > 1 starts n - 1 worker threads, while the calling thread reads the file, hands the
   // results on and computes too whenever it would otherwise wait; 0 takes as many as the
@@ -72,10 +74,12 @@ void clear_rates(RateTable& rates, int region_count, int n);
 // The coefficients of one record whose data block has been read into `rates` (after
 // clear_rates): with N = 1 the tabulated low and high values themselves for every time,
 // whatever the table code; otherwise, for the tables the code names ("L" low, "H" high,
-// "B" both; any other code none), the integrals of the monotone Hermite interpolant from 0 to
-// each time, and zeros for the other table. Throws InputError naming `file_name`, the line
-// and the header line when a table to be integrated has fewer than two time points or times
-// that do not strictly increase.
+// "B" both, blanks after the letter not counting; any other code none), the integrals of the
+// monotone Hermite interpolant from 0 to each time with their parts outside the tabulated
+// times, and zeros for the other table. Throws InputError naming `file_name`, the line and
+// the header line when a table to be integrated has fewer than two time points or times that
+// do not strictly increase, or when a coefficient is infinite or not a number (naming the
+// region, by `region_names` where given, and the integration time).
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
                           const std::string& file_name, CoefficientTable& coef);
@@ -83,7 +87,49 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
 // that nothing is allocated per record).
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
-                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work);
+                          const std::string& file_name, CoefficientTable& coef, HermiteRows& work,
+                          std::span<const std::string> region_names = {});
+
+// One record that the run processes, as read from the file: its matched selected-age
+// position (from 1), its header and its data lines, not yet parsed.
+struct RecordText {
+  int position = 0;
+  HeaderRecord header;
+  std::string block;             // as read_data_block_text gives it
+  std::uint64_t bytes_done = 0;  // the reader's progress after the block
+};
+
+// Reads the records of a dose-rate file that a run processes, for the loop on one thread and
+// for the pipeline alike, so that both read exactly the same way: blank lines where a header
+// is expected and records of ages not selected are passed over, every header is checked.
+class RecordReader {
+ public:
+  // `reader` stands at the first header line.
+  RecordReader(LineReader& reader, const RunSetup& setup);
+  // The next record to process; false at the end of the file. Throws InputError, naming the
+  // file, line and header line, for a header or a data block that cannot be read.
+  bool next(RecordText& record);
+
+ private:
+  LineReader& reader_;
+  const RunSetup& setup_;
+  bool started_ = false;
+};
+
+// The tables of one thread that computes coefficients, set up once and reused from record to
+// record.
+struct RecordWorkspace {
+  RateTable rates;
+  CoefficientTable coef;
+  HermiteRows work;
+};
+
+// Parses the data block of a record into space.rates (cleared first).
+void read_rates(const RecordText& record, const RunSetup& setup, RecordWorkspace& space);
+
+// The coefficients of a record whose rates read_rates has read, into space.coef.
+void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,
+                    RecordWorkspace& space);
 
 // Reads records from the reader (standing at the first header line) to the end of the
 // file. Throws InputError, naming the file, line and header line, when a record cannot be

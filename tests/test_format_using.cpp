@@ -197,23 +197,15 @@ TEST(FormatUsing, FieldWidthIsFixedForFiniteFloats) {
   }
 }
 
-// The sweeps below format every value of their range in an optimized build. Under the
-// sanitizers, or unoptimized, they take every 251st value and fewer random ones, to stay
-// within seconds; the optimized test build runs them in full.
-#if defined(__SANITIZE_ADDRESS__) || !defined(__OPTIMIZE__)
-constexpr std::uint32_t kStride = 251;
-constexpr int kScale = 20;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr std::uint32_t kStride = 251;
-constexpr int kScale = 20;
-#else
+// The sweeps below format every value of their range when the long tests are built
+// (KESTRANE_LONG_TESTS); otherwise they take every 251st value and fewer random ones, to stay
+// within seconds in any build.
+#if defined(KESTRANE_LONG_TESTS)
 constexpr std::uint32_t kStride = 1;
 constexpr int kScale = 1;
-#endif
 #else
-constexpr std::uint32_t kStride = 1;
-constexpr int kScale = 1;
+constexpr std::uint32_t kStride = 251;
+constexpr int kScale = 20;
 #endif
 
 // Checks the floats with bit patterns first, first + stride, ... below `last` (all of one

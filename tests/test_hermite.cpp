@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +21,20 @@ namespace {
 
 constexpr double kEps = std::numeric_limits<double>::epsilon();
 
+// A slope result as one number, as the worked examples give it: the count of changes of
+// direction, -1 for too few points, -3 for times that do not increase.
+int code_of(SlopeResult r) {
+  switch (r.status) {
+    case SlopeStatus::ok:
+      return r.direction_changes;
+    case SlopeStatus::too_few_points:
+      return -1;
+    case SlopeStatus::times_not_increasing:
+      return -3;
+  }
+  return 99;
+}
+
 struct Slopes {
   std::vector<double> d;
   int status = 99;
@@ -28,30 +43,27 @@ struct Slopes {
 Slopes slopes_of(const std::vector<double>& x, const std::vector<double>& f) {
   Slopes s;
   s.d.assign(x.size(), 0.0);
-  estimate_monotone_slopes(static_cast<int>(x.size()), x.data(), f.data(), s.d.data(), s.status);
+  s.status = code_of(estimate_monotone_slopes(x, f, s.d));
   return s;
 }
 
+// An integral with its status as a number: 0 to 3 for the range warnings, negative for a
+// refusal.
 struct Integral {
   double value = 0.0;
   int status = 99;
-  int skip = 0;
 };
+
+Integral number_of(IntegralResult r) { return {r.value, static_cast<int>(r.status)}; }
 
 Integral integral(const std::vector<double>& x, const std::vector<double>& f,
                   const std::vector<double>& d, double a, double b) {
-  Integral r;
-  r.value = integrate_hermite(static_cast<int>(x.size()), x.data(), f.data(), d.data(), r.skip, a,
-                              b, r.status);
-  return r;
+  return number_of(integrate_hermite(x, f, d, a, b));
 }
 
 Integral nodes_integral(const std::vector<double>& x, const std::vector<double>& f,
                         const std::vector<double>& d, int ia, int ib) {
-  Integral r;
-  r.value = integrate_between_nodes(static_cast<int>(x.size()), x.data(), f.data(), d.data(),
-                                    r.skip, ia, ib, r.status);
-  return r;
+  return number_of(integrate_between_nodes(x, f, d, ia, ib));
 }
 
 // The Hermite cubic of width h evaluated directly from its basis functions, in long double,
@@ -118,7 +130,7 @@ Table random_table(Rng& rng, int n) {
     }
   }
   t.d.assign(n, 0.0);
-  estimate_monotone_slopes(n, t.x.data(), t.f.data(), t.d.data(), t.status);
+  t.status = code_of(estimate_monotone_slopes(t.x, t.f, t.d));
   return t;
 }
 
@@ -225,14 +237,15 @@ TEST(Slopes, RefusedTablesLeaveSlopesUntouched) {
   };
   const std::vector<Case> cases = {
       {{0.0}, 1, -1},           {{}, 0, -1},
-      {{0.0, 1.0}, -3, -1},     {{0.0, 1.0, 1.0, 2.0}, 4, -3},       // equal neighbours
+      {{0.0, 1.0}, 0, -1},      {{0.0, 1.0, 1.0, 2.0}, 4, -3},       // equal neighbours
       {{0.0, 2.0, 1.0}, 3, -3}, {{0.0, 1.0, 2.0, 3.0, 2.5}, 5, -3},  // decrease at the very end
       {{0.0, 1.0}, 2, 0},                                            // accepted, for contrast
   };
   for (const Case& c : cases) {
     std::vector<double> f(5, 1.0), d(5, mark);
-    int status = 99;
-    estimate_monotone_slopes(c.n, c.x.data(), f.data(), d.data(), status);
+    const auto n = static_cast<std::size_t>(c.n);
+    const int status =
+        code_of(estimate_monotone_slopes(std::span(c.x).first(n), std::span(f).first(n), d));
     EXPECT_EQ(status, c.status) << "n = " << c.n;
     if (c.status < 0) {
       for (double v : d) EXPECT_EQ(v, mark) << "n = " << c.n;
@@ -249,7 +262,6 @@ TEST(Integrals, PeakTable) {
   Integral whole = integral(x, f, s.d, 0.0, 2.0);
   EXPECT_DOUBLE_EQ(whole.value, 4.0 / 3.0);
   EXPECT_EQ(whole.status, 0);
-  EXPECT_EQ(whole.skip, 1);
   Integral back = integral(x, f, s.d, 2.0, 0.0);
   EXPECT_DOUBLE_EQ(back.value, -4.0 / 3.0);
   EXPECT_EQ(back.status, 0);
@@ -349,48 +361,28 @@ TEST(Integrals, EqualNeighbouringTimesAreAccepted) {
 TEST(Integrals, RefusedTables) {
   const std::vector<double> f = {1.0, 2.0, 3.0}, d = {1.0, 1.0, 1.0};
   const std::vector<double> rising = {0.0, 1.0, 2.0}, falling = {0.0, 2.0, 1.0};
-  for (int n : {1, 0, -2}) {
-    int skip = 0, status = 99;
-    EXPECT_EQ(integrate_hermite(n, rising.data(), f.data(), d.data(), skip, 0.0, 1.0, status), 0.0);
-    EXPECT_EQ(status, -1);
-    EXPECT_EQ(skip, 0);
-    status = 99;
-    EXPECT_EQ(integrate_between_nodes(n, rising.data(), f.data(), d.data(), skip, 1, 1, status),
-              0.0);
-    EXPECT_EQ(status, -1);
-    EXPECT_EQ(skip, 0);
+  for (std::size_t n : {1u, 0u}) {
+    const std::span<const double> x = std::span(rising).first(n);
+    EXPECT_EQ(integrate_hermite(x, f, d, 0.0, 1.0),
+              (IntegralResult{0.0, IntegralStatus::too_few_points}));
+    EXPECT_EQ(integrate_between_nodes(x, f, d, 1, 1),
+              (IntegralResult{0.0, IntegralStatus::too_few_points}));
   }
-  int skip = 0, status = 99;
-  EXPECT_EQ(integrate_hermite(3, falling.data(), f.data(), d.data(), skip, 0.0, 0.5, status), 0.0);
-  EXPECT_EQ(status, -3);
-  EXPECT_EQ(skip, 0);
-  status = 99;
-  EXPECT_EQ(integrate_between_nodes(3, falling.data(), f.data(), d.data(), skip, 1, 2, status),
-            0.0);
-  EXPECT_EQ(status, -3);
-  EXPECT_EQ(skip, 0);
+  const IntegralResult decrease{0.0, IntegralStatus::times_decrease};
+  EXPECT_EQ(integrate_hermite(falling, f, d, 0.0, 0.5), decrease);
+  EXPECT_EQ(integrate_between_nodes(falling, f, d, 1, 2), decrease);
 
   // A time that is not a number is refused like a decrease: the limits' search would run off
   // the table (with these times and limits the interval found would lie before x(1)).
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const std::vector<double> gap = {0.385, nan, -0.80, -0.52};
   const std::vector<double> f4 = {1.0, 2.0, 3.0, 4.0}, d4 = {0.0, 0.0, 0.0, 0.0};
-  skip = 0;
-  status = 99;
-  EXPECT_EQ(integrate_hermite(4, gap.data(), f4.data(), d4.data(), skip, -0.0, -1.09, status), 0.0);
-  EXPECT_EQ(status, -3);
-  EXPECT_EQ(skip, 0);
-  status = 99;
-  EXPECT_EQ(integrate_between_nodes(4, gap.data(), f4.data(), d4.data(), skip, 1, 4, status), 0.0);
-  EXPECT_EQ(status, -3);
+  EXPECT_EQ(integrate_hermite(gap, f4, d4, -0.0, -1.09), decrease);
+  EXPECT_EQ(integrate_between_nodes(gap, f4, d4, 1, 4), decrease);
 
-  // Any non-zero skip takes the table as checked: no refusal, and skip becomes 1.
-  skip = 7;
-  status = 99;
-  EXPECT_EQ(integrate_between_nodes(3, falling.data(), f.data(), d.data(), skip, 1, 2, status),
-            0.5 * (2.0 * (3.0 + 0.0)));
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(skip, 1);
+  // Times the caller has checked are taken as they are: no refusal.
+  EXPECT_EQ(integrate_between_nodes(falling, f, d, 1, 2, TimesCheck::checked),
+            (IntegralResult{0.5 * (2.0 * (3.0 + 0.0)), IntegralStatus::inside}));
 }
 
 TEST(Integrals, NodePositionsOutsideTheTable) {
@@ -400,7 +392,6 @@ TEST(Integrals, NodePositionsOutsideTheTable) {
     Integral r = nodes_integral(x, f, d, ia, ib);
     EXPECT_EQ(r.value, 0.0) << ia << ", " << ib;
     EXPECT_EQ(r.status, -4) << ia << ", " << ib;
-    EXPECT_EQ(r.skip, 1) << ia << ", " << ib;  // the table itself passed
   }
   Integral same = nodes_integral(x, f, d, 2, 2);
   EXPECT_EQ(same.value, 0.0);

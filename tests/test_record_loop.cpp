@@ -2,7 +2,10 @@
 // file and every stop, on dose-rate files held in memory.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -52,6 +55,9 @@ struct Seen {
   std::string header;
   std::int64_t line_number;
   std::vector<double> low, high;  // [j * M + m]
+  std::vector<double> low_outside, high_outside;
+  double first_time, last_time;
+  std::array<bool, 2> integrated;
 };
 
 class CollectingSink : public RecordSink {
@@ -59,11 +65,14 @@ class CollectingSink : public RecordSink {
   CollectingSink(int regions, int times) : regions_(regions), times_(times) {}
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
-    Seen s{position, header.line, header.line_number, {}, {}};
+    Seen s{position,        header.line,    header.line_number, {}, {}, {}, {},
+           coef.first_time, coef.last_time, coef.integrated};
     for (int j = 0; j < regions_; ++j) {
       for (int m = 0; m < times_; ++m) {
         s.low.push_back(coef.coef[0][j][m]);
         s.high.push_back(coef.coef[1][j][m]);
+        s.low_outside.push_back(coef.outside[0][j][m]);
+        s.high_outside.push_back(coef.outside[1][j][m]);
       }
     }
     seen.push_back(std::move(s));
@@ -220,11 +229,8 @@ TEST(RecordLoop, OnePointRecordsCarryTheirValuesWhateverTheCode) {
     int p;
     bool low, high;
   };
-  // With one line per time point the rates go to the low table only for exactly "L"; a code
-  // with a trailing blank sends them to the high table.
   for (const Case& c :
-       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true},
-        Case{"L ", 1, false, true}, Case{"H ", 1, false, true}}) {
+       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true}}) {
     SCOPED_TRACE(std::string("code \"") + c.code + "\"");
     std::vector<std::string> lines = {inhalation_header("Pu-239", 365, 1, c.p, c.code),
                                       data_line(1, {1.25e-9, 0, 0, 0, 0, 0, 0, 0, 0, 4.5e-12})};
@@ -239,19 +245,6 @@ TEST(RecordLoop, OnePointRecordsCarryTheirValuesWhateverTheCode) {
     EXPECT_EQ(seen[0].low, low);
     EXPECT_EQ(seen[0].high, high);
   }
-}
-
-TEST(RecordLoop, CodeWithTrailingBlankIntegratesNothingButIsWritten) {
-  // "L " is accepted (the data block is read in step), but it is not the code "L".
-  std::vector<std::string> lines = {inhalation_header("Co-60", 365, 4, 1, "L ")};
-  for (auto& l : line_block()) lines.push_back(l);
-  lines.push_back(inhalation_header("Co-60", 365, 4, 1, "L"));
-  for (auto& l : line_block()) lines.push_back(l);
-  const auto seen = run(file_of(lines), setup_of({2}, {1, 2}, kTimes));
-  ASSERT_EQ(seen.size(), 2u);
-  EXPECT_EQ(seen[0].low, kZeros8);
-  EXPECT_EQ(seen[0].high, kZeros8);
-  expect_near_all(seen[1].low, kLineIntegrals);
 }
 
 TEST(RecordLoop, IngestionLayoutAndManyIntegrationTimes) {
@@ -297,12 +290,12 @@ TEST(RecordLoop, UnmatchedRecordsAreNotIntegrated) {
                                     data_line(1, {2}),
                                     data_line(2, {3}),
                                     inhalation_header("S-35", 5475, 0, 1, "H"),
-                                    inhalation_header("S-35", 365, 3, 1, "L "),
+                                    inhalation_header("S-35", 365, 3, 1, "L"),
                                     data_line(1, {1}),
-                                    data_line(1, {2}),
-                                    data_line(2, {3})};
+                                    data_line(2, {2}),
+                                    data_line(3, {3})};
   const auto seen = run(file_of(lines), setup_of({2}, {1}, kTimes));
-  ASSERT_EQ(seen.size(), 1u);  // the last one, whose code integrates nothing
+  ASSERT_EQ(seen.size(), 1u);  // the last one
   EXPECT_EQ(seen[0].line_number, 6);
 }
 
@@ -364,11 +357,142 @@ INSTANTIATE_TEST_SUITE_P(
                  {inhalation_header("K-40", 365, 3, 2, "B"), data_line(1, {1}), data_line(1, {1}),
                   data_line(2, {1}), data_line(2, {1}), data_line(2, {1}), data_line(2, {1})},
                  "time point 3 is not later"},
+        StopCase{"coefficient_not_finite",
+                 {inhalation_header("K-40", 365, 2, 1, "L"), data_line(1, {1e308}),
+                  data_line(2, {1e308})},
+                 "selected region 1 for the integration time 1 days is not a finite number"},
         StopCase{"decreasing_times",
                  {inhalation_header("K-40", 365, 3, 1, "H"), data_line(1, {1}), data_line(3, {2}),
                   data_line(2, {3})},
                  "time point 3 is not later"}),
-    [](const auto& info) { return std::string(info.param.what); });
+    [](const auto& test) { return std::string(test.param.what); });
+
+// A record whose data block has been read: region 1 of each table holds the rates 1, 2, 4, 8
+// at the times 0, 1, 2, 3 (low) or twice those (high).
+struct ReadRecord {
+  HeaderRecord header;
+  std::unique_ptr<RateTable> rates = std::make_unique<RateTable>();
+  explicit ReadRecord(const std::string& code, std::vector<double> x = {0, 1, 2, 3},
+                      std::vector<double> f = {1, 2, 4, 8}) {
+    header = decode_header(inhalation_header("Ba-133", 365, static_cast<int>(x.size()),
+                                             code.starts_with('B') ? 2 : 1, code.c_str()),
+                           DataSet::inhalation, 8);
+    for (std::size_t i = 0; i < x.size(); ++i) {
+      rates->x[i] = x[i];
+      rates->value[0][0][i] = f[i];
+      rates->value[1][0][i] = 2 * f[i];
+    }
+  }
+};
+
+class TrailingBlanks : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(TrailingBlanks, AreIgnoredInTheChoiceOfTheTablesToIntegrate) {
+  const std::string code = GetParam();
+  const ReadRecord record(code);
+  const std::vector<double> times = {3};
+  CoefficientTable coef;
+  compute_coefficients(record.header, *record.rates, times, 1, kFile, coef);
+  // Slopes 1/2, 4/3, 8/3, 5 (by hand); the whole intervals give 3/2 - 5/72, 3 - 8/72 and
+  // 6 - 14/72, together 81/8 (twice that for the high table).
+  const bool low = code[0] != 'H';
+  const bool high = code[0] != 'L';
+  EXPECT_EQ(coef.integrated, (std::array<bool, 2>{low, high}));
+  EXPECT_NEAR(coef.coef[0][0][0], low ? 10.125 : 0.0, 1e-13);
+  EXPECT_NEAR(coef.coef[1][0][0], high ? 20.25 : 0.0, 1e-13);
+}
+
+INSTANTIATE_TEST_SUITE_P(EachLetter, TrailingBlanks,
+                         ::testing::Values("L ", "H  ", "B ", "L\t", "B \t"));
+
+// Coefficients that are not finite numbers are refused, naming the file, the line, the header
+// line, the region and the integration time.
+struct NotFiniteCase {
+  const char* what;
+  std::vector<double> f;
+  double time;
+  const char* time_text;
+};
+
+class NotFinite : public ::testing::TestWithParam<NotFiniteCase> {};
+
+TEST_P(NotFinite, CoefficientsAreRefused) {
+  const NotFiniteCase& c = GetParam();
+  const ReadRecord record("L", {1, 2, 4, 8}, c.f);
+  const std::vector<double> times = {c.time};
+  const std::vector<std::string> names = {"Liver"};
+  CoefficientTable coef;
+  HermiteRows work;
+  try {
+    compute_coefficients(record.header, *record.rates, times, 1, kFile, coef, work, names);
+    ADD_FAILURE() << "the coefficient was not refused";
+  } catch (const InputError& e) {
+    const std::string message = e.what();
+    for (const std::string& part :
+         {std::string(kFile) + ", line 8", record.header.line, std::string("low-table"),
+          std::string("selected region 1 (Liver)"), std::string(c.time_text) + " days",
+          std::string("not a finite number")}) {
+      EXPECT_NE(message.find(part), std::string::npos) << part << " in " << message;
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCause, NotFinite,
+    ::testing::Values(
+        NotFiniteCase{"rates_near_the_double_range", {1e308, 1e308, 1e308, 1e308}, 30, "30"},
+        NotFiniteCase{"time_far_beyond_the_record", {1, 2, 3, 5}, 1e300, "1e+300"},
+        NotFiniteCase{"rate_not_a_number", {1, NAN, 3, 5}, 2.5, "2.5"}),
+    [](const auto& test) { return std::string(test.param.what); });
+
+// The part of each coefficient that lies outside the tabulated times, on one thread and on
+// three. Region 1 holds the line 2 + t/2, region 2 the constant 3 and region 3 the line
+// 4 - t/2, whose interpolants are the lines themselves, continued on both sides.
+class OutsideShare : public ::testing::TestWithParam<int> {};
+
+TEST_P(OutsideShare, IsTheIntegralOfTheContinuedEndPieces) {
+  std::vector<std::string> lines = {inhalation_header("Tc-99m", 365, 4, 1, "L")};
+  for (double t : {0.0, 2.0, 4.0, 8.0}) lines.push_back(data_line(t, {2 + t / 2, 3, 4 - t / 2}));
+  lines.push_back(inhalation_header("Tc-99m", 365, 4, 2, "B"));
+  for (double t : {1.0, 2.0, 4.0, 8.0}) {
+    lines.push_back(data_line(t, {2 + t / 2, 3, 4 - t / 2}));
+    lines.push_back(data_line(t, {2 + t / 2, 3, 4 - t / 2}));
+  }
+  lines.push_back(inhalation_header("Tc-99m", 365, 1, 1, "L"));
+  lines.push_back(data_line(5, {7, 8, 9}));
+  RunSetup setup = setup_of({2}, {1, 2, 3}, {0.5, 3.0, 8.0, 10.0});
+  setup.threads = GetParam();
+  const auto seen = run(file_of(lines), setup);
+  ASSERT_EQ(seen.size(), 3u);
+
+  // From 0 on the table: nothing outside up to 8, the piece from 8 to 10 beyond it
+  // (4 + 9, 6 and 8 - 9).
+  const std::vector<double> from_zero = {0, 0, 0, 13, 0, 0, 0, 6, 0, 0, 0, -1};
+  EXPECT_EQ(seen[0].low_outside[0], 0.0);
+  expect_near_all(seen[0].low_outside, from_zero);
+  EXPECT_EQ(seen[0].high_outside, std::vector<double>(12, 0.0));
+  EXPECT_EQ(seen[0].integrated, (std::array<bool, 2>{true, false}));
+  EXPECT_EQ(seen[0].first_time, 0.0);
+  EXPECT_EQ(seen[0].last_time, 8.0);
+
+  // From 1 on: 0 to 0.5 lies wholly before the table, so it is all outside; 0 to 1 adds
+  // 2.25, 3 and 3.75 to every later time.
+  const std::vector<double> from_one = {1.0625, 2.25, 2.25,   15.25, 1.5,  3,
+                                        3,      9,    1.9375, 3.75,  3.75, 2.75};
+  for (const auto* outside : {&seen[1].low_outside, &seen[1].high_outside}) {
+    expect_near_all(*outside, from_one);
+  }
+  for (std::size_t j = 0; j < 3; ++j) EXPECT_EQ(seen[1].low_outside[4 * j], seen[1].low[4 * j]);
+  EXPECT_EQ(seen[1].integrated, (std::array<bool, 2>{true, true}));
+  EXPECT_EQ(seen[1].first_time, 1.0);
+
+  // One time point: values copied, nothing integrated, nothing outside.
+  EXPECT_EQ(seen[2].low_outside, std::vector<double>(12, 0.0));
+  EXPECT_EQ(seen[2].integrated, (std::array<bool, 2>{false, false}));
+  EXPECT_EQ(seen[2].last_time, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneAndThreeThreads, OutsideShare, ::testing::Values(1, 3));
 
 TEST(RecordLoop, RefusesMoreRegionsOrTimesThanTheTablesHold) {
   const std::string bytes = file_of({inhalation_header("H-3", 365, 1, 1, "L"), data_line(1, {})});

@@ -126,13 +126,21 @@ class RecordingSink : public RecordSink, public ProgressObserver {
     c.position = position;
     c.header = header.line;
     c.line_number = header.line_number;
-    for (const auto& table : coef.coef) {
-      for (std::size_t j = 0; j < setup_.regions.size(); ++j) {
-        for (std::size_t m = 0; m < setup_.times.size(); ++m) {
-          c.coef.push_back(std::bit_cast<std::uint64_t>(table[j][m]));
+    // The coefficients and their parts outside the table, the record's first and last time
+    // and which tables were integrated.
+    for (const auto* cells : {&coef.coef, &coef.outside}) {
+      for (const auto& table : *cells) {
+        for (std::size_t j = 0; j < setup_.regions.size(); ++j) {
+          for (std::size_t m = 0; m < setup_.times.size(); ++m) {
+            c.coef.push_back(std::bit_cast<std::uint64_t>(table[j][m]));
+          }
         }
       }
     }
+    for (const double v : {coef.first_time, coef.last_time}) {
+      c.coef.push_back(std::bit_cast<std::uint64_t>(v));
+    }
+    c.coef.push_back(coef.integrated[0] + 2u * coef.integrated[1]);
     c.text = std::move(text);
     calls.push_back(std::move(c));
     ++records;
@@ -248,8 +256,8 @@ TEST_P(ParallelLoop, ManyIntegrationTimesInAnyOrder) {
 
 INSTANTIATE_TEST_SUITE_P(BothDataSets, ParallelLoop,
                          ::testing::Values(DataSet::inhalation, DataSet::ingestion),
-                         [](const auto& info) {
-                           return info.param == DataSet::inhalation ? "inhalation" : "ingestion";
+                         [](const auto& test) {
+                           return test.param == DataSet::inhalation ? "inhalation" : "ingestion";
                          });
 
 // ---- Stops in the middle of a large file --------------------------------------------------
@@ -381,11 +389,11 @@ INSTANTIATE_TEST_SUITE_P(EachRefusal, ParallelStops,
                          ::testing::Combine(::testing::Values(DataSet::inhalation,
                                                               DataSet::ingestion),
                                             ::testing::ValuesIn(kStops)),
-                         [](const auto& info) {
-                           return std::string(std::get<0>(info.param) == DataSet::inhalation
+                         [](const auto& test) {
+                           return std::string(std::get<0>(test.param) == DataSet::inhalation
                                                   ? "inhalation_"
                                                   : "ingestion_") +
-                                  std::get<1>(info.param).what;
+                                  std::get<1>(test.param).what;
                          });
 
 // A refusal found by a worker wins over one the reader meets a little later, and over nothing:

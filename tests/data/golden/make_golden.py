@@ -288,7 +288,8 @@ def coefficients(rec, regions, T):
     x = [Q(number_text(float(t), 9).strip()) for t in rec.times]
     code = rec.code.upper()
     carried = [rec.p == 2 or code == "L", rec.p == 2 or code != "L"]
-    integrate = [code in ("L", "B"), code in ("H", "B")]
+    # Blanks after the letter do not count in the choice of the tables to integrate.
+    integrate = [code.rstrip(" \t") in ("L", "B"), code.rstrip(" \t") in ("H", "B")]
     coef = [[[Q(0)] * len(T) for _ in regions] for _ in range(2)]
     for tab in range(2):
         for j, r in enumerate(regions):
@@ -446,7 +447,7 @@ def main():
         rec("Cs-137", 7299, "F", "L", 1, log_grid[:3], 5),      # matches no age group
         rec("Pu-239", 365, "S", "B", 2, ["1.000E+00"], 6),      # one time point: the values
         rec("Am-241", 365, "M", "l", 1, log_grid[1:9], 7),      # lower-case code reads as L
-        rec("Co-60", 7300, "M", "H ", 1, log_grid[:5], 8),      # code with a blank: zeros
+        rec("Co-60", 7300, "M", "H ", 1, log_grid[:5], 8),      # code with a blank: as its letter
         rec("Ra-226", 365, "M", "H", 1, ["2.000E+00", "6.300E+04"], 9),  # two points: linear
         rec("Th-232", 9125, "S", "L", 1, ["7.500E+00"], 10),    # one time point, code L
     ]

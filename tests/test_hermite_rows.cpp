@@ -1,17 +1,19 @@
-// Tests of HermiteRows: the slopes and integrals of rows that share their times must be, bit
-// for bit and status for status, what estimate_monotone_slopes and integrate_hermite give
-// row by row and limit by limit.
+// Tests of HermiteRows, the fast pass of the record loop: the slopes and integrals of rows that
+// share their times must be, bit for bit and status for status, what estimate_monotone_slopes
+// and integrate_hermite give row by row and limit by limit; and the parts outside the table.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <span>
 #include <string>
 #include <vector>
 
-#include "dose/hermite.h"
+#include "dose/hermite_rows.h"
 
 namespace kestrane {
 namespace {
@@ -89,9 +91,8 @@ Table random_table(Rng& rng, int n) {
   }
 
   t.d.assign(static_cast<std::size_t>(n), 0.0);
-  int status = 0;
-  estimate_monotone_slopes(n, t.x.data(), t.f.data(), t.d.data(), status);
-  if (status < 0 || rng.one_in(10)) {
+  const SlopeResult slopes = estimate_monotone_slopes(t.x, t.f, t.d);
+  if (slopes.status != SlopeStatus::ok || rng.one_in(10)) {
     for (double& di : t.d) di = (rng.unit() - 0.5) * rate * 10;
   }
   return t;
@@ -130,14 +131,12 @@ double random_limit(Rng& rng, const Table& t) {
 // trace. `what` names the case in failure messages.
 void expect_same_as_single_calls(HermiteRows& rows, const Table& t, double a,
                                  const std::vector<double>& limits, const std::string& what) {
-  rows.prepare(t.n(), t.x.data(), a, limits);
+  rows.prepare(t.x, a, limits);
 
   // Slopes, including an untouched d on a refusal.
   std::vector<double> d_one(t.x.size() + 1, 7.0), d_rows(t.x.size() + 1, 7.0);
-  int status_one = 99, status_rows = 98;
-  estimate_monotone_slopes(t.n(), t.x.data(), t.f.data(), d_one.data(), status_one);
-  rows.slopes(t.f.data(), d_rows.data(), status_rows);
-  ASSERT_EQ(status_rows, status_one) << what;
+  const SlopeResult one = estimate_monotone_slopes(t.x, t.f, d_one);
+  ASSERT_EQ(rows.slopes(t.f, d_rows), one) << what;
   for (std::size_t i = 0; i < d_one.size(); ++i) {
     ASSERT_EQ(bits(d_rows[i]), bits(d_one[i])) << what << ", slope " << i;
   }
@@ -148,26 +147,22 @@ void expect_same_as_single_calls(HermiteRows& rows, const Table& t, double a,
   // their slopes only; the record loop never integrates them, as their slopes are refused.
   if (std::any_of(t.x.begin(), t.x.end(), [](double v) { return std::isnan(v); })) return;
   std::vector<double> out(limits.size(), 5.0);
-  std::vector<int> statuses(limits.size(), 77);
-  int last_status = 66;
-  rows.integrate(t.f.data(), t.d.data(), out.data(), last_status, statuses.data());
-  int expected_last = 66;
+  std::vector<IntegralStatus> statuses(limits.size(), IntegralStatus::sum_failed);
+  const IntegralStatus last_status = rows.integrate(t.f, t.d, out, statuses);
+  IntegralStatus expected_last = IntegralStatus::inside;
   for (std::size_t m = 0; m < limits.size(); ++m) {
-    int skip = 0;
-    const double expected = integrate_hermite(t.n(), t.x.data(), t.f.data(), t.d.data(), skip, a,
-                                              limits[m], expected_last);
-    ASSERT_EQ(bits(out[m]), bits(expected))
+    const IntegralResult expected = integrate_hermite(t.x, t.f, t.d, a, limits[m]);
+    expected_last = expected.status;
+    ASSERT_EQ(bits(out[m]), bits(expected.value))
         << what << ", a = " << a << ", limit " << m << " = " << limits[m] << ": " << out[m]
-        << " instead of " << expected;
-    ASSERT_EQ(statuses[m], expected_last) << what << ", limit " << m << " = " << limits[m];
+        << " instead of " << expected.value;
+    ASSERT_EQ(statuses[m], expected.status) << what << ", limit " << m << " = " << limits[m];
   }
   EXPECT_EQ(last_status, expected_last) << what;
 
   // Without the list of statuses, the same values.
   std::vector<double> again(limits.size(), 3.0);
-  int status_again = 55;
-  rows.integrate(t.f.data(), t.d.data(), again.data(), status_again);
-  EXPECT_EQ(status_again, limits.empty() ? 55 : last_status) << what;
+  EXPECT_EQ(rows.integrate(t.f, t.d, again), last_status) << what;
   for (std::size_t m = 0; m < limits.size(); ++m) EXPECT_EQ(bits(again[m]), bits(out[m])) << what;
 }
 
@@ -176,54 +171,43 @@ TEST(HermiteRows, WorkedExamplesOfTheIntegrals) {
   // [0.5, 2.5], 37/96 over [1.25, 1.75].
   const std::vector<double> x{0, 1, 2, 3}, f{4, 2, 0, 0};
   HermiteRows rows;
-  rows.prepare(4, x.data(), 0.0, std::vector<double>{3.0, 10.0, 0.0});
+  rows.prepare(x, 0.0, std::vector<double>{3.0, 10.0, 0.0});
   std::vector<double> d(4);
-  int status = 99;
-  rows.slopes(f.data(), d.data(), status);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(rows.slopes(f, d), (SlopeResult{SlopeStatus::ok, 0}));
   EXPECT_EQ(d, (std::vector<double>{-2, -2, 0, 0}));
-  double out[3];
-  int statuses[3];
-  rows.integrate(f.data(), d.data(), out, status, statuses);
+  std::array<double, 3> out;
+  std::array<IntegralStatus, 3> statuses;
+  EXPECT_EQ(rows.integrate(f, d, out, statuses), IntegralStatus::inside);
   EXPECT_DOUBLE_EQ(out[0], 23.0 / 6);
   EXPECT_DOUBLE_EQ(out[1], 23.0 / 6);
   EXPECT_EQ(out[2], 0.0);
-  EXPECT_EQ(statuses[0], 0);
-  EXPECT_EQ(statuses[1], 2);
-  EXPECT_EQ(statuses[2], 0);
-  EXPECT_EQ(status, 0);
+  EXPECT_EQ(statuses, (std::array{IntegralStatus::inside, IntegralStatus::b_outside,
+                                  IntegralStatus::inside}));
 
-  rows.prepare(4, x.data(), 0.5, std::vector<double>{2.5});
-  rows.integrate(f.data(), d.data(), out, status);
+  rows.prepare(x, 0.5, std::vector<double>{2.5});
+  rows.integrate(f, d, out);
   EXPECT_DOUBLE_EQ(out[0], 25.0 / 12);
-  rows.prepare(4, x.data(), 1.25, std::vector<double>{1.75});
-  rows.integrate(f.data(), d.data(), out, status);
+  rows.prepare(x, 1.25, std::vector<double>{1.75});
+  rows.integrate(f, d, out);
   EXPECT_DOUBLE_EQ(out[0], 37.0 / 96);
 }
 
 TEST(HermiteRows, RefusedTablesAndNoLimits) {
   const std::vector<double> x{0, 1, 1, 0.5}, f{1, 2, 3, 4}, d{0, 0, 0, 0};
   HermiteRows rows;
-  rows.prepare(4, x.data(), 0.0, std::vector<double>{0.5, 2.0});
-  double out[2] = {9, 9};
-  int statuses[2] = {9, 9};
-  int status = 9;
-  rows.integrate(f.data(), d.data(), out, status, statuses);
-  EXPECT_EQ(status, -3);
-  EXPECT_EQ(statuses[0], -3);
-  EXPECT_EQ(statuses[1], -3);
-  EXPECT_EQ(out[0], 0.0);
-  EXPECT_EQ(out[1], 0.0);
+  rows.prepare(x, 0.0, std::vector<double>{0.5, 2.0});
+  std::array<double, 2> out = {9, 9};
+  std::array<IntegralStatus, 2> statuses{};
+  EXPECT_EQ(rows.integrate(f, d, out, statuses), IntegralStatus::times_decrease);
+  EXPECT_EQ(statuses, (std::array{IntegralStatus::times_decrease, IntegralStatus::times_decrease}));
+  EXPECT_EQ(out, (std::array<double, 2>{0.0, 0.0}));
 
-  rows.prepare(1, x.data(), 0.0, std::vector<double>{0.5});
-  rows.integrate(f.data(), d.data(), out, status);
-  EXPECT_EQ(status, -1);
+  rows.prepare(std::span(x).first(1), 0.0, std::vector<double>{0.5});
+  EXPECT_EQ(rows.integrate(f, d, out), IntegralStatus::too_few_points);
 
-  // No limits: no call, so the status stays as it was.
-  rows.prepare(4, x.data(), 0.0, std::vector<double>{});
-  status = 42;
-  rows.integrate(f.data(), d.data(), out, status);
-  EXPECT_EQ(status, 42);
+  // No limits: nothing integrated, nothing refused.
+  rows.prepare(x, 0.0, std::vector<double>{});
+  EXPECT_EQ(rows.integrate(f, d, out), IntegralStatus::inside);
 }
 
 TEST(HermiteRows, SameBitsAsSingleCallsOnRandomTables) {
@@ -251,7 +235,7 @@ TEST(HermiteRows, SmallTableAfterALargeOne) {
   Rng rng(7);
   HermiteRows rows;
   const Table big = random_table(rng, 150);
-  rows.prepare(big.n(), big.x.data(), 0.0, std::vector<double>(100, 1e6));
+  rows.prepare(big.x, 0.0, std::vector<double>(100, 1e6));
   const std::vector<double> x{1, 2, 3}, f{2, 1, 0};
   const std::vector<double> limits{0.5, 2.0, 2.5, 40};
   Table small{x, f, {-1, -1, -1}};
@@ -282,13 +266,79 @@ TEST(HermiteRows, ChangesOfDirectionAcrossFlatStretches) {
     for (std::size_t i = 0; i < c.f.size(); ++i) t.x.push_back(static_cast<double>(i));
     t.d.assign(c.f.size(), 0.0);
     const std::string what = "row of " + std::to_string(c.f.size()) + " points";
-    rows.prepare(t.n(), t.x.data(), 0.0, {});
+    rows.prepare(t.x, 0.0, {});
     std::vector<double> d(c.f.size());
-    int status = -9;
-    rows.slopes(t.f.data(), d.data(), status);
-    EXPECT_EQ(status, c.changes) << what;
+    EXPECT_EQ(rows.slopes(t.f, d), (SlopeResult{SlopeStatus::ok, c.changes})) << what;
     expect_same_as_single_calls(rows, t, 0.0, {1.0}, what);
   }
+}
+
+// The part outside the table, against the same integrals by Simpson's rule, which is exact for
+// a cubic: the end pieces evaluated from their Hermite form over [a, x(1)] and [x(n), b].
+long double simpson_on_piece(const Table& t, std::size_t left, long double from, long double to) {
+  const long double x1 = t.x[left], h = t.x[left + 1] - x1;
+  auto at = [&](long double time) {
+    const long double u = (time - x1) / h, v = 1 - u;
+    return t.f[left] * (1 + 2 * u) * v * v + t.f[left + 1] * u * u * (3 - 2 * u) +
+           h * t.d[left] * u * v * v - h * t.d[left + 1] * u * u * v;
+  };
+  return (to - from) / 6 * (at(from) + 4 * at((from + to) / 2) + at(to));
+}
+
+TEST(HermiteRows, PartOutsideTheTableOnRandomTables) {
+  Rng rng(31);
+  HermiteRows rows;
+  int beyond = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    Table t;
+    const int n = 2 + rng.below(40);
+    double time = rng.one_in(3) ? 0.0 : rng.unit() * 3;
+    for (int i = 0; i < n; ++i) {
+      t.x.push_back(time);
+      t.f.push_back(rng.one_in(5) ? 0.0 : rng.unit() * 2 - 0.5);
+      time += 0.01 + rng.unit() * 10;
+    }
+    t.d.assign(t.x.size(), 0.0);
+    ASSERT_EQ(estimate_monotone_slopes(t.x, t.f, t.d).status, SlopeStatus::ok);
+    const std::vector<double> limits = {0.0, t.x.front() * rng.unit(), t.x[1],
+                                        t.x.back() * (1 + rng.unit()), t.x.back() + 1000};
+    rows.prepare(t.x, 0.0, limits);
+    std::vector<double> values(limits.size()), outside(limits.size());
+    rows.integrate(t.f, t.d, values);
+    rows.outside(t.f, t.d, values, outside);
+    const auto last = t.x.size() - 2;
+    for (std::size_t m = 0; m < limits.size(); ++m) {
+      const double b = limits[m];
+      long double expected = 0;
+      if (b <= t.x.front()) {
+        expected = simpson_on_piece(t, 0, 0, b);
+      } else {
+        expected = simpson_on_piece(t, 0, 0, t.x.front());
+        if (b > t.x.back()) expected += simpson_on_piece(t, last, t.x.back(), b);
+      }
+      beyond += b > t.x.back() ? 1 : 0;
+      // Exactly 0 wholly inside, the integral itself wholly outside; otherwise close to the
+      // independent value, relative to the size of the integrands.
+      if (b == 0.0 || (t.x.front() == 0.0 && b <= t.x.back())) {
+        EXPECT_EQ(outside[m], 0.0) << "trial " << trial << ", limit " << m;
+      } else if (b <= t.x.front()) {
+        EXPECT_EQ(outside[m], values[m]) << "trial " << trial << ", limit " << m;
+      }
+      // The closed form on a piece continued far beyond its width loses digits to
+      // cancellation: its terms grow with the fourth power of the distance in widths.
+      auto terms = [&](std::size_t left, double to) {
+        const double h = t.x[left + 1] - t.x[left];
+        const double widths = std::abs(to - t.x[left]) / h + 1;
+        return h * widths * widths * widths * widths *
+               (std::abs(t.f[left]) + std::abs(t.f[left + 1]) +
+                h * (std::abs(t.d[left]) + std::abs(t.d[left + 1])));
+      };
+      const double scale = terms(0, 0.0) + (b > t.x.back() ? terms(last, b) : 0.0);
+      EXPECT_NEAR(outside[m], static_cast<double>(expected), 1e-14 * scale)
+          << "trial " << trial << ", limit " << m;
+    }
+  }
+  EXPECT_GT(beyond, 1000);
 }
 
 }  // namespace
