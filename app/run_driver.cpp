@@ -9,16 +9,20 @@
 #include "app/processing.h"
 #include "app/progress_display.h"
 #include "app/selection.h"
-#include "input/integration_times.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
 #include "platform/file_services.h"
+#include "platform/interrupt_note.h"
 
 namespace kestrane {
 
 namespace {
 
 constexpr std::string_view kExitPrompt = " Press any key to exit.";
+// What a signal handler writes when the run is ended by Ctrl-C or SIGTERM, with the
+// partial files after it.
+constexpr std::string_view kInterruptedNote =
+    "The run was interrupted. The earlier files are kept; the rows written are left in:";
 
 void show_introduction(Console& console) {
   write_centred(console, kTitleLine);
@@ -92,15 +96,15 @@ int stop_with_error(Console& console, std::string_view message) {
   return prompt_and_stop(console, kExitPrompt);
 }
 
-// A stop once the processing screen is shown: below the progress line, with the files that
-// a stopped record loop leaves incomplete.
+// A stop once the processing screen is shown: below the progress line, with the partial
+// files that a stopped record loop leaves.
 int stop_while_processing(Console& console, std::string_view message,
                           const std::vector<std::string>& incomplete_files) {
   console.move_to(ProgressDisplay::kRow + 2, 1);
   write_message(console, message);
   console.line_break();
   if (!incomplete_files.empty()) {
-    std::string files = "These coefficient files are incomplete:";
+    std::string files = "The earlier files are kept; the rows written are left in:";
     for (const std::string& name : incomplete_files) files += " " + name;
     write_message(console, files);
     console.line_break();
@@ -156,42 +160,22 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   }
   const DataSet data_set =
       chosen == data_set_file_name(DataSet::inhalation) ? DataSet::inhalation : DataSet::ingestion;
-  const std::string data_set_path = "DATA\\" + chosen;
 
-  // Integration times. The missing-file messages continue the line the cursor stands on.
-  if (!program_file_exists(working_dir, kIntegrationTimesPath)) {
-    console.write_text(" Unable to locate the file ");
-    console.write_text(kIntegrationTimesPath);
-    console.write_text(".");
-    console.line_break();
-    console.write_text(" This file contains the integration times.");
-    console.line_break();
-    return prompt_and_stop(console, kExitPrompt);
-  }
-  std::vector<double> times;
-  try {
-    times = read_integration_times(resolve_program_path(working_dir, kIntegrationTimesPath),
-                                   std::string(kIntegrationTimesPath));
-  } catch (const InputError& error) {
-    return stop_with_error(console, error.what());
-  }
-
-  // Dose-rate file.
-  if (!program_file_exists(working_dir, data_set_path)) {
-    console.write_text(" Unable to locate the file ");
-    console.write_text(data_set_path);
-    console.write_text(".");
-    console.line_break();
-    return prompt_and_stop(console, kExitPrompt);
-  }
-  std::optional<LineReader> reader;
+  // Integration times, dose-rate file and the selection on its region names. The
+  // missing-file messages continue the line the cursor stands on.
   Selection selection;
-  try {
-    reader.emplace(resolve_program_path(working_dir, data_set_path), data_set_path);
-    selection = select_ages_and_regions(console, *reader);
-  } catch (const InputError& error) {
-    return stop_with_error(console, error.what());
+  PreparedRun prepared = prepare_run(working_dir, data_set, [&](LineReader& reader) {
+    selection = select_ages_and_regions(console, reader);
+  });
+  if (prepared.stop && prepared.stop->missing_file) {
+    for (const std::string& line : prepared.stop->lines) {
+      console.write_text(line);
+      console.line_break();
+    }
+    return prompt_and_stop(console, kExitPrompt);
   }
+  if (prepared.stop) return stop_with_error(console, prepared.stop->lines.front());
+  const std::string& data_set_path = prepared.data_set_path;
   if (selection.age_groups.empty() || selection.regions.empty()) {
     console.line_break();
     console.write_text(" Either no age or no organs have been selected for processing.");
@@ -207,7 +191,7 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   RunChoice choice;
   choice.working_dir = working_dir;
   choice.data_set = data_set;
-  choice.times = std::move(times);
+  choice.times = std::move(prepared.times);
   choice.age_groups = selection.age_groups;
   choice.regions = selection.regions;
   choice.region_list = selection.region_list;
@@ -218,13 +202,18 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   } catch (const OutputError& error) {
     return stop_while_processing(console, error.what(), {});
   }
+  std::string note(kInterruptedNote);
+  for (const std::string& name : run->partial_files()) note += " " + name;
+  set_interrupt_note(note + "\n");
   ProgressDisplay progress(console);
   try {
-    run->process(*reader, &progress);
+    run->process(*prepared.reader, &progress);
   } catch (const RunStopped& stopped) {
+    set_interrupt_note({});
     progress.finish();
     return stop_while_processing(console, stopped.what(), stopped.incomplete_files());
   }
+  set_interrupt_note({});
   progress.finish();
 
   show_completion_screen(console, run->written_files_line());
