@@ -125,8 +125,12 @@ void write_usage_error(std::ostream& err, const UsageError& error) {
 std::string partial_files_note(const std::vector<std::filesystem::path>& paths) {
   std::string note =
       std::string(kProgram) + "the earlier files are kept; the rows written are left in:";
-  for (const std::filesystem::path& path : paths) note += " " + openable(path);
-  return note + "\n";
+  for (const std::filesystem::path& path : paths) {
+    note += ' ';
+    note += openable(path);
+  }
+  note += '\n';
+  return note;
 }
 
 // Ctrl-C and SIGTERM while the files of a run are written: the note of the partial files
