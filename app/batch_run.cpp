@@ -24,6 +24,10 @@
 namespace kestrane {
 namespace {
 
+// Set while the progress bar stands on the terminal's last line, so that a signal handler
+// writes its note on a line of its own.
+volatile std::sig_atomic_t g_bar_drawn = 0;
+
 // A one-line progress bar on a terminal: records done, share of the file, MB/s, time left.
 // Redrawn at most ten times a second so that the work does not wait on the terminal.
 class ProgressBar : public ProgressObserver {
@@ -44,6 +48,7 @@ class ProgressBar : public ProgressObserver {
     if (!drawn_) return;
     err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
     drawn_ = false;
+    g_bar_drawn = 0;
   }
 
  private:
@@ -77,6 +82,7 @@ class ProgressBar : public ProgressObserver {
     const std::size_t width = line.size();
     if (width < width_) line.append(width_ - width, ' ');
     width_ = std::max(width_, width);
+    g_bar_drawn = 1;
     err_ << '\r' << line << std::flush;
     drawn_ = true;
   }
@@ -136,8 +142,6 @@ std::string partial_files_note(const std::vector<std::filesystem::path>& paths) 
 // Ctrl-C and SIGTERM while the files of a run are written: the note of the partial files
 // left, after the progress bar's line when one is drawn, then the signal's own default
 // action, so the process ends by the signal. Only async-signal-safe calls.
-volatile std::sig_atomic_t g_bar_drawn = 0;
-
 extern "C" void on_interrupt(int signal_number) {
   if (g_bar_drawn != 0) {
     const char newline = '\n';
@@ -224,12 +228,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   set_interrupt_note(std::string(kProgram) + "interrupted\n" +
                      partial_files_note(run->partial_paths()));
   std::optional<ProgressBar> bar;
-  if (progress_bar) {
-    bar.emplace(err);
-    g_bar_drawn = 1;
-  }
+  if (progress_bar) bar.emplace(err);
   const auto end_bar = [&bar] {
-    g_bar_drawn = 0;
     if (bar) bar->finish();
   };
   try {

@@ -53,7 +53,7 @@ OutputFiles::OutputFiles(const std::filesystem::path& working_dir) : working_dir
       throw OutputError("Unable to make the folder OUTPUT: " + ec.message());
     }
   }
-  lock_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | kOpenFlags, 0666));
+  lock_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | kOpenFlags, 0666));
   if (!lock_) throw OutputError(failure("create", kOutputLockName, std::strerror(errno)));
   if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
