@@ -67,7 +67,8 @@ class ProgressBar : public ProgressObserver {
 
   void draw(std::uint64_t done, std::uint64_t total, Clock::time_point now) {
     const double elapsed = std::chrono::duration<double>(now - start_).count();
-    const double share = total > 0 ? std::min(1.0, static_cast<double>(done) / total) : 0.0;
+    const double share =
+        total > 0 ? std::min(1.0, static_cast<double>(done) / static_cast<double>(total)) : 0.0;
     const double rate = elapsed > 0 ? static_cast<double>(done) / elapsed : 0.0;
     constexpr int kBarWidth = 20;
     const int filled = static_cast<int>(share * kBarWidth);

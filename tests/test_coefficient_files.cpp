@@ -140,7 +140,7 @@ TEST(CoefficientHeadings, Ingestion) {
 TEST(CoefficientHeadings, ThirtyRegionsKeepTheirColumns) {
   std::vector<std::string> names;
   for (int j = 0; j < 30; ++j)
-    names.push_back(std::string(static_cast<std::size_t>(j), 'a' + j % 26));
+    names.push_back(std::string(static_cast<std::size_t>(j), static_cast<char>('a' + j % 26)));
   const auto inhalation = coefficient_headers(DataSet::inhalation, 3, names);
   const auto ingestion = coefficient_headers(DataSet::ingestion, 3, names);
   EXPECT_EQ(inhalation[0], "Inhalation Data Set For 5 y-old ");
@@ -358,7 +358,7 @@ INSTANTIATE_TEST_SUITE_P(
                       RunEnd{"abandon", [](OutputFiles& o) { o.abandon(); }, false, true},
                       RunEnd{"discard", [](OutputFiles& o) { o.discard(); }, false, false},
                       RunEnd{"destroyed", [](OutputFiles&) {}, false, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<RunEnd>& end) { return std::string(end.param.name); });
 
 TEST(CoefficientFiles, RefusesRepeatedOrUnknownAgeGroups) {
   const WorkingDir dir;
