@@ -30,7 +30,7 @@ struct PreparedRun {
   std::string data_set_path;            // "DATA\KVR13INH.DRT"
   std::vector<double> times;            // the integration times, file order
   std::optional<LineReader> reader;     // the dose-rate file, standing at its first header line
-  std::optional<PreparationStop> stop;  // set when the run cannot go on; nothing else is then
+  std::optional<PreparationStop> stop;  // set when the run cannot go on
 };
 
 // Locates and reads data\Kestrane.ini, locates and opens the dose-rate file of `data_set`, in
