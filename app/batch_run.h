@@ -12,8 +12,8 @@ namespace kestrane {
 // options.dir, writes the coefficient files (and the CSV files with options.csv) and lists
 // every file written on `out`, one path per line with `/` separators, as it can be opened
 // from the current directory. A stop of the run writes its message to `err`, every line
-// beginning with "kestrane-batch: ", and so does Ctrl-C or SIGTERM while the files are
-// written, naming the partial files left, before the process ends by the signal; with
+// beginning with "kestrane-batch: ". Ctrl-C or SIGTERM while the files are written ends the
+// process by the signal, after a note of the partial files left on standard error; with
 // `progress_bar` a progress line is drawn on `err` while the records are read. Returns
 // kBatchCompleted, kBatchStopped, or kBatchUsageError for a list that cannot be read.
 int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err, bool progress_bar);
