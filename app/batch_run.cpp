@@ -2,38 +2,110 @@
 // program; the stops of the dialogue become messages on standard error.
 #include "app/batch_run.h"
 
+#include <signal.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <array>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "app/csv_sink.h"
 #include "app/processing.h"
 #include "app/progress_display.h"
-#include "app/run_driver.h"
 #include "app/selection.h"
 #include "input/dose_rate_file.h"
-#include "input/integration_times.h"
 #include "input/line_reader.h"
-#include "output/coefficient_files.h"
-#include "platform/file_services.h"
+#include "output/output_files.h"
+#include "platform/interrupt_note.h"
 
 namespace kestrane {
 namespace {
 
-// A stop's message as the dialogue shows it, without the key prompt: a leading blank,
-// then its lines.
+constexpr std::string_view kProgram = "kestrane-batch: ";
+
+// A path as kestrane-batch writes it: with `/` between its names, whatever the program's own
+// form of a name ("OUTPUT\DC100h.OUT").
+std::string slashed(std::string text) {
+  std::replace(text.begin(), text.end(), '\\', '/');
+  return text;
+}
+
+// A host path as the user can open it from the current directory.
+std::string openable(const std::filesystem::path& path) {
+  return slashed(path.lexically_normal().generic_string());
+}
+
+// A message on standard error: every line of it begins with the program's name and ends with
+// a newline. The dialogue's leading blank is dropped, and no backslash is written.
 void write_stop(std::ostream& err, std::string_view message) {
-  if (!message.starts_with(' ')) err << ' ';
-  err << message << '\n';
+  for (;;) {
+    const std::size_t newline = message.find('\n');
+    std::string_view line = message.substr(0, newline);
+    if (line.starts_with(' ')) line.remove_prefix(1);
+    err << kProgram << slashed(std::string(line)) << '\n';
+    if (newline == std::string_view::npos || newline + 1 == message.size()) break;
+    message.remove_prefix(newline + 1);
+  }
 }
 
 void write_usage_error(std::ostream& err, const UsageError& error) {
-  err << "kestrane-batch: " << error.what() << '\n'
+  err << kProgram << error.what() << '\n'
       << kBatchUsage << "\nRun with --help for more information.\n";
 }
+
+// The partial files a stop leaves, named on standard error.
+std::string partial_files_note(const std::vector<std::filesystem::path>& paths) {
+  std::string note =
+      std::string(kProgram) + "the earlier files are kept; the rows written are left in:";
+  for (const std::filesystem::path& path : paths) {
+    note += ' ';
+    note += openable(path);
+  }
+  note += '\n';
+  return note;
+}
+
+// Ctrl-C and SIGTERM while the files of a run are written: the note of the partial files
+// left, after the progress bar's line when one is drawn, then the signal's own default
+// action, so the process ends by the signal. Only async-signal-safe calls.
+extern "C" void on_interrupt(int signal_number) {
+  if (progress_bar_drawn()) {
+    const char newline = '\n';
+    [[maybe_unused]] const auto ignored = ::write(STDERR_FILENO, &newline, 1);
+  }
+  write_interrupt_note(STDERR_FILENO);
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+// Installs on_interrupt for SIGINT and SIGTERM while it lives, then puts back what was there.
+class InterruptHandlers {
+ public:
+  InterruptHandlers() {
+    struct sigaction action {};
+    action.sa_handler = on_interrupt;
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+      // A signal ignored from the start (Ctrl-C in a background job of a shell) stays ignored.
+      ::sigaction(kSignals[i], nullptr, &saved_[i]);
+      if (saved_[i].sa_handler != SIG_IGN) ::sigaction(kSignals[i], &action, nullptr);
+    }
+  }
+  ~InterruptHandlers() {
+    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &saved_[i], nullptr);
+    set_interrupt_note({});
+  }
+  InterruptHandlers(const InterruptHandlers&) = delete;
+  InterruptHandlers& operator=(const InterruptHandlers&) = delete;
+
+ private:
+  static constexpr std::array<int, 2> kSignals{SIGINT, SIGTERM};
+  std::array<struct sigaction, 2> saved_{};
+};
 
 }  // namespace
 
@@ -48,34 +120,11 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   }
   const std::filesystem::path& dir = options.dir;
 
-  // Integration times.
-  if (!program_file_exists(dir, kIntegrationTimesPath)) {
-    err << " Unable to locate the file " << kIntegrationTimesPath << ".\n"
-        << " This file contains the integration times.\n";
-    return kBatchStopped;
-  }
-  std::vector<double> times;
-  try {
-    times = read_integration_times(resolve_program_path(dir, kIntegrationTimesPath),
-                                   std::string(kIntegrationTimesPath));
-  } catch (const InputError& error) {
-    write_stop(err, error.what());
-    return kBatchStopped;
-  }
-
-  // Dose-rate file and its region names.
-  const std::string data_set_path = "DATA\\" + std::string(data_set_file_name(options.data_set));
-  if (!program_file_exists(dir, data_set_path)) {
-    err << " Unable to locate the file " << data_set_path << ".\n";
-    return kBatchStopped;
-  }
-  std::optional<LineReader> reader;
   std::vector<std::string> names;
-  try {
-    reader.emplace(resolve_program_path(dir, data_set_path), data_set_path);
-    names = read_region_names(*reader);
-  } catch (const InputError& error) {
-    write_stop(err, error.what());
+  PreparedRun prepared = prepare_run(
+      dir, options.data_set, [&names](LineReader& reader) { names = read_region_names(reader); });
+  if (prepared.stop) {
+    for (const std::string& line : prepared.stop->lines) write_stop(err, line);
     return kBatchStopped;
   }
   std::vector<int> regions;
@@ -89,54 +138,40 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   RunChoice choice;
   choice.working_dir = dir;
   choice.data_set = options.data_set;
-  choice.times = times;
+  choice.times = std::move(prepared.times);
   choice.age_groups = age_groups;
   choice.regions = regions;
   choice.region_list = make_region_list(names);
-  std::vector<std::string> selected_names;
-  for (int region : regions) {
-    selected_names.push_back(choice.region_list[static_cast<std::size_t>(region - 1)]);
-  }
+  choice.csv = options.csv;
 
   std::optional<CoefficientRun> run;
-  std::optional<CsvSink> csv;
   try {
-    // Every output file is opened before any is emptied, so a refusal here keeps every file
-    // of an earlier run as it was.
-    if (options.csv) csv.emplace(dir, options.data_set, age_groups, times, selected_names);
+    // Every file is made before anything is processed, so a refusal here leaves every file
+    // of an earlier run as it was, and nothing of this one.
     run.emplace(std::move(choice));
-    if (csv) csv->start();
   } catch (const OutputError& error) {
     write_stop(err, error.what());
     return kBatchStopped;
   }
 
+  const InterruptHandlers handlers;
+  set_interrupt_note(std::string(kProgram) + "interrupted\n" +
+                     partial_files_note(run->partial_paths()));
   std::optional<ProgressBar> bar;
   if (progress_bar) bar.emplace(err);
+  const auto end_bar = [&bar] {
+    if (bar) bar->finish();
+  };
   try {
-    run->process(*reader, bar ? &*bar : nullptr, csv ? &*csv : nullptr);
-    if (csv) csv->close();
+    run->process(*prepared.reader, bar ? &*bar : nullptr);
   } catch (const RunStopped& stopped) {
-    if (bar) bar->finish();
+    end_bar();
     write_stop(err, stopped.what());
-    if (!stopped.incomplete_files().empty()) {
-      err << " These coefficient files are incomplete:";
-      for (const std::string& name : stopped.incomplete_files()) err << ' ' << name;
-      err << '\n';
-    }
-    if (csv) {
-      err << " These CSV files are incomplete:";
-      for (const std::string& name : csv->file_names()) err << ' ' << name;
-      err << '\n';
-    }
-    return kBatchStopped;
-  } catch (const std::runtime_error& error) {  // a CSV file that cannot be written
-    if (bar) bar->finish();
-    write_stop(err, error.what());
+    err << partial_files_note(stopped.incomplete_paths());
     return kBatchStopped;
   }
-  if (bar) bar->finish();
-  out << run->written_files_line() << '\n';
+  end_bar();
+  for (const std::filesystem::path& path : run->written_paths()) out << openable(path) << '\n';
   return kBatchCompleted;
 }
 

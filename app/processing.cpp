@@ -1,13 +1,25 @@
-// The processing of a run below the dialogue: coefficient files opened and headed, the record
-// loop writing every processed record's rows at once, and every stop turned into RunStopped.
+// The run below the dialogue and the command line: the input files located and read, the
+// record loop writing every processed record's rows to partial files, and the files put in
+// place together at the end; every stop turned into PreparationStop or RunStopped.
 #include "app/processing.h"
 
 #include <stdexcept>
 #include <utility>
 
+#include "app/run_driver.h"
+#include "app/screen_texts.h"
+#include "input/integration_times.h"
+#include "output/csv_file.h"
+#include "output/output_files.h"
+#include "platform/file_services.h"
+
 namespace kestrane {
 
 namespace {
+
+PreparationStop missing(std::vector<std::string> lines) { return {true, std::move(lines)}; }
+
+PreparationStop refused(const InputError& error) { return {false, {error.what()}}; }
 
 // The names of the selected regions, in selection order, from the region list.
 std::vector<std::string> selected_region_names(const RunChoice& choice) {
@@ -24,13 +36,13 @@ std::vector<std::string> selected_region_names(const RunChoice& choice) {
 }
 
 // Appends the rows of each processed record to the coefficient file of its age, in the
-// layout of the data set in use, and passes the record on. The rows are formatted in
-// prepare(), which the record loop may run on a worker thread, and written in one write per
-// record on the loop's thread.
+// layout of the data set in use, and passes the record on to the CSV files and to `also`.
+// The rows are formatted in prepare(), which the record loop may run on a worker thread, and
+// written in one write per record on the loop's thread.
 class FileSink : public RecordSink {
  public:
-  FileSink(CoefficientFiles& files, const RunSetup& setup, RecordSink* also)
-      : files_(files), setup_(setup), also_(also) {}
+  FileSink(CoefficientFiles& files, const RunSetup& setup, RecordSink* csv, RecordSink* also)
+      : files_(files), setup_(setup), csv_(csv), also_(also) {}
 
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
@@ -47,29 +59,64 @@ class FileSink : public RecordSink {
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
                        std::string& text) override {
     files_.write_block(position, text);
+    if (csv_ != nullptr) csv_->record_done(position, header, coef);
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
 
  private:
   CoefficientFiles& files_;
   const RunSetup& setup_;
+  RecordSink* csv_;
   RecordSink* also_;
 };
 
 }  // namespace
 
+PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_set,
+                        const std::function<void(LineReader&)>& read_names) {
+  PreparedRun run;
+  run.data_set_path = "DATA\\" + std::string(data_set_file_name(data_set));
+  const std::string times_path(kIntegrationTimesPath);
+  if (!program_file_exists(working_dir, times_path)) {
+    run.stop = missing({std::string(kUnableToLocate) + times_path + ".",
+                        std::string(kIntegrationTimesNote)});
+    return run;
+  }
+  try {
+    run.times = read_integration_times(resolve_program_path(working_dir, times_path), times_path);
+  } catch (const InputError& error) {
+    run.stop = refused(error);
+    return run;
+  }
+  if (!program_file_exists(working_dir, run.data_set_path)) {
+    run.stop = missing({std::string(kUnableToLocate) + run.data_set_path + "."});
+    return run;
+  }
+  try {
+    run.reader.emplace(resolve_program_path(working_dir, run.data_set_path), run.data_set_path);
+    read_names(*run.reader);
+  } catch (const InputError& error) {
+    run.reader.reset();
+    run.stop = refused(error);
+  }
+  return run;
+}
+
 struct CoefficientRun::Impl {
+  explicit Impl(const std::filesystem::path& working_dir) : output(working_dir) {}
   RunSetup setup;
+  OutputFiles output;
   CoefficientFiles files;
-  std::vector<std::string> file_names;
+  std::optional<CsvFiles> csv;
   bool processed = false;
 };
 
-CoefficientRun::CoefficientRun(RunChoice choice) : impl_(std::make_unique<Impl>()) {
+CoefficientRun::CoefficientRun(RunChoice choice) {
   if (choice.region_list.size() < 2) {
     throw std::invalid_argument("the region list lacks \"Lung\" and \"ALL ORGANS\"");
   }
   const std::vector<std::string> region_names = selected_region_names(choice);
+  impl_ = std::make_unique<Impl>(choice.working_dir);
 
   RunSetup& setup = impl_->setup;
   setup.data_set = choice.data_set;
@@ -81,22 +128,45 @@ CoefficientRun::CoefficientRun(RunChoice choice) : impl_(std::make_unique<Impl>(
   setup.threads = choice.threads;
   setup.region_names = region_names;
 
-  impl_->files = open_coefficient_files(choice.working_dir, setup.data_set, setup.age_groups);
-  for (int k = 0; k < impl_->files.size(); ++k) {
-    impl_->file_names.push_back(impl_->files.name(k));
+  try {
+    impl_->files = open_coefficient_files(impl_->output, setup.data_set, setup.age_groups);
+    if (choice.csv) {
+      impl_->csv.emplace(impl_->output, setup.data_set, setup.age_groups, setup.times,
+                         region_names);
+    }
+    impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
+  } catch (...) {
+    impl_->output.discard();  // a run refused before processing leaves nothing behind
+    throw;
   }
-  impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
 }
 
 CoefficientRun::~CoefficientRun() = default;
 
-std::string CoefficientRun::written_files_line() const {
-  std::string line = "Files written: ";
-  for (const std::string& name : impl_->file_names) {
-    line += name;
-    line += ' ';
-  }
-  return line;
+std::string CoefficientRun::written_files_line() const { return impl_->files.written_files_line(); }
+
+std::vector<std::string> CoefficientRun::written_files() const {
+  std::vector<std::string> names;
+  for (int i = 0; i < impl_->output.size(); ++i) names.push_back(impl_->output.name(i));
+  return names;
+}
+
+std::vector<std::filesystem::path> CoefficientRun::written_paths() const {
+  std::vector<std::filesystem::path> paths;
+  for (int i = 0; i < impl_->output.size(); ++i) paths.push_back(impl_->output.path(i));
+  return paths;
+}
+
+std::vector<std::string> CoefficientRun::partial_files() const {
+  std::vector<std::string> names;
+  for (int i = 0; i < impl_->output.size(); ++i) names.push_back(impl_->output.partial_name(i));
+  return names;
+}
+
+std::vector<std::filesystem::path> CoefficientRun::partial_paths() const {
+  std::vector<std::filesystem::path> paths;
+  for (int i = 0; i < impl_->output.size(); ++i) paths.push_back(impl_->output.partial_path(i));
+  return paths;
 }
 
 void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, RecordSink* also) {
@@ -104,20 +174,16 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
   if (run.processed) throw std::logic_error("a run is processed only once");
   run.processed = true;
 
-  // A stop keeps every row already written: the files are closed where they stand, and all of
-  // them are reported incomplete, since the loop did not reach the end of the dose-rate file.
-  const auto stop = [&run](const char* cause) {
-    try {
-      run.files.close_all();
-    } catch (const OutputError&) {
-      // The first cause is the one to report.
-    }
-    throw RunStopped(cause, run.file_names);
+  // A stop keeps every row already written in the partial files, closed where they stand;
+  // the earlier files are not touched.
+  const auto stop = [this](const char* cause) {
+    impl_->output.abandon();
+    throw RunStopped(cause, partial_files(), partial_paths());
   };
   try {
-    FileSink sink(run.files, run.setup, also);
+    FileSink sink(run.files, run.setup, run.csv ? &*run.csv : nullptr, also);
     process_records(reader, run.setup, sink, progress);
-    run.files.close_all();
+    run.output.commit();
   } catch (const InputError& e) {
     stop(e.what());
   } catch (const OutputError& e) {

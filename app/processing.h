@@ -1,9 +1,11 @@
-// The processing of a run below the dialogue, shared by kestrane and kestrane-batch: open and
-// head the coefficient files, run the record loop with every row written at once, close.
+// The run below the dialogue and the command line, shared by kestrane and kestrane-batch: the
+// input files located and read, then the files of the run written and put in place together.
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +17,30 @@
 
 namespace kestrane {
 
+// Why a run could not be prepared. `missing_file`: a file was not found, and `lines` are the
+// lines of the message, each beginning with a blank (" Unable to locate the file ...").
+// Otherwise an input file was refused, and `lines` holds its one message (file, line, reason).
+struct PreparationStop {
+  bool missing_file = false;
+  std::vector<std::string> lines;
+};
+
+// The input of a run, located and read.
+struct PreparedRun {
+  std::string data_set_path;            // "DATA\KVR13INH.DRT"
+  std::vector<double> times;            // the integration times, file order
+  std::optional<LineReader> reader;     // the dose-rate file, standing at its first header line
+  std::optional<PreparationStop> stop;  // set when the run cannot go on
+};
+
+// Locates and reads data\Kestrane.ini, locates and opens the dose-rate file of `data_set`, in
+// that order, under `working_dir`, and hands the open file to `read_names`, which reads its
+// title and region-name lines (the dialogue reads them as it builds its list boxes, the
+// command line with read_region_names). The first file that is missing or refused (an
+// InputError, from `read_names` too) ends it with `stop` set.
+PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_set,
+                        const std::function<void(LineReader&)>& read_names);
+
 // The choices of a run, as the dialogue or the command line made them.
 struct RunChoice {
   std::filesystem::path working_dir;  // where DATA, data and OUTPUT are looked for
@@ -24,34 +50,52 @@ struct RunChoice {
   std::vector<int> regions;              // region numbers, selection order
   std::vector<std::string> region_list;  // the file's names, then "Lung", then "ALL ORGANS"
   int threads = 0;                       // as RunSetup::threads: 0 automatic, 1 one thread
+  bool csv = false;                      // also a CSV file beside each coefficient file
 };
 
-// A run that stopped after its coefficient files were opened. The message names the cause
-// (file, line, record); `incomplete_files` lists the coefficient files left incomplete.
+// A run that stopped after its files were made. The message names the cause (file, line,
+// record); `incomplete_files` lists the partial files left, which hold the rows written
+// before the stop (program names, "OUTPUT\DC100h.OUT.partial"), and `incomplete_paths` the
+// same files as host paths. Every earlier file is as it was.
 class RunStopped : public std::runtime_error {
  public:
-  RunStopped(const std::string& message, std::vector<std::string> incomplete_files)
-      : std::runtime_error(message), incomplete_files_(std::move(incomplete_files)) {}
+  RunStopped(const std::string& message, std::vector<std::string> incomplete_files,
+             std::vector<std::filesystem::path> incomplete_paths)
+      : std::runtime_error(message),
+        incomplete_files_(std::move(incomplete_files)),
+        incomplete_paths_(std::move(incomplete_paths)) {}
   const std::vector<std::string>& incomplete_files() const { return incomplete_files_; }
+  const std::vector<std::filesystem::path>& incomplete_paths() const { return incomplete_paths_; }
 
  private:
   std::vector<std::string> incomplete_files_;
+  std::vector<std::filesystem::path> incomplete_paths_;
 };
 
 class CoefficientRun {
  public:
-  // Opens one coefficient file per selected age and writes their headings. Throws
-  // OutputError (naming the file and the reason) with no earlier file changed.
+  // Takes the lock of the OUTPUT folder, makes the partial file of every coefficient file
+  // (and CSV file) of the run and writes their headings. Throws OutputError (naming the file
+  // and the reason) with no earlier file changed and no partial file left.
   explicit CoefficientRun(RunChoice choice);
   ~CoefficientRun();
 
-  // "Files written: " followed by each file name and one blank, in selected-age order.
+  // "Files written: " followed by each coefficient file name and one blank, in selected-age
+  // order.
   std::string written_files_line() const;
+  // Every file of the run, coefficient files first, then the CSV files: program names
+  // ("OUTPUT\DC100h.OUT") and host paths under the working directory.
+  std::vector<std::string> written_files() const;
+  std::vector<std::filesystem::path> written_paths() const;
+  // The partial files the run writes until it completes, in the same order.
+  std::vector<std::string> partial_files() const;
+  std::vector<std::filesystem::path> partial_paths() const;
 
   // Runs the record loop on `reader` (standing at the first header line), writes the rows of
-  // every processed record to its file at once, then closes every file. `also` (may be null)
-  // receives every record's coefficients too. Throws RunStopped on any refusal of the input
-  // or failure of the output.
+  // every processed record to its partial files, then flushes them and puts them all in place
+  // of the earlier files. `also` (may be null) receives every record's coefficients too.
+  // Throws RunStopped on any refusal of the input or failure of the output; the partial files
+  // then keep the rows written, and the earlier files are as they were.
   void process(LineReader& reader, ProgressObserver* progress, RecordSink* also = nullptr);
 
  private:

@@ -3,6 +3,7 @@
 #include "app/progress_display.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 
 namespace kestrane {
@@ -90,6 +91,13 @@ void ProgressDisplay::draw(bool with_bar) {
 
 // ---- kestrane-batch ---------------------------------------------------------------------
 
+namespace {
+// Set while a bar stands on the terminal's last line, for a signal handler to read.
+volatile std::sig_atomic_t g_bar_drawn = 0;
+}  // namespace
+
+bool progress_bar_drawn() noexcept { return g_bar_drawn != 0; }
+
 ProgressBar::ProgressBar(std::ostream& err) : err_(err), start_(ProgressClock::now()) {}
 
 void ProgressBar::record_processed(const HeaderRecord&, std::uint64_t bytes_done,
@@ -103,6 +111,7 @@ void ProgressBar::record_processed(const HeaderRecord&, std::uint64_t bytes_done
   const std::size_t width = line.size();
   if (width < width_) line.append(width_ - width, ' ');
   width_ = std::max(width_, width);
+  g_bar_drawn = 1;
   err_ << '\r' << line << std::flush;
   drawn_ = true;
 }
@@ -111,6 +120,7 @@ void ProgressBar::finish() {
   if (!drawn_) return;
   err_ << '\r' << std::string(width_, ' ') << '\r' << std::flush;
   drawn_ = false;
+  g_bar_drawn = 0;
 }
 
 }  // namespace kestrane

@@ -68,6 +68,10 @@ class ProgressDisplay : public ProgressObserver {
   ProgressFigures figures_;
 };
 
+// True while a ProgressBar stands on the terminal's line, so that a signal handler can write
+// its note on a line of its own. Async-signal-safe.
+bool progress_bar_drawn() noexcept;
+
 // The bar of kestrane-batch on a terminal's standard error: one line, rewritten in place
 // (carriage return) at most ten times a second.
 class ProgressBar : public ProgressObserver {

@@ -11,10 +11,10 @@
 #include "app/processing.h"
 #include "app/progress_display.h"
 #include "app/selection.h"
-#include "input/integration_times.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
 #include "platform/file_services.h"
+#include "platform/interrupt_note.h"
 
 namespace kestrane {
 
@@ -104,8 +104,8 @@ int stop_with_error(Console& console, std::string_view message, std::vector<std:
   return prompt_and_stop(console, kExitPrompt);
 }
 
-// A stop once the processing screen is shown: below the progress bar, with the files that
-// a stopped record loop leaves incomplete. Keys typed while the records were processed are
+// A stop once the processing screen is shown: below the progress bar, with the partial
+// files that a stopped record loop leaves. Keys typed while the records were processed are
 // dropped, so that the message is seen.
 int stop_while_processing(Console& console, std::string_view message,
                           const std::vector<std::string>& incomplete_files,
@@ -115,7 +115,7 @@ int stop_while_processing(Console& console, std::string_view message,
   write_message(console, message);
   console.line_break();
   if (!incomplete_files.empty()) {
-    std::string files(kIncompleteFilesText);
+    std::string files(kPartialFilesText);
     for (const std::string& name : incomplete_files) files += " " + name;
     keep(outcome, files);
     write_message(console, files);
@@ -184,39 +184,22 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
     return prompt_and_stop(console, kAbortPrompt);
   }
   const DataSet data_set = kDataSets[static_cast<std::size_t>(item - 1)];
-  const std::string data_set_path = "DATA\\" + data_set_names[static_cast<std::size_t>(item - 1)];
 
-  // Integration times. The missing-file messages continue the line the cursor stands on.
-  if (!program_file_exists(working_dir, kIntegrationTimesPath)) {
-    write_kept(console, outcome,
-               std::string(kUnableToLocate) + std::string(kIntegrationTimesPath) + ".");
-    console.line_break();
-    write_kept(console, outcome, kIntegrationTimesNote);
-    console.line_break();
-    return prompt_and_stop(console, kExitPrompt);
-  }
-  std::vector<double> times;
-  try {
-    times = read_integration_times(resolve_program_path(working_dir, kIntegrationTimesPath),
-                                   std::string(kIntegrationTimesPath));
-  } catch (const InputError& error) {
-    return stop_with_error(console, error.what(), outcome);
-  }
-
-  // Dose-rate file.
-  if (!program_file_exists(working_dir, data_set_path)) {
-    write_kept(console, outcome, std::string(kUnableToLocate) + data_set_path + ".");
-    console.line_break();
-    return prompt_and_stop(console, kExitPrompt);
-  }
-  std::optional<LineReader> reader;
+  // Integration times, dose-rate file and the selection on its region names. The
+  // missing-file messages continue the line the cursor stands on.
   Selection selection;
-  try {
-    reader.emplace(resolve_program_path(working_dir, data_set_path), data_set_path);
-    selection = select_ages_and_regions(console, *reader);
-  } catch (const InputError& error) {
-    return stop_with_error(console, error.what(), outcome);
+  PreparedRun prepared = prepare_run(working_dir, data_set, [&](LineReader& reader) {
+    selection = select_ages_and_regions(console, reader);
+  });
+  if (prepared.stop && prepared.stop->missing_file) {
+    for (const std::string& line : prepared.stop->lines) {
+      write_kept(console, outcome, line);
+      console.line_break();
+    }
+    return prompt_and_stop(console, kExitPrompt);
   }
+  if (prepared.stop) return stop_with_error(console, prepared.stop->lines.front(), outcome);
+  const std::string& data_set_path = prepared.data_set_path;
   if (selection.age_groups.empty() || selection.regions.empty()) {
     console.line_break();
     write_kept(console, outcome, kNothingSelectedMessage);
@@ -232,7 +215,7 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   RunChoice choice;
   choice.working_dir = working_dir;
   choice.data_set = data_set;
-  choice.times = std::move(times);
+  choice.times = std::move(prepared.times);
   choice.age_groups = selection.age_groups;
   choice.regions = selection.regions;
   choice.region_list = selection.region_list;
@@ -243,13 +226,18 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   } catch (const OutputError& error) {
     return stop_while_processing(console, error.what(), {}, outcome);
   }
+  std::string note(kInterruptedNote);
+  for (const std::string& name : run->partial_files()) note += " " + name;
+  set_interrupt_note(note + "\n");
   ProgressDisplay progress(console);
   try {
-    run->process(*reader, &progress);
+    run->process(*prepared.reader, &progress);
   } catch (const RunStopped& stopped) {
+    set_interrupt_note({});
     progress.finish();
     return stop_while_processing(console, stopped.what(), stopped.incomplete_files(), outcome);
   }
+  set_interrupt_note({});
   progress.finish();
 
   const std::string written_files = run->written_files_line();

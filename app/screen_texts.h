@@ -69,7 +69,12 @@ inline constexpr std::string_view kReadyPrompt = " Press any key to process the 
 // Processing screen (followed by the data-set path and "."), the heading of the list of
 // files a stop leaves incomplete, and the completion screen.
 inline constexpr std::string_view kProcessingText = " Processing absorbed dose rate file ";
-inline constexpr std::string_view kIncompleteFilesText = "These coefficient files are incomplete:";
+inline constexpr std::string_view kPartialFilesText =
+    "The earlier files are kept; the rows written are left in:";
+// What a signal handler writes when the run is ended by Ctrl-C or SIGTERM, with the partial
+// files after it.
+inline constexpr std::string_view kInterruptedNote =
+    "The run was interrupted. The earlier files are kept; the rows written are left in:";
 inline constexpr std::string_view kCompleteText =
     " Processing of absorbed dose rate file is complete.";
 

@@ -25,7 +25,7 @@ void BM_RecordRows(benchmark::State& state) {
   std::vector<double> times(times_count);
   for (std::size_t m = 0; m < times_count; ++m) times[m] = std::pow(10.0, static_cast<double>(m));
   for (auto _ : state) {
-    benchmark::DoNotOptimize(kestrane::coefficient_rows(
+    benchmark::DoNotOptimize(kestrane::coefficient_block(
         data_set, "I-131   07300     F          30 1 L", *table, times, 30));
   }
   state.SetItemsProcessed(state.iterations() * static_cast<long>(times_count));

@@ -1,21 +1,13 @@
-// The coefficient files of a run: names, opening and locking, headings and coefficient rows.
+// The coefficient files of a run: names, headings and the coefficient rows of both data sets.
 #include "output/coefficient_files.h"
-
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <array>
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <limits>
-#include <system_error>
+#include <stdexcept>
 
 #include "output/format_using.h"
-#include "platform/file_services.h"
 
 namespace kestrane {
 namespace {
@@ -46,27 +38,6 @@ const AgeGroup& age_group_of(int group) {
     throw std::invalid_argument("age group " + std::to_string(group) + " is not 1 to 6");
   }
   return kAgeGroups[static_cast<std::size_t>(group - 1)];
-}
-
-std::string failure(std::string_view what, const std::string& name, std::string_view reason) {
-  return "Unable to " + std::string(what) + " the file " + name + ": " + std::string(reason);
-}
-
-// Writes all of `text` at the current offset of `fd`; false with errno set when it fails.
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
 }
 
 }  // namespace
@@ -102,21 +73,6 @@ std::vector<std::string> coefficient_headers(DataSet data_set, int age_group,
     lines[2] += "  low      high    ";
   }
   return lines;
-}
-
-std::vector<std::string> coefficient_rows(DataSet data_set, std::string_view header_line,
-                                          const CoefficientTable& coef,
-                                          std::span<const double> times, int region_count) {
-  // The block's lines end in CR LF and hold no CR of their own: the header line is one line
-  // of the dose-rate file, and a CR ends a line there.
-  const std::string block = coefficient_block(data_set, header_line, coef, times, region_count);
-  std::vector<std::string> rows;
-  for (std::size_t start = 0; start < block.size();) {
-    const std::size_t end = block.find("\r\n", start);
-    rows.emplace_back(block, start, end - start);
-    start = end + 2;
-  }
-  return rows;
 }
 
 std::string coefficient_block(DataSet data_set, std::string_view header_line,
@@ -160,123 +116,39 @@ std::string coefficient_block(DataSet data_set, std::string_view header_line,
   return block;
 }
 
-CoefficientFiles::CoefficientFiles(CoefficientFiles&& other) noexcept
-    : files_(std::move(other.files_)) {
-  other.files_.clear();
-}
-
-CoefficientFiles& CoefficientFiles::operator=(CoefficientFiles&& other) noexcept {
-  if (this != &other) {
-    for (File& file : files_) {
-      if (file.fd >= 0) ::close(file.fd);
-    }
-    files_ = std::move(other.files_);
-    other.files_.clear();
-  }
-  return *this;
-}
-
-CoefficientFiles::~CoefficientFiles() {
-  for (File& file : files_) {
-    if (file.fd >= 0) ::close(file.fd);  // closing also releases the lock
-  }
-}
-
-int CoefficientFiles::size() const { return static_cast<int>(files_.size()); }
-
 const std::string& CoefficientFiles::name(int position) const {
-  return files_.at(static_cast<std::size_t>(position)).name;
+  return files_->name(index_.at(static_cast<std::size_t>(position)));
 }
 
 std::string CoefficientFiles::written_files_line() const {
   std::string line = "Files written: ";
-  for (const File& file : files_) {
-    line += file.name;
+  for (int position = 0; position < size(); ++position) {
+    line += name(position);
     line += ' ';
   }
   return line;
 }
 
-// One line and its CR LF in a single write, so that the line reaches the file at once. A
-// write that fails half way is taken back, so the file ends with its last whole line.
-void CoefficientFiles::write_line(int position, std::string_view text) {
-  const File& file = files_.at(static_cast<std::size_t>(position));
-  if (file.fd < 0) throw std::logic_error("the coefficient file " + file.name + " is closed");
-  std::string line;
-  line.reserve(text.size() + 2);
-  line += text;
-  line += "\r\n";
-  const off_t start = ::lseek(file.fd, 0, SEEK_CUR);
-  if (!write_all(file.fd, line)) {
-    const int error = errno;
-    if (start >= 0 && ::ftruncate(file.fd, start) == 0) ::lseek(file.fd, start, SEEK_SET);
-    throw OutputError(failure("write", file.name, std::strerror(error)));
-  }
-}
-
 void CoefficientFiles::write_block(int position, std::string_view block) {
-  const File& file = files_.at(static_cast<std::size_t>(position));
-  if (file.fd < 0) throw std::logic_error("the coefficient file " + file.name + " is closed");
-  const off_t start = ::lseek(file.fd, 0, SEEK_CUR);
-  if (write_all(file.fd, block)) return;
-  const int error = errno;
-  if (start < 0 || ::ftruncate(file.fd, start) != 0 || ::lseek(file.fd, start, SEEK_SET) != start) {
-    throw OutputError(failure("write", file.name, std::strerror(error)));
-  }
-  while (!block.empty()) {
-    const std::size_t end = std::min(block.find("\r\n"), block.size());
-    write_line(position, block.substr(0, end));
-    block.remove_prefix(std::min(end + 2, block.size()));
-  }
+  files_->write(index_.at(static_cast<std::size_t>(position)), block);
 }
 
 void CoefficientFiles::write_coefficient_headers(DataSet data_set, std::span<const int> age_groups,
                                                  std::span<const std::string> region_names) {
-  if (age_groups.size() != files_.size()) {
+  if (age_groups.size() != index_.size()) {
     throw std::invalid_argument("one age group is needed for each coefficient file");
   }
-  for (std::size_t k = 0; k < files_.size(); ++k) {
+  for (std::size_t k = 0; k < index_.size(); ++k) {
+    std::string lines;
     for (const std::string& line : coefficient_headers(data_set, age_groups[k], region_names)) {
-      write_line(static_cast<int>(k), line);
+      lines += line;
+      lines += "\r\n";
     }
+    write_block(static_cast<int>(k), lines);
   }
 }
 
-void CoefficientFiles::write_inhalation_rows(int position, std::string_view header_line,
-                                             const CoefficientTable& coef,
-                                             std::span<const double> times, int region_count) {
-  for (const std::string& row :
-       coefficient_rows(DataSet::inhalation, header_line, coef, times, region_count)) {
-    write_line(position, row);
-  }
-}
-
-void CoefficientFiles::write_ingestion_rows(int position, std::string_view header_line,
-                                            const CoefficientTable& coef,
-                                            std::span<const double> times, int region_count) {
-  for (const std::string& row :
-       coefficient_rows(DataSet::ingestion, header_line, coef, times, region_count)) {
-    write_line(position, row);
-  }
-}
-
-void CoefficientFiles::close_all() {
-  std::string error;
-  for (File& file : files_) {
-    if (file.fd < 0) continue;
-    const off_t end = ::lseek(file.fd, 0, SEEK_CUR);
-    if ((end < 0 || ::ftruncate(file.fd, end) != 0) && error.empty()) {
-      error = failure("close", file.name, std::strerror(errno));
-    }
-    if (::close(file.fd) != 0 && error.empty()) {
-      error = failure("close", file.name, std::strerror(errno));
-    }
-    file.fd = -1;
-  }
-  if (!error.empty()) throw OutputError(error);
-}
-
-CoefficientFiles open_coefficient_files(const std::filesystem::path& working_dir, DataSet data_set,
+CoefficientFiles open_coefficient_files(OutputFiles& files, DataSet data_set,
                                         std::span<const int> age_groups) {
   for (std::size_t k = 0; k < age_groups.size(); ++k) {
     age_group_of(age_groups[k]);
@@ -285,61 +157,13 @@ CoefficientFiles open_coefficient_files(const std::filesystem::path& working_dir
       throw std::invalid_argument("age group " + std::to_string(age_groups[k]) + " given twice");
     }
   }
-
-  CoefficientFiles files;                      // closes whatever it holds if opening stops half way
-  std::vector<std::filesystem::path> created;  // new files, removed again if opening stops
-  const auto stop = [&](const std::string& message) {
-    for (auto& file : files.files_) {
-      if (file.fd >= 0) ::close(file.fd);
-      file.fd = -1;
-    }
-    std::error_code ignored;
-    for (const auto& path : created) std::filesystem::remove(path, ignored);
-    throw OutputError(message);
-  };
-
+  CoefficientFiles coefficient_files;
+  coefficient_files.files_ = &files;
   for (const int group : age_groups) {
-    CoefficientFiles::File file;
-    file.name = coefficient_file_name(age_group_of(group).days, data_set);
-    const std::filesystem::path path = resolve_program_path(working_dir, file.name);
-
-    // A missing OUTPUT folder is made here.
-    std::error_code ec;
-    if (!std::filesystem::is_directory(path.parent_path(), ec)) {
-      std::filesystem::create_directory(path.parent_path(), ec);
-      if (ec)
-        stop(failure("create", file.name,
-                     "the folder OUTPUT cannot be made (" + ec.message() + ")"));
-    }
-
-    // Opened without emptying: nothing is cut until every file of the run is held.
-    // O_NONBLOCK keeps a FIFO of that name from stalling the run; it is refused below.
-    constexpr int kFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-    bool is_new = true;
-    file.fd = ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0666);
-    if (file.fd < 0 && errno == EEXIST) {
-      is_new = false;
-      file.fd = ::open(path.c_str(), kFlags);
-    }
-    if (file.fd < 0) stop(failure("create", file.name, std::strerror(errno)));
-    if (is_new) created.push_back(path);
-    files.files_.push_back(file);
-
-    struct stat info {};
-    if (::fstat(file.fd, &info) != 0) stop(failure("create", file.name, std::strerror(errno)));
-    if (!S_ISREG(info.st_mode)) stop(failure("create", file.name, "it is not a regular file"));
-    ::fcntl(file.fd, F_SETFL, 0);  // back to blocking writes
-    if (::flock(file.fd, LOCK_EX | LOCK_NB) != 0) {
-      const int error = errno;
-      stop(failure("create", file.name,
-                   error == EWOULDBLOCK ? "held by another program" : std::strerror(error)));
-    }
+    coefficient_files.index_.push_back(
+        files.add(coefficient_file_name(age_group_of(group).days, data_set)));
   }
-
-  for (const auto& file : files.files_) {
-    if (::ftruncate(file.fd, 0) != 0) stop(failure("create", file.name, std::strerror(errno)));
-  }
-  return files;
+  return coefficient_files;
 }
 
 }  // namespace kestrane

@@ -2,6 +2,8 @@
 // matched to an entry of its folder without regard to letter case.
 #include "platform/file_services.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <string>
 #include <system_error>
@@ -83,6 +85,16 @@ std::filesystem::path resolve_program_path(const std::filesystem::path& working_
 bool program_file_exists(const std::filesystem::path& working_dir, std::string_view program_path) {
   std::error_code ec;
   return fs::is_regular_file(resolve_program_path(working_dir, program_path), ec);
+}
+
+void UniqueFd::reset(int fd) noexcept {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = fd;
+}
+
+int UniqueFd::close() noexcept {
+  const int fd = std::exchange(fd_, -1);
+  return fd >= 0 ? ::close(fd) : 0;
 }
 
 }  // namespace kestrane

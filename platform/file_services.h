@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <optional>
 #include <string_view>
+#include <utility>
 
 namespace kestrane {
 
@@ -16,5 +17,30 @@ std::filesystem::path resolve_program_path(const std::filesystem::path& working_
 
 // True only when `program_path` names an existing regular file (after resolving).
 bool program_file_exists(const std::filesystem::path& working_dir, std::string_view program_path);
+
+// An open file descriptor, closed when the object goes (or is given another one).
+class UniqueFd {
+ public:
+  UniqueFd() = default;
+  explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+  UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  UniqueFd& operator=(UniqueFd&& other) noexcept {
+    if (this != &other) reset(std::exchange(other.fd_, -1));
+    return *this;
+  }
+  UniqueFd(const UniqueFd&) = delete;
+  UniqueFd& operator=(const UniqueFd&) = delete;
+  ~UniqueFd() { reset(); }
+
+  int get() const noexcept { return fd_; }
+  explicit operator bool() const noexcept { return fd_ >= 0; }
+  // Closes the descriptor held (if any) and holds `fd` instead.
+  void reset(int fd = -1) noexcept;
+  // Closes the descriptor now: 0, or -1 with errno set when close(2) reports a failure.
+  int close() noexcept;
+
+ private:
+  int fd_ = -1;
+};
 
 }  // namespace kestrane

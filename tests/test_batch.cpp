@@ -1,10 +1,13 @@
 // Tests of kestrane-batch: the --ages and --regions lists, the command line, whole runs that
 // must give the interactive program's files byte for byte, every stop, and the CSV files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -14,9 +17,9 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
-#include "app/csv_sink.h"
 #include "app/run_driver.h"
 #include "app/version.h"
+#include "output/csv_file.h"
 #include "output/format_using.h"
 #include "platform/memory_console.h"
 #include "sample/sample_data.h"
@@ -54,6 +57,24 @@ std::string refusal(Parse parse) {
 
 bool contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
+}
+
+// Every line kestrane-batch writes on standard error begins with its name, none holds a
+// backslash, and the last one ends with a newline.
+void expect_batch_messages(const std::string& err) {
+  EXPECT_FALSE(err.empty());
+  EXPECT_EQ(err.find('\\'), std::string::npos) << err;
+  EXPECT_TRUE(err.ends_with('\n')) << err;
+  for (std::size_t start = 0; start < err.size(); start = err.find('\n', start) + 1) {
+    EXPECT_EQ(err.compare(start, 16, "kestrane-batch: "), 0) << err.substr(start);
+  }
+}
+
+// The lines of `paths`, as kestrane-batch lists the files it wrote.
+std::string path_lines(const std::vector<std::filesystem::path>& paths) {
+  std::string lines;
+  for (const auto& path : paths) lines += path.lexically_normal().string() + "\n";
+  return lines;
 }
 
 // ---- --ages ----------------------------------------------------------------------------
@@ -297,9 +318,9 @@ TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
     }
     ASSERT_EQ(batch(c.ds, c.ages, c.regions), kBatchCompleted) << err;
     EXPECT_EQ(err, "");
-    std::string line = "Files written: ";
-    for (const std::string& name : c.files) line += "OUTPUT\\" + name + " ";
-    EXPECT_EQ(out, line + "\n");
+    std::vector<fs::path> paths;
+    for (const std::string& name : c.files) paths.push_back(dir / "OUTPUT" / name);
+    EXPECT_EQ(out, path_lines(paths));
     for (std::size_t k = 0; k < c.files.size(); ++k) {
       const auto lines = std::count(by_dialogue[k].begin(), by_dialogue[k].end(), '\n');
       EXPECT_GE(lines, 3 + 6) << "a heading and at least one record";
@@ -318,21 +339,22 @@ TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
 
   fs::remove(dir / "DATA" / "KVR13ING.DRT");
   EXPECT_EQ(batch(DataSet::ingestion, "1", "1"), kBatchStopped);
-  EXPECT_EQ(err, " Unable to locate the file DATA\\KVR13ING.DRT.\n");
+  EXPECT_EQ(err, "kestrane-batch: Unable to locate the file DATA/KVR13ING.DRT.\n");
   EXPECT_EQ(out, "");
 
   fs::remove(dir / "data" / "Kestrane.ini");
   EXPECT_EQ(batch(DataSet::inhalation, "1", "1"), kBatchStopped);
   EXPECT_EQ(err,
-            " Unable to locate the file data\\Kestrane.ini.\n"
-            " This file contains the integration times.\n");
+            "kestrane-batch: Unable to locate the file data/Kestrane.ini.\n"
+            "kestrane-batch: This file contains the integration times.\n");
   EXPECT_EQ(out, "");
 
   write_file(dir / "data" / "Kestrane.ini", "START\r\n1\r\n");
-  EXPECT_EQ(batch(DataSet::inhalation, "1", "1"), kBatchStopped);
-  EXPECT_EQ(err.front(), ' ');
-  EXPECT_TRUE(contains(err, "data\\Kestrane.ini")) << err;
-  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC100h.OUT"));
+  EXPECT_EQ(batch(DataSet::inhalation, "1", "1", true), kBatchStopped);
+  expect_batch_messages(err);
+  EXPECT_TRUE(contains(err, "data/Kestrane.ini")) << err;
+  // A run refused before processing leaves nothing in OUTPUT.
+  EXPECT_TRUE(fs::is_empty(dir / "OUTPUT"));
 }
 
 TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
@@ -340,18 +362,29 @@ TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
   const std::string whole = read_file(drt);
   write_file(drt, whole.substr(0, whole.size() - 301));  // the last data line is lost
 
+  write_file(dir / "OUTPUT" / "DC100h.OUT", "an earlier run\r\n");
+  write_file(dir / "OUTPUT" / "DC100h.csv", "an earlier table\n");
   ASSERT_EQ(batch(DataSet::inhalation, "all", "Lung", true), kBatchStopped);
   EXPECT_EQ(out, "");
-  EXPECT_TRUE(contains(err, "DATA\\KVR13INH.DRT")) << err;
-  EXPECT_TRUE(contains(err,
-                       " These coefficient files are incomplete: OUTPUT\\DC100h.OUT "
-                       "OUTPUT\\DC365h.OUT OUTPUT\\DC1825h.OUT OUTPUT\\DC3650h.OUT "
-                       "OUTPUT\\DC5475h.OUT OUTPUT\\DC7300h.OUT\n"))
-      << err;
-  EXPECT_TRUE(contains(err, " These CSV files are incomplete: OUTPUT\\DC100h.csv")) << err;
-  // The first record (150 time points, 100 days) was written before the stop.
-  const std::string infant = output("DC100h.OUT");
+  expect_batch_messages(err);
+  EXPECT_TRUE(contains(err, "DATA/KVR13INH.DRT")) << err;
+  std::string partials =
+      "kestrane-batch: the earlier files are kept; the rows written are left in:";
+  for (const char* ext : {".OUT", ".csv"}) {
+    for (const char* age : {"100", "365", "1825", "3650", "5475", "7300"}) {
+      partials += " " + (dir / "OUTPUT" / ("DC"s + age + "h" + ext + ".partial")).string();
+    }
+  }
+  EXPECT_TRUE(err.ends_with(partials + "\n")) << err;
+  // The first record (150 time points, 100 days) was written before the stop, into the
+  // partial files; the earlier files are as they were.
+  const std::string infant = output("DC100h.OUT.partial");
   EXPECT_GT(std::count(infant.begin(), infant.end(), '\n'), 3);
+  const std::string infant_csv = output("DC100h.csv.partial");
+  EXPECT_GT(std::count(infant_csv.begin(), infant_csv.end(), '\n'), 1);
+  EXPECT_TRUE(infant_csv.ends_with('\n'));
+  EXPECT_EQ(output("DC100h.OUT"), "an earlier run\r\n");
+  EXPECT_EQ(output("DC100h.csv"), "an earlier table\n");
 }
 
 TEST_F(BatchRun, ACsvFileThatCannotBeCreatedLeavesTheEarlierFilesAsTheyWere) {
@@ -360,11 +393,17 @@ TEST_F(BatchRun, ACsvFileThatCannotBeCreatedLeavesTheEarlierFilesAsTheyWere) {
   fs::create_directory(dir / "OUTPUT" / "DC100h.csv");  // a folder where the file should go
 
   ASSERT_EQ(batch(DataSet::inhalation, "1 y-old,infant", "1", true), kBatchStopped);
-  EXPECT_TRUE(contains(err, "OUTPUT\\DC100h.csv")) << err;
+  EXPECT_EQ(err, "kestrane-batch: Unable to create the file OUTPUT/DC100h.csv: Is a directory\n");
   EXPECT_EQ(out, "");
   EXPECT_EQ(output("DC100h.OUT"), "an earlier run\r\n");
   EXPECT_EQ(output("DC365h.csv"), "an earlier table\n");
-  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC365h.OUT"));
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir / "OUTPUT")) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left,
+            (std::vector<std::string>{"DC100h.OUT", "DC100h.csv", "DC365h.csv", "kestrane.lock"}));
 }
 
 TEST_F(BatchRun, DrawsAProgressBarOnlyWhenAskedTo) {
@@ -375,6 +414,54 @@ TEST_F(BatchRun, DrawsAProgressBarOnlyWhenAskedTo) {
   EXPECT_EQ(err.back(), '\r');  // the bar is wiped before the written-files line
   ASSERT_EQ(batch(DataSet::inhalation, "all", "all", false, false), kBatchCompleted);
   EXPECT_EQ(err, "");
+}
+
+// A stream that ends the process with SIGTERM when the progress bar is first drawn: in the
+// middle of the run, once its files are made and the first record processed.
+class TerminatingBuffer : public std::streambuf {
+ protected:
+  int overflow(int c) override {
+    std::raise(SIGTERM);
+    return c;
+  }
+  std::streamsize xsputn(const char*, std::streamsize n) override {
+    std::raise(SIGTERM);
+    return n;
+  }
+};
+
+// SIGTERM (and Ctrl-C alike) ends kestrane-batch by the signal, after the note of the partial
+// files on standard error; the earlier files are as they were.
+TEST_F(BatchRun, SignalNamesThePartialFilesAndKeepsTheEarlierOnes) {
+  write_file(dir / "OUTPUT" / "DC7300h.OUT", "an earlier run\r\n");
+  const fs::path err_path = dir / "stderr.txt";
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    ::dup2(fd, STDERR_FILENO);
+    BatchOptions options;
+    options.data_set = DataSet::inhalation;
+    options.ages = "adult";
+    options.regions = "Lung";
+    options.dir = dir;
+    std::ostringstream o;
+    TerminatingBuffer buffer;
+    std::ostream e(&buffer);
+    run_batch(options, o, e, true);
+    std::_Exit(0);  // not reached
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status)) << status;
+  EXPECT_EQ(WTERMSIG(status), SIGTERM);
+  const std::string note = read_file(err_path);
+  EXPECT_EQ(note,
+            "\nkestrane-batch: interrupted\n"
+            "kestrane-batch: the earlier files are kept; the rows written are left in: " +
+                (dir / "OUTPUT" / "DC7300h.OUT.partial").string() + "\n");
+  EXPECT_EQ(output("DC7300h.OUT"), "an earlier run\r\n");
+  EXPECT_TRUE(output("DC7300h.OUT.partial").starts_with("Inhalation Data Set For Adult   \r\n"));
 }
 
 // ---- CSV -------------------------------------------------------------------------------
@@ -460,6 +547,13 @@ TEST_F(BatchRun, CsvAgreesWithTheFixedWidthFilesWhenNarrowedAndFormatted) {
   for (DataSet ds : {DataSet::inhalation, DataSet::ingestion}) {
     const char letter = data_set_letter(ds);
     ASSERT_EQ(batch(ds, "adult,5 y-old", "Lung,alveolar,1,29", true), kBatchCompleted) << err;
+    std::vector<fs::path> written;
+    for (const char* ext : {".OUT", ".csv"}) {
+      for (const char* age : {"7300", "1825"}) {
+        written.push_back(dir / "OUTPUT" / ("DC"s + age + letter + ext));
+      }
+    }
+    EXPECT_EQ(out, path_lines(written));
     const std::vector<std::string> names{"Lung", "Alveolar", "Adrenals", "Heart"};
     for (const std::string age : {"7300", "1825"}) {
       SCOPED_TRACE(age + letter);

@@ -1,13 +1,15 @@
-// Tests of the coefficient files: names, headings, rows, and the files on disk with their
-// locking, replacement of earlier runs, and every failure to create or write them.
+// Tests of the coefficient files: names, headings, rows, and the files on disk: written as
+// partial files, put in place or kept, the locks, and every failure to create or write them.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -72,6 +74,24 @@ std::unique_ptr<CoefficientTable> example_table() {
 const std::vector<std::string> kExampleRegions = {"Lung", "Liver"};
 const std::vector<double> kExampleTimes = {1, 365};
 
+// The rows of coefficient_block without their line ends; every one must end in CR LF.
+std::vector<std::string> rows(DataSet data_set, std::string_view header_line,
+                              const CoefficientTable& coef, std::span<const double> times,
+                              int region_count) {
+  const std::string block = coefficient_block(data_set, header_line, coef, times, region_count);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0; start < block.size();) {
+    const std::size_t end = block.find("\r\n", start);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "a row without CR LF: " << block.substr(start);
+      break;
+    }
+    lines.push_back(block.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
 TEST(CoefficientFileNames, EveryAgeAndDataSet) {
   const char* inhalation[] = {"OUTPUT\\DC100h.OUT",  "OUTPUT\\DC365h.OUT",  "OUTPUT\\DC1825h.OUT",
                               "OUTPUT\\DC3650h.OUT", "OUTPUT\\DC5475h.OUT", "OUTPUT\\DC7300h.OUT"};
@@ -120,7 +140,7 @@ TEST(CoefficientHeadings, Ingestion) {
 TEST(CoefficientHeadings, ThirtyRegionsKeepTheirColumns) {
   std::vector<std::string> names;
   for (int j = 0; j < 30; ++j)
-    names.push_back(std::string(static_cast<std::size_t>(j), 'a' + j % 26));
+    names.push_back(std::string(static_cast<std::size_t>(j), static_cast<char>('a' + j % 26)));
   const auto inhalation = coefficient_headers(DataSet::inhalation, 3, names);
   const auto ingestion = coefficient_headers(DataSet::ingestion, 3, names);
   EXPECT_EQ(inhalation[0], "Inhalation Data Set For 5 y-old ");
@@ -141,7 +161,7 @@ TEST(CoefficientHeadings, ThirtyRegionsKeepTheirColumns) {
 
 TEST(CoefficientRows, InhalationExample) {
   const auto table = example_table();
-  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 2),
+  EXPECT_EQ(rows(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 2),
             (std::vector<std::string>{
                 "I-131  F  1.0E+00 1.23E-04 0.00E+00  5.60E-07 0.00E+00 ",
                 "          3.6E+02 2.50E-03 0.00E+00  9.99E-06 0.00E+00 ",
@@ -164,7 +184,7 @@ TEST(CoefficientRows, IngestionWithSixIntegrationTimes) {
   }
   const std::vector<double> times = {1, 7, 30, 365, 1825, 18250};
   const std::string blanks(15, ' ');
-  EXPECT_EQ(coefficient_rows(DataSet::ingestion, kCaesiumHeader, *table, times, 2),
+  EXPECT_EQ(rows(DataSet::ingestion, kCaesiumHeader, *table, times, 2),
             (std::vector<std::string>{
                 "Cs-137   0.1000 1.0E+00 1.00E-10 1.12E+00  1.00E-04 0.00E+00 ",
                 blanks + " 7.0E+00 2.00E-10 1.38E+00  4.56E-20 7.89E+03 ",
@@ -181,10 +201,10 @@ TEST(CoefficientRows, LengthsWithAllThirtyRegions) {
     for (auto& by_region : by_table) by_region.fill(-1.5E-9);
   }
   const std::vector<double> times = {1, 2, 3, 4, 5};
-  for (const auto& row : coefficient_rows(DataSet::inhalation, kIodineHeader, *table, times, 30)) {
+  for (const auto& row : rows(DataSet::inhalation, kIodineHeader, *table, times, 30)) {
     EXPECT_EQ(row.size(), 587u);
   }
-  for (const auto& row : coefficient_rows(DataSet::ingestion, kCaesiumHeader, *table, times, 30)) {
+  for (const auto& row : rows(DataSet::ingestion, kCaesiumHeader, *table, times, 30)) {
     EXPECT_EQ(row.size(), 593u);
   }
 }
@@ -194,26 +214,23 @@ TEST(CoefficientRows, ShortHeaderLinesAreNotPadded) {
   const std::vector<double> one_day = {1};
   const std::string pair = " 1.23E-04 0.00E+00 ";
   // No column 19: no class letter, the row one column shorter.
-  EXPECT_EQ(coefficient_rows(DataSet::inhalation, "I-131   07300", *table, one_day, 1)[0],
+  EXPECT_EQ(rows(DataSet::inhalation, "I-131   07300", *table, one_day, 1)[0],
             "I-131    1.0E+00" + pair);
-  EXPECT_EQ(coefficient_rows(DataSet::inhalation, "Co", *table, one_day, 1)[0],
-            "Co  1.0E+00" + pair);
+  EXPECT_EQ(rows(DataSet::inhalation, "Co", *table, one_day, 1)[0], "Co  1.0E+00" + pair);
   // Columns 14-17 only of the f1 field.
-  EXPECT_EQ(coefficient_rows(DataSet::ingestion, "Cs-137  07300 0.1", *table, one_day, 1)[0],
+  EXPECT_EQ(rows(DataSet::ingestion, "Cs-137  07300 0.1", *table, one_day, 1)[0],
             "Cs-137   0.1 1.0E+00" + pair);
-  EXPECT_EQ(coefficient_rows(DataSet::ingestion, "Cs-137", *table, one_day, 1)[0],
-            "Cs-137  1.0E+00" + pair);
+  EXPECT_EQ(rows(DataSet::ingestion, "Cs-137", *table, one_day, 1)[0], "Cs-137  1.0E+00" + pair);
   // The columns are copied as they stand, whatever they hold.
-  EXPECT_EQ(
-      coefficient_rows(DataSet::inhalation, "abcdefghijklmnopqrstuvwxyz", *table, one_day, 0)[0],
-      "abcdefgs  1.0E+00");
+  EXPECT_EQ(rows(DataSet::inhalation, "abcdefghijklmnopqrstuvwxyz", *table, one_day, 0)[0],
+            "abcdefgs  1.0E+00");
 }
 
 TEST(CoefficientRows, NoIntegrationTimesGiveOneRowOfZeros) {
   const auto table = example_table();  // whatever the table holds
-  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, {}, 2),
+  EXPECT_EQ(rows(DataSet::inhalation, kIodineHeader, *table, {}, 2),
             (std::vector<std::string>{"I-131  F  0.0E+00 0.00E+00 0.00E+00  0.00E+00 0.00E+00 "}));
-  EXPECT_EQ(coefficient_rows(DataSet::ingestion, kCaesiumHeader, *table, {}, 1),
+  EXPECT_EQ(rows(DataSet::ingestion, kCaesiumHeader, *table, {}, 1),
             (std::vector<std::string>{"Cs-137   0.1000 0.0E+00 0.00E+00 0.00E+00 "}));
 }
 
@@ -226,21 +243,21 @@ TEST(CoefficientRows, NumbersAreNarrowedTo32BitsFirst) {
   table->coef[0][2][0] = 1E-46;                     // below half the smallest 32-bit value: zero
   table->coef[1][2][0] = 1E-45;                     // the smallest 32-bit value, 1.4E-45
   const std::vector<double> times = {365.0000001};  // 365 in 32 bits: a tie
-  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, times, 3)[0],
+  EXPECT_EQ(rows(DataSet::inhalation, kIodineHeader, *table, times, 3)[0],
             "I-131  F  3.6E+02 1.12E+00 1.12E+00  1.00E+999-1.00E+999  0.00E+00 1.40E-45 ");
   // The largest 32-bit value, and a double just below the point where narrowing overflows.
   table->coef[0][0][0] = std::numeric_limits<float>::max();
   table->coef[1][0][0] = 0x1.fffffefffffffp127;
-  EXPECT_EQ(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, times, 1)[0],
+  EXPECT_EQ(rows(DataSet::inhalation, kIodineHeader, *table, times, 1)[0],
             "I-131  F  3.6E+02 3.40E+38 3.40E+38 ");
 }
 
 TEST(CoefficientRows, RefusesTablesItCannotHold) {
   const auto table = example_table();
   const std::vector<double> too_many(kMaxIntegrationTimes + 1, 1.0);
-  EXPECT_THROW(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, too_many, 1),
+  EXPECT_THROW(rows(DataSet::inhalation, kIodineHeader, *table, too_many, 1),
                std::invalid_argument);
-  EXPECT_THROW(coefficient_rows(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 36),
+  EXPECT_THROW(rows(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 36),
                std::invalid_argument);
 }
 
@@ -250,34 +267,38 @@ void write_example(CoefficientFiles& files, std::span<const int> groups) {
   files.write_coefficient_headers(DataSet::inhalation, groups, kExampleRegions);
   const auto table = example_table();
   for (int k = 0; k < files.size(); ++k) {
-    files.write_inhalation_rows(k, kIodineHeader, *table, kExampleTimes, 2);
+    files.write_block(
+        k, coefficient_block(DataSet::inhalation, kIodineHeader, *table, kExampleTimes, 2));
   }
 }
 
 TEST(CoefficientFiles, ExampleFileByteForByte) {
   const WorkingDir dir;  // without an OUTPUT folder: it is made
   const int groups[] = {6};
-  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+  OutputFiles output(dir.path());
+  CoefficientFiles files = open_coefficient_files(output, DataSet::inhalation, groups);
   ASSERT_EQ(files.size(), 1);
   EXPECT_EQ(files.name(0), "OUTPUT\\DC7300h.OUT");
   EXPECT_EQ(files.written_files_line(), "Files written: OUTPUT\\DC7300h.OUT ");
   write_example(files, groups);
-  files.close_all();
+  output.commit();
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), read_file(kData / "DC7300h.OUT"));
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC7300h.OUT.partial"));
 }
 
 TEST(CoefficientFiles, SelectedAgeOrder) {
   const WorkingDir dir;
   const int groups[] = {6, 1};
-  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::ingestion, groups);
+  OutputFiles output(dir.path());
+  CoefficientFiles files = open_coefficient_files(output, DataSet::ingestion, groups);
   ASSERT_EQ(files.size(), 2);
   EXPECT_EQ(files.name(0), "OUTPUT\\DC7300g.OUT");
   EXPECT_EQ(files.name(1), "OUTPUT\\DC100g.OUT");
   EXPECT_EQ(files.written_files_line(), "Files written: OUTPUT\\DC7300g.OUT OUTPUT\\DC100g.OUT ");
   files.write_coefficient_headers(DataSet::ingestion, groups, kExampleRegions);
   const auto table = example_table();
-  files.write_ingestion_rows(1, kCaesiumHeader, *table, {}, 2);
-  files.close_all();
+  files.write_block(1, coefficient_block(DataSet::ingestion, kCaesiumHeader, *table, {}, 2));
+  output.commit();
   const auto adult = coefficient_headers(DataSet::ingestion, 6, kExampleRegions);
   auto infant = coefficient_headers(DataSet::ingestion, 1, kExampleRegions);
   infant.push_back("Cs-137   0.1000 0.0E+00 0.00E+00 0.00E+00  0.00E+00 0.00E+00 ");
@@ -285,53 +306,108 @@ TEST(CoefficientFiles, SelectedAgeOrder) {
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100g.OUT"), crlf(infant));
 }
 
-TEST(CoefficientFiles, RowsReachTheFileAtOnceAndTheFileIsHeld) {
-  const WorkingDir dir;
-  const int groups[] = {6};
-  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
-  write_example(files, groups);
-  const fs::path path = dir / "OUTPUT" / "DC7300h.OUT";
-  // Everything written so far is in the file before it is closed.
-  EXPECT_EQ(read_file(path), read_file(kData / "DC7300h.OUT"));
-  const int other = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(other, 0);
-  EXPECT_NE(::flock(other, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(errno, EWOULDBLOCK);
-  files.close_all();
-  EXPECT_EQ(::flock(other, LOCK_EX | LOCK_NB), 0);  // released on closing
-  ::close(other);
-  EXPECT_THROW(files.write_inhalation_rows(0, kIodineHeader, *example_table(), kExampleTimes, 2),
-               std::logic_error);
-}
+// However a run ends, an earlier file is either kept byte for byte or replaced by the whole
+// new one; the rows written stay in the partial file unless the run is put in place or
+// discarded.
+struct RunEnd {
+  const char* name;
+  void (*end)(OutputFiles&);
+  bool replaced;
+  bool partial_left;
+};
 
-TEST(CoefficientFiles, EarlierRunReplacedWhateverTheCase) {
+class CoefficientFilesEnd : public ::testing::TestWithParam<RunEnd> {};
+
+TEST_P(CoefficientFilesEnd, EarlierFilesAreKeptOrWhollyReplaced) {
   const WorkingDir dir;
   fs::create_directory(dir / "output");
-  write_file(dir / "output" / "dc7300h.out", std::string(100000, 'x') + "\r\n");
+  const std::string earlier = std::string(100000, 'x') + "\r\n";
+  write_file(dir / "output" / "dc7300h.out", earlier);  // found whatever the case
+  const fs::path final_path = dir / "output" / "dc7300h.out";
+  const fs::path partial_path = dir / "output" / "dc7300h.out.partial";
+  write_file(partial_path, "left by a stopped run\r\n");
   const int groups[] = {6};
-  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
-  write_example(files, groups);
-  files.close_all();
-  EXPECT_EQ(read_file(dir / "output" / "dc7300h.out"), read_file(kData / "DC7300h.OUT"));
+  const std::string golden = read_file(kData / "DC7300h.OUT");
+  {
+    OutputFiles output(dir.path());
+    CoefficientFiles files = open_coefficient_files(output, DataSet::inhalation, groups);
+    write_example(files, groups);
+    // Every row is in the partial file at once; the earlier file is held and untouched.
+    EXPECT_EQ(read_file(partial_path), golden);
+    EXPECT_EQ(read_file(final_path), earlier);
+    const UniqueFd other(::open(final_path.c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_TRUE(other);
+    EXPECT_NE(::flock(other.get(), LOCK_EX | LOCK_NB), 0);
+    GetParam().end(output);
+  }
+  EXPECT_EQ(read_file(final_path), GetParam().replaced ? golden : earlier);
+  EXPECT_EQ(fs::exists(partial_path), GetParam().partial_left);
+  if (GetParam().partial_left) {
+    EXPECT_EQ(read_file(partial_path), golden);
+  }
   EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+  const UniqueFd other(::open(final_path.c_str(), O_RDONLY | O_CLOEXEC));
+  EXPECT_EQ(::flock(other.get(), LOCK_EX | LOCK_NB), 0);  // released
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, CoefficientFilesEnd,
+    ::testing::Values(RunEnd{"commit", [](OutputFiles& o) { o.commit(); }, true, false},
+                      RunEnd{"commit_without_flush", [](OutputFiles& o) { o.commit(false); }, true,
+                             false},
+                      RunEnd{"abandon", [](OutputFiles& o) { o.abandon(); }, false, true},
+                      RunEnd{"discard", [](OutputFiles& o) { o.discard(); }, false, false},
+                      RunEnd{"destroyed", [](OutputFiles&) {}, false, true}),
+    [](const ::testing::TestParamInfo<RunEnd>& end) { return std::string(end.param.name); });
 
 TEST(CoefficientFiles, RefusesRepeatedOrUnknownAgeGroups) {
   const WorkingDir dir;
+  OutputFiles output(dir.path());
   const int repeated[] = {2, 2};
   const int unknown[] = {7};
-  EXPECT_THROW(open_coefficient_files(dir.path(), DataSet::inhalation, repeated),
+  EXPECT_THROW(open_coefficient_files(output, DataSet::inhalation, repeated),
                std::invalid_argument);
-  EXPECT_THROW(open_coefficient_files(dir.path(), DataSet::inhalation, unknown),
-               std::invalid_argument);
+  EXPECT_THROW(open_coefficient_files(output, DataSet::inhalation, unknown), std::invalid_argument);
 }
 
-// Failures: the message names the file and the reason, and no file of an earlier run has
-// been changed.
+// Two runs never write into one OUTPUT folder at once; the lock goes with the process that
+// holds it, even one killed outright.
+TEST(OutputFolderLock, ASecondRunIsRefusedUntilTheFirstEnds) {
+  const WorkingDir dir;
+  {
+    OutputFiles first(dir.path());
+    try {
+      OutputFiles second(dir.path());
+      ADD_FAILURE() << "a second run took the folder";
+    } catch (const OutputError& e) {
+      EXPECT_STREQ(e.what(),
+                   "Unable to write into the folder OUTPUT: another run is writing there");
+    }
+  }
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    OutputFiles held(dir.path());
+    ::raise(SIGKILL);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  EXPECT_NO_THROW(OutputFiles again(dir.path()));
+}
+
+// Failures: the message names the file and the reason, no file of an earlier run has been
+// changed, and a run discarded before processing leaves no partial file.
 
 std::string open_failure(const fs::path& dir, DataSet data_set, std::span<const int> groups) {
   try {
-    open_coefficient_files(dir, data_set, groups);
+    OutputFiles output(dir);
+    try {
+      open_coefficient_files(output, data_set, groups);
+    } catch (...) {
+      output.discard();
+      throw;
+    }
   } catch (const OutputError& e) {
     return e.what();
   }
@@ -345,18 +421,21 @@ TEST(CoefficientFileFailures, FileHeldByAnotherProgram) {
   const std::string earlier = "an earlier run\r\n";
   write_file(dir / "OUTPUT" / "DC365h.OUT", earlier);
   write_file(dir / "OUTPUT" / "DC7300h.OUT", earlier);
-  const int holder = ::open((dir / "OUTPUT" / "DC7300h.OUT").c_str(), O_RDONLY | O_CLOEXEC);
-  ASSERT_GE(holder, 0);
-  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  const UniqueFd holder(::open((dir / "OUTPUT" / "DC7300h.OUT").c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(holder);
+  ASSERT_EQ(::flock(holder.get(), LOCK_EX | LOCK_NB), 0);
 
   const int groups[] = {2, 1, 6, 4};
   EXPECT_EQ(open_failure(dir.path(), DataSet::inhalation, groups),
             "Unable to create the file OUTPUT\\DC7300h.OUT: held by another program");
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365h.OUT"), earlier);
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), earlier);
-  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC100h.OUT"));   // made and taken back
-  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC3650h.OUT"));  // never reached
-  ::close(holder);
+  std::vector<std::string> left;
+  for (const auto& entry : fs::directory_iterator(dir / "OUTPUT")) {
+    left.push_back(entry.path().filename().string());
+  }
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(left, (std::vector<std::string>{"DC365h.OUT", "DC7300h.OUT", "kestrane.lock"}));
 }
 
 TEST(CoefficientFileFailures, ReadOnlyFolder) {
@@ -370,37 +449,52 @@ TEST(CoefficientFileFailures, ReadOnlyFolder) {
   }
   const int groups[] = {2, 6};
   EXPECT_EQ(open_failure(dir.path(), DataSet::inhalation, groups),
-            "Unable to create the file OUTPUT\\DC7300h.OUT: Permission denied");
+            "Unable to create the file OUTPUT\\kestrane.lock: Permission denied");
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365h.OUT"), earlier);
 }
 
-TEST(CoefficientFileFailures, OutputFolderCannotBeMade) {
-  const WorkingDir dir;
-  write_file(dir / "OUTPUT", "a file where the folder should be\r\n");
-  const int groups[] = {2};
-  const std::string message = open_failure(dir.path(), DataSet::inhalation, groups);
-  EXPECT_TRUE(message.starts_with(
-      "Unable to create the file OUTPUT\\DC365h.OUT: the folder OUTPUT cannot be made ("))
-      << message;
+TEST(CoefficientFileFailures, NameTakenByAnotherKindOfFile) {
+  struct Case {
+    const char* what;
+    std::string name;
+    std::string message;
+  };
+  const std::vector<Case> cases{
+      {"a file where the folder should be", "OUTPUT",
+       "Unable to make the folder OUTPUT: File exists"},
+      {"a folder where the file should be", "OUTPUT/DC100g.OUT",
+       "Unable to create the file OUTPUT\\DC100g.OUT: Is a directory"},
+      {"a folder where the partial file should be", "OUTPUT/DC100g.OUT.partial",
+       "Unable to create the file OUTPUT\\DC100g.OUT.partial: it is not a regular file"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const WorkingDir dir;
+    if (c.name == "OUTPUT") {
+      write_file(dir / c.name, "not a folder\r\n");
+    } else {
+      fs::create_directories(dir / c.name);
+      write_file(dir / "OUTPUT" / "DC7300g.OUT", "an earlier run\r\n");
+    }
+    const int groups[] = {6, 1};
+    EXPECT_EQ(open_failure(dir.path(), DataSet::ingestion, groups), c.message);
+    if (c.name != "OUTPUT") {
+      EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300g.OUT"), "an earlier run\r\n");
+      EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC7300g.OUT.partial"));
+    }
+  }
 }
 
-TEST(CoefficientFileFailures, NameTakenByAFolder) {
-  const WorkingDir dir;
-  fs::create_directories(dir / "OUTPUT" / "DC100g.OUT");
-  const std::string earlier = "an earlier run\r\n";
-  write_file(dir / "OUTPUT" / "DC7300g.OUT", earlier);
-  const int groups[] = {6, 1};
-  EXPECT_EQ(open_failure(dir.path(), DataSet::ingestion, groups),
-            "Unable to create the file OUTPUT\\DC100g.OUT: Is a directory");
-  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300g.OUT"), earlier);
-}
-
-// A write beyond the file-size limit fails like a full disk. The file keeps its whole lines
-// only: the part of the line that did get written is taken back.
+// A write beyond the file-size limit fails like a full disk. The partial file keeps its whole
+// lines only (the part of the line that did get written is taken back), and the earlier file
+// is untouched.
 TEST(CoefficientFileFailures, FailedWrite) {
   const WorkingDir dir;
+  const std::string earlier = "an earlier run\r\n";
+  write_file(dir / "OUTPUT" / "DC7300h.OUT", earlier);
   const int groups[] = {6};
-  CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+  OutputFiles output(dir.path());
+  CoefficientFiles files = open_coefficient_files(output, DataSet::inhalation, groups);
   files.write_coefficient_headers(DataSet::inhalation, groups, kExampleRegions);
 
   rlimit saved{};
@@ -411,17 +505,19 @@ TEST(CoefficientFileFailures, FailedWrite) {
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
   std::string message;
   try {
-    files.write_inhalation_rows(0, kIodineHeader, *example_table(), kExampleTimes, 2);
+    files.write_block(0, coefficient_block(DataSet::inhalation, kIodineHeader, *example_table(),
+                                           kExampleTimes, 2));
   } catch (const OutputError& e) {
     message = e.what();
   }
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, old_handler);
 
-  EXPECT_EQ(message, "Unable to write the file OUTPUT\\DC7300h.OUT: File too large");
-  files.close_all();
+  EXPECT_EQ(message, "Unable to write the file OUTPUT\\DC7300h.OUT.partial: File too large");
+  output.abandon();
   const std::string golden = read_file(kData / "DC7300h.OUT");
-  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), golden.substr(0, 147));
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT.partial"), golden.substr(0, 147));
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), earlier);
 }
 
 }  // namespace

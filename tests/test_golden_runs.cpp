@@ -1,8 +1,12 @@
 // Whole runs on small dose-rate files of both data sets, compared byte for byte with
 // coefficient files worked out independently (tests/data/golden/make_golden.py makes them).
 #include <gtest/gtest.h>
+#include <sched.h>
 #include <signal.h>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -198,11 +202,30 @@ void expect_same_file(const fs::path& actual_path, const fs::path& expected_path
 
 class GoldenRun : public ::testing::TestWithParam<std::string> {};
 
+// Earlier files in OUTPUT, one of every name the case writes, each with its own text.
+void write_earlier_files(const fs::path& dir, const std::vector<std::string>& names) {
+  fs::create_directory(dir / "OUTPUT");
+  for (const auto& n : names) std::ofstream(dir / "OUTPUT" / n) << "earlier " << n << "\r\n";
+}
+
+// The names in OUTPUT, sorted, without the lock file of the runs.
+std::vector<std::string> output_names(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(resolve_program_path(dir, "OUTPUT"))) {
+    if (entry.path().filename() != "kestrane.lock") {
+      names.push_back(entry.path().filename().string());
+    }
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 TEST_P(GoldenRun, WritesTheExpectedFiles) {
   const Case c = read_case(GetParam());
   const WorkingDir dir(c.name);
-  Prepared run = prepare(c, dir.path());
   const std::vector<std::string> names = expected_file_names(c);
+  write_earlier_files(dir.path(), names);
+  Prepared run = prepare(c, dir.path());
 
   CoefficientRun coefficients(run.choice);
   std::string written = "Files written: ";
@@ -225,53 +248,41 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
           << message;
       EXPECT_NE(message.find(c.stop_header), std::string::npos) << message;
       std::vector<std::string> incomplete;
-      for (const auto& n : names) incomplete.push_back("OUTPUT\\" + n);
+      for (const auto& n : names) incomplete.push_back("OUTPUT\\" + n + ".partial");
       EXPECT_EQ(stop.incomplete_files(), incomplete);
     }
   }
 
   expect_exact_coefficients(recorder.seen, read_exact_coefficients(c.name));
 
-  // Exactly the expected files, each byte for byte; the rows before a stop are kept.
-  std::vector<std::string> written_names;
-  for (const auto& entry : fs::directory_iterator(resolve_program_path(dir.path(), "OUTPUT"))) {
-    written_names.push_back(entry.path().filename().string());
-  }
-  std::sort(written_names.begin(), written_names.end());
-  std::vector<std::string> sorted = names;
-  std::sort(sorted.begin(), sorted.end());
-  EXPECT_EQ(written_names, sorted);
+  // A completed run replaces every earlier file, byte for byte by the expected one. A stopped
+  // run leaves every earlier file as it was, and the rows written before the stop in the
+  // partial files.
+  std::vector<std::string> expected_names = names;
+  const std::string suffix = c.stop_line == 0 ? "" : ".partial";
   for (const auto& n : names) {
-    expect_same_file(resolve_program_path(dir.path(), "OUTPUT\\" + n),
+    expect_same_file(resolve_program_path(dir.path(), "OUTPUT\\" + n + suffix),
                      kGolden / c.name / "expected" / n);
+    if (c.stop_line != 0) {
+      EXPECT_EQ(read_file(dir.path() / "OUTPUT" / n), "earlier " + n + "\r\n");
+      expected_names.push_back(n + suffix);
+    }
   }
+  std::sort(expected_names.begin(), expected_names.end());
+  EXPECT_EQ(output_names(dir.path()), expected_names);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenRun, ::testing::Values("inhalation", "ingestion", "stop"),
                          [](const auto& info) { return info.param; });
 
-TEST(GoldenRun, EarlierCoefficientFilesAreReplaced) {
-  const Case c = read_case("ingestion");
-  const WorkingDir dir(c.name);
-  fs::create_directory(dir.path() / "OUTPUT");
-  for (const auto& n : expected_file_names(c)) {
-    std::ofstream(dir.path() / "OUTPUT" / n) << std::string(100000, 'x');
-  }
-  Prepared run = prepare(c, dir.path());
-  CoefficientRun coefficients(run.choice);
-  coefficients.process(run.reader, nullptr);
-  for (const auto& n : expected_file_names(c)) {
-    expect_same_file(dir.path() / "OUTPUT" / n, kGolden / c.name / "expected" / n);
-  }
-}
-
 // A write that fails in the middle of the run (here: beyond the file-size limit) stops it; the
-// rows written before stay, and every file is reported incomplete. Returns 0 when all of that
-// holds.
+// rows written before stay in the partial files, every one is reported, and the earlier files
+// are as they were. Returns 0 when all of that holds.
 int file_size_limit_result(const Case& c, const fs::path& dir) {
   signal(SIGXFSZ, SIG_IGN);
   // The heading and the first record of either file fit in 1000 bytes; the second record of
   // the adult file does not.
+  write_earlier_files(dir, expected_file_names(c));
   const rlimit limit{1000, 1000};
   setrlimit(RLIMIT_FSIZE, &limit);
   Prepared run = prepare(c, dir);
@@ -282,9 +293,11 @@ int file_size_limit_result(const Case& c, const fs::path& dir) {
     const std::string message = stop.what();
     const std::string first_record =
         read_file(kGolden / c.name / "expected" / "DC365h.OUT").substr(0, 500);
-    const std::string kept = read_file(dir / "OUTPUT" / "DC365h.OUT");
-    if (message.find("OUTPUT\\DC7300h.OUT") != std::string::npos &&
-        stop.incomplete_files().size() == 2 && kept.starts_with(first_record)) {
+    const std::string kept = read_file(dir / "OUTPUT" / "DC365h.OUT.partial");
+    if (message.find("OUTPUT\\DC7300h.OUT.partial") != std::string::npos &&
+        stop.incomplete_files().size() == 2 && kept.starts_with(first_record) &&
+        read_file(dir / "OUTPUT" / "DC365h.OUT") == "earlier DC365h.OUT\r\n" &&
+        read_file(dir / "OUTPUT" / "DC7300h.OUT") == "earlier DC7300h.OUT\r\n") {
       return 0;
     }
     std::fprintf(stderr, "stopped with: %s\n", message.c_str());
@@ -308,6 +321,97 @@ TEST(GoldenRunDeathTest, FailedWriteStopsTheRun) {
   const Case c = read_case("inhalation");
   const WorkingDir dir(c.name);
   EXPECT_EXIT(run_with_file_size_limit(c, dir.path()), ::testing::ExitedWithCode(0), "");
+}
+
+// Stops the process outright, as kill -9 would, when the second record has been processed.
+class KillAfterSecondRecord : public ProgressObserver {
+ public:
+  void record_processed(const HeaderRecord&, std::uint64_t, std::uint64_t) override {
+    if (++records_ == 2) ::raise(SIGKILL);
+  }
+
+ private:
+  int records_ = 0;
+};
+
+// A process killed in the middle of a run leaves the earlier files byte for byte, and what it
+// wrote only in the partial files.
+TEST(GoldenRun, KilledRunLeavesTheEarlierFiles) {
+  const Case c = read_case("inhalation");
+  const WorkingDir dir(c.name);
+  const std::vector<std::string> names = expected_file_names(c);
+  write_earlier_files(dir.path(), names);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Prepared run = prepare(c, dir.path());
+    run.choice.threads = 1;
+    CoefficientRun coefficients(run.choice);
+    KillAfterSecondRecord killer;
+    coefficients.process(run.reader, &killer);
+    std::_Exit(0);  // not reached when the file holds two records or more
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+  std::vector<std::string> expected_names = names;
+  for (const auto& n : names) {
+    EXPECT_EQ(read_file(dir.path() / "OUTPUT" / n), "earlier " + n + "\r\n");
+    const std::string partial = read_file(dir.path() / "OUTPUT" / (n + ".partial"));
+    const std::string whole = read_file(kGolden / c.name / "expected" / n);
+    EXPECT_TRUE(whole.starts_with(partial)) << n;
+    EXPECT_LT(partial.size(), whole.size()) << n;
+    expected_names.push_back(n + ".partial");
+  }
+  std::sort(expected_names.begin(), expected_names.end());
+  EXPECT_EQ(output_names(dir.path()), expected_names);
+}
+
+// The ingestion case with OUTPUT on a file system of 16 KiB, which the earlier files half fill:
+// 0 when the run stops on the full disk naming the partial file, with every earlier file as
+// it was and the partial files holding whole lines only; 77 when no such file system can be
+// made here (it needs the right to mount, in a mount namespace of the process's own).
+int full_disk_result(const Case& c, const fs::path& dir) {
+  const fs::path output = dir / "OUTPUT";
+  fs::create_directory(output);
+  if (::unshare(CLONE_NEWNS) != 0 ||
+      ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", output.c_str(), "tmpfs", 0, "size=16k") != 0) {
+    return 77;
+  }
+  const std::vector<std::string> names = expected_file_names(c);
+  write_earlier_files(dir, names);
+  Prepared run = prepare(c, dir);
+  run.choice.threads = 1;
+  CoefficientRun coefficients(run.choice);
+  try {
+    coefficients.process(run.reader, nullptr);
+  } catch (const RunStopped& stop) {
+    bool sound = std::string(stop.what()).ends_with(".partial: No space left on device");
+    for (const auto& n : names) {
+      const std::string partial = read_file(output / (n + ".partial"));
+      sound = sound && read_file(output / n) == "earlier " + n + "\r\n" &&
+              read_file(kGolden / c.name / "expected" / n).starts_with(partial) &&
+              partial.ends_with("\r\n");
+    }
+    if (sound) return 0;
+    std::fprintf(stderr, "stopped with: %s\n", stop.what());
+    return 2;
+  }
+  return 1;
+}
+
+TEST(GoldenRun, FullDiskStopsTheRunAndKeepsTheEarlierFiles) {
+  const Case c = read_case("ingestion");
+  const WorkingDir dir(c.name);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) std::_Exit(full_disk_result(c, dir.path()));
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 }  // namespace

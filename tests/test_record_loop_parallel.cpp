@@ -485,11 +485,9 @@ RunFiles run_files(const fs::path& dir, DataSet ds, const std::vector<int>& ages
   } catch (const RunStopped& e) {
     result.stop = e.what();
   }
-  for (const int age : ages) {
-    result.files.push_back(
-        read_file(dir / "OUTPUT" /
-                  ("DC" + std::to_string(kAgeGroups[static_cast<std::size_t>(age - 1)].days) +
-                   data_set_letter(ds) + ".OUT")));
+  // A stopped run leaves its rows in the partial files.
+  for (const fs::path& path : result.stop.empty() ? run.written_paths() : run.partial_paths()) {
+    result.files.push_back(read_file(path));
   }
   return result;
 }
@@ -611,7 +609,8 @@ TEST(CoefficientBlock, AFailedWriteKeepsTheRowsAWriteOfEachRowKeeps) {
   std::string outcomes[2];
   std::string messages[2];
   for (int way = 0; way < 2; ++way) {
-    CoefficientFiles files = open_coefficient_files(dir.path(), DataSet::inhalation, groups);
+    OutputFiles output(dir.path());
+    CoefficientFiles files = open_coefficient_files(output, DataSet::inhalation, groups);
     files.write_coefficient_headers(DataSet::inhalation, groups, names);
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
@@ -620,20 +619,22 @@ TEST(CoefficientBlock, AFailedWriteKeepsTheRowsAWriteOfEachRowKeeps) {
     small.rlim_cur = 500;  // the headings and some rows
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     try {
-      if (way == 0) {
-        files.write_inhalation_rows(0, header, *table, times, 3);
-      } else {
-        files.write_block(0, coefficient_block(DataSet::inhalation, header, *table, times, 3));
+      const std::string block = coefficient_block(DataSet::inhalation, header, *table, times, 3);
+      for (std::size_t start = 0; way == 0 && start < block.size();) {
+        const std::size_t end = block.find("\r\n", start) + 2;
+        files.write_block(0, block.substr(start, end - start));
+        start = end;
       }
+      if (way == 1) files.write_block(0, block);
     } catch (const OutputError& e) {
       messages[way] = e.what();
     }
     ::setrlimit(RLIMIT_FSIZE, &saved);
     std::signal(SIGXFSZ, old_handler);
-    files.close_all();
-    outcomes[way] = read_file(dir.path() / "OUTPUT" / "DC7300h.OUT");
+    output.abandon();
+    outcomes[way] = read_file(dir.path() / "OUTPUT" / "DC7300h.OUT.partial");
   }
-  EXPECT_EQ(messages[0], "Unable to write the file OUTPUT\\DC7300h.OUT: File too large");
+  EXPECT_EQ(messages[0], "Unable to write the file OUTPUT\\DC7300h.OUT.partial: File too large");
   EXPECT_EQ(messages[1], messages[0]);
   EXPECT_GT(outcomes[0].size(), 250u);
   EXPECT_LE(outcomes[0].size(), 500u);

@@ -1,0 +1,57 @@
+// The CSV files of a run: beside each coefficient file, the full double-precision
+// coefficients of every processed record, one line per integration time and region.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "dose/record_loop.h"
+#include "input/dose_rate_file.h"
+#include "input/run_tables.h"
+#include "output/output_files.h"
+
+namespace kestrane {
+
+// "OUTPUT\DC" + age in days + data-set letter + ".csv", beside the coefficient file.
+std::string csv_file_name(std::int32_t age_days, DataSet data_set);
+
+// The shortest decimal text that reads back to the same double ("0.1", "1e-22", "365").
+std::string shortest_double(double value);
+
+// "nuclide,class,age_days,time_d,region,low,high", with "f1" in place of "class" for
+// ingestion (no line end).
+std::string csv_header(DataSet data_set);
+
+// Appends the lines of one record, each ended by LF: for every integration time, for every
+// selected region in selection order, the nuclide and class letter or f1 field with their
+// blanks trimmed, the record's age in days, the time, the region name, the low and the high
+// coefficient. A field holding a comma or a quote is quoted.
+void append_csv_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
+                       std::span<const double> times, std::span<const std::string> region_names);
+
+// A record sink that writes one CSV file per selected age group, among the files of the run
+// (written as partial files and put in place when the run completes).
+class CsvFiles : public RecordSink {
+ public:
+  // Adds the CSV file of every selected age group to `files` and writes its header line.
+  // `region_names` holds the name of each selected region in selection order. Throws
+  // OutputError naming the file.
+  CsvFiles(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,
+           std::vector<double> times, std::vector<std::string> region_names);
+
+  // Appends the record's lines to the file of `position` in one write. Throws OutputError
+  // when the write fails; the file then ends with its last whole line.
+  void record_done(int position, const HeaderRecord& header, const CoefficientTable& coef) override;
+
+ private:
+  OutputFiles& files_;
+  std::vector<double> times_;
+  std::vector<std::string> region_names_;
+  std::vector<int> index_;  // the index in files_ of each position
+  std::string text_;        // the lines of the record being written
+};
+
+}  // namespace kestrane

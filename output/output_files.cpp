@@ -1,0 +1,207 @@
+// The files one run writes into OUTPUT: written as ".partial" files, flushed, then renamed
+// into place together when the run has completed.
+#include "output/output_files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+namespace kestrane {
+namespace {
+
+std::string failure(std::string_view what, std::string_view name, std::string_view reason) {
+  return "Unable to " + std::string(what) + " the file " + std::string(name) + ": " +
+         std::string(reason);
+}
+
+// Writes all of `text` at the current offset of `fd`; false with errno set when it fails.
+bool write_all(int fd, std::string_view text) {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+// O_NONBLOCK keeps a FIFO of the name from stalling the run; it is refused as not a file.
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+
+}  // namespace
+
+OutputFiles::OutputFiles(const std::filesystem::path& working_dir) : working_dir_(working_dir) {
+  const std::filesystem::path lock_path = resolve_program_path(working_dir, kOutputLockName);
+  folder_ = lock_path.parent_path();
+  std::error_code ec;
+  if (!std::filesystem::is_directory(folder_, ec)) {
+    std::filesystem::create_directory(folder_, ec);
+    if (ec) {
+      throw OutputError("Unable to make the folder OUTPUT: " + ec.message());
+    }
+  }
+  lock_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | kOpenFlags, 0666));
+  if (!lock_) throw OutputError(failure("create", kOutputLockName, std::strerror(errno)));
+  if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) {
+      throw OutputError("Unable to write into the folder OUTPUT: another run is writing there");
+    }
+    throw OutputError(failure("lock", kOutputLockName, std::strerror(errno)));
+  }
+}
+
+OutputFiles::~OutputFiles() = default;
+
+int OutputFiles::add(std::string name) {
+  File file;
+  file.path = resolve_program_path(working_dir_, name);
+  file.name = std::move(name);
+  if (std::any_of(files_.begin(), files_.end(),
+                  [&](const File& other) { return other.path == file.path; })) {
+    throw std::invalid_argument("the file " + file.name + " is added twice");
+  }
+
+  // An earlier file of the final name: held locked until the run ends, so that a program
+  // that holds it stops the run before anything is written, as one that reads it safely
+  // expects. It must be a file the run may replace.
+  file.earlier.reset(::open(file.path.c_str(), O_WRONLY | kOpenFlags));
+  if (!file.earlier && errno != ENOENT) {
+    throw OutputError(failure("create", file.name, std::strerror(errno)));
+  }
+  if (file.earlier) {
+    struct stat info {};
+    if (::fstat(file.earlier.get(), &info) != 0) {
+      throw OutputError(failure("create", file.name, std::strerror(errno)));
+    }
+    if (!S_ISREG(info.st_mode)) {
+      throw OutputError(failure("create", file.name, "it is not a regular file"));
+    }
+    if (::flock(file.earlier.get(), LOCK_EX | LOCK_NB) != 0) {
+      const int error = errno;
+      throw OutputError(
+          failure("create", file.name,
+                  error == EWOULDBLOCK ? "held by another program" : std::strerror(error)));
+    }
+  }
+
+  const std::string partial = file.name + std::string(kPartialSuffix);
+  const std::filesystem::path partial_path = file.path.string() + std::string(kPartialSuffix);
+  // A partial file a stopped run left is replaced; anything else of that name is refused.
+  struct stat info {};
+  if (::lstat(partial_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    throw OutputError(failure("create", partial, "it is not a regular file"));
+  }
+  file.partial.reset(
+      ::open(partial_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | kOpenFlags, 0666));
+  if (!file.partial) throw OutputError(failure("create", partial, std::strerror(errno)));
+  ::fcntl(file.partial.get(), F_SETFL, 0);  // back to blocking writes
+  files_.push_back(std::move(file));
+  return size() - 1;
+}
+
+const std::string& OutputFiles::name(int index) const {
+  return files_.at(static_cast<std::size_t>(index)).name;
+}
+
+std::string OutputFiles::partial_name(int index) const {
+  return name(index) + std::string(kPartialSuffix);
+}
+
+const std::filesystem::path& OutputFiles::path(int index) const {
+  return files_.at(static_cast<std::size_t>(index)).path;
+}
+
+std::filesystem::path OutputFiles::partial_path(int index) const {
+  return path(index).string() + std::string(kPartialSuffix);
+}
+
+void OutputFiles::write(int index, std::string_view lines) {
+  const File& file = files_.at(static_cast<std::size_t>(index));
+  if (!file.partial) throw std::logic_error("the file " + file.name + " is closed");
+  const int fd = file.partial.get();
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (write_all(fd, lines)) return;
+  const int error = errno;
+  if (start < 0 || ::ftruncate(fd, start) != 0 || ::lseek(fd, start, SEEK_SET) != start) {
+    throw OutputError(failure("write", partial_name(index), std::strerror(error)));
+  }
+  write_line_by_line(file, lines);
+  // Every line fitted the second time (space was freed meanwhile): nothing is lost.
+}
+
+// Each line in a write of its own; a line that fails is taken back, so the file ends with its
+// last whole line, and its failure is thrown.
+void OutputFiles::write_line_by_line(const File& file, std::string_view lines) {
+  const int fd = file.partial.get();
+  while (!lines.empty()) {
+    const std::size_t end = std::min(lines.find('\n'), lines.size() - 1) + 1;
+    const off_t start = ::lseek(fd, 0, SEEK_CUR);
+    if (!write_all(fd, lines.substr(0, end))) {
+      const int error = errno;
+      if (start >= 0 && ::ftruncate(fd, start) == 0) ::lseek(fd, start, SEEK_SET);
+      throw OutputError(
+          failure("write", file.name + std::string(kPartialSuffix), std::strerror(error)));
+    }
+    lines.remove_prefix(end);
+  }
+}
+
+void OutputFiles::commit(bool flush) {
+  if (committed_) throw std::logic_error("the files of a run are put in place only once");
+  for (File& file : files_) {
+    const std::string partial = file.name + std::string(kPartialSuffix);
+    if (flush && ::fsync(file.partial.get()) != 0) {
+      throw OutputError(failure("write", partial, std::strerror(errno)));
+    }
+    if (file.partial.close() != 0) {
+      throw OutputError(failure("write", partial, std::strerror(errno)));
+    }
+  }
+  for (File& file : files_) {
+    const std::string partial_path = file.path.string() + std::string(kPartialSuffix);
+    if (std::rename(partial_path.c_str(), file.path.c_str()) != 0) {
+      throw OutputError(failure("replace", file.name, std::strerror(errno)));
+    }
+    file.earlier.reset();  // the earlier file is gone: its lock with it
+  }
+  committed_ = true;
+  if (flush) {
+    // The renames themselves reach the disk with the folder.
+    const UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL) {
+      throw OutputError("Unable to write the folder OUTPUT: " + std::string(std::strerror(errno)));
+    }
+  }
+}
+
+void OutputFiles::abandon() noexcept {
+  for (File& file : files_) {
+    file.partial.reset();
+    file.earlier.reset();
+  }
+}
+
+void OutputFiles::discard() noexcept {
+  abandon();
+  if (committed_) return;
+  std::error_code ignored;
+  for (const File& file : files_) {
+    std::filesystem::remove(file.path.string() + std::string(kPartialSuffix), ignored);
+  }
+  files_.clear();
+}
+
+}  // namespace kestrane

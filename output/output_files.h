@@ -1,0 +1,90 @@
+// The files one run writes into OUTPUT, each written under a temporary name beside its final
+// one and put in place of an earlier file only when the whole run has completed.
+#pragma once
+
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/file_services.h"
+
+namespace kestrane {
+
+// A file of the run that cannot be created, locked or written. The message names the file
+// (as "OUTPUT\DC365h.OUT") and the reason.
+class OutputError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// What is added to a file's name while the run writes it.
+inline constexpr std::string_view kPartialSuffix = ".partial";
+// The file in OUTPUT that a run holds locked, so that two runs never write there at once.
+inline constexpr std::string_view kOutputLockName = "OUTPUT\\kestrane.lock";
+
+// The files of one run. Each is written as its name + ".partial" in the same folder; commit()
+// flushes them all to the disk and then renames them all into place, so the earlier files are
+// replaced together and only by complete ones. Until then an earlier file of the same name
+// stays exactly as it was, whatever stops the run (a refusal, a failed write, a signal, even
+// kill -9). The OUTPUT folder is held by an advisory lock for the life of the object, which
+// the kernel releases when the process ends however it ends.
+class OutputFiles {
+ public:
+  // Makes the OUTPUT folder under `working_dir` when it is missing and takes its lock.
+  // Throws OutputError when another run holds it or the folder cannot be made.
+  explicit OutputFiles(const std::filesystem::path& working_dir);
+  OutputFiles(const OutputFiles&) = delete;
+  OutputFiles& operator=(const OutputFiles&) = delete;
+  // Closes whatever is still open; partial files stay unless discard() was called.
+  ~OutputFiles();
+
+  // Adds the file of program name `name` ("OUTPUT\DC365h.OUT") and creates its partial file
+  // empty (replacing one a stopped run left). An earlier file of that name must be a regular
+  // file that no other program holds locked; its lock is held until the run ends. Returns the
+  // file's index. Throws OutputError naming the file.
+  int add(std::string name);
+
+  int size() const { return static_cast<int>(files_.size()); }
+  // The program name of file `index` ("OUTPUT\DC365h.OUT") and of its partial file.
+  const std::string& name(int index) const;
+  std::string partial_name(int index) const;
+  // The host paths of file `index` and of its partial file under the working directory.
+  const std::filesystem::path& path(int index) const;
+  std::filesystem::path partial_path(int index) const;
+
+  // Appends `lines` (whole lines, each ending in LF or CR LF) to file `index` in one write.
+  // When that fails, the file keeps exactly the whole lines that fitted: what was written of
+  // the block is taken back and the lines are written again one at a time, and the failure
+  // of the line that does not fit is thrown as OutputError.
+  void write(int index, std::string_view lines);
+
+  // Ends the run's writing: flushes every partial file to the disk (unless `flush` is false),
+  // closes it, renames every one into the place of its final name, then flushes the folder.
+  // Throws OutputError naming the file when any of it fails; every earlier file whose new
+  // one was not yet renamed then stays as it was.
+  void commit(bool flush = true);
+  // Closes every file where it stands: the partial files keep what was written.
+  void abandon() noexcept;
+  // Closes and removes every partial file: for a run that stops before it processes.
+  void discard() noexcept;
+
+  bool committed() const { return committed_; }
+
+ private:
+  struct File {
+    std::string name;
+    std::filesystem::path path;
+    UniqueFd partial;  // the partial file, open for writing
+    UniqueFd earlier;  // the earlier file of the final name, held locked; none when missing
+  };
+  void write_line_by_line(const File& file, std::string_view lines);
+  std::filesystem::path working_dir_;
+  std::filesystem::path folder_;
+  UniqueFd lock_;
+  std::vector<File> files_;
+  bool committed_ = false;
+};
+
+}  // namespace kestrane
