@@ -187,6 +187,12 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                "time and region, under the header line\n"
                "nuclide,class,age_days,time_d,region,low,high\n"
                "(f1 in place of class for ingestion); LF line ends");
+  app.add_option("--plot", options.plot,
+                 "Also draw every processed record of NUCLIDE (name\n"
+                 "without regard to case) as one SVG picture per\n"
+                 "selected region in OUTPUT/plots: rates, interpolant,\n"
+                 "extensions and the integral from 0")
+      ->type_name("NUCLIDE");
   app.footer(
       "An unknown or repeated item of --ages or --regions is refused with the valid\n"
       "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"

@@ -17,6 +17,7 @@
 #include "input/integration_times.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
+#include "output/plot_pass.h"
 #include "platform/file_services.h"
 
 namespace kestrane {
@@ -99,6 +100,26 @@ void write_usage_error(std::ostream& err, const UsageError& error) {
       << kBatchUsage << "\nRun with --help for more information.\n";
 }
 
+// The pictures of --plot, drawn once the coefficient files are complete. A nuclide without
+// a processed record is a stop: the user asked for pictures and gets none.
+int write_plots(const PlotRequest& request, std::ostream& out, std::ostream& err) {
+  std::vector<std::string> names;
+  try {
+    names = write_record_plots(request);
+  } catch (const std::runtime_error& error) {
+    write_stop(err, error.what());
+    return kBatchStopped;
+  }
+  if (names.empty()) {
+    err << " No processed record of the nuclide " << request.nuclide << ": no picture was drawn.\n";
+    return kBatchStopped;
+  }
+  out << "Plots written:";
+  for (const std::string& name : names) out << ' ' << name;
+  out << '\n';
+  return kBatchCompleted;
+}
+
 }  // namespace
 
 int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
@@ -162,6 +183,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     selected_names.push_back(choice.region_list[static_cast<std::size_t>(region - 1)]);
   }
 
+  const PlotRequest plot{dir,        options.data_set, options.plot,      times,
+                         age_groups, regions,          choice.region_list};
   std::optional<CoefficientRun> run;
   std::optional<CsvSink> csv;
   try {
@@ -201,6 +224,7 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   }
   if (bar) bar->finish();
   out << run->written_files_line() << '\n';
+  if (!options.plot.empty()) return write_plots(plot, out, err);
   return kBatchCompleted;
 }
 
