@@ -390,6 +390,7 @@ void HermiteRows::prepare(int n, const double* x, double a, std::span<const doub
   limits_.assign(limits.size(), Limit{});
   by_ib_.clear();
   left_ = false;
+  below_shared_ = false;
   ia_ = 0;
 
   slope_check_ = 0;
@@ -449,6 +450,7 @@ void HermiteRows::prepare(int n, const double* x, double a, std::span<const doub
     limit.status = 0;
     if (a < x[0] || a > x[n - 1]) limit.status = limit.status + 1;
     if (b < x[0] || b > x[n - 1]) limit.status = limit.status + 2;
+    if (limit.status != 0) set_outside(limit, a, b);
     if (!ordered || !(b > a)) continue;  // Route::single_call
     if (b <= x[1]) {
       limit.route = Route::piece;
@@ -482,6 +484,34 @@ void HermiteRows::prepare(int n, const double* x, double a, std::span<const doub
   }
   std::sort(by_ib_.begin(), by_ib_.end(),
             [this](int p, int q) { return limits_[p].ib < limits_[q].ib; });
+}
+
+void HermiteRows::set_outside(Limit& limit, double a, double b) {
+  const double* x = x_.data();
+  const int n = n_;
+  const double lo = std::min(a, b);
+  const double hi = std::max(a, b);
+  if (a == b || std::isnan(a) || std::isnan(b)) return;  // nothing, or no place in the table
+  if (hi <= x[0] || lo >= x[n - 1]) {
+    limit.outside = Limit::Outside::whole;
+    return;
+  }
+  limit.outside = Limit::Outside::ends;
+  limit.sign = b < a ? -1.0 : 1.0;
+  if (lo < x[0]) {
+    if (lo == a) {
+      limit.below_shared = true;
+      if (!below_shared_) below_shared_piece_.set(x, 0, a, x[0]);
+      below_shared_ = true;
+    } else {
+      limit.below_own = true;
+      limit.below_piece.set(x, 0, lo, x[0]);
+    }
+  }
+  if (hi > x[n - 1]) {
+    limit.above = true;
+    limit.above_piece.set(x, n - 2, x[n - 1], hi);
+  }
 }
 
 void HermiteRows::slopes(const double* f, double* d, int& status) const {
@@ -626,6 +656,28 @@ void HermiteRows::integrate(const double* f, const double* d, double* out, int& 
     }
     if (statuses != nullptr) statuses[m] = limit_status;
     status = limit_status;
+  }
+}
+
+void HermiteRows::outside(const double* f, const double* d, const double* integrals,
+                          double* out) const {
+  if (integral_check_ != 0) {
+    std::fill_n(out, limits_.size(), 0.0);
+    return;
+  }
+  const double below = below_shared_ ? below_shared_piece_.integral(f, d) : 0.0;
+  for (std::size_t m = 0; m < limits_.size(); ++m) {
+    const Limit& limit = limits_[m];
+    double value = 0.0;
+    if (limit.outside == Limit::Outside::whole) {
+      value = integrals[m];
+    } else if (limit.outside == Limit::Outside::ends) {
+      if (limit.below_shared) value = below;
+      if (limit.below_own) value = limit.below_piece.integral(f, d);
+      if (limit.above) value = value + limit.above_piece.integral(f, d);
+      value = limit.sign * value;
+    }
+    out[m] = value;
   }
 }
 

@@ -81,6 +81,13 @@ class HermiteRows {
   void integrate(const double* f, const double* d, double* out, int& status,
                  int* statuses = nullptr) const;
 
+  // out[m]: the part of integrals[m] (the integral to limits[m], as integrate() leaves it) that
+  // lies outside [x(1), x(n)], where the first piece is continued below the table and the last
+  // piece above it, from the same slopes and the same piece formula. An integral wholly
+  // outside the table is its own outside part; one wholly inside has 0. All 0 when the times
+  // were refused.
+  void outside(const double* f, const double* d, const double* integrals, double* out) const;
+
  private:
   // integrate_cubic_piece on the piece from x[left] to x[left + 1] between two fixed limits.
   struct Piece {
@@ -102,7 +109,16 @@ class HermiteRows {
     int ib = 0;          // route nodes: last position (from 1) not above the limit
     bool right = false;  // route nodes: a right end beyond x(ib) is added
     Piece piece;         // route piece: the piece; route nodes: the right end
+    // The part outside the table: none, the whole integral, or the sum of the continued ends
+    // (the one below the table shared by every limit above a, or a piece of its own when the
+    // limit lies below a; the one above on the last piece), times `sign` (-1 when b < a).
+    enum class Outside : std::uint8_t { none, whole, ends } outside = Outside::none;
+    bool below_shared = false, below_own = false, above = false;
+    double sign = 1.0;
+    Piece below_piece, above_piece;
   };
+  // Sets the outside part of a limit with a range warning.
+  void set_outside(Limit& limit, double a, double b);
 
   int n_ = 0;
   double a_ = 0;
@@ -120,6 +136,8 @@ class HermiteRows {
   int ia_ = 0;              // first position (from 1) not below a
   bool left_ = false;       // a left end below x(ia) is added
   Piece left_piece_;
+  bool below_shared_ = false;  // some limit takes the continued first piece from a to x(1)
+  Piece below_shared_piece_;
 };
 
 }  // namespace kestrane

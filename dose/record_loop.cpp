@@ -87,13 +87,17 @@ void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, 
     // A refusal of the table holds for every time alike.
     work.integrate(f, d.data(), coef.coef[t][j].data(), status);
     if (status < 0) refuse_integration(header, rates, file_name, status);
+    work.outside(f, d.data(), coef.coef[t][j].data(), coef.outside[t][j].data());
   }
+  coef.integrated[t] = true;
 }
 
 void zero_table(int t, std::size_t time_count, int region_count, CoefficientTable& coef) {
   for (int j = 0; j < region_count; ++j) {
     std::fill_n(coef.coef[t][j].begin(), time_count, 0.0);
+    std::fill_n(coef.outside[t][j].begin(), time_count, 0.0);
   }
+  coef.integrated[t] = false;
 }
 
 }  // namespace
@@ -129,12 +133,17 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
                           const std::string& file_name, CoefficientTable& coef, HermiteRows& work) {
+  const int n = std::clamp(header.n, 0, kMaxTimePoints);
+  coef.first_time = n > 0 ? rates.x[0] : 0.0;
+  coef.last_time = n > 0 ? rates.x[static_cast<std::size_t>(n - 1)] : 0.0;
   if (header.n == 1) {
     // A single time point carries the coefficients themselves, for every time.
     for (int t : {kLow, kHigh}) {
       for (int j = 0; j < region_count; ++j) {
         std::fill_n(coef.coef[t][j].begin(), times.size(), rates.value[t][j][0]);
+        std::fill_n(coef.outside[t][j].begin(), times.size(), 0.0);
       }
+      coef.integrated[t] = false;
     }
     return;
   }
@@ -216,8 +225,11 @@ struct RecordJob {
   HeaderRecord header;
   std::string block;             // the data lines; released once parsed
   std::uint64_t bytes_done = 0;  // the reader's progress after the block
-  std::vector<double> coef;      // coef[t][j][m] at (t * R + j) * M + m
-  std::string prepared;          // the sink's text
+  // coef[t][j][m] at (t * R + j) * M + m, then outside[t][j][m] at ((2 + t) * R + j) * M + m
+  std::vector<double> coef;
+  double first_time = 0, last_time = 0;
+  std::array<bool, 2> integrated{};
+  std::string prepared;  // the sink's text
   // A failure of the record's work; `before_progress` when it came while the data were read
   // (where the loop on one thread fails before it reports the record).
   std::exception_ptr error;
@@ -244,7 +256,7 @@ std::size_t bytes_per_record(const RunSetup& setup) {
   const std::size_t regions = setup.regions.size();
   const std::size_t rows = std::max<std::size_t>(setup.times.size(), 1);
   return sizeof(RecordJob) + rows * (26 + 19 * regions) +
-         2 * sizeof(double) * setup.times.size() * regions;
+         4 * sizeof(double) * setup.times.size() * regions;
 }
 
 class RecordPipeline {
@@ -394,11 +406,16 @@ class RecordPipeline {
       }
       if (job.error) std::rethrow_exception(job.error);
       const double* from = job.coef.data();
-      for (auto& table : delivered_->coef) {
-        for (std::size_t j = 0; j < regions; ++j, from += times) {
-          std::copy_n(from, times, table[j].begin());
+      for (auto* cells : {&delivered_->coef, &delivered_->outside}) {
+        for (auto& table : *cells) {
+          for (std::size_t j = 0; j < regions; ++j, from += times) {
+            std::copy_n(from, times, table[j].begin());
+          }
         }
       }
+      delivered_->first_time = job.first_time;
+      delivered_->last_time = job.last_time;
+      delivered_->integrated = job.integrated;
       sink_.record_prepared(job.position - 1, job.header, *delivered_, job.prepared);
       job = RecordJob();  // the memory goes back at once
     }
@@ -434,13 +451,18 @@ class RecordPipeline {
         job.block = std::string();
         compute_coefficients(job.header, space.rates, setup_.times, region_count_, file_name_,
                              space.coef, space.work);
-        job.coef.resize(2 * regions * times);
+        job.coef.resize(4 * regions * times);
         double* to = job.coef.data();
-        for (const auto& table : space.coef.coef) {
-          for (std::size_t j = 0; j < regions; ++j, to += times) {
-            std::copy_n(table[j].begin(), times, to);
+        for (const auto* cells : {&space.coef.coef, &space.coef.outside}) {
+          for (const auto& table : *cells) {
+            for (std::size_t j = 0; j < regions; ++j, to += times) {
+              std::copy_n(table[j].begin(), times, to);
+            }
           }
         }
+        job.first_time = space.coef.first_time;
+        job.last_time = space.coef.last_time;
+        job.integrated = space.coef.integrated;
         job.prepared = sink_.prepare(job.position - 1, job.header, space.coef);
       } catch (...) {
         // The run stops at this record; the records after it are never handed on.

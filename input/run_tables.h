@@ -51,7 +51,18 @@ struct RateTable {
 // Coefficients of one record: coef[t][k][m] is table t (0 low, 1 high), selected-region
 // position k + 1, integration time m + 1.
 struct CoefficientTable {
-  std::array<std::array<std::array<double, kMaxIntegrationTimes>, kMaxSelectedRegions>, 2> coef{};
+  using Cells =
+      std::array<std::array<std::array<double, kMaxIntegrationTimes>, kMaxSelectedRegions>, 2>;
+  Cells coef{};
+  // outside[t][k][m]: the part of coef[t][k][m] (the integral from 0 to T) that lies outside
+  // [first_time, last_time], where the end pieces of the interpolant are continued; 0 where
+  // the integral lies wholly inside, for a table not integrated and for one time point.
+  Cells outside{};
+  double first_time = 0;  // x(1) and x(N) of the record
+  double last_time = 0;
+  // Whether table t was integrated by the interpolant (false for one time point and for a
+  // table the code does not name).
+  std::array<bool, 2> integrated{};
 };
 
 }  // namespace kestrane

@@ -2,6 +2,7 @@
 // file and every stop, on dose-rate files held in memory.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -52,6 +53,9 @@ struct Seen {
   std::string header;
   std::int64_t line_number;
   std::vector<double> low, high;  // [j * M + m]
+  std::vector<double> low_outside, high_outside;
+  double first_time, last_time;
+  std::array<bool, 2> integrated;
 };
 
 class CollectingSink : public RecordSink {
@@ -59,11 +63,14 @@ class CollectingSink : public RecordSink {
   CollectingSink(int regions, int times) : regions_(regions), times_(times) {}
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
-    Seen s{position, header.line, header.line_number, {}, {}};
+    Seen s{position,        header.line,    header.line_number, {}, {}, {}, {},
+           coef.first_time, coef.last_time, coef.integrated};
     for (int j = 0; j < regions_; ++j) {
       for (int m = 0; m < times_; ++m) {
         s.low.push_back(coef.coef[0][j][m]);
         s.high.push_back(coef.coef[1][j][m]);
+        s.low_outside.push_back(coef.outside[0][j][m]);
+        s.high_outside.push_back(coef.outside[1][j][m]);
       }
     }
     seen.push_back(std::move(s));
@@ -369,6 +376,55 @@ INSTANTIATE_TEST_SUITE_P(
                   data_line(2, {3})},
                  "time point 3 is not later"}),
     [](const auto& info) { return std::string(info.param.what); });
+
+// The part of each coefficient that lies outside the tabulated times, on one thread and on
+// three. Region 1 holds the line 2 + t/2, region 2 the constant 3 and region 3 the line
+// 4 - t/2, whose interpolants are the lines themselves, continued on both sides.
+class OutsideShare : public ::testing::TestWithParam<int> {};
+
+TEST_P(OutsideShare, IsTheIntegralOfTheContinuedEndPieces) {
+  std::vector<std::string> lines = {inhalation_header("Tc-99m", 365, 4, 1, "L")};
+  for (double t : {0.0, 2.0, 4.0, 8.0}) lines.push_back(data_line(t, {2 + t / 2, 3, 4 - t / 2}));
+  lines.push_back(inhalation_header("Tc-99m", 365, 4, 2, "B"));
+  for (double t : {1.0, 2.0, 4.0, 8.0}) {
+    lines.push_back(data_line(t, {2 + t / 2, 3, 4 - t / 2}));
+    lines.push_back(data_line(t, {2 + t / 2, 3, 4 - t / 2}));
+  }
+  lines.push_back(inhalation_header("Tc-99m", 365, 1, 1, "L"));
+  lines.push_back(data_line(5, {7, 8, 9}));
+  RunSetup setup = setup_of({2}, {1, 2, 3}, {0.5, 3.0, 8.0, 10.0});
+  setup.threads = GetParam();
+  const auto seen = run(file_of(lines), setup);
+  ASSERT_EQ(seen.size(), 3u);
+
+  // From 0 on the table: nothing outside up to 8, the piece from 8 to 10 beyond it
+  // (4 + 9, 6 and 8 - 9).
+  const std::vector<double> from_zero = {0, 0, 0, 13, 0, 0, 0, 6, 0, 0, 0, -1};
+  EXPECT_EQ(seen[0].low_outside[0], 0.0);
+  expect_near_all(seen[0].low_outside, from_zero);
+  EXPECT_EQ(seen[0].high_outside, std::vector<double>(12, 0.0));
+  EXPECT_EQ(seen[0].integrated, (std::array<bool, 2>{true, false}));
+  EXPECT_EQ(seen[0].first_time, 0.0);
+  EXPECT_EQ(seen[0].last_time, 8.0);
+
+  // From 1 on: 0 to 0.5 lies wholly before the table, so it is all outside; 0 to 1 adds
+  // 2.25, 3 and 3.75 to every later time.
+  const std::vector<double> from_one = {1.0625, 2.25, 2.25,   15.25, 1.5,  3,
+                                        3,      9,    1.9375, 3.75,  3.75, 2.75};
+  for (const auto* outside : {&seen[1].low_outside, &seen[1].high_outside}) {
+    expect_near_all(*outside, from_one);
+  }
+  for (std::size_t j = 0; j < 3; ++j) EXPECT_EQ(seen[1].low_outside[4 * j], seen[1].low[4 * j]);
+  EXPECT_EQ(seen[1].integrated, (std::array<bool, 2>{true, true}));
+  EXPECT_EQ(seen[1].first_time, 1.0);
+
+  // One time point: values copied, nothing integrated, nothing outside.
+  EXPECT_EQ(seen[2].low_outside, std::vector<double>(12, 0.0));
+  EXPECT_EQ(seen[2].integrated, (std::array<bool, 2>{false, false}));
+  EXPECT_EQ(seen[2].last_time, 5.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(OneAndThreeThreads, OutsideShare, ::testing::Values(1, 3));
 
 TEST(RecordLoop, RefusesMoreRegionsOrTimesThanTheTablesHold) {
   const std::string bytes = file_of({inhalation_header("H-3", 365, 1, 1, "L"), data_line(1, {})});
