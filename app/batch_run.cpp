@@ -224,6 +224,7 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   }
   if (bar) bar->finish();
   out << run->written_files_line() << '\n';
+  if (const std::string notes = run->notes_line(true); !notes.empty()) out << notes << '\n';
   if (!options.plot.empty()) return write_plots(plot, out, err);
   return kBatchCompleted;
 }

@@ -2,8 +2,11 @@
 // loop writing every processed record's rows at once, and every stop turned into RunStopped.
 #include "app/processing.h"
 
+#include <optional>
 #include <stdexcept>
 #include <utility>
+
+#include "output/notes_file.h"
 
 namespace kestrane {
 
@@ -29,8 +32,8 @@ std::vector<std::string> selected_region_names(const RunChoice& choice) {
 // record on the loop's thread.
 class FileSink : public RecordSink {
  public:
-  FileSink(CoefficientFiles& files, const RunSetup& setup, RecordSink* also)
-      : files_(files), setup_(setup), also_(also) {}
+  FileSink(CoefficientFiles& files, const RunSetup& setup, RunNotes& notes, RecordSink* also)
+      : files_(files), setup_(setup), notes_(notes), also_(also) {}
 
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
@@ -47,12 +50,14 @@ class FileSink : public RecordSink {
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
                        std::string& text) override {
     files_.write_block(position, text);
+    notes_.record(position, header, coef);
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
 
  private:
   CoefficientFiles& files_;
   const RunSetup& setup_;
+  RunNotes& notes_;
   RecordSink* also_;
 };
 
@@ -62,6 +67,7 @@ struct CoefficientRun::Impl {
   RunSetup setup;
   CoefficientFiles files;
   std::vector<std::string> file_names;
+  std::optional<RunNotes> notes;
   bool processed = false;
 };
 
@@ -85,9 +91,15 @@ CoefficientRun::CoefficientRun(RunChoice choice) : impl_(std::make_unique<Impl>(
     impl_->file_names.push_back(impl_->files.name(k));
   }
   impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
+  impl_->notes.emplace(choice.working_dir, setup.data_set, setup.age_groups, setup.times,
+                       region_names);
 }
 
 CoefficientRun::~CoefficientRun() = default;
+
+std::string CoefficientRun::notes_line(bool slashes) const {
+  return impl_->processed ? impl_->notes->summary_line(slashes) : std::string();
+}
 
 std::string CoefficientRun::written_files_line() const {
   std::string line = "Files written: ";
@@ -106,6 +118,7 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
   // A stop keeps every row already written: the files are closed where they stand, and all of
   // them are reported incomplete, since the loop did not reach the end of the dose-rate file.
   const auto stop = [&run](const char* cause) {
+    run.notes->abandon();  // the notes of an earlier run stay as they were
     try {
       run.files.close_all();
     } catch (const OutputError&) {
@@ -114,9 +127,10 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
     throw RunStopped(cause, run.file_names);
   };
   try {
-    FileSink sink(run.files, run.setup, also);
+    FileSink sink(run.files, run.setup, *run.notes, also);
     process_records(reader, run.setup, sink, progress);
     run.files.close_all();
+    run.notes->commit();
   } catch (const InputError& e) {
     stop(e.what());
   } catch (const OutputError& e) {

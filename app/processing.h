@@ -47,9 +47,13 @@ class CoefficientRun {
 
   // "Files written: " followed by each file name and one blank, in selected-age order.
   std::string written_files_line() const;
+  // After a completed run: "Notes: <n> negative, <n> extended coefficients; see <files>",
+  // the notes files named with '/' when `slashes`, else with '\'; empty when no note came.
+  std::string notes_line(bool slashes) const;
 
   // Runs the record loop on `reader` (standing at the first header line), writes the rows of
-  // every processed record to its file at once, then closes every file. `also` (may be null)
+  // every processed record to its file at once and its notes to the notes file of its age,
+  // then closes every file and puts the notes files in place. `also` (may be null)
   // receives every record's coefficients too. Throws RunStopped on any refusal of the input
   // or failure of the output.
   void process(LineReader& reader, ProgressObserver* progress, RecordSink* also = nullptr);

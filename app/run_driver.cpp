@@ -125,13 +125,19 @@ void show_processing_screen(Console& console, std::string_view data_set_path) {
   console.refresh();
 }
 
-void show_completion_screen(Console& console, std::string_view written_files_line) {
+void show_completion_screen(Console& console, std::string_view written_files_line,
+                            std::string_view notes_line) {
   console.move_to(14, 15);
   console.write_text(" Processing of absorbed dose rate file is complete.");
   console.line_break();
   console.line_break();
   write_centred(console, written_files_line);
   console.line_break();
+  // The notes line, when any coefficient was noted, stands right below the files.
+  if (!notes_line.empty()) {
+    write_centred(console, notes_line);
+    console.line_break();
+  }
   console.line_break();
   console.write_text(kExitPrompt);
   console.wait_for_key();
@@ -227,7 +233,7 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   }
   progress.finish();
 
-  show_completion_screen(console, run->written_files_line());
+  show_completion_screen(console, run->written_files_line(), run->notes_line(false));
   return kRunCompleted;
 }
 
