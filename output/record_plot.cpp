@@ -165,13 +165,19 @@ void draw_rate_axis(SvgWriter& svg, const SymlogAxis& axis) {
                          {"stroke", "black"}});
     svg.text(kLeft - 8, py + 4, short_number(v), {{"text-anchor", "end"}});
   };
+  // 0, then the powers of ten beyond the linear part on either side, far enough apart to read.
   tick(0.0);
-  const int decades = static_cast<int>(std::ceil(std::max(axis.hi, -axis.lo)));
+  const int first = static_cast<int>(std::ceil(std::log10(axis.c)));
+  const int decades = static_cast<int>(std::ceil(std::max(axis.hi, -axis.lo))) + 1;
   const int step = std::max(1, (decades + 5) / 6);
-  for (int k = 0; k <= decades; k += step) {
-    for (const double v : {axis.c * std::pow(10.0, k), -axis.c * std::pow(10.0, k)}) {
+  for (const double sign : {1.0, -1.0}) {
+    double last_py = axis.at(0.0);
+    for (int e = first; e <= first + decades; e += step) {
+      const double v = sign * std::pow(10.0, e);
       const double s = axis.scaled(v);
-      if (s >= axis.lo && s <= axis.hi) tick(v);
+      if (s < axis.lo || s > axis.hi || std::abs(axis.at(v) - last_py) < 14) continue;
+      tick(v);
+      last_py = axis.at(v);
     }
   }
   svg.text(24, (kTop + kBottom) / 2, "rate (units of the file; symmetric logarithmic)",
@@ -288,7 +294,7 @@ std::string record_plot_svg(const RecordPlot& plot) {
     s_lo = std::min(s_lo, rate.scaled(v));
     s_hi = std::max(s_hi, rate.scaled(v));
   };
-  LinearAxis integral;
+  LinearAxis integral{0, 0};
   for (const Curves& c : curves) {
     for (const double v : c.f) widen(v);
     for (const double v : c.sample_values) widen(v);
@@ -369,7 +375,7 @@ std::string record_plot_svg(const RecordPlot& plot) {
                                {"r", "3.5"},
                                {"fill", "white"},
                                {"stroke", colour}});
-        svg.text(time.at(t) + 5, integral.at(v) - 5, short_number(v),
+        svg.text(time.at(t) + 5, integral.at(v) + (c.t == 0 ? -5 : 13), short_number(v),
                  {{"class", "coefficient-label"},
                   {"fill", colour},
                   {"font-family", "sans-serif"},
