@@ -133,12 +133,18 @@ void show_completion_screen(Console& console, std::string_view written_files_lin
   console.line_break();
   write_centred(console, written_files_line);
   console.line_break();
-  // The notes line, when any coefficient was noted, stands right below the files.
-  if (!notes_line.empty()) {
-    write_centred(console, notes_line);
+  // When any coefficient was noted, the notes line takes the empty row above the prompt;
+  // one too long for a row is broken at blanks.
+  if (notes_line.empty()) {
+    console.line_break();
+  } else {
+    if (notes_line.size() < kConsoleColumns - 1) {
+      write_centred(console, notes_line);
+    } else {
+      write_message(console, notes_line);
+    }
     console.line_break();
   }
-  console.line_break();
   console.write_text(kExitPrompt);
   console.wait_for_key();
 }

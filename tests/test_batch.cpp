@@ -286,7 +286,7 @@ TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
     EXPECT_EQ(err, "");
     std::string line = "Files written: ";
     for (const std::string& name : c.files) line += "OUTPUT\\" + name + " ";
-    EXPECT_EQ(out, line + "\n");
+    EXPECT_EQ(out.substr(0, out.find('\n') + 1), line + "\n");
     for (std::size_t k = 0; k < c.files.size(); ++k) {
       const auto lines = std::count(by_dialogue[k].begin(), by_dialogue[k].end(), '\n');
       EXPECT_GE(lines, 3 + 6) << "a heading and at least one record";

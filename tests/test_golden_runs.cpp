@@ -237,6 +237,9 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
   for (const auto& entry : fs::directory_iterator(resolve_program_path(dir.path(), "OUTPUT"))) {
     written_names.push_back(entry.path().filename().string());
   }
+  // The notes files beside them are checked by the notes tests.
+  std::erase_if(written_names,
+                [](const std::string& n) { return n.find("-notes.csv") != std::string::npos; });
   std::sort(written_names.begin(), written_names.end());
   std::vector<std::string> sorted = names;
   std::sort(sorted.begin(), sorted.end());
