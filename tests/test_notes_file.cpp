@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -174,6 +176,82 @@ TEST(NotesFiles, ReplaceOrRemoveTheEarlierFileOnlyWhenTheRunCompletes) {
   EXPECT_EQ(read_file(final_path), earlier);
   EXPECT_FALSE(fs::exists(partial));
 }
+
+// The whole-run cases of tests/data/golden, whose notes make_golden.py works out in exact
+// rational arithmetic: the same rows in the same order, the texts alike, the numbers within
+// the rounding of the program's floating-point integrals.
+class GoldenNotes : public ::testing::TestWithParam<std::string> {};
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1) {
+    parts.push_back(text.substr(start, at - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+TEST_P(GoldenNotes, AgreeWithTheExactShares) {
+  const fs::path golden = fs::path(KESTRANE_TEST_DATA) / "golden" / GetParam();
+  test_support::TempDir dir("kestrane_golden_notes");
+  fs::copy(golden / "DATA", dir / "DATA", fs::copy_options::recursive);
+  fs::copy(golden / "data", dir / "data", fs::copy_options::recursive);
+  BatchOptions options;
+  options.dir = dir.path();
+  std::istringstream choice(read_file(golden / "choice.txt"));
+  for (std::string key, value; choice >> key && std::getline(choice, value);) {
+    std::vector<std::string> items = split(value.substr(1), ' ');
+    std::string list = items[0];
+    for (std::size_t i = 1; i < items.size(); ++i) list += "," + items[i];
+    if (key == "data_set")
+      options.data_set = list == "inhalation" ? DataSet::inhalation : DataSet::ingestion;
+    if (key == "ages") options.ages = list;
+    if (key == "regions") options.regions = list;
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(run_batch(options, out, err, false), 0) << err.str();
+
+  std::map<std::string, std::vector<std::string>> expected;
+  std::istringstream lines(read_file(golden / "expected" / "notes.txt"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("#")) continue;
+    const std::size_t blank = line.find(' ');
+    expected[line.substr(0, blank)].push_back(line.substr(blank + 1));
+  }
+  ASSERT_FALSE(expected.empty());
+  std::set<std::string> written;
+  for (const auto& entry : fs::directory_iterator(dir / "OUTPUT")) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with("-notes.csv")) written.insert(name);
+  }
+  std::set<std::string> names;
+  for (const auto& [name, rows] : expected) names.insert(name);
+  EXPECT_EQ(written, names);
+
+  for (const auto& [name, rows] : expected) {
+    std::vector<std::string> got = split(read_file(dir / "OUTPUT" / name), '\n');
+    ASSERT_EQ(got.front(), notes_header(options.data_set));
+    ASSERT_EQ(got.back(), "");
+    ASSERT_EQ(got.size(), rows.size() + 2) << name;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const std::vector<std::string> want = split(rows[r], ',');
+      const std::vector<std::string> have = split(got[r + 1], ',');
+      ASSERT_EQ(have.size(), 11u) << got[r + 1];
+      for (const std::size_t f : {0, 1, 2, 3, 4, 10}) EXPECT_EQ(have[f], want[f]) << got[r + 1];
+      for (const std::size_t f : {5, 7, 8}) {
+        EXPECT_EQ(std::stod(have[f]), std::stod(want[f])) << got[r + 1];
+      }
+      const double coefficient = std::stod(want[6]);
+      EXPECT_NEAR(std::stod(have[6]), coefficient, 1e-8 * std::abs(coefficient)) << got[r + 1];
+      EXPECT_NEAR(std::stod(have[9]), std::stod(want[9]), 1e-8) << got[r + 1];
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenNotes, ::testing::Values("inhalation", "ingestion"),
+                         [](const auto& info) { return info.param; });
 
 // The sample data of the build: the issue counted 348 negative infant ingestion coefficients.
 class NotesLine : public ::testing::Test {
