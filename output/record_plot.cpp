@@ -138,7 +138,8 @@ void draw_frame(SvgWriter& svg, const RecordPlot& plot) {
 
 void draw_time_axis(SvgWriter& svg, const TimeAxis& axis, bool zero_point) {
   svg.open("g", {{"class", "time-axis"}, {"font-family", "sans-serif"}, {"font-size", "11"}});
-  for (int k = axis.lo; k <= axis.hi; ++k) {
+  const int step = std::max(1, (axis.hi - axis.lo + 11) / 12);  // at most about 12 labels
+  for (int k = axis.lo; k <= axis.hi; k += step) {
     const double px = axis.at(std::pow(10.0, k));
     svg.element("line", {{"x1", SvgWriter::number(px)},
                          {"y1", SvgWriter::number(kBottom)},
