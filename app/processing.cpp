@@ -2,8 +2,10 @@
 // loop writing every processed record's rows at once, and every stop turned into RunStopped.
 #include "app/processing.h"
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "output/notes_file.h"
@@ -41,16 +43,23 @@ class FileSink : public RecordSink {
     record_prepared(position, header, coef, text);
   }
 
+  // The rows, then a NUL byte (which no row holds), then the record's notes: both are
+  // formatted on the worker thread.
   std::string prepare(int /*position*/, const HeaderRecord& header,
                       const CoefficientTable& coef) const override {
-    return coefficient_block(setup_.data_set, header.line, coef, setup_.times,
-                             static_cast<int>(setup_.regions.size()));
+    std::string text = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
+                                         static_cast<int>(setup_.regions.size()));
+    text += '\0';
+    notes_.format(text, header, coef);
+    return text;
   }
 
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
                        std::string& text) override {
-    files_.write_block(position, text);
-    notes_.record(position, header, coef);
+    const std::string_view all(text);
+    const std::size_t split = std::min(all.find('\0'), all.size());
+    files_.write_block(position, all.substr(0, split));
+    notes_.add(position, all.substr(std::min(split + 1, all.size())));
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
 

@@ -234,8 +234,28 @@ RunNotes::RunNotes(const std::filesystem::path& working_dir, DataSet data_set,
 
 void RunNotes::record(int position, const HeaderRecord& header, const CoefficientTable& coef) {
   text_.clear();
-  append_note_rows(text_, header, coef, times_, region_names_, counts_);
-  if (!text_.empty()) files_.at(static_cast<std::size_t>(position)).append(text_);
+  format(text_, header, coef);
+  add(position, text_);
+}
+
+void RunNotes::format(std::string& out, const HeaderRecord& header,
+                      const CoefficientTable& coef) const {
+  NoteCounts ignored;
+  append_note_rows(out, header, coef, times_, region_names_, ignored);
+}
+
+void RunNotes::add(int position, std::string_view rows) {
+  if (rows.empty()) return;
+  for (std::size_t start = 0; start < rows.size();) {
+    const std::size_t end = rows.find('\n', start);
+    const std::string_view row = rows.substr(start, end - start);
+    counts_.negative += row.ends_with(",negative") || row.ends_with(",negative;extended") ? 1 : 0;
+    counts_.extended += row.ends_with("extended") ? 1 : 0;
+    ++counts_.rows;
+    if (end == std::string_view::npos) break;
+    start = end + 1;
+  }
+  files_.at(static_cast<std::size_t>(position)).append(rows);
 }
 
 void RunNotes::commit() {

@@ -287,18 +287,18 @@ TEST_F(NotesLine, FollowsTheFilesInBothFrontEndsAndCountsTheFilesRows) {
   MemoryConsole console;
   console.push_keys(3);
   console.push_list_box_result("KVR13ING.DRT");
-  console.push_list_box_result("1");  // Infant
-  console.push_list_box_result("1");  // the first region
+  console.push_list_box_result("1");   // Infant
+  console.push_list_box_result("31");  // ALL ORGANS
   ASSERT_EQ(run_kestrane(console, dir.path()), kRunCompleted);
   const std::string files = "Files written: OUTPUT\\DC100g.OUT ";
-  const std::string expected = std::string((80 - files.size()) / 2 - 1, ' ') + files;
-  EXPECT_EQ(console.row_text(16), test_support::padded(expected));
-  const std::string row = console.row_text(17);
-  EXPECT_TRUE(row.find("Notes: ") != std::string::npos &&
-              row.find(" coefficients; see OUTPUT\\DC100g-notes.csv") != std::string::npos)
-      << row;
-  EXPECT_EQ(console.row_text(18), test_support::padded(""));
-  EXPECT_EQ(console.row_text(19), test_support::padded(" Press any key to exit."));
+  EXPECT_EQ(console.row_text(16),
+            test_support::padded(std::string((80 - files.size()) / 2 - 1, ' ') + files));
+  // The notes line takes the empty row above the prompt, centred like the files.
+  const std::string notes_line =
+      "Notes: 348 negative, 2331 extended coefficients; see OUTPUT\\DC100g-notes.csv";
+  EXPECT_EQ(console.row_text(17),
+            test_support::padded(std::string((80 - notes_line.size()) / 2 - 1, ' ') + notes_line));
+  EXPECT_EQ(console.row_text(18), test_support::padded(" Press any key to exit."));
 }
 
 }  // namespace
