@@ -2,7 +2,8 @@
 // loop writing every processed record's rows at once, and every stop turned into RunStopped.
 #include "app/processing.h"
 
-#include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -43,23 +44,34 @@ class FileSink : public RecordSink {
     record_prepared(position, header, coef, text);
   }
 
-  // The rows, then a NUL byte (which no row holds), then the record's notes: both are
-  // formatted on the worker thread.
+  // The rows, then the record's notes, both formatted on the worker thread, then a NUL byte
+  // (which neither holds) and "<length of the rows> <negative> <extended> <notes>".
   std::string prepare(int /*position*/, const HeaderRecord& header,
                       const CoefficientTable& coef) const override {
     std::string text = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
                                          static_cast<int>(setup_.regions.size()));
+    const std::size_t rows = text.size();
+    const NoteCounts counts = notes_.format(text, header, coef);
     text += '\0';
-    notes_.format(text, header, coef);
+    for (const std::int64_t n :
+         {static_cast<std::int64_t>(rows), counts.negative, counts.extended, counts.rows}) {
+      text += std::to_string(n);
+      text += ' ';
+    }
     return text;
   }
 
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
                        std::string& text) override {
+    const std::size_t end = text.rfind('\0');
+    std::int64_t numbers[4] = {};
+    const char* at = text.data() + end + 1;
+    const char* const last = text.data() + text.size();
+    for (std::int64_t& n : numbers) at = std::from_chars(at, last, n).ptr + 1;
     const std::string_view all(text);
-    const std::size_t split = std::min(all.find('\0'), all.size());
-    files_.write_block(position, all.substr(0, split));
-    notes_.add(position, all.substr(std::min(split + 1, all.size())));
+    const auto rows = static_cast<std::size_t>(numbers[0]);
+    files_.write_block(position, all.substr(0, rows));
+    notes_.add(position, all.substr(rows, end - rows), {numbers[1], numbers[2], numbers[3]});
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
 

@@ -81,7 +81,11 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
                       NoteCounts& counts) {
   if (!coef.integrated[0] && !coef.integrated[1]) return;
   static constexpr std::string_view kTableNames[2] = {"low", "high"};
+  // The texts that every row of the record shares are made once, with its first note.
+  std::string prefix;          // "nuclide,class,age,"
+  std::string times_of_table;  // ",first,last,"
   for (std::size_t m = 0; m < times.size(); ++m) {
+    std::string time_text;
     for (std::size_t j = 0; j < region_names.size(); ++j) {
       for (std::size_t t = 0; t < 2; ++t) {
         if (!coef.integrated[t]) continue;
@@ -90,24 +94,29 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
         const bool negative = value < 0.0;
         const bool extended = share > kExtendedShareThreshold;
         if (!negative && !extended) continue;
-        append_field(out, trim_spaces(header.nuclide));
-        out += ',';
-        append_field(out, trim_spaces(header.class_or_f1));
-        out += ',';
-        out += std::to_string(header.age_days);
-        out += ',';
+        if (prefix.empty()) {
+          append_field(prefix, trim_spaces(header.nuclide));
+          prefix += ',';
+          append_field(prefix, trim_spaces(header.class_or_f1));
+          prefix += ',';
+          prefix += std::to_string(header.age_days);
+          prefix += ',';
+          times_of_table += ',';
+          append_double(times_of_table, coef.first_time);
+          times_of_table += ',';
+          append_double(times_of_table, coef.last_time);
+          times_of_table += ',';
+        }
+        if (time_text.empty()) append_double(time_text, times[m]);
+        out += prefix;
         append_field(out, region_names[j]);
         out += ',';
         out += kTableNames[t];
         out += ',';
-        append_double(out, times[m]);
+        out += time_text;
         out += ',';
         append_double(out, value);
-        out += ',';
-        append_double(out, coef.first_time);
-        out += ',';
-        append_double(out, coef.last_time);
-        out += ',';
+        out += times_of_table;
         append_double(out, share);
         out += ',';
         out += negative && extended ? "negative;extended" : negative ? "negative" : "extended";
@@ -234,27 +243,22 @@ RunNotes::RunNotes(const std::filesystem::path& working_dir, DataSet data_set,
 
 void RunNotes::record(int position, const HeaderRecord& header, const CoefficientTable& coef) {
   text_.clear();
-  format(text_, header, coef);
-  add(position, text_);
+  const NoteCounts counts = format(text_, header, coef);
+  add(position, text_, counts);
 }
 
-void RunNotes::format(std::string& out, const HeaderRecord& header,
-                      const CoefficientTable& coef) const {
-  NoteCounts ignored;
-  append_note_rows(out, header, coef, times_, region_names_, ignored);
+NoteCounts RunNotes::format(std::string& out, const HeaderRecord& header,
+                            const CoefficientTable& coef) const {
+  NoteCounts counts;
+  append_note_rows(out, header, coef, times_, region_names_, counts);
+  return counts;
 }
 
-void RunNotes::add(int position, std::string_view rows) {
+void RunNotes::add(int position, std::string_view rows, const NoteCounts& counts) {
   if (rows.empty()) return;
-  for (std::size_t start = 0; start < rows.size();) {
-    const std::size_t end = rows.find('\n', start);
-    const std::string_view row = rows.substr(start, end - start);
-    counts_.negative += row.ends_with(",negative") || row.ends_with(",negative;extended") ? 1 : 0;
-    counts_.extended += row.ends_with("extended") ? 1 : 0;
-    ++counts_.rows;
-    if (end == std::string_view::npos) break;
-    start = end + 1;
-  }
+  counts_.negative += counts.negative;
+  counts_.extended += counts.extended;
+  counts_.rows += counts.rows;
   files_.at(static_cast<std::size_t>(position)).append(rows);
 }
 

@@ -90,13 +90,14 @@ class RunNotes {
            std::vector<std::string> region_names);
 
   // Notes the coefficients of one processed record matched to `position` (0-based): the
-  // same as add(position, rows) with the rows that format() makes.
+  // same as add() with the rows and counts that format() makes.
   void record(int position, const HeaderRecord& header, const CoefficientTable& coef);
-  // Appends the note rows of a record to `out`; changes nothing, so records can be formatted
-  // on several threads at once.
-  void format(std::string& out, const HeaderRecord& header, const CoefficientTable& coef) const;
-  // Appends rows that format() made to the notes file of `position`, counting their reasons.
-  void add(int position, std::string_view rows);
+  // Appends the note rows of a record to `out` and returns their counts; changes nothing, so
+  // records can be formatted on several threads at once.
+  NoteCounts format(std::string& out, const HeaderRecord& header,
+                    const CoefficientTable& coef) const;
+  // Appends rows that format() made to the notes file of `position`, with their counts.
+  void add(int position, std::string_view rows, const NoteCounts& counts);
   void commit();
   void abandon();
 
