@@ -61,6 +61,8 @@ struct ShareCase {
   int negative, extended;
 };
 
+void PrintTo(const ShareCase& c, std::ostream* os) { *os << c.name; }
+
 class Shares : public ::testing::TestWithParam<ShareCase> {};
 
 // Every record here lies on a straight line, which the monotone interpolant reproduces and
@@ -103,6 +105,8 @@ struct ThresholdCase {
   double coefficient, outside;
   std::string reason;  // empty: no note
 };
+
+void PrintTo(const ThresholdCase& c, std::ostream* os) { *os << c.name; }
 
 class Threshold : public ::testing::TestWithParam<ThresholdCase> {};
 

@@ -99,6 +99,8 @@ struct PictureCase {
   int points, at_zero, interpolants, extensions, coefficients;
 };
 
+void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.name; }
+
 class Picture : public ::testing::TestWithParam<PictureCase> {};
 
 TEST_P(Picture, IsWellFormedWithOnePointPerRateAndOnePathPerTable) {
