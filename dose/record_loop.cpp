@@ -44,8 +44,7 @@ TablesToIntegrate tables_of_code(std::string_view code) {
 
 [[noreturn]] void refuse_record(const HeaderRecord& header, const std::string& file_name,
                                 const std::string& reason) {
-  throw InputError(file_name + ", line " + std::to_string(header.line_number) + ": " + reason +
-                   ". Header line: \"" + header.line + "\"");
+  refuse_in_record(file_name, header.line_number, reason, header.line, header.line_number);
 }
 
 // The first time point (from 1) whose time is not later than the one before it, or 0.
@@ -429,7 +428,8 @@ class RecordPipeline {
       bool parsed = false;
       try {
         clear_rates(space.rates, region_count_, job.header.n);
-        parse_data_block(job.block, job.header, setup_.regions, setup_.lung_region, space.rates);
+        parse_data_block(job.block, job.header, setup_.regions, setup_.lung_region, space.rates,
+                         file_name_);
         parsed = true;
         job.block = std::string();
         compute_coefficients(job.header, space.rates, setup_.times, region_count_, file_name_,
