@@ -97,6 +97,12 @@ void check_time_point_count(const HeaderRecord& header, std::string_view file_na
   }
 }
 
+// A line of the block too long to be read, refused with the record's header line.
+[[noreturn]] void refuse_long_line(const LineReader& reader, const HeaderRecord& header,
+                                   std::int64_t header_line, const LineTooLong& error) {
+  refuse_in_record(reader.display_name(), error.line(), error.reason(), header.line, header_line);
+}
+
 [[noreturn]] void refuse_cut_short(const LineReader& reader, const HeaderRecord& header,
                                    std::int64_t header_line, std::int64_t found,
                                    std::int64_t expected) {
@@ -365,15 +371,21 @@ void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<c
       header.line_number != 0 ? header.line_number : reader.line_number();
   const std::int64_t expected = lines_in_block(header);
   std::int64_t found = 0;
-  fill_rate_table(
-      header, regions, lung_region, reader.display_name(), header_line,
-      [&]() {
-        std::string_view line;
-        if (!reader.next_line(line)) refuse_cut_short(reader, header, header_line, found, expected);
-        ++found;
-        return line;
-      },
-      table);
+  try {
+    fill_rate_table(
+        header, regions, lung_region, reader.display_name(), header_line,
+        [&]() {
+          std::string_view line;
+          if (!reader.next_line(line)) {
+            refuse_cut_short(reader, header, header_line, found, expected);
+          }
+          ++found;
+          return line;
+        },
+        table);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
 }
 
 std::string read_data_block_text(LineReader& reader, const HeaderRecord& header) {
@@ -382,7 +394,12 @@ std::string read_data_block_text(LineReader& reader, const HeaderRecord& header)
   check_time_point_count(header, reader.display_name(), header_line);
   const std::int64_t expected = header.n > 0 ? lines_in_block(header) : 0;
   std::string text;
-  const std::int64_t found = reader.append_lines(expected, text);
+  std::int64_t found = 0;
+  try {
+    found = reader.append_lines(expected, text);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
   if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
   return text;
 }
@@ -416,7 +433,12 @@ void skip_data_block(LineReader& reader, const HeaderRecord& header) {
       header.line_number != 0 ? header.line_number : reader.line_number();
   const bool pairs = ascii::trim_right(header.table_code) == "B";
   const std::int64_t expected = pairs ? 2 * std::int64_t{header.n} : header.n;
-  const std::int64_t found = reader.skip_lines(expected);
+  std::int64_t found = 0;
+  try {
+    found = reader.skip_lines(expected);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
   if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
 }
 

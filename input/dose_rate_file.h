@@ -77,6 +77,8 @@ void parse_data_block(std::string_view text, const HeaderRecord& header,
 
 // Passes over the data block of a record (N lines, 2N for "B" with any trailing blanks)
 // without parsing it. Throws InputError when the file ends before the block does.
+// All three readers of a block refuse a line too long for the line reader naming the record's
+// header line too.
 void skip_data_block(LineReader& reader, const HeaderRecord& header);
 
 }  // namespace kestrane

@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace kestrane {
 
@@ -16,6 +17,22 @@ namespace kestrane {
 class InputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A line longer than the line reader accepts. Readers of records catch it to add the record's
+// header line to the message.
+class LineTooLong : public InputError {
+ public:
+  LineTooLong(std::string_view file_name, std::int64_t line, std::string reason)
+      : InputError(std::string(file_name) + ", line " + std::to_string(line) + ": " + reason),
+        line_(line),
+        reason_(std::move(reason)) {}
+  std::int64_t line() const { return line_; }
+  const std::string& reason() const { return reason_; }
+
+ private:
+  std::int64_t line_;
+  std::string reason_;
 };
 
 // How many characters of a line a message quotes at most (the escapes included).

@@ -76,10 +76,9 @@ struct LineReader::Impl {
 
   // The line after the last one returned has gone past kMaxLineLength characters.
   [[noreturn]] void refuse_long_line() const {
-    throw InputError(display_name + ", line " + std::to_string(line_number + 1) + ", column " +
-                     std::to_string(kMaxLineLength + 1) + ": the line is longer than " +
-                     std::to_string(kMaxLineLength) +
-                     " characters, far longer than any line of a sound input file");
+    throw LineTooLong(display_name, line_number + 1,
+                      "the line goes on past column " + std::to_string(kMaxLineLength) +
+                          ", far longer than any line of a sound input file");
   }
 
   void allocate(std::size_t size) {

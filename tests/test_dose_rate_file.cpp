@@ -641,6 +641,28 @@ INSTANTIATE_TEST_SUITE_P(
                      "number too large"},
         DataLineCase{0, "1E99999  ", "the time field (columns 1-9) \"1E99999  \" is a number"}));
 
+TEST(DataBlock, LineTooLongIsRefusedWithTheRecord) {
+  const std::string header = inhalation_header("Pu-239", "100", 'M', "2", "1 L");
+  const std::vector<std::string> lines{
+      data_line(1.0, columns_of_line(0)),
+      data_line(2.0, columns_of_line(1)) + std::string(70000, ' ')};
+  const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
+  const std::vector<int> regions{1};
+  RateTable table = filled_table();
+  LineReader reading = reader_after_header(header, lines);
+  LineReader cutting = reader_after_header(header, lines);
+  LineReader skipping = reader_after_header(header, lines);
+  for (const std::string& message :
+       {refusal([&] { read_data_block(reading, h, regions, 30, table); }),
+        refusal([&] { read_data_block_text(cutting, h); }),
+        refusal([&] { skip_data_block(skipping, h); })}) {
+    EXPECT_EQ(message, kFile +
+                           ", line 5: the line goes on past column 65536, far longer than any line "
+                           "of a sound input file. Header line (line 3): \"" +
+                           header + "\"");
+  }
+}
+
 TEST(DataBlock, FieldsThatAreNotReadAreNotLookedAt) {
   const std::string header = inhalation_header("Pu-239", "100", 'M', "1", "1 L");
   std::string line = data_line(2.0, columns_of_line(1, 3));
