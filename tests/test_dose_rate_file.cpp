@@ -342,21 +342,6 @@ TEST(DataBlock, LowTableRecordWithRegionsInAnyOrderAndLung) {
   }
 }
 
-TEST(DataBlock, SingleLineRecordsOtherThanLGoToTheHighTable) {
-  for (const char* tail : {"1 H", "1 h", "1 H  ", "1 Q"}) {
-    const std::string line = inhalation_header("Am-241", "100", 'M', "2", tail);
-    LineReader reader = reader_after_header(
-        line, {data_line(1.0, columns_of_line(0)), data_line(2.0, columns_of_line(1))});
-    RateTable table = filled_table();
-    const std::vector<int> regions{5};
-    read_data_block(reader, decode_header(line, DataSet::inhalation), regions, 30, table);
-    EXPECT_EQ(table.value[1][0][0], 5.0) << tail;
-    EXPECT_EQ(table.value[1][0][1], 5.25) << tail;
-    EXPECT_EQ(table.value[0][0][0], kUntouched) << tail;
-    EXPECT_EQ(reader.read_line(), "NEXT HEADER");
-  }
-}
-
 TEST(DataBlock, PairsFillLowThenHighAndKeepTheSecondTime) {
   const std::string line = ingestion_header("Sr-90", "365", "0.3", "2", "2 B");
   const std::vector<std::string> lines{
@@ -675,11 +660,12 @@ TEST(DataBlock, FieldsThatAreNotReadAreNotLookedAt) {
   EXPECT_EQ(table.value[0][1][0], 1.25);
 }
 
-// A table code with trailing blanks routes the lines of a one-line-per-point record as its
-// letter: "L " to the low table, "H " to the high one, from the file and from the block's text.
-class TrailingBlankCode : public testing::TestWithParam<std::pair<const char*, int>> {};
+// The lines of a one-line-per-point record go to the low table for the code L, in either case
+// and with or without trailing blanks, and to the high table for any other code, from the file
+// and from the block's text.
+class SingleLineCode : public testing::TestWithParam<std::pair<const char*, int>> {};
 
-TEST_P(TrailingBlankCode, RoutesAsItsLetter) {
+TEST_P(SingleLineCode, RoutesLToTheLowTableAndAnyOtherToTheHigh) {
   const auto [tail, table_index] = GetParam();
   const std::string header = inhalation_header("Am-241", "100", 'M', "2", tail);
   const std::vector<std::string> lines{data_line(1.0, columns_of_line(0)),
@@ -689,6 +675,7 @@ TEST_P(TrailingBlankCode, RoutesAsItsLetter) {
   LineReader reader = reader_after_header(header, lines);
   RateTable direct = filled_table();
   read_data_block(reader, h, regions, 30, direct);
+  EXPECT_EQ(reader.read_line(), "NEXT HEADER");
   LineReader split = reader_after_header(header, lines);
   RateTable parsed = filled_table();
   parse_data_block(read_data_block_text(split, h), h, regions, 30, parsed, kFile);
@@ -700,10 +687,11 @@ TEST_P(TrailingBlankCode, RoutesAsItsLetter) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(LowAndHigh, TrailingBlankCode,
-                         testing::Values(std::pair{"1 L ", 0}, std::pair{"1 l\t ", 0},
-                                         std::pair{"1 L   ", 0}, std::pair{"1 H ", 1},
-                                         std::pair{"1 h  ", 1}));
+INSTANTIATE_TEST_SUITE_P(TrailingBlanksAside, SingleLineCode,
+                         testing::Values(std::pair{"1 L", 0}, std::pair{"1 L ", 0},
+                                         std::pair{"1 l\t ", 0}, std::pair{"1 L   ", 0},
+                                         std::pair{"1 H", 1}, std::pair{"1 h  ", 1},
+                                         std::pair{"1 Q", 1}));
 
 TEST(RefusalMessage, QuotesAtMostAHundredPrintableCharacters) {
   EXPECT_EQ(printable_excerpt("Cs-137  100"), "Cs-137  100");
