@@ -480,8 +480,8 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     {{1}, {6, 1}, {30}},
                     3,
-                    {"These coefficient files are incomplete: OUTPUT\\DC7300h.OUT "
-                     "OUTPUT\\DC100h.OUT"},
+                    {"The earlier files are kept; the rows written are left in: "
+                     "OUTPUT\\DC7300h.OUT.partial OUTPUT\\DC100h.OUT.partial"},
                     "DATA\\KVR13INH.DRT"}),
     [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
 
