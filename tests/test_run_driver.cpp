@@ -361,9 +361,9 @@ TEST_F(RunDriver, LongHeaderOfTerminalEscapesStopsWithTheWhereFirstAndEscaped) {
   write_file(dir / "DATA" / "KVR13INH.DRT", drt);
 
   console.push_keys(3);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result("6");
-  console.push_list_box_result("1");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({6});
+  console.push_list_box_choice({1});
   EXPECT_EQ(run(), kRunStoppedStatus);
   const std::string screen = console.screen().text();
   EXPECT_EQ(screen.find('\x1b'), std::string::npos);
