@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <chrono>
 #include <csignal>
@@ -40,6 +41,24 @@ std::string openable(const std::filesystem::path& path) {
   return slashed(path.lexically_normal().generic_string());
 }
 
+// A message line as kestrane-batch writes it: the escapes of the bytes a quoted line cannot
+// show ("\x1b") become "?", and every other backslash a "/".
+std::string without_backslashes(std::string_view line) {
+  std::string text;
+  text.reserve(line.size());
+  for (std::size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == '\\' && i + 3 < line.size() && line[i + 1] == 'x' &&
+        std::isxdigit(static_cast<unsigned char>(line[i + 2])) != 0 &&
+        std::isxdigit(static_cast<unsigned char>(line[i + 3])) != 0) {
+      text += '?';
+      i += 3;
+    } else {
+      text += line[i] == '\\' ? '/' : line[i];
+    }
+  }
+  return text;
+}
+
 // A message on standard error: every line of it begins with the program's name and ends with
 // a newline. The dialogue's leading blank is dropped, and no backslash is written.
 void write_stop(std::ostream& err, std::string_view message) {
@@ -47,7 +66,7 @@ void write_stop(std::ostream& err, std::string_view message) {
     const std::size_t newline = message.find('\n');
     std::string_view line = message.substr(0, newline);
     if (line.starts_with(' ')) line.remove_prefix(1);
-    err << kProgram << slashed(std::string(line)) << '\n';
+    err << kProgram << without_backslashes(line) << '\n';
     if (newline == std::string_view::npos || newline + 1 == message.size()) break;
     message.remove_prefix(newline + 1);
   }

@@ -43,30 +43,48 @@ void show_introduction(Console& console) {
 
 // Writes the message of a refusal from column 1, beginning with a blank. Rows are broken at
 // a blank so that none runs past column 79 (a row of 80 would wrap by itself), and each
-// further row also begins with a blank; a line feed in the message starts a new row.
+// further row also begins with a blank; a line feed in the message starts a new row. At most
+// kMaxMessageRows rows are written (the last one ending in "..." where the message is cut),
+// so that the start of the message, which names the file, the line and the reason, stays on
+// the screen with the rows and the prompt that follow it. A byte that is not a printable
+// character is shown as '?', so that no message can move the cursor or reset the terminal.
 void write_message(Console& console, std::string_view message) {
   constexpr std::size_t kWidth = kConsoleColumns - 1;
-  bool first_row = true;
-  auto write_row = [&](std::string_view piece) {
-    if (!first_row) console.line_break();
-    console.write_text(" ");
-    console.write_text(piece);
-    first_row = false;
-  };
-  if (message.starts_with(' ')) message.remove_prefix(1);
+  constexpr std::size_t kMaxMessageRows = 8;
+  std::string text;
+  text.reserve(message.size());
+  for (const char c : message) {
+    const auto byte = static_cast<unsigned char>(c);
+    text.push_back(c == '\n' || (byte >= 0x20 && byte < 0x7f) ? c : '?');
+  }
+  std::string_view rest = text;
+  if (rest.starts_with(' ')) rest.remove_prefix(1);
+  std::vector<std::string_view> rows;
   for (;;) {
-    const std::size_t newline = message.find('\n');
-    std::string_view paragraph = message.substr(0, newline);
+    const std::size_t newline = rest.find('\n');
+    std::string_view paragraph = rest.substr(0, newline);
     while (paragraph.size() > kWidth - 1) {
       std::size_t cut = paragraph.rfind(' ', kWidth - 1);
       if (cut == std::string_view::npos || cut == 0) cut = kWidth - 1;
-      write_row(paragraph.substr(0, cut));
+      rows.push_back(paragraph.substr(0, cut));
       paragraph.remove_prefix(cut);
       if (paragraph.starts_with(' ')) paragraph.remove_prefix(1);
     }
-    write_row(paragraph);
+    rows.push_back(paragraph);
     if (newline == std::string_view::npos) break;
-    message.remove_prefix(newline + 1);
+    rest.remove_prefix(newline + 1);
+  }
+  const bool cut = rows.size() > kMaxMessageRows;
+  if (cut) rows.resize(kMaxMessageRows);
+  for (std::size_t r = 0; r < rows.size(); ++r) {
+    if (r > 0) console.line_break();
+    console.write_text(" ");
+    if (cut && r + 1 == rows.size()) {
+      console.write_text(rows[r].substr(0, kWidth - 4));
+      console.write_text("...");
+    } else {
+      console.write_text(rows[r]);
+    }
   }
 }
 

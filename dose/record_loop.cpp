@@ -42,8 +42,7 @@ TablesToIntegrate tables_of_code(std::string_view code) {
 
 [[noreturn]] void refuse_record(const HeaderRecord& header, const std::string& file_name,
                                 const std::string& reason) {
-  throw InputError(file_name + ", line " + std::to_string(header.line_number) + ": " + reason +
-                   ". Header line: \"" + header.line + "\"");
+  refuse_in_record(file_name, header.line_number, reason, header.line, header.line_number);
 }
 
 // The first time point (from 1) whose time is not later than the one before it, or 0.
@@ -122,7 +121,7 @@ void check_finite(const HeaderRecord& header, const CoefficientTable& coef,
         if (!whole && std::isfinite(coef.outside[t][j][m])) continue;
         std::string region = "selected region " + std::to_string(j + 1);
         if (static_cast<std::size_t>(j) < region_names.size()) {
-          region += " (" + region_names[static_cast<std::size_t>(j)] + ")";
+          region += " (" + printable_excerpt(region_names[static_cast<std::size_t>(j)]) + ")";
         }
         refuse_record(header, file_name,
                       std::string(whole ? "the " : "the part outside the tabulated times of the ") +
@@ -231,7 +230,7 @@ void process_serially(LineReader& reader, const RunSetup& setup, RecordSink& sin
   const auto space = std::make_unique<RecordWorkspace>();
   RecordText record;
   while (records.next(record)) {
-    read_rates(record, setup, *space);
+    read_rates(record, setup, reader.display_name(), *space);
     if (progress != nullptr) {
       progress->record_processed(record.header, record.bytes_done, reader.total_bytes());
     }
@@ -277,10 +276,12 @@ bool RecordReader::next(RecordText& record) {
   }
 }
 
-void read_rates(const RecordText& record, const RunSetup& setup, RecordWorkspace& space) {
+void read_rates(const RecordText& record, const RunSetup& setup, const std::string& file_name,
+                RecordWorkspace& space) {
   const int region_count = static_cast<int>(setup.regions.size());
   clear_rates(space.rates, region_count, record.header.n);
-  parse_data_block(record.block, record.header, setup.regions, setup.lung_region, space.rates);
+  parse_data_block(record.block, record.header, setup.regions, setup.lung_region, space.rates,
+                   file_name);
 }
 
 void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,

@@ -124,8 +124,10 @@ struct RecordWorkspace {
   HermiteRows work;
 };
 
-// Parses the data block of a record into space.rates (cleared first).
-void read_rates(const RecordText& record, const RunSetup& setup, RecordWorkspace& space);
+// Parses the data block of a record into space.rates (cleared first). Refusals name
+// `file_name`, the line and the record's header line.
+void read_rates(const RecordText& record, const RunSetup& setup, const std::string& file_name,
+                RecordWorkspace& space);
 
 // The coefficients of a record whose rates read_rates has read, into space.coef.
 void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,

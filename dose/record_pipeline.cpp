@@ -229,7 +229,7 @@ class RecordPipeline {
       if (abandon_.load(std::memory_order_relaxed)) return;
       bool parsed = false;
       try {
-        read_rates(job.record, setup_, space);
+        read_rates(job.record, setup_, file_name_, space);
         parsed = true;
         job.record.block = std::string();
         compute_record(job.record, setup_, file_name_, space);

@@ -43,6 +43,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t pattern = data[1];
   const std::string bytes(reinterpret_cast<const char*>(data + 2), size - 2);
   const std::vector<std::string> expected = reference_lines(bytes);
+  // A line over the longest accepted is refused; the rest of the rule is checked on the others.
+  for (const std::string& line : expected) {
+    if (line.size() > kestrane::LineReader::kMaxLineLength) {
+      try {
+        kestrane::LineReader whole = kestrane::LineReader::from_bytes(bytes, "fuzz", block);
+        while (whole.skip_lines(1) == 1) {
+        }
+      } catch (const kestrane::InputError&) {
+        return 0;
+      }
+      std::abort();
+    }
+  }
 
   kestrane::LineReader reader = kestrane::LineReader::from_bytes(bytes, "fuzz", block);
   std::size_t next = 0;

@@ -7,7 +7,9 @@
 #include <stdexcept>
 #include <utility>
 
-#include "input/number_parsing.h"
+#include "input/ascii.h"
+#include "input/fast_fields.h"
+#include "input/input_error.h"
 
 namespace kestrane {
 
@@ -24,14 +26,20 @@ constexpr std::array<int, 4> kLungColumns{15, 16, 17, 18};
 constexpr double kLungWeightOuter = static_cast<double>(0.1665f);
 constexpr double kLungWeightInner = static_cast<double>(0.333f);
 
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
+// Columns of the header fields that are numbers: age, and N by data set.
+constexpr int kAgeColumn = 9;
+constexpr int kAgeWidth = 5;
+constexpr int kCountWidth = 3;
+constexpr int count_column(DataSet data_set) { return data_set == DataSet::inhalation ? 29 : 22; }
+// Lines per time point and the table code run from these columns to the end of the line.
+constexpr int lines_column(DataSet data_set) { return data_set == DataSet::inhalation ? 33 : 26; }
+constexpr int code_column(DataSet data_set) { return data_set == DataSet::inhalation ? 35 : 28; }
 
-std::string_view trim_trailing_blanks(std::string_view text) {
-  while (!text.empty() && is_blank(text.back())) text.remove_suffix(1);
-  return text;
+// A field named with its columns, for messages: "age field (columns 9-13)".
+std::string field_name(std::string_view name, int first, int last) {
+  return std::string(name) + " (columns " + std::to_string(first) + "-" + std::to_string(last) +
+         ")";
 }
-
-char upper_case(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Lines per time point that a table code takes: 1 for L and H, 2 for B, 0 for no valid code.
 int lines_for_code(std::string_view trimmed_code) {
@@ -40,23 +48,59 @@ int lines_for_code(std::string_view trimmed_code) {
   return 0;
 }
 
-[[noreturn]] void refuse_record(const std::string& file_name, std::int64_t line_number,
-                                const std::string& header_line, const std::string& problem) {
-  throw InputError(file_name + ", line " + std::to_string(line_number) + ": " + problem +
-                   ". Header line: \"" + header_line + "\"");
+// A refusal of the header line itself.
+[[noreturn]] void refuse_record(std::string_view file_name, std::int64_t line_number,
+                                std::string_view header_line, const std::string& problem) {
+  refuse_in_record(file_name, line_number, problem, header_line, line_number);
 }
 
-void check_time_point_count(const HeaderRecord& header, const std::string& file_name,
+// What a field that should hold one number holds instead, for a message.
+std::string field_fault(std::string_view what, std::string_view field, FieldReading reading) {
+  const std::string quoted = "\"" + printable_excerpt(field) + "\"";
+  if (reading == FieldReading::not_finite) {
+    return "the " + std::string(what) + " " + quoted +
+           " is a number too large to be read as a finite value";
+  }
+  return "the " + std::string(what) + " holds " + quoted + ", not one number with blanks around it";
+}
+
+// Refuses a header whose number field at columns first..first+width-1 is not one number.
+void check_header_field(const HeaderRecord& header, std::string_view file_name, int first,
+                        int width, std::string_view name) {
+  const std::string_view field = cut_field(header.line, first, width);
+  double value = 0.0;
+  const FieldReading reading = read_number_field(field, value);
+  if (reading != FieldReading::number) {
+    refuse_record(file_name, header.line_number, header.line,
+                  field_fault(field_name(name, first, first + width - 1), field, reading));
+  }
+}
+
+// " (columns 29-31)" or " (columns 22-24)": where N stands.
+std::string count_columns(DataSet data_set) {
+  return " (columns " + std::to_string(count_column(data_set)) + "-" +
+         std::to_string(count_column(data_set) + kCountWidth - 1) + ")";
+}
+
+void check_time_point_count(const HeaderRecord& header, std::string_view file_name,
                             std::int64_t line_number) {
   if (header.n > kMaxTimePoints) {
     refuse_record(file_name, line_number, header.line,
                   "the record has " + std::to_string(header.n) + " time points, more than the " +
-                      std::to_string(kMaxTimePoints) + " a record may have");
+                      std::to_string(kMaxTimePoints) + " a record may have" +
+                      count_columns(header.data_set));
   }
   if (header.n < 0) {
     refuse_record(file_name, line_number, header.line,
-                  "the time-point count " + std::to_string(header.n) + " is negative");
+                  "the time-point count " + std::to_string(header.n) + " is negative" +
+                      count_columns(header.data_set));
   }
+}
+
+// A line of the block too long to be read, refused with the record's header line.
+[[noreturn]] void refuse_long_line(const LineReader& reader, const HeaderRecord& header,
+                                   std::int64_t header_line, const LineTooLong& error) {
+  refuse_in_record(reader.display_name(), error.line(), error.reason(), header.line, header_line);
 }
 
 [[noreturn]] void refuse_cut_short(const LineReader& reader, const HeaderRecord& header,
@@ -101,23 +145,60 @@ struct ColumnPlan {
   }
 };
 
-// A field of a data line: the usual form read in line, anything else by the full rule.
-inline double read_field(std::string_view field) {
-  double value;
-  if (number_detail::parse_e_field(field.data(), field.size(), value)) return value;
-  return parse_number(field);
+// A field of a data line: the usual form read in line, anything else by the strict rule.
+// False when the field is not one finite number with blanks around it (nor blanks only).
+inline bool read_field(std::string_view field, double& value) {
+  if (number_detail::parse_e_field(field.data(), field.size(), value)) return true;
+  return read_number_field(field, value) == FieldReading::number;
+}
+
+// Refuses a data line that store_data_line could not read: finds the first field read that
+// the line does not hold in full, or that holds no sound number, and names it.
+[[noreturn]] void refuse_data_line(std::string_view line, std::int64_t line_number,
+                                   const ColumnPlan& plan, const HeaderRecord& header,
+                                   std::int64_t header_line, std::string_view file_name) {
+  auto check = [&](int first, int last, std::string_view name) {
+    const std::string what = field_name(name, first, last);
+    if (line.size() < static_cast<std::size_t>(last)) {
+      refuse_in_record(file_name, line_number,
+                       "the data line ends after column " + std::to_string(line.size()) +
+                           ", before the " + what + " that is read from it is complete",
+                       header.line, header_line);
+    }
+    const std::string_view field = cut_field(line, first, last - first + 1);
+    double value = 0.0;
+    const FieldReading reading = read_number_field(field, value);
+    if (reading != FieldReading::number) {
+      refuse_in_record(file_name, line_number, field_fault(what, field, reading), header.line,
+                       header_line);
+    }
+  };
+  check(1, kTimeWidth, "time field");
+  for (int n = 0; n < plan.column_count; ++n) {
+    const int c = plan.columns[static_cast<std::size_t>(n)];
+    check(kColumnWidth * c, kColumnWidth * c + kColumnWidth - 1,
+          "rate field of region column " + std::to_string(c));
+  }
+  // Not reached: store_data_line fails only where one of the checks above fails.
+  refuse_in_record(file_name, line_number, "the data line cannot be read", header.line,
+                   header_line);
 }
 
 // Reads one data line: its time into x[i] and the selected regions into value[t][.][i].
-void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
+// False, with the tables partly written, when a field read is not held in full by the line or
+// holds anything but one finite number with blanks around it (blanks only read as 0).
+bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
                      std::size_t t, std::size_t i, RateTable& table) {
-  table.x[i] = read_field(cut_field(line, 1, kTimeWidth));
+  // A line too short for any field read is refused whole; the fields are looked at only on
+  // lines long enough for all of them.
+  if (line.size() < plan.shortest_full_line) return false;
+  bool sound = read_field(line.substr(0, kTimeWidth), table.x[i]);
   // Only the columns of the plan are set, and only they are read below.
   std::array<double, kMaxColumn + 1> column;
-  if (line.size() >= plan.shortest_full_line && plan.leading_columns &&
+  if (plan.leading_columns &&
       number_detail::parse_e_fields10(line.data() + kTimeWidth, plan.column_count, &column[1])) {
     // Every column read, as with all regions selected, held the usual form: read in one pass.
-  } else if (line.size() >= plan.shortest_full_line) {
+  } else {
     // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
     // give the processor two independent chains of work to overlap.
     const char* const base = line.data() - 1;
@@ -125,20 +206,19 @@ void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
     for (; n + 1 < plan.column_count; n += 2) {
       const auto c0 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
       const auto c1 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n + 1)]);
-      column[c0] = read_field(std::string_view(base + kColumnWidth * c0, kColumnWidth));
-      column[c1] = read_field(std::string_view(base + kColumnWidth * c1, kColumnWidth));
+      const bool first =
+          read_field(std::string_view(base + kColumnWidth * c0, kColumnWidth), column[c0]);
+      const bool second =
+          read_field(std::string_view(base + kColumnWidth * c1, kColumnWidth), column[c1]);
+      sound = sound & first & second;
     }
     if (n < plan.column_count) {
       const auto c = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
-      column[c] = read_field(std::string_view(base + kColumnWidth * c, kColumnWidth));
-    }
-  } else {
-    for (int n = 0; n < plan.column_count; ++n) {
-      const int c = plan.columns[static_cast<std::size_t>(n)];
-      column[static_cast<std::size_t>(c)] =
-          parse_number(cut_field(line, kColumnWidth * c, kColumnWidth));
+      sound =
+          sound & read_field(std::string_view(base + kColumnWidth * c, kColumnWidth), column[c]);
     }
   }
+  if (!sound) return false;
   auto& rows = table.value[t];
   for (std::size_t k = 0; k < region_count; ++k) {
     const int c = plan.source[k];
@@ -153,6 +233,7 @@ void store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
       cell += kLungWeightInner * column[18];
     }
   }
+  return true;
 }
 
 // Data lines of a block as read_data_block reads them: N x P, with pairs for any P but 1.
@@ -160,10 +241,11 @@ std::int64_t lines_in_block(const HeaderRecord& header) {
   return header.p != 1 ? 2 * std::int64_t{header.n} : header.n;
 }
 
-// Fills x and the rate table from the N x P data lines that `next_line` hands out in order.
+// Fills x and the rate table from the N x P data lines that `next_line` hands out in order;
+// they are the lines that follow the header line (`header_line`) in the file.
 template <typename NextLine>
 void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, int lung_region,
-                     const std::string& file_name, std::int64_t header_line, NextLine next_line,
+                     std::string_view file_name, std::int64_t header_line, NextLine next_line,
                      RateTable& table) {
   if (regions.size() > static_cast<std::size_t>(kMaxSelectedRegions)) {
     throw std::invalid_argument("more selected regions than the rate table holds");
@@ -172,15 +254,21 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
   check_time_point_count(header, file_name, header_line);
   if (header.n <= 0) return;
   const auto count = static_cast<std::size_t>(header.n);
-  if (header.p == 1) {
-    const std::size_t target = header.table_code == "L" ? 0 : 1;
-    for (std::size_t i = 0; i < count; ++i) {
-      store_data_line(next_line(), plan, regions.size(), target, i, table);
+  std::int64_t line_number = header_line;
+  auto store = [&](std::size_t t, std::size_t i) {
+    const std::string_view line = next_line();
+    ++line_number;
+    if (!store_data_line(line, plan, regions.size(), t, i, table)) {
+      refuse_data_line(line, line_number, plan, header, header_line, file_name);
     }
+  };
+  if (header.p == 1) {
+    const std::size_t target = ascii::trim_right(header.table_code) == "L" ? 0 : 1;
+    for (std::size_t i = 0; i < count; ++i) store(target, i);
   } else {
     for (std::size_t i = 0; i < count; ++i) {
-      store_data_line(next_line(), plan, regions.size(), 0, i, table);
-      store_data_line(next_line(), plan, regions.size(), 1, i, table);
+      store(0, i);
+      store(1, i);
     }
   }
 }
@@ -188,8 +276,12 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
 }  // namespace
 
 std::vector<std::string> read_region_names(LineReader& reader) {
-  reader.read_line();  // title line
-  const std::string_view line = reader.read_line();
+  std::string_view line;
+  if (!reader.next_line(line) || !reader.next_line(line)) {  // the title line, then the names
+    throw InputError(reader.display_name() +
+                     ", line 2: the file ends before its region-name line (the title line comes "
+                     "first, then the region names)");
+  }
   const std::int64_t line_number = reader.line_number();
 
   std::string_view rest = line;
@@ -211,11 +303,18 @@ std::vector<std::string> read_region_names(LineReader& reader) {
     names.emplace_back(take_word());
   } while (!rest.empty());
 
+  if (names.size() == 1 && names.front().empty()) {
+    throw InputError(reader.display_name() + ", line " + std::to_string(line_number) +
+                     ": the region-name line holds no region name after its label. "
+                     "Region-name line: \"" +
+                     printable_excerpt(line) + "\"");
+  }
   if (names.size() > static_cast<std::size_t>(kMaxRegionNames)) {
     throw InputError(reader.display_name() + ", line " + std::to_string(line_number) +
                      ": the region-name line holds " + std::to_string(names.size()) +
                      " names, more than the " + std::to_string(kMaxRegionNames) +
-                     " this program can take. Region-name line: \"" + std::string(line) + "\"");
+                     " this program can take. Region-name line: \"" + printable_excerpt(line) +
+                     "\"");
   }
   return names;
 }
@@ -224,45 +323,43 @@ HeaderRecord decode_header(std::string_view line, DataSet data_set, std::int64_t
   HeaderRecord header;
   header.line = std::string(line);
   header.line_number = line_number;
+  header.data_set = data_set;
   header.nuclide = std::string(cut_field(line, 1, 7));
-  header.age_days = parse_integer(cut_field(line, 9, 5));
-  std::string_view code;
-  if (data_set == DataSet::inhalation) {
-    header.class_or_f1 = std::string(cut_field(line, 19, 1));
-    header.n = parse_integer(cut_field(line, 29, 3));
-    header.p = parse_integer(cut_field(line, 33));
-    code = cut_field(line, 35);
-  } else {
-    header.class_or_f1 = std::string(cut_field(line, 14, 7));
-    header.n = parse_integer(cut_field(line, 22, 3));
-    header.p = parse_integer(cut_field(line, 26));
-    code = cut_field(line, 28);
-  }
-  header.table_code.reserve(code.size());
-  for (char c : code) header.table_code.push_back(upper_case(c));
+  header.age_days = parse_integer(cut_field(line, kAgeColumn, kAgeWidth));
+  header.class_or_f1 = data_set == DataSet::inhalation ? std::string(cut_field(line, 19, 1))
+                                                       : std::string(cut_field(line, 14, 7));
+  header.n = parse_integer(cut_field(line, count_column(data_set), kCountWidth));
+  header.p = parse_integer(cut_field(line, lines_column(data_set)));
+  header.table_code = ascii::to_upper(cut_field(line, code_column(data_set)));
   return header;
 }
 
-bool is_blank_header(std::string_view line) {
-  for (char c : line) {
-    if (!is_blank(c)) return false;
-  }
-  return true;
-}
+bool is_blank_header(std::string_view line) { return ascii::trim_left(line).empty(); }
 
 void validate_header(const HeaderRecord& header, const std::string& file_name) {
-  const std::string_view code = trim_trailing_blanks(header.table_code);
+  check_header_field(header, file_name, kAgeColumn, kAgeWidth, "age field");
+  if (header.age_days < 0 || header.age_days > kMaxAgeDays) {
+    refuse_record(file_name, header.line_number, header.line,
+                  "the age " + std::to_string(header.age_days) + " is outside 0 to " +
+                      std::to_string(kMaxAgeDays) + " days (columns 9-13)");
+  }
+  const int count_first = count_column(header.data_set);
+  check_header_field(header, file_name, count_first, kCountWidth, "time-point count field");
+  const std::string_view code = ascii::trim_right(header.table_code);
   const int lines = lines_for_code(code);
   if (lines == 0) {
-    refuse_record(file_name, header.line_number, header.line,
-                  code.empty() ? std::string("the header line holds no table code")
-                               : "the table code \"" + std::string(code) + "\" is not L, B or H");
+    refuse_record(
+        file_name, header.line_number, header.line,
+        (code.empty() ? std::string("the header line holds no table code")
+                      : "the table code \"" + printable_excerpt(code) + "\" is not L, B or H") +
+            " (from column " + std::to_string(code_column(header.data_set)) + ")");
   }
   if (header.p != lines) {
     refuse_record(file_name, header.line_number, header.line,
                   "the table code " + std::string(code) + " takes " + std::to_string(lines) +
                       (lines == 1 ? " line" : " lines") + " per time point, the header gives " +
-                      std::to_string(header.p));
+                      std::to_string(header.p) + " (from column " +
+                      std::to_string(lines_column(header.data_set)) + ")");
   }
   check_time_point_count(header, file_name, header.line_number);
 }
@@ -274,15 +371,21 @@ void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<c
       header.line_number != 0 ? header.line_number : reader.line_number();
   const std::int64_t expected = lines_in_block(header);
   std::int64_t found = 0;
-  fill_rate_table(
-      header, regions, lung_region, reader.display_name(), header_line,
-      [&]() {
-        std::string_view line;
-        if (!reader.next_line(line)) refuse_cut_short(reader, header, header_line, found, expected);
-        ++found;
-        return line;
-      },
-      table);
+  try {
+    fill_rate_table(
+        header, regions, lung_region, reader.display_name(), header_line,
+        [&]() {
+          std::string_view line;
+          if (!reader.next_line(line)) {
+            refuse_cut_short(reader, header, header_line, found, expected);
+          }
+          ++found;
+          return line;
+        },
+        table);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
 }
 
 std::string read_data_block_text(LineReader& reader, const HeaderRecord& header) {
@@ -291,20 +394,26 @@ std::string read_data_block_text(LineReader& reader, const HeaderRecord& header)
   check_time_point_count(header, reader.display_name(), header_line);
   const std::int64_t expected = header.n > 0 ? lines_in_block(header) : 0;
   std::string text;
-  const std::int64_t found = reader.append_lines(expected, text);
+  std::int64_t found = 0;
+  try {
+    found = reader.append_lines(expected, text);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
   if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
   return text;
 }
 
 void parse_data_block(std::string_view text, const HeaderRecord& header,
-                      std::span<const int> regions, int lung_region, RateTable& table) {
+                      std::span<const int> regions, int lung_region, RateTable& table,
+                      std::string_view file_name) {
   std::int64_t found = 0;
   fill_rate_table(
-      header, regions, lung_region, "the data block", header.line_number,
+      header, regions, lung_region, file_name, header.line_number,
       [&]() {
         const std::size_t end = text.find('\n');
         if (end == std::string_view::npos) {
-          refuse_record("the data block", header.line_number, header.line,
+          refuse_record(file_name, header.line_number, header.line,
                         "the text holds " + std::to_string(found) + " of the " +
                             std::to_string(lines_in_block(header)) + " data lines of the record");
         }
@@ -322,9 +431,14 @@ void skip_data_block(LineReader& reader, const HeaderRecord& header) {
   if (header.n <= 0) return;
   const std::int64_t header_line =
       header.line_number != 0 ? header.line_number : reader.line_number();
-  const bool pairs = trim_trailing_blanks(header.table_code) == "B";
+  const bool pairs = ascii::trim_right(header.table_code) == "B";
   const std::int64_t expected = pairs ? 2 * std::int64_t{header.n} : header.n;
-  const std::int64_t found = reader.skip_lines(expected);
+  std::int64_t found = 0;
+  try {
+    found = reader.skip_lines(expected);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
   if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
 }
 

@@ -12,6 +12,9 @@
 
 namespace kestrane {
 
+// The largest age at intake a header line may give, in days (the five columns of its field).
+inline constexpr std::int32_t kMaxAgeDays = 99999;
+
 // The fields of one header line.
 struct HeaderRecord {
   std::string nuclide;        // columns 1-7, unchanged
@@ -19,16 +22,17 @@ struct HeaderRecord {
   std::string class_or_f1;    // inhalation: column 19; ingestion: columns 14-20
   std::int32_t n = 0;         // time-point count
   std::int32_t p = 0;         // lines per time point
-  // Upper-cased, to the end of the line, trailing blanks kept: a code written "L " stays
-  // "L " and compares unequal to "L" (the record loop then integrates nothing for it).
-  // validate_header and skip_data_block look at it with its trailing blanks removed.
+  // Upper-cased, to the end of the line, trailing blanks kept ("L " stays "L "). The readers
+  // of the data block look at it with its trailing blanks removed, so "L " reads as "L".
   std::string table_code;
-  std::string line;              // the header line itself, unchanged
-  std::int64_t line_number = 0;  // its line number in the file (0 when not known)
+  std::string line;                        // the header line itself, unchanged
+  std::int64_t line_number = 0;            // its line number in the file (0 when not known)
+  DataSet data_set = DataSet::inhalation;  // the layout the line was cut by
 };
 
 // Reads the title line and the region-name line; returns the names (label dropped).
-// Throws InputError when the line holds more than kMaxRegionNames names.
+// Throws InputError when the file ends before the region-name line, or when that line holds
+// no region name or more than kMaxRegionNames names.
 std::vector<std::string> read_region_names(LineReader& reader);
 
 // Cuts the fields of a header line by the column layout of the data set. `line_number` is
@@ -39,32 +43,42 @@ HeaderRecord decode_header(std::string_view line, DataSet data_set, std::int64_t
 // (passed over).
 bool is_blank_header(std::string_view line);
 
-// Checks that a (non-blank) header can be read on safely: table code, after its trailing
-// blanks, is L, B or H; P agrees with it (1 for L and H, 2 for B); 0 <= N <= kMaxTimePoints.
-// Throws InputError naming the file, the line number and the header line.
+// Checks that a (non-blank) header can be read on safely: the age field and the time-point
+// count field each hold one number with blanks around it (or blanks only), the age is 0 to
+// kMaxAgeDays and N is 0 to kMaxTimePoints once rounded; the table code, after its trailing
+// blanks, is L, B or H; P agrees with it (1 for L and H, 2 for B). Throws InputError naming
+// the file, the line number, the columns and the header line.
 void validate_header(const HeaderRecord& header, const std::string& file_name);
 
 // Reads the N x P data lines of a record into x and value(t, 1..R, 1..N) for the selected
 // regions (`regions` holds region numbers; `lung_region` is the number of the composite
-// "Lung"). With P = 1 the rates go to the low table when the code is exactly "L", otherwise
-// to the high table; with any other P each time point is a low line and a high line. The
-// other table is left as it was. Only the selected regions' columns are read.
-// Throws InputError when the file ends before the block does, or when N is negative or
-// exceeds kMaxTimePoints; std::invalid_argument for more than kMaxSelectedRegions regions or
-// a region number other than lung_region outside 1..kMaxRegionNames.
+// "Lung"). With P = 1 the rates go to the low table when the code is "L" (trailing blanks
+// aside), otherwise to the high table; with any other P each time point is a low line and a
+// high line. The other table is left as it was. Only the time and the selected regions'
+// columns are read, and each of them must be held in full by the line and hold one number
+// with blanks around it, or blanks only (0), and that number must be finite.
+// Throws InputError naming the file, the faulty line, its columns and the header line when
+// a data line breaks that rule, when the file ends before the block does, or when N is
+// negative or exceeds kMaxTimePoints; std::invalid_argument for more than
+// kMaxSelectedRegions regions or a region number other than lung_region outside
+// 1..kMaxRegionNames.
 void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<const int> regions,
                      int lung_region, RateTable& table);
 
 // The two halves of read_data_block, for reading and parsing on different threads:
 // read_data_block_text takes the N x P data lines from the reader, each followed by '\n' or
-// by its CR LF line end, without parsing them (refusals as read_data_block); parse_data_block fills
-// the rate table from that text exactly as read_data_block would have from the file.
+// by its CR LF line end, without parsing them (refusals of a block cut short as
+// read_data_block); parse_data_block fills the rate table from that text exactly as
+// read_data_block would have from the file, with the same refusals, naming `file_name`.
 std::string read_data_block_text(LineReader& reader, const HeaderRecord& header);
 void parse_data_block(std::string_view text, const HeaderRecord& header,
-                      std::span<const int> regions, int lung_region, RateTable& table);
+                      std::span<const int> regions, int lung_region, RateTable& table,
+                      std::string_view file_name);
 
 // Passes over the data block of a record (N lines, 2N for "B" with any trailing blanks)
 // without parsing it. Throws InputError when the file ends before the block does.
+// All three readers of a block refuse a line too long for the line reader naming the record's
+// header line too.
 void skip_data_block(LineReader& reader, const HeaderRecord& header);
 
 }  // namespace kestrane

@@ -1,5 +1,5 @@
 // Sequential line reading of input files: block reads, the line-end rule, byte 26 as the end
-// of the file, and fields cut by column.
+// of the file, the refusal of over-long lines, and fields cut by column.
 #include "input/line_reader.h"
 
 #include <fcntl.h>
@@ -72,6 +72,13 @@ struct LineReader::Impl {
 
   ~Impl() {
     if (fd >= 0) ::close(fd);
+  }
+
+  // The line after the last one returned has gone past kMaxLineLength characters.
+  [[noreturn]] void refuse_long_line() const {
+    throw LineTooLong(display_name, line_number + 1,
+                      "the line goes on past column " + std::to_string(kMaxLineLength) +
+                          ", far longer than any line of a sound input file");
   }
 
   void allocate(std::size_t size) {
@@ -178,12 +185,19 @@ struct LineReader::Impl {
       carried_cr = crs >> 15;
       // Only the LFs before the first such byte count, and no more of them than asked for.
       // Lines are long against a chunk, so the LFs are taken one by one.
+      // A line longer than kMaxLineLength (with its CR LF) is left to next(), which refuses it.
+      bool too_long = false;
       for (unsigned ends = stops != 0 ? lfs & ((1u << __builtin_ctz(stops)) - 1) : lfs;
            ends != 0 && lines < count; ends &= ends - 1) {
-        end = scan + static_cast<std::size_t>(__builtin_ctz(ends)) + 1;
+        const std::size_t line_end = scan + static_cast<std::size_t>(__builtin_ctz(ends)) + 1;
+        if (line_end - end > kMaxLineLength + 2) {
+          too_long = true;
+          break;
+        }
+        end = line_end;
         ++lines;
       }
-      if (stops != 0 || lines >= count) break;
+      if (too_long || stops != 0 || lines >= count) break;
       scan += 16;
     }
 #else
@@ -206,6 +220,7 @@ struct LineReader::Impl {
       const char* hit = find_line_break(base + scan, base + lim);
       if (hit != base + lim) {
         const std::size_t end = static_cast<std::size_t>(hit - base);
+        if (end - pos > kMaxLineLength) refuse_long_line();
         line = std::string_view(base + pos, end - pos);
         if (*hit == kEndOfFileByte) {
           pos = end;
@@ -224,6 +239,9 @@ struct LineReader::Impl {
         return true;
       }
       const std::size_t scanned = lim - pos;
+      // Refused before more of it is read, so that the buffer never grows past about twice
+      // this length.
+      if (scanned > kMaxLineLength) refuse_long_line();
       if (fill() == 0) {
         // The last line of the file, without a line end.
         line = std::string_view(buf.get() + pos, lim - pos);
@@ -318,6 +336,8 @@ std::uint64_t LineReader::bytes_consumed() const { return impl_->buf_offset + im
 std::uint64_t LineReader::total_bytes() const { return impl_->total; }
 
 const std::string& LineReader::display_name() const { return impl_->display_name; }
+
+std::size_t LineReader::buffer_capacity() const { return impl_->capacity; }
 
 std::string_view cut_field(std::string_view line, int first, int width) {
   if (width <= 0) return {};

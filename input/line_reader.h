@@ -1,33 +1,33 @@
-// Line and number reading shared by both input files: the line rule, fields cut by
-// column, the numeric reading rule and integer fields.
+// Line reading shared by both input files: the line rule, the longest line accepted, and
+// fields cut by column. (The numeric reading rule is in input/number_rule.h.)
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace kestrane {
+#include "input/input_error.h"
+#include "input/number_rule.h"
 
-// A refusal of an input file. The message names the file and, where it applies, the line
-// and the record; the run driver shows it and stops the run.
-class InputError : public std::runtime_error {
- public:
-  using std::runtime_error::runtime_error;
-};
+namespace kestrane {
 
 // Reads an input file sequentially, in large blocks, one line at a time.
 // A line ends at CR, CR LF or LF; a byte 26 ends the file (a line ends before it and
-// nothing after it is read). The last line needs no line end.
+// nothing after it is read). The last line needs no line end. A line longer than
+// kMaxLineLength is refused (InputError naming the file and the line) as soon as that many
+// of its characters have been seen, so that no line is ever held whole beyond that length.
 class LineReader {
  public:
   // Size of the blocks the file is read in. The buffer grows beyond it only to hold a single
   // line longer than a block.
   static constexpr std::size_t kDefaultBlockSize = std::size_t{1} << 20;
+  // The longest line accepted, without its line end. No line of a sound dose-rate or
+  // integration-times file comes near it.
+  static constexpr std::size_t kMaxLineLength = std::size_t{64} << 10;
 
   // Opens `host_path` for reading. `display_name` is how messages name the file
   // (for instance "DATA\KVR13INH.DRT"). Throws InputError when the file cannot be opened.
@@ -65,6 +65,9 @@ class LineReader {
   std::uint64_t bytes_consumed() const;
   std::uint64_t total_bytes() const;
   const std::string& display_name() const;
+  // Bytes the reader's buffer holds room for (it stays within twice the larger of the block
+  // size and kMaxLineLength, whatever the file holds).
+  std::size_t buffer_capacity() const;
 
  private:
   struct Impl;
@@ -77,18 +80,5 @@ class LineReader {
 std::string_view cut_field(std::string_view line, int first, int width);
 // The field from 1-based column `first` to the end of the line.
 std::string_view cut_field(std::string_view line, int first);
-
-// The numeric reading rule: leading blanks, TABs and LFs skipped; "&H", "&B", "&O"/"&Q" or
-// "&" integers; sign, digits with one decimal point, E/e/D/d exponent held at 9999; the
-// number ends at the first character that cannot continue it; no digit gives 0. The first
-// 18 significant digits count and the result is their correctly rounded double.
-double parse_number(std::string_view text);
-
-// A value kept as a signed 32-bit integer: rounded to nearest, ties to even, saturating
-// at the 32-bit range (NaN gives 0).
-std::int32_t round_to_int32(double value);
-
-// parse_number of the field, rounded as above.
-std::int32_t parse_integer(std::string_view text);
 
 }  // namespace kestrane

@@ -356,6 +356,18 @@ TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
   EXPECT_TRUE(contains(err, "data/Kestrane.ini")) << err;
   // A run refused before processing leaves nothing in OUTPUT.
   EXPECT_TRUE(fs::is_empty(dir / "OUTPUT"));
+
+  // A quoted header line shows its control bytes as "?", never raw and never as an escape
+  // with a backslash.
+  write_file(dir / "data" / "Kestrane.ini", "START\r\n1\r\nEND\r\n");
+  std::string drt = read_file(dir / "DATA" / "KVR13INH.DRT");
+  const std::size_t third_line = drt.find("\r\n", drt.find("\r\n") + 2) + 2;
+  drt.replace(third_line + 34, 1, "\x1b]0;X\x07");  // the table code
+  write_file(dir / "DATA" / "KVR13INH.DRT", drt);
+  EXPECT_EQ(batch(DataSet::inhalation, "all", "1"), kBatchStopped);
+  expect_batch_messages(err);
+  EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
+  EXPECT_TRUE(contains(err, "?]0;X?")) << err;
 }
 
 TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {

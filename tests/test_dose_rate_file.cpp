@@ -89,12 +89,11 @@ std::string refusal(Action action) {
   return "";
 }
 
+// The message begins with the file and the line number and quotes the line (made printable).
 void expect_names_record(const std::string& message, const std::string& line_text,
                          std::int64_t line_number) {
-  EXPECT_NE(message.find(kFile), std::string::npos) << message;
-  EXPECT_NE(message.find("line " + std::to_string(line_number) + ":"), std::string::npos)
-      << message;
-  EXPECT_NE(message.find("\"" + line_text + "\""), std::string::npos) << message;
+  EXPECT_EQ(message.find(kFile + ", line " + std::to_string(line_number) + ": "), 0u) << message;
+  EXPECT_NE(message.find("\"" + printable_excerpt(line_text) + "\""), std::string::npos) << message;
 }
 
 std::string region_line(int names) {
@@ -117,12 +116,25 @@ TEST(RegionNames, TwentyNineNamesAndTheLabelOnlyCase) {
   ASSERT_EQ(names.size(), 29u);
   EXPECT_EQ(names.front(), "R1");
   EXPECT_EQ(names.back(), "R29");
-
-  LineReader label_only = LineReader::from_bytes("title\r\n  Organ\r\n", kFile);
-  EXPECT_EQ(read_region_names(label_only), std::vector<std::string>{""});
-  LineReader empty = LineReader::from_bytes("", kFile);
-  EXPECT_EQ(read_region_names(empty), std::vector<std::string>{""});
 }
+
+// A file that ends before its region-name line, or whose region-name line holds no name
+// after its label, is refused naming line 2.
+class RegionNameRefusal : public testing::TestWithParam<std::pair<const char*, const char*>> {};
+
+TEST_P(RegionNameRefusal, NamesLineTwo) {
+  LineReader reader = LineReader::from_bytes(GetParam().first, kFile);
+  const std::string message = refusal([&] { read_region_names(reader); });
+  EXPECT_EQ(message.find(kFile + ", line 2: " + GetParam().second), 0u) << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EndOrNoName, RegionNameRefusal,
+    testing::Values(std::pair{"", "the file ends before its region-name line"},
+                    std::pair{"title only", "the file ends before its region-name line"},
+                    std::pair{"title\r\n\x1a names", "the file ends before its region-name line"},
+                    std::pair{"title\r\n  Organ  \r\nx", "the region-name line holds no region"},
+                    std::pair{"title\r\n\r\nx", "the region-name line holds no region"}));
 
 TEST(RegionNames, MoreThan33NamesAreRefused) {
   LineReader fits = LineReader::from_bytes("title\r\n" + region_line(33) + "\r\n", kFile);
@@ -208,7 +220,65 @@ TEST(ValidateHeader, AcceptsAgreeingCodes) {
   const HeaderRecord none =
       decode_header(inhalation_header("Co-60", "100", 'M', "0", "1 H"), DataSet::inhalation);
   EXPECT_NO_THROW(validate_header(none, kFile));
+  // Number fields with blanks around one number, rounded into range, or blanks only.
+  for (const char* age : {"100.5", "7.3E3", "99999", "    0", "     ", "-0.4 ", "&H1F "}) {
+    std::string line = inhalation_header("Co-60", "1", 'M', "2.5", "1 H");
+    line.replace(8, 5, age);
+    EXPECT_NO_THROW(validate_header(decode_header(line, DataSet::inhalation), kFile)) << age;
+  }
 }
+
+struct HeaderFieldCase {
+  DataSet data_set;
+  std::string age;             // columns 9-13
+  std::string n;               // columns 29-31 (inhalation) or 22-24 (ingestion)
+  std::string expected_start;  // the message after "<file>, line 57: "
+};
+
+// A header's age or time-point count field that holds anything but one number with blanks
+// around it, or a number out of range, is refused naming the columns.
+class HeaderFieldRefusal : public testing::TestWithParam<HeaderFieldCase> {};
+
+TEST_P(HeaderFieldRefusal, NamesTheColumns) {
+  const HeaderFieldCase& c = GetParam();
+  const bool inhalation = c.data_set == DataSet::inhalation;
+  std::string line = inhalation ? inhalation_header("Pu-239", "1", 'M', "5", "1 L")
+                                : ingestion_header("Pu-239", "1", "1.0E-03", "5", "1 L");
+  line.replace(8, 5, c.age);
+  line.replace(inhalation ? 28 : 21, 3, c.n);
+  const HeaderRecord h = decode_header(line, c.data_set, 57);
+  const std::string message = refusal([&] { validate_header(h, kFile); });
+  EXPECT_EQ(message.find(kFile + ", line 57: " + c.expected_start), 0u) << message;
+  expect_names_record(message, line, 57);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NotOneNumberOrOutOfRange, HeaderFieldRefusal,
+    testing::Values(
+        HeaderFieldCase{DataSet::inhalation, "  abc", "  5",
+                        "the age field (columns 9-13) holds \"  abc\", not one number"},
+        HeaderFieldCase{DataSet::inhalation, "  1 2", "  5", "the age field (columns 9-13) holds"},
+        HeaderFieldCase{DataSet::inhalation, " nan ", "  5", "the age field (columns 9-13) holds"},
+        HeaderFieldCase{DataSet::inhalation, std::string("  1\0\x1b", 5), "  5",
+                        "the age field (columns 9-13) holds \"  1\\x00\\x1b\""},
+        HeaderFieldCase{DataSet::inhalation, "100d ", "  5", "the age field (columns 9-13) holds"},
+        HeaderFieldCase{DataSet::inhalation, "1E999", "  5",
+                        "the age field (columns 9-13) \"1E999\" is a number too large"},
+        HeaderFieldCase{DataSet::inhalation, "  -10", "  5",
+                        "the age -10 is outside 0 to 99999 days (columns 9-13)"},
+        HeaderFieldCase{DataSet::inhalation, "1.5E5", "  5",
+                        "the age 150000 is outside 0 to 99999 days (columns 9-13)"},
+        HeaderFieldCase{DataSet::inhalation, "  100", "x  ",
+                        "the time-point count field (columns 29-31) holds \"x  \""},
+        HeaderFieldCase{DataSet::inhalation, "  100", "1 2",
+                        "the time-point count field (columns 29-31) holds"},
+        HeaderFieldCase{DataSet::inhalation, "  100", "inf",
+                        "the time-point count field (columns 29-31) holds"},
+        HeaderFieldCase{DataSet::ingestion, "  100", std::string("\0 3", 3),
+                        "the time-point count field (columns 22-24) holds \"\\x00 3\""},
+        HeaderFieldCase{DataSet::ingestion, "  100", "151",
+                        "the record has 151 time points, more than the 150 a record may have "
+                        "(columns 22-24)"}));
 
 TEST(ValidateHeader, RefusalsNameFileLineAndHeader) {
   struct Case {
@@ -272,21 +342,6 @@ TEST(DataBlock, LowTableRecordWithRegionsInAnyOrderAndLung) {
   }
 }
 
-TEST(DataBlock, SingleLineRecordsOtherThanExactlyLGoToTheHighTable) {
-  for (const char* tail : {"1 H", "1 h", "1 L ", "1 Q"}) {
-    const std::string line = inhalation_header("Am-241", "100", 'M', "2", tail);
-    LineReader reader = reader_after_header(
-        line, {data_line(1.0, columns_of_line(0)), data_line(2.0, columns_of_line(1))});
-    RateTable table = filled_table();
-    const std::vector<int> regions{5};
-    read_data_block(reader, decode_header(line, DataSet::inhalation), regions, 30, table);
-    EXPECT_EQ(table.value[1][0][0], 5.0) << tail;
-    EXPECT_EQ(table.value[1][0][1], 5.25) << tail;
-    EXPECT_EQ(table.value[0][0][0], kUntouched) << tail;
-    EXPECT_EQ(reader.read_line(), "NEXT HEADER");
-  }
-}
-
 TEST(DataBlock, PairsFillLowThenHighAndKeepTheSecondTime) {
   const std::string line = ingestion_header("Sr-90", "365", "0.3", "2", "2 B");
   const std::vector<std::string> lines{
@@ -331,8 +386,8 @@ TEST(DataBlock, AllRegionsInOnePassAgreeWithEachRegionAlone) {
   const std::string header = inhalation_header("Pu-239", "100", 'M', std::to_string(n), "1 L");
   std::vector<std::string> lines;
   std::vector<std::vector<double>> written;
-  const std::vector<std::string> odd_fields = {"  1.5E-07 ", "1.2345E-05", "  1.234-05",
-                                               " 1.234E+5 ", "          ", " 1.234Q-05"};
+  const std::vector<std::string> odd_fields = {"  1.5E-07 ", "1.2345E-05", "  1.234d-5",
+                                               " 1.234E+5 ", "          ", "   -0.0001"};
   for (int i = 0; i < n; ++i) {
     char field[32];
     std::snprintf(field, sizeof field, "%9.3E", 0.5 * (i + 1));
@@ -433,20 +488,25 @@ TEST(DataBlock, LungFollowsTheNamesOfTheFile) {
   EXPECT_EQ(table.value[0][1][0], lung_of(c));
 }
 
-TEST(DataBlock, ShortLinesGiveZeroAndNoTimePointsReadsNothing) {
+TEST(DataBlock, BlankFieldsGiveZeroAndNoTimePointsReadsNothing) {
   const std::string line = inhalation_header("K-40", "100", 'F', "2", "1 L");
-  // The second line stops inside region column 2: its field holds " 2.5" and column 3 is empty.
-  LineReader reader = reader_after_header(line, {"", "  4.0E+00   1.0E+00 2.5"});
+  // Fields of blanks only, in a line long enough for every field read (columns 1 to 3 here,
+  // up to column 39), and fields that end the line exactly.
+  LineReader reader = reader_after_header(line, {std::string(39, ' '),
+                                                 "  4.0E+00"
+                                                 "   1.0E+00"
+                                                 "    2.5   "
+                                                 "  \t .5e1  "});
   RateTable table = filled_table();
-  const std::vector<int> regions{1, 2, 3, 30};
+  const std::vector<int> regions{1, 2, 3};
   read_data_block(reader, decode_header(line, DataSet::inhalation), regions, 30, table);
   EXPECT_EQ(table.x[0], 0.0);
   EXPECT_EQ(table.value[0][0][0], 0.0);
+  EXPECT_EQ(table.value[0][2][0], 0.0);
   EXPECT_EQ(table.x[1], 4.0);
   EXPECT_EQ(table.value[0][0][1], 1.0);
   EXPECT_EQ(table.value[0][1][1], 2.5);
-  EXPECT_EQ(table.value[0][2][1], 0.0);
-  EXPECT_EQ(table.value[0][3][1], 0.0);
+  EXPECT_EQ(table.value[0][2][1], 5.0);
 
   const std::string empty_line = inhalation_header("K-40", "100", 'F', "0", "1 L");
   LineReader empty = reader_after_header(empty_line, {});
@@ -494,6 +554,158 @@ TEST(DataBlock, MoreThan150TimePointsIsRefusedBeforeReading) {
   });
   expect_names_record(message, line, 3);
   EXPECT_EQ(table.x[0], kUntouched);
+}
+
+struct DataLineCase {
+  std::size_t at;           // where the replacement starts (0-based), or the length to cut to
+  std::string replacement;  // empty: the line is cut to `at` characters
+  std::string expected;     // the message after "<file>, line 5: "
+};
+
+// Reads the record of a 2-point L record at line 3 whose second data line (line 5) is changed
+// as the case says, for regions 1, 3 and "Lung" (columns 15-18): from the file, and from the
+// text of the block. Returns both messages.
+std::pair<std::string, std::string> data_line_refusals(const DataLineCase& c) {
+  const std::string header = inhalation_header("Pu-239", "100", 'M', "2", "1 L");
+  std::string bad = data_line(2.0, columns_of_line(1));
+  if (c.replacement.empty()) {
+    bad.resize(c.at);
+  } else {
+    bad.replace(c.at, c.replacement.size(), c.replacement);
+  }
+  const std::vector<std::string> lines{data_line(1.0, columns_of_line(0)), bad};
+  const std::vector<int> regions{1, 3, 30};
+  RateTable table = filled_table();
+  LineReader reader = reader_after_header(header, lines);
+  const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
+  const std::string direct = refusal([&] { read_data_block(reader, h, regions, 30, table); });
+  LineReader split = reader_after_header(header, lines);
+  const std::string text = read_data_block_text(split, h);
+  const std::string parsed = refusal([&] { parse_data_block(text, h, regions, 30, table, kFile); });
+  return {direct, parsed};
+}
+
+// A data line that does not hold every field read from it in full, or a field read that holds
+// anything but one finite number with blanks around it, is refused naming the line, the
+// columns and the record's header line with its own number.
+class DataLineRefusal : public testing::TestWithParam<DataLineCase> {};
+
+TEST_P(DataLineRefusal, NamesLineColumnsAndHeader) {
+  const auto [direct, parsed] = data_line_refusals(GetParam());
+  EXPECT_EQ(direct.find(kFile + ", line 5: " + GetParam().expected), 0u) << direct;
+  EXPECT_NE(direct.find(". Header line (line 3): \"Pu-239    100 xxxxM unread    2 1 L\""),
+            std::string::npos)
+      << direct;
+  EXPECT_EQ(parsed, direct);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CutShortOrNotOneFiniteNumber, DataLineRefusal,
+    testing::Values(
+        DataLineCase{5, "",
+                     "the data line ends after column 5, before the time field (columns 1-9)"},
+        DataLineCase{100, "",
+                     "the data line ends after column 100, before the rate field of region column "
+                     "15 (columns 150-159) that is read"},
+        DataLineCase{
+            185, "",
+            "the data line ends after column 185, before the rate field of region column 18"},
+        DataLineCase{0, "  1.0E+0x", "the time field (columns 1-9) holds \"  1.0E+0x\", not one"},
+        DataLineCase{29, "  abcdefgh",
+                     "the rate field of region column 3 (columns 30-39) holds \"  abcdefgh\""},
+        DataLineCase{29, std::string("  1.0\0E-05", 10),
+                     "the rate field of region column 3 (columns 30-39) holds \"  1.0\\x00E-05\""},
+        DataLineCase{29, "       NaN", "the rate field of region column 3 (columns 30-39) holds"},
+        DataLineCase{29, "      -inf", "the rate field of region column 3 (columns 30-39) holds"},
+        DataLineCase{29, "1.0E-051.0", "the rate field of region column 3 (columns 30-39) holds"},
+        DataLineCase{29, "  1.0  2.0", "the rate field of region column 3 (columns 30-39) holds"},
+        DataLineCase{169, "  --1.0E-5",
+                     "the rate field of region column 17 (columns 170-179) holds"},
+        DataLineCase{29, "    1E400 ",
+                     "the rate field of region column 3 (columns 30-39) \"    1E400 \" is a "
+                     "number too large"},
+        DataLineCase{0, "1E99999  ", "the time field (columns 1-9) \"1E99999  \" is a number"}));
+
+TEST(DataBlock, LineTooLongIsRefusedWithTheRecord) {
+  const std::string header = inhalation_header("Pu-239", "100", 'M', "2", "1 L");
+  const std::vector<std::string> lines{
+      data_line(1.0, columns_of_line(0)),
+      data_line(2.0, columns_of_line(1)) + std::string(70000, ' ')};
+  const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
+  const std::vector<int> regions{1};
+  RateTable table = filled_table();
+  LineReader reading = reader_after_header(header, lines);
+  LineReader cutting = reader_after_header(header, lines);
+  LineReader skipping = reader_after_header(header, lines);
+  for (const std::string& message :
+       {refusal([&] { read_data_block(reading, h, regions, 30, table); }),
+        refusal([&] { read_data_block_text(cutting, h); }),
+        refusal([&] { skip_data_block(skipping, h); })}) {
+    EXPECT_EQ(message, kFile +
+                           ", line 5: the line goes on past column 65536, far longer than any line "
+                           "of a sound input file. Header line (line 3): \"" +
+                           header + "\"");
+  }
+}
+
+TEST(DataBlock, FieldsThatAreNotReadAreNotLookedAt) {
+  const std::string header = inhalation_header("Pu-239", "100", 'M', "1", "1 L");
+  std::string line = data_line(2.0, columns_of_line(1, 3));
+  line.replace(19, 10, "garbage!!\x1b");  // region column 2, not selected
+  LineReader reader = reader_after_header(header, {line});
+  RateTable table = filled_table();
+  const std::vector<int> regions{3, 1};
+  read_data_block(reader, decode_header(header, DataSet::inhalation, 3), regions, 30, table);
+  EXPECT_EQ(table.value[0][0][0], 3.25);
+  EXPECT_EQ(table.value[0][1][0], 1.25);
+}
+
+// The lines of a one-line-per-point record go to the low table for the code L, in either case
+// and with or without trailing blanks, and to the high table for any other code, from the file
+// and from the block's text.
+class SingleLineCode : public testing::TestWithParam<std::pair<const char*, int>> {};
+
+TEST_P(SingleLineCode, RoutesLToTheLowTableAndAnyOtherToTheHigh) {
+  const auto [tail, table_index] = GetParam();
+  const std::string header = inhalation_header("Am-241", "100", 'M', "2", tail);
+  const std::vector<std::string> lines{data_line(1.0, columns_of_line(0)),
+                                       data_line(2.0, columns_of_line(1))};
+  const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
+  const std::vector<int> regions{5};
+  LineReader reader = reader_after_header(header, lines);
+  RateTable direct = filled_table();
+  read_data_block(reader, h, regions, 30, direct);
+  EXPECT_EQ(reader.read_line(), "NEXT HEADER");
+  LineReader split = reader_after_header(header, lines);
+  RateTable parsed = filled_table();
+  parse_data_block(read_data_block_text(split, h), h, regions, 30, parsed, kFile);
+  for (const RateTable* table : {&direct, &parsed}) {
+    const auto t = static_cast<std::size_t>(table_index);
+    EXPECT_EQ(table->value[t][0][0], 5.0) << tail;
+    EXPECT_EQ(table->value[t][0][1], 5.25) << tail;
+    EXPECT_EQ(table->value[1 - t][0][0], kUntouched) << tail;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(TrailingBlanksAside, SingleLineCode,
+                         testing::Values(std::pair{"1 L", 0}, std::pair{"1 L ", 0},
+                                         std::pair{"1 l\t ", 0}, std::pair{"1 L   ", 0},
+                                         std::pair{"1 H", 1}, std::pair{"1 h  ", 1},
+                                         std::pair{"1 Q", 1}));
+
+TEST(RefusalMessage, QuotesAtMostAHundredPrintableCharacters) {
+  EXPECT_EQ(printable_excerpt("Cs-137  100"), "Cs-137  100");
+  EXPECT_EQ(printable_excerpt("\x1b]0;owned\x07\x1b[2J\r\n\t\x7f\x80\xff"),
+            "\\x1b]0;owned\\x07\\x1b[2J\\x0d\\x0a\\x09\\x7f\\x80\\xff");
+  EXPECT_EQ(printable_excerpt(std::string(100, 'a')), std::string(100, 'a'));
+  EXPECT_EQ(printable_excerpt(std::string(101, 'a')), std::string(100, 'a') + "...");
+  // An escape that would run past the limit is left out whole.
+  EXPECT_EQ(printable_excerpt(std::string(98, 'a') + "\x1b"), std::string(98, 'a') + "...");
+  EXPECT_EQ(printable_excerpt("abcdef", 4), "abcd...");
+
+  EXPECT_EQ(record_refusal_message("DATA\\KVR13ING.DRT", 9, "the reason", "Sr-90\x1b", 7),
+            "DATA\\KVR13ING.DRT, line 9: the reason. Header line (line 7): \"Sr-90\\x1b\"");
+  EXPECT_EQ(record_refusal_message("F", 7, "why", "H", 7), "F, line 7: why. Header line: \"H\"");
 }
 
 TEST(SkipDataBlock, PassesOverNOr2NLines) {
@@ -576,7 +788,7 @@ TEST(DoseRateFile, TextThenParseFillsTheSameTablesAsReadingDirectly) {
     RateTable from_text = filled_table();
     read_data_block(direct, a, regions, 30, from_file);
     const std::string text = read_data_block_text(split, b);
-    parse_data_block(text, b, regions, 30, from_text);
+    parse_data_block(text, b, regions, 30, from_text, kFile);
     EXPECT_EQ(from_file.x, from_text.x);
     EXPECT_EQ(from_file.value, from_text.value);
     ++records;

@@ -31,7 +31,7 @@ TEST(IntegrationTimes, ValuesBetweenStartAndEndInFileOrder) {
       read_times("Integration times in days\r\nSTART\r\n1\r\n7.5\r\n30 days\r\nEND\r\n365\r\n"),
       (Times{1.0, 7.5, 30.0}));
   EXPECT_EQ(read_times("START\r\n1.0E+02\r\n7 d\r\nEND"), (Times{100.0, 7.0}));
-  EXPECT_EQ(read_times("START\r\n50\r\n2\r\n-1\r\nEND\r\n"), (Times{50.0, 2.0, -1.0}));
+  EXPECT_EQ(read_times("START\r\n50\r\n2\r\n0\r\nEND\r\n"), (Times{50.0, 2.0, 0.0}));
 }
 
 TEST(IntegrationTimes, StartAndEndAreExactCaseSensitivePrefixes) {
@@ -48,6 +48,9 @@ TEST(IntegrationTimes, StartAndEndAreExactCaseSensitivePrefixes) {
 TEST(IntegrationTimes, EmptyAndNonNumericValueLinesCountAsZero) {
   EXPECT_EQ(read_times("START\r\n2\r\n\r\n5\r\nEND\r\n"), (Times{2.0, 0.0, 5.0}));
   EXPECT_EQ(read_times("START\r\nabout 3\r\nEND\r\n"), Times{0.0});
+  // Words that merely begin like the refused ones, and underflow, still read by the rule.
+  EXPECT_EQ(read_times("START\r\nnot a time\r\nindefinite\r\n1E-400\r\n-0\r\nEND\r\n"),
+            (Times{0.0, 0.0, 0.0, 0.0}));
   EXPECT_EQ(read_times("START\r\nEND\r\n"), Times{});
 }
 
@@ -88,6 +91,22 @@ TEST(IntegrationTimes, MissingStartOrEndIsRefused) {
   EXPECT_NE(no_end.find("line 2"), std::string::npos) << no_end;
   EXPECT_NE(refusal("START").find("no END line"), std::string::npos);
 }
+
+// A value line that begins with NaN or inf(inity), or whose number overflows or is negative,
+// is refused with the file, its line and the line quoted.
+class IntegrationTimeRefusal : public testing::TestWithParam<const char*> {};
+
+TEST_P(IntegrationTimeRefusal, NamesTheFileAndTheLine) {
+  const std::string line = GetParam();
+  const std::string message = refusal("Times\r\nSTART\r\n7\r\n" + line + "\r\n30\r\nEND\r\n");
+  EXPECT_EQ(message.find("data\\Kestrane.ini, line 4: the integration time \"" + line + "\""), 0u)
+      << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(NotFiniteOrNegative, IntegrationTimeRefusal,
+                         testing::Values("NaN", "  nan(1)", "inf", "-INF", "Infinity days",
+                                         "+infinity", "1E400", " 1.0D+9999", "-1", "-0.5 d",
+                                         "-1E400"));
 
 TEST(IntegrationTimes, ReadsTheFileByPath) {
   const std::string path = KESTRANE_TEST_DATA "/input/Kestrane.ini";

@@ -2,17 +2,21 @@
 // and integer fields.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <vector>
 
+#include "input/fast_fields.h"
 #include "input/line_reader.h"
-#include "input/number_parsing.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
@@ -30,6 +34,14 @@ std::vector<std::string> all_lines(const std::string& bytes, std::size_t block_s
 }
 
 using Lines = std::vector<std::string>;
+
+// The long exhaustive sweeps run in full only in a build with -DKESTRANE_LONG_TESTS=ON; by
+// default they take an evenly spread part of their cases.
+#if KESTRANE_LONG_TESTS
+constexpr int kSweepShare = 1;
+#else
+constexpr int kSweepShare = 7;
+#endif
 
 TEST(LineRule, CrLfCrAndLfEachEndALine) {
   const Lines expected{"alpha", "", "beta", "gamma"};
@@ -202,6 +214,74 @@ TEST(FileReading, ReadsAFileFromDiskAndNamesItWhenMissing) {
     FAIL() << "a missing file was opened";
   } catch (const InputError& e) {
     EXPECT_NE(std::string(e.what()).find("DATA\\NOSUCH.DRT"), std::string::npos) << e.what();
+  }
+}
+
+// How a test takes the next line: as read_line, skip_lines or append_lines do.
+enum class Take { read, skip, append };
+
+// Takes one line; false at the end of the file.
+bool take_line(LineReader& reader, Take how) {
+  std::string_view line;
+  std::string out;
+  switch (how) {
+    case Take::read:
+      return reader.next_line(line);
+    case Take::skip:
+      return reader.skip_lines(1) == 1;
+    case Take::append:
+      return reader.append_lines(1, out) == 1;
+  }
+  return false;
+}
+
+std::string long_line_refusal(LineReader& reader, Take how) {
+  try {
+    while (take_line(reader, how)) {
+    }
+  } catch (const InputError& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// A line of up to 64 KiB is read; a longer one is refused naming the file and its line, by
+// every way of taking lines and whatever the block size.
+class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t>> {};
+
+TEST_P(LongLine, OverTheLimitIsRefused) {
+  const auto [how, block] = GetParam();
+  const std::size_t limit = LineReader::kMaxLineLength;
+  ASSERT_EQ(limit, 65536u);
+  const std::string bytes =
+      "a\r\n" + std::string(limit, 'x') + "\nb\r\n" + std::string(limit + 1, 'y') + "\r\nz\r\n";
+  LineReader reader = LineReader::from_bytes(bytes, "DATA\\KVR13INH.DRT", block);
+  EXPECT_EQ(long_line_refusal(reader, how),
+            "DATA\\KVR13INH.DRT, line 4: the line goes on past column 65536, far longer than any "
+            "line of a sound input file");
+  EXPECT_EQ(reader.line_number(), 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryWayAndBlock, LongLine,
+                         testing::Combine(testing::Values(Take::read, Take::skip, Take::append),
+                                          testing::Values(std::size_t{7}, std::size_t{4096},
+                                                          LineReader::kDefaultBlockSize)));
+
+// A 100 MB line of a file is refused while the reader's buffer stays within twice the larger
+// of its block size and the longest line.
+TEST(LongLine, HundredMegabyteLineKeepsTheBufferSmall) {
+  test_support::TempDir dir("kestrane_long_line");
+  const auto path = dir / "KVR13INH.DRT";
+  test_support::write_file(path, "title\r\n");
+  std::filesystem::resize_file(path, std::size_t{100} << 20);  // NUL bytes: no line end
+  for (const std::size_t block : {std::size_t{4096}, LineReader::kDefaultBlockSize}) {
+    for (const Take how : {Take::read, Take::append}) {
+      LineReader reader(path, "DATA\\KVR13INH.DRT", block);
+      const std::string message = long_line_refusal(reader, how);
+      EXPECT_EQ(message.find("DATA\\KVR13INH.DRT, line 2: the line goes on past"), 0u) << message;
+      EXPECT_LE(reader.buffer_capacity(), 2 * std::max(block, LineReader::kMaxLineLength));
+      EXPECT_LT(reader.bytes_consumed(), std::uint64_t{4} << 20);
+    }
   }
 }
 
@@ -406,16 +486,58 @@ std::string random_field(std::mt19937_64& rng) {
   return field;
 }
 
+// The rule on valid fields agrees with strtod; the strict field reading takes each of them,
+// with blanks around, with the same value, or refuses it as not finite.
 TEST(ParseNumberDifferential, AgreesWithStrtodOnRandomValidFields) {
   std::mt19937_64 rng(20240611);
-  for (int n = 0; n < 200000; ++n) {
+  for (int n = 0; n < 200000 / kSweepShare; ++n) {
     const std::string field = random_field(rng);
     const double expected = reference_value(field);
     const double got = parse_number(field);
     ASSERT_EQ(std::bit_cast<std::uint64_t>(got), std::bit_cast<std::uint64_t>(expected))
         << "field \"" << field << "\" read as " << got << ", strtod gives " << expected;
+    double strict = -1.0;
+    const FieldReading reading = read_number_field(" " + field + "\t ", strict);
+    if (std::isfinite(expected)) {
+      ASSERT_EQ(reading, FieldReading::number) << field;
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(strict), std::bit_cast<std::uint64_t>(expected));
+    } else {
+      ASSERT_EQ(reading, FieldReading::not_finite) << field;
+    }
   }
 }
+
+// Texts that are not one number with blanks around it, beside close ones that are.
+class StrictFieldReading : public testing::TestWithParam<std::pair<const char*, FieldReading>> {};
+
+TEST_P(StrictFieldReading, TakesOnlyOneNumberWithBlanksAround) {
+  double value = -1.0;
+  EXPECT_EQ(read_number_field(GetParam().first, value), GetParam().second) << GetParam().first;
+  if (GetParam().second == FieldReading::number) {
+    EXPECT_EQ(value, parse_number(GetParam().first));
+  } else {
+    EXPECT_EQ(value, -1.0);  // left alone
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OddTexts, StrictFieldReading,
+    testing::Values(
+        std::pair{"", FieldReading::number}, std::pair{" \t  ", FieldReading::number},
+        std::pair{" +.5 ", FieldReading::number}, std::pair{"7.\t", FieldReading::number},
+        std::pair{"&h1F", FieldReading::number}, std::pair{" &17 ", FieldReading::number},
+        std::pair{"1D-3", FieldReading::number}, std::pair{"1E-400", FieldReading::number},
+        std::pair{"1.5E", FieldReading::not_a_number},
+        std::pair{"1e+ ", FieldReading::not_a_number}, std::pair{"&H", FieldReading::not_a_number},
+        std::pair{"&B2", FieldReading::not_a_number}, std::pair{"- 1", FieldReading::not_a_number},
+        std::pair{".", FieldReading::not_a_number}, std::pair{"-", FieldReading::not_a_number},
+        std::pair{"1,0", FieldReading::not_a_number},
+        std::pair{"1.2.3", FieldReading::not_a_number},
+        std::pair{"7 d", FieldReading::not_a_number}, std::pair{"\n1", FieldReading::not_a_number},
+        std::pair{"nan", FieldReading::not_a_number},
+        std::pair{"Infinity", FieldReading::not_a_number},
+        std::pair{"1E400", FieldReading::not_finite},
+        std::pair{" -1.0D+9999 ", FieldReading::not_finite}));
 
 TEST(ParseNumberDifferential, DataFieldsRoundTrip) {
   // Fields as the dose-rate file writes them, across the whole exponent range, and doubles
@@ -424,7 +546,7 @@ TEST(ParseNumberDifferential, DataFieldsRoundTrip) {
   std::uniform_real_distribution<double> mantissa(1.0, 10.0);
   std::uniform_int_distribution<int> exponent(-330, 300);
   char text[64];
-  for (int n = 0; n < 200000; ++n) {
+  for (int n = 0; n < 200000 / kSweepShare; ++n) {
     std::snprintf(text, sizeof text, "%10.3E", mantissa(rng) * std::pow(10.0, exponent(rng)));
     ASSERT_EQ(parse_number(text), std::strtod(text, nullptr)) << text;
     const double value = std::bit_cast<double>(rng() & 0x7FEFFFFFFFFFFFFFull);
@@ -443,7 +565,7 @@ TEST(ParseNumberDifferential, QuickFieldReadingAgreesWithTheFullRule) {
   };
   const std::string mutations = " .+-eEdDx09\t";
   int accepted_mutants = 0;
-  for (int n = 0; n < 200000; ++n) {
+  for (int n = 0; n < 200000 / kSweepShare; ++n) {
     const int width = pick(8, 10);
     const bool lead = pick(0, 1) == 1;
     std::string field;
@@ -527,7 +649,8 @@ TEST(ParseNumberDifferential, UsualFieldShapeTakesOnlyWellFormedFields) {
 }
 
 // Every number of the form "d.dddEsdd": the scaled sum the quick reading uses rounds as
-// strtod does for each of the 10 000 mantissas with each of the 200 exponents.
+// strtod does for each of the 10 000 mantissas (every kSweepShare-th one by default) with each
+// of the 200 exponents.
 TEST(ParseNumberDifferential, EveryUsualFieldValueIsCorrectlyRounded) {
   char text[10] = "0.000E+00";
   for (int written = -99; written <= 100; ++written) {  // 100 stands for "-00"
@@ -535,7 +658,7 @@ TEST(ParseNumberDifferential, EveryUsualFieldValueIsCorrectlyRounded) {
     text[6] = exponent < 0 || written == 100 ? '-' : '+';
     text[7] = static_cast<char>('0' + std::abs(exponent) / 10);
     text[8] = static_cast<char>('0' + std::abs(exponent) % 10);
-    for (int mantissa = 0; mantissa < 10000; ++mantissa) {
+    for (int mantissa = 0; mantissa < 10000; mantissa += kSweepShare) {
       text[0] = static_cast<char>('0' + mantissa / 1000);
       text[2] = static_cast<char>('0' + mantissa / 100 % 10);
       text[3] = static_cast<char>('0' + mantissa / 10 % 10);

@@ -229,8 +229,11 @@ TEST(RecordLoop, OnePointRecordsCarryTheirValuesWhateverTheCode) {
     int p;
     bool low, high;
   };
+  // With one line per time point the rates go to the low table for "L", trailing blanks
+  // aside, and to the high table otherwise.
   for (const Case& c :
-       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true}}) {
+       {Case{"L", 1, true, false}, Case{"H", 1, false, true}, Case{"B", 2, true, true},
+        Case{"L ", 1, true, false}, Case{"H ", 1, false, true}}) {
     SCOPED_TRACE(std::string("code \"") + c.code + "\"");
     std::vector<std::string> lines = {inhalation_header("Pu-239", 365, 1, c.p, c.code),
                                       data_line(1, {1.25e-9, 0, 0, 0, 0, 0, 0, 0, 0, 4.5e-12})};

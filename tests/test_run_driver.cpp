@@ -355,6 +355,34 @@ TEST_F(RunDriver, RefusedRecordStopsWithRowsBeforeItKept) {
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100h.OUT"), "an earlier run\r\n");
 }
 
+TEST_F(RunDriver, LongHeaderOfTerminalEscapesStopsWithTheWhereFirstAndEscaped) {
+  copy_sample();
+  std::string escapes;
+  for (int i = 0; i < 200; ++i) escapes += "\x1b[2J\x1b]0;title\x07\x9b";
+  std::string drt = read_file(dir / "DATA" / "KVR13INH.DRT");
+  const std::string header = "C-14     7300     S           5 2 B";
+  const std::size_t at = drt.find(header);
+  ASSERT_NE(at, std::string::npos);
+  drt.insert(at + header.size(), escapes);
+  write_file(dir / "DATA" / "KVR13INH.DRT", drt);
+
+  console.push_keys(3);
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({6});
+  console.push_list_box_choice({1});
+  EXPECT_EQ(run(), kRunStoppedStatus);
+  const std::string screen = console.screen().text();
+  EXPECT_EQ(screen.find('\x1b'), std::string::npos);
+  EXPECT_EQ(screen.find('\x07'), std::string::npos);
+  EXPECT_NE(screen.find("\\x1b[2J\\x1b]0;title\\x07\\x9b"), std::string::npos) << screen;
+  // The file, the line and the reason open the message at its first row, and the quoted text
+  // takes only a few rows below it.
+  EXPECT_EQ(console.row_text(14).rfind(" DATA\\KVR13INH.DRT, line ", 0), 0u) << screen;
+  EXPECT_NE(console.row_text(14).find("table code"), std::string::npos) << screen;
+  EXPECT_LE(console.cursor_row(), 22);
+  EXPECT_EQ(console.row_text(console.cursor_row()), padded(" Press any key to exit."));
+}
+
 TEST_F(RunDriver, CoefficientFileThatCannotBeOpenedStopsWithNoFileChanged) {
   copy_sample();
   const std::string earlier = "an earlier run's coefficients\r\n";

@@ -1,4 +1,7 @@
-// The numeric reading rule used for every number of the input files, and integer fields.
+// The numeric reading rule used for every number of the input files (the lenient reading of
+// any text and the strict reading of a field), and integer fields.
+#include "input/number_rule.h"
+
 #include <fast_float/fast_float.h>
 
 #include <bit>
@@ -8,8 +11,8 @@
 #include <cstring>
 #include <limits>
 
-#include "input/line_reader.h"
-#include "input/number_parsing.h"
+#include "input/ascii.h"
+#include "input/fast_fields.h"
 
 namespace kestrane {
 
@@ -39,7 +42,8 @@ constexpr int kMaxSignificantDigits = 18;
 // The written exponent is held at this magnitude.
 constexpr int kMaxExponent = 9999;
 
-inline bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+// Blanks skipped before a number: spaces, TABs and LFs.
+inline bool is_blank(char c) { return ascii::is_blank(c) || c == '\n'; }
 
 // Value of `c` as a digit of `base` (2, 8 or 16), or `base` when it is none.
 unsigned based_digit(char c, unsigned base) {
@@ -279,7 +283,62 @@ double parse_long(std::string_view text) {
   return negative ? -value : value;
 }
 
+// Where the number of `text` ends by the grammar of read_number_field (blanks before it
+// included), or 0 when no such number begins it after its blanks.
+std::size_t end_of_sound_number(std::string_view text) {
+  std::size_t i = 0;
+  const std::size_t size = text.size();
+  auto digits = [&](unsigned base) {
+    const std::size_t from = i;
+    while (i < size && based_digit(text[i], base) < base) ++i;
+    return i - from;
+  };
+  while (i < size && ascii::is_blank(text[i])) ++i;
+  if (i < size && text[i] == '&') {
+    ++i;
+    unsigned base = 8;
+    if (i < size) {
+      const char letter = ascii::to_lower(text[i]);
+      if (letter == 'h') base = 16;
+      if (letter == 'b') base = 2;
+      if (letter == 'h' || letter == 'b' || letter == 'o' || letter == 'q') ++i;
+    }
+    return digits(base) > 0 ? i : 0;
+  }
+  if (i < size && (text[i] == '-' || text[i] == '+')) ++i;
+  std::size_t mantissa_digits = digits(10);
+  if (i < size && text[i] == '.') {
+    ++i;
+    mantissa_digits += digits(10);
+  }
+  if (mantissa_digits == 0) return 0;
+  if (i < size) {
+    const char letter = ascii::to_lower(text[i]);
+    if (letter == 'e' || letter == 'd') {
+      ++i;
+      if (i < size && (text[i] == '-' || text[i] == '+')) ++i;
+      if (digits(10) == 0) return 0;
+    }
+  }
+  return i;
+}
+
 }  // namespace
+
+FieldReading read_number_field(std::string_view field, double& value) {
+  if (parse_e_field(field.data(), field.size(), value)) return FieldReading::number;
+  const std::string_view rest = ascii::trim_left(field);
+  if (rest.empty()) {
+    value = 0.0;
+    return FieldReading::number;
+  }
+  const std::size_t end = end_of_sound_number(field);
+  if (end == 0 || !ascii::trim_left(field.substr(end)).empty()) return FieldReading::not_a_number;
+  const double number = parse_number(field);
+  if (!std::isfinite(number)) return FieldReading::not_finite;
+  value = number;
+  return FieldReading::number;
+}
 
 double parse_number(std::string_view text) {
   double value;
