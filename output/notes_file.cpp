@@ -31,11 +31,26 @@ void append_field(std::string& out, std::string_view text) {
   out += '"';
 }
 
-// The shortest text that reads back to the same double.
-void append_double(std::string& out, double value) {
-  char buf[32];
-  const auto result = std::to_chars(buf, buf + sizeof buf, value);
-  out.append(buf, result.ptr);
+// Room for the longest number of a row: a double in its shortest round-trip form.
+constexpr std::size_t kMaxNumberChars = 32;
+
+// A double in the shortest text that reads back to it, or an integer, straight from
+// std::to_chars.
+template <typename Number>
+void append_number(std::string& out, Number value) {
+  char buf[kMaxNumberChars];
+  out.append(buf, std::to_chars(buf, buf + sizeof buf, value).ptr);
+}
+
+// True when a coefficient that is not negative surely has a share from outside the table of
+// at most the threshold, by a comparison without the division: a share at most 99% of the
+// threshold stays below it after the rounding of the division. Only the coefficients it does
+// not settle are divided, so every share written is the one share_outside() gives. Tiny
+// (subnormal) sums, where the product loses its relative precision, are left to the division.
+bool is_surely_within_table(double value, double outside) {
+  const double out = std::abs(outside);
+  const double whole = std::abs(value - outside) + out;
+  return whole >= 0x1p-960 && out <= 0.99 * kExtendedShareThreshold * whole;
 }
 
 }  // namespace
@@ -62,46 +77,58 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
                       NoteCounts& counts) {
   if (!coef.integrated[0] && !coef.integrated[1]) return;
   static constexpr std::string_view kTableNames[2] = {"low", "high"};
-  // The texts that every row of the record shares are made once, with its first note.
-  std::string prefix;          // "nuclide,class,age,"
-  std::string times_of_table;  // ",first,last,"
+  static constexpr std::string_view kReasons[3] = {"extended\n", "negative\n",
+                                                   "negative;extended\n"};
+  // The texts that every row of the record shares are made once, with its first note, in
+  // buffers of the thread that are reused from record to record.
+  thread_local std::string prefix;          // "nuclide,class,age,"
+  thread_local std::string times_of_table;  // ",first,last,"
+  bool shared_made = false;
+  char time_text[kMaxNumberChars];
+  std::size_t time_length = 0;
   for (std::size_t m = 0; m < times.size(); ++m) {
-    std::string time_text;
+    time_length = 0;
     for (std::size_t j = 0; j < region_names.size(); ++j) {
       for (std::size_t t = 0; t < 2; ++t) {
         if (!coef.integrated[t]) continue;
         const double value = coef.coef[t][j][m];
-        const double share = share_outside(value, coef.outside[t][j][m]);
+        const double outside = coef.outside[t][j][m];
         const bool negative = value < 0.0;
+        if (!negative && is_surely_within_table(value, outside)) continue;
+        const double share = share_outside(value, outside);
         const bool extended = share > kExtendedShareThreshold;
         if (!negative && !extended) continue;
-        if (prefix.empty()) {
+        if (!shared_made) {
+          shared_made = true;
+          prefix.clear();
           append_field(prefix, trim_spaces(header.nuclide));
           prefix += ',';
           append_field(prefix, trim_spaces(header.class_or_f1));
           prefix += ',';
-          prefix += std::to_string(header.age_days);
+          append_number(prefix, header.age_days);
           prefix += ',';
+          times_of_table.assign(1, ',');
+          append_number(times_of_table, coef.first_time);
           times_of_table += ',';
-          append_double(times_of_table, coef.first_time);
-          times_of_table += ',';
-          append_double(times_of_table, coef.last_time);
+          append_number(times_of_table, coef.last_time);
           times_of_table += ',';
         }
-        if (time_text.empty()) append_double(time_text, times[m]);
+        if (time_length == 0) {
+          time_length = static_cast<std::size_t>(
+              std::to_chars(time_text, time_text + sizeof time_text, times[m]).ptr - time_text);
+        }
         out += prefix;
         append_field(out, region_names[j]);
         out += ',';
         out += kTableNames[t];
         out += ',';
-        out += time_text;
+        out.append(time_text, time_length);
         out += ',';
-        append_double(out, value);
+        append_number(out, value);
         out += times_of_table;
-        append_double(out, share);
+        append_number(out, share);
         out += ',';
-        out += negative && extended ? "negative;extended" : negative ? "negative" : "extended";
-        out += '\n';
+        out += kReasons[(negative ? 1 : 0) + (negative && extended ? 1 : 0)];
         counts.negative += negative ? 1 : 0;
         counts.extended += extended ? 1 : 0;
         ++counts.rows;
