@@ -12,7 +12,9 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
+#include "app/processing.h"
 #include "app/run_driver.h"
+#include "app/selection.h"
 #include "dose/record_loop.h"
 #include "output/notes_file.h"
 #include "output/output_files.h"
@@ -316,6 +318,32 @@ TEST_F(NotesLine, FollowsTheFilesInBothFrontEndsAndCountsTheFilesRows) {
   EXPECT_EQ(console.row_text(18), test_support::padded(" Press any key to exit."));
   // The same line is kept for the normal terminal, after the written files.
   EXPECT_EQ(outcome, (std::vector<std::string>{"Files written: OUTPUT\\DC100g.OUT", notes_line}));
+}
+
+// The notes file is made with its first rows during the run, and the run says so, so that the
+// note of an interrupted run can name its partial file from then on.
+TEST_F(NotesLine, ANotesFileMadeDuringTheRunJoinsThePartialFiles) {
+  std::vector<std::string> names;
+  PreparedRun prepared = prepare_run(dir.path(), DataSet::ingestion, [&](LineReader& reader) {
+    names = read_region_names(reader);
+  });
+  ASSERT_FALSE(prepared.stop);
+  RunChoice choice;
+  choice.working_dir = dir.path();
+  choice.data_set = DataSet::ingestion;
+  choice.times = prepared.times;
+  choice.age_groups = {1};
+  choice.regions = {1};
+  choice.region_list = make_region_list(names);
+  CoefficientRun run(choice);
+  EXPECT_EQ(run.partial_files(), std::vector<std::string>{"OUTPUT\\DC100g.OUT.partial"});
+  std::vector<std::vector<std::string>> seen;
+  run.on_new_partial_file([&] { seen.push_back(run.partial_files()); });
+  run.process(*prepared.reader, nullptr);
+  EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{
+                      {"OUTPUT\\DC100g.OUT.partial", "OUTPUT\\DC100g-notes.csv.partial"}}));
+  EXPECT_EQ(run.written_files(),
+            (std::vector<std::string>{"OUTPUT\\DC100g.OUT", "OUTPUT\\DC100g-notes.csv"}));
 }
 
 }  // namespace
