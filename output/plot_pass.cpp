@@ -15,6 +15,7 @@
 #include "dose/record_loop.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
+#include "output/output_files.h"
 #include "output/record_plot.h"
 #include "platform/file_services.h"
 
@@ -51,7 +52,7 @@ void tables_of(std::string_view code, bool& low, bool& high) {
 // Writes `text` as the whole file `path`: under a temporary name first, renamed when complete.
 void write_whole_file(const std::filesystem::path& path, const std::string& display,
                       std::string_view text) {
-  const std::filesystem::path partial = path.string() + ".partial";
+  const std::filesystem::path partial = path.string() + std::string(kPartialSuffix);
   const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
     throw OutputError("Unable to create the file " + display + ": " + std::strerror(errno));
