@@ -152,8 +152,6 @@ bool OutputFiles::has_partial(int index) const {
   return files_.at(static_cast<std::size_t>(index)).created;
 }
 
-bool OutputFiles::in_place(int index) const { return committed_ && has_partial(index); }
-
 void OutputFiles::write(int index, std::string_view lines) {
   File& file = files_.at(static_cast<std::size_t>(index));
   if (!file.created && !ended_) create_partial(file);

@@ -60,8 +60,6 @@ class OutputFiles {
   std::filesystem::path partial_path(int index) const;
   // Whether file `index` has its partial file: always, except an optional file not yet written.
   bool has_partial(int index) const;
-  // Whether the completed run put file `index` in place (not an optional file left empty).
-  bool in_place(int index) const;
 
   // Appends `lines` (whole lines, each ending in LF or CR LF) to file `index` in one write.
   // When that fails, the file keeps exactly the whole lines that fitted: what was written of
