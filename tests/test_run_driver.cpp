@@ -361,9 +361,9 @@ TEST_F(RunDriver, LongHeaderOfTerminalEscapesStopsWithTheWhereFirstAndEscaped) {
   write_file(dir / "DATA" / "KVR13INH.DRT", drt);
 
   console.push_keys(3);
-  console.push_list_box_result("KVR13INH.DRT");
-  console.push_list_box_result("6");
-  console.push_list_box_result("1");
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({6});
+  console.push_list_box_choice({1});
   EXPECT_EQ(run(), kRunStoppedStatus);
   const std::string screen = console.screen().text();
   EXPECT_EQ(screen.find('\x1b'), std::string::npos);
@@ -483,7 +483,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"The earlier files are kept; the rows written are left in: "
                      "OUTPUT\\DC7300h.OUT.partial OUTPUT\\DC100h.OUT.partial"},
                     "DATA\\KVR13INH.DRT"}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<OutcomeCase>& case_info) { return case_info.param.name; });
 
 }  // namespace
 }  // namespace kestrane
