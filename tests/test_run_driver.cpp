@@ -483,7 +483,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"The earlier files are kept; the rows written are left in: "
                      "OUTPUT\\DC7300h.OUT.partial OUTPUT\\DC100h.OUT.partial"},
                     "DATA\\KVR13INH.DRT"}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<OutcomeCase>& case_info) { return case_info.param.name; });
 
 }  // namespace
 }  // namespace kestrane
