@@ -8,23 +8,13 @@
 #include <optional>
 
 #include "app/version.h"
+#include "input/ascii.h"
 
 namespace kestrane {
 namespace {
 
-std::string_view trim_blanks(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
-  return text;
-}
-
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char x, char y) { return lower(x) == lower(y); });
-}
+using ascii::equal_ignoring_case;
+using ascii::trim;
 
 // The value of an item made of decimal digits only; nothing for any other item.
 std::optional<long long> item_number(std::string_view item) {
@@ -42,7 +32,7 @@ std::vector<std::string_view> split_items(std::string_view list) {
   std::vector<std::string_view> items;
   for (;;) {
     const std::size_t comma = list.find(',');
-    items.push_back(trim_blanks(list.substr(0, comma)));
+    items.push_back(trim(list.substr(0, comma)));
     if (comma == std::string_view::npos) break;
     list.remove_prefix(comma + 1);
   }
@@ -71,7 +61,7 @@ std::vector<int> parse_list(std::string_view option, std::string_view list,
                             const std::string& valid, int all_count, Resolve resolve,
                             Describe describe) {
   const std::string hint = " Valid items: " + valid + ".";
-  if (trim_blanks(list).empty()) {
+  if (trim(list).empty()) {
     throw UsageError(std::string(option) + ": the list is empty." + hint);
   }
   const std::vector<std::string_view> items = split_items(list);
@@ -106,7 +96,7 @@ std::vector<int> parse_list(std::string_view option, std::string_view list,
 std::vector<int> parse_age_list(std::string_view list) {
   std::string valid = "1 to 6";
   for (const AgeGroup& group : kAgeGroups) valid += ", " + std::to_string(group.days);
-  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::string(trim_blanks(group.label));
+  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::string(trim(group.label));
   valid += ", all";
 
   const auto resolve = [](std::string_view item) -> int {
@@ -119,8 +109,7 @@ std::vector<int> parse_age_list(std::string_view list) {
       return -1;
     }
     for (int g = 1; g <= kAgeGroupCount; ++g) {
-      if (equal_ignoring_case(item,
-                              trim_blanks(kAgeGroups[static_cast<std::size_t>(g - 1)].label))) {
+      if (equal_ignoring_case(item, trim(kAgeGroups[static_cast<std::size_t>(g - 1)].label))) {
         return g;
       }
     }
@@ -128,7 +117,7 @@ std::vector<int> parse_age_list(std::string_view list) {
   };
   const auto describe = [](int g) {
     const AgeGroup& group = kAgeGroups[static_cast<std::size_t>(g - 1)];
-    return "age group " + std::to_string(g) + " (" + std::string(trim_blanks(group.label)) + ", " +
+    return "age group " + std::to_string(g) + " (" + std::string(trim(group.label)) + ", " +
            std::to_string(group.days) + " days)";
   };
   return parse_list("--ages", list, valid, kAgeGroupCount, resolve, describe);

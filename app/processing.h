@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "dose/record_loop.h"
+#include "input/data_sets.h"
 #include "input/line_reader.h"
-#include "input/run_tables.h"
 #include "output/coefficient_files.h"
 #include "output/notes_file.h"
 

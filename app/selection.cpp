@@ -5,8 +5,8 @@
 #include <numeric>
 
 #include "app/screen_texts.h"
+#include "input/data_sets.h"
 #include "input/dose_rate_file.h"
-#include "input/run_tables.h"
 
 namespace kestrane {
 

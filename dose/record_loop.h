@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "dose/hermite_rows.h"
+#include "input/data_sets.h"
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
-#include "input/run_tables.h"
+#include "input/record_tables.h"
 
 namespace kestrane {
 

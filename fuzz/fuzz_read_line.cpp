@@ -1,5 +1,6 @@
 // Fuzz target: the line reader against a plain byte-by-byte statement of the line rule, with
 // block sizes, end-of-file tests and skipped lines chosen by the input.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -66,7 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       const std::int64_t want = (step % 3) + 1;
       const std::int64_t skipped = reader.skip_lines(want);
       const auto left = static_cast<std::int64_t>(expected.size() - next);
-      if (skipped != (want < left ? want : left)) std::abort();
+      if (skipped != std::min(want, left)) std::abort();
       next += static_cast<std::size_t>(skipped);
     } else {
       std::string_view line;

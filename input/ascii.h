@@ -1,5 +1,5 @@
-// Small ASCII text helpers of the input readers: case folding of a character or a text,
-// comparison without regard to case, and trimming of blanks (spaces and TABs).
+// Small ASCII text helpers of the readers and the command lines: case folding of a character or a
+// text, comparison without regard to case, and trimming of blanks (spaces and TABs).
 #pragma once
 
 #include <algorithm>

@@ -7,8 +7,9 @@
 #include <string_view>
 #include <vector>
 
+#include "input/data_sets.h"
 #include "input/line_reader.h"
-#include "input/run_tables.h"
+#include "input/record_tables.h"
 
 namespace kestrane {
 

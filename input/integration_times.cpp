@@ -6,7 +6,7 @@
 
 #include "input/ascii.h"
 #include "input/input_error.h"
-#include "input/run_tables.h"
+#include "input/record_tables.h"
 
 namespace kestrane {
 

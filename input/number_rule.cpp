@@ -4,6 +4,7 @@
 
 #include <fast_float/fast_float.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -21,7 +22,7 @@ namespace number_detail {
 double settle_by_full_parse(std::uint64_t mantissa, std::int64_t exponent) {
   // Exponents this far out give 0 or infinity whatever the digits.
   constexpr std::int64_t kFar = 100000;
-  const std::int64_t clamped = exponent < -kFar ? -kFar : (exponent > kFar ? kFar : exponent);
+  const std::int64_t clamped = std::clamp(exponent, -kFar, kFar);
   char text[48];
   char* out = std::to_chars(text, text + 24, mantissa).ptr;
   *out++ = 'e';
@@ -55,7 +56,7 @@ unsigned based_digit(char c, unsigned base) {
   } else if (c >= 'A' && c <= 'F') {
     d = static_cast<unsigned>(c - 'A') + 10;
   }
-  return d < base ? d : base;
+  return std::min(d, base);
 }
 
 // The integer after "&": H selects base 16, B base 2, O or Q base 8, no letter base 8.
@@ -197,7 +198,7 @@ double parse_short(const ShortText& text) {
       for (unsigned d = first; d <= 9; d = digit_value(text[++i])) {
         if (written <= kMaxExponent) written = written * 10 + static_cast<int>(d);
       }
-      if (written > kMaxExponent) written = kMaxExponent;
+      written = std::min(written, kMaxExponent);
     }
     exponent += exponent_negative ? -written : written;
   }
@@ -273,7 +274,7 @@ double parse_long(std::string_view text) {
         if (d > 9) break;
         if (written <= kMaxExponent) written = written * 10 + static_cast<int>(d);
       }
-      if (written > kMaxExponent) written = kMaxExponent;
+      written = std::min(written, kMaxExponent);
       exponent += exponent_negative ? -written : written;
     }
   }

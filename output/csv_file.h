@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "dose/record_loop.h"
+#include "input/data_sets.h"
 #include "input/dose_rate_file.h"
-#include "input/run_tables.h"
+#include "input/record_tables.h"
 #include "output/output_files.h"
 
 namespace kestrane {

@@ -9,19 +9,12 @@
 #include <system_error>
 #include <vector>
 
+#include "input/ascii.h"
+
 namespace kestrane {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool same_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    auto fold = [](char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch + 32) : ch; };
-    if (fold(a[i]) != fold(b[i])) return false;
-  }
-  return true;
-}
 
 // The names of a program path. Backslash separates folders, and so does the slash, as on
 // the program's original file system; empty names (doubled or leading separators) and "."
@@ -51,7 +44,7 @@ std::string match_entry(const fs::path& folder, const std::string& name, bool la
   std::vector<std::pair<bool, std::string>> candidates;  // (of the wanted kind, name)
   for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
     std::string entry = it->path().filename().string();
-    if (!same_ignoring_case(entry, name)) continue;
+    if (!ascii::equal_ignoring_case(entry, name)) continue;
     std::error_code kind_ec;
     bool wanted = last ? it->is_regular_file(kind_ec) : it->is_directory(kind_ec);
     candidates.emplace_back(!wanted, entry);  // false sorts first: the wanted kind first

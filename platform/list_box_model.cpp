@@ -2,8 +2,9 @@
 #include "platform/list_box_model.h"
 
 #include <algorithm>
-#include <cctype>
 #include <stdexcept>
+
+#include "input/ascii.h"
 
 namespace kestrane {
 namespace {
@@ -17,8 +18,6 @@ constexpr int kMaxInnerWidth = kConsoleColumns - 2;
 const std::string kSingleHelp = "Arrows, PgUp/PgDn, Home/End, letter: move  Enter: OK  Esc: Cancel";
 const std::string kMultipleHelp =
     "Arrows/Home/End/letter: move  Space: mark  Enter: OK  Esc: Cancel";
-
-char fold(char ch) { return static_cast<char>(std::tolower(static_cast<unsigned char>(ch))); }
 
 // `text` cut or padded with blanks to exactly `width` characters.
 std::string fit(std::string_view text, int width) {
@@ -183,7 +182,7 @@ void ListBoxModel::jump_to_character(char ch) {
     int item = (highlighted_ - 1 + step) % n + 1;
     const std::string& text = items_[static_cast<size_t>(item - 1)];
     size_t first = text.find_first_not_of(' ');
-    if (first != std::string::npos && fold(text[first]) == fold(ch)) {
+    if (first != std::string::npos && ascii::to_lower(text[first]) == ascii::to_lower(ch)) {
       move_to_item(item);
       return;
     }

@@ -8,8 +8,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <map>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -218,8 +218,8 @@ void TerminalConsole::set_title(std::string_view title) {
   if (tsl != nullptr && fsl != nullptr) {
     start = tiparm(tsl, 0);
     end = fsl;
-  } else if (term != nullptr &&
-             (std::strncmp(term, "xterm", 5) == 0 || std::strncmp(term, "rxvt", 4) == 0)) {
+  } else if (term != nullptr && (std::string_view(term).starts_with("xterm") ||
+                                 std::string_view(term).starts_with("rxvt"))) {
     start = "\033]0;";
     end = "\007";
   } else {

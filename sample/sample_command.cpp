@@ -3,8 +3,6 @@
 #include "sample/sample_command.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdio>
 #include <exception>
@@ -13,6 +11,7 @@
 #include <system_error>
 
 #include "app/version.h"
+#include "input/ascii.h"
 #include "sample/sample_data.h"
 
 namespace kestrane {
@@ -22,15 +21,12 @@ constexpr std::string_view kSampleUsage =
     "Usage: kestrane-sample [--dir DIR] [--size SIZE] [--seed N] "
     "[--data-set both|inhalation|ingestion] [--force]";
 
-char upper(char c) { return static_cast<char>(std::toupper(static_cast<unsigned char>(c))); }
-
 // The name of a folder in `dir` that is called DATA in any letter case, if there is one.
 std::optional<std::string> data_folder_in(const std::filesystem::path& dir) {
   std::error_code ec;
   for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
     const std::string name = entry.path().filename().string();
-    if (name.size() == 4 && std::equal(name.begin(), name.end(), "DATA",
-                                       [](char a, char b) { return upper(a) == b; })) {
+    if (ascii::equal_ignoring_case(name, "DATA")) {
       if (entry.is_directory(ec)) return name;
     }
   }
@@ -53,8 +49,7 @@ SampleSize parse_size(std::string_view text) {
   const auto result =
       std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::fixed);
   if (result.ec != std::errc() || number < 0) return fail();
-  std::string unit(result.ptr, text.data() + text.size());
-  std::transform(unit.begin(), unit.end(), unit.begin(), upper);
+  const std::string unit = ascii::to_upper(std::string_view(result.ptr, text.data() + text.size()));
   SampleSize size;
   double scale = 1;
   std::string_view rest = unit;

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "input/run_tables.h"
+#include "input/data_sets.h"
 
 namespace kestrane {
 

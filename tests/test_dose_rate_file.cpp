@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "input/dose_rate_file.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
@@ -40,14 +41,7 @@ std::string ingestion_header(const std::string& nuclide, const std::string& age,
 
 // A full data line: the time in columns 1-9 and region column c in columns 10c to 10c+9.
 std::string data_line(double time, const std::vector<double>& columns) {
-  char field[32];
-  std::snprintf(field, sizeof field, "%9.3E", time);
-  std::string line = field;
-  for (double v : columns) {
-    std::snprintf(field, sizeof field, "%10.4E", v);
-    line += field;
-  }
-  return line;
+  return test_support::data_line(time, columns, 4);
 }
 
 // Column values that tell line and column apart: line l, column c holds c + l / 4.

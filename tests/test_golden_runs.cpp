@@ -280,7 +280,7 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenRun, ::testing::Values("inhalation", "ingestion", "stop"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& case_info) { return case_info.param; });
 
 // A write that fails in the middle of the run (here: beyond the file-size limit) stops it; the
 // rows written before stay in the partial files, every one is reported, and the earlier files

@@ -99,7 +99,9 @@ INSTANTIATE_TEST_SUITE_P(
         ChoiceCase{"SpaceOnCancel", kSingle, kAges, "BTab Left Right Space", {}, true},
         // A movement key brings the focus back to the list.
         ChoiceCase{"MovedBackToTheList", kSingle, kAges, "Tab Tab Down Enter", {2}, true}),
-    [](const ::testing::TestParamInfo<ChoiceCase>& info) { return std::string(info.param.name); });
+    [](const ::testing::TestParamInfo<ChoiceCase>& case_info) {
+      return std::string(case_info.param.name);
+    });
 
 TEST(ListBoxKeys, ButtonsTakeTheFocusWithTabAndArrows) {
   ListBoxModel box("", "", kAges, kSingle);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "dose/record_loop.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
@@ -32,15 +33,7 @@ std::string ingestion_header(const char* nuclide, int age, int n, int p, const c
 
 // A data line: the time, then region columns 1, 2, ... with the given rates (the rest 0).
 std::string data_line(double t, std::vector<double> rates) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%9.3E", t);
-  std::string line = buf;
-  rates.resize(29, 0.0);
-  for (double r : rates) {
-    std::snprintf(buf, sizeof buf, "%10.3E", r);
-    line += buf;
-  }
-  return line;
+  return test_support::data_line(t, std::move(rates), 3, 29);
 }
 
 std::string file_of(const std::vector<std::string>& lines, const std::string& tail = "") {

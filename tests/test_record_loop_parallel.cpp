@@ -20,11 +20,11 @@
 #include <vector>
 
 #include "app/processing.h"
-#include "sample/sample_data.h"
 #include "app/selection.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "output/coefficient_files.h"
+#include "sample/sample_data.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -302,11 +302,7 @@ std::string header_line(DataSet ds, int age, int n, int p, const char* code) {
 }
 
 std::string data_line(double t) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%9.3E", t);
-  std::string line = buf;
-  for (int c = 0; c < 29; ++c) line += " 1.000E-10";
-  return line;
+  return test_support::data_line(t, std::vector<double>(29, 1e-10));
 }
 
 struct StopCase {

@@ -492,7 +492,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "OUTPUT\\DC7300h.OUT.partial OUTPUT\\DC100h.OUT.partial "
                      "OUTPUT\\DC100h-notes.csv.partial"},
                     "DATA\\KVR13INH.DRT"}),
-    [](const ::testing::TestParamInfo<OutcomeCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<OutcomeCase>& case_info) { return case_info.param.name; });
 
 }  // namespace
 }  // namespace kestrane

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <system_error>
@@ -26,6 +27,18 @@ void write_file(const fs::path& path, std::string_view bytes) {
 std::string padded(std::string text, std::size_t width) {
   text.resize(width, ' ');
   return text;
+}
+
+std::string data_line(double time, std::vector<double> rates, int precision, std::size_t columns) {
+  if (rates.size() < columns) rates.resize(columns, 0.0);
+  char field[40];
+  std::snprintf(field, sizeof field, "%9.3E", time);
+  std::string line = field;
+  for (double rate : rates) {
+    std::snprintf(field, sizeof field, "%10.*E", precision, rate);
+    line += field;
+  }
+  return line;
 }
 
 TempDir::TempDir(std::string_view label) {

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrane::test_support {
 
@@ -16,6 +17,11 @@ void write_file(const std::filesystem::path& path, std::string_view bytes);
 
 // `text` blank-padded (or cut) to `width` columns: one row of an 80-column screen.
 std::string padded(std::string text, std::size_t width = 80);
+
+// A data line of a dose-rate file: the time in columns 1-9 ("%9.3E"), then one 10-column field
+// per rate ("%10.<precision>E"), the rates first filled up with zeros to `columns` fields.
+std::string data_line(double time, std::vector<double> rates, int precision = 3,
+                      std::size_t columns = 0);
 
 // A fresh, empty folder under the system's temporary folder, removed with everything in it
 // when the object goes. `label` makes the name easy to find when a test leaves it behind.

@@ -1,9 +1,8 @@
-// Shared run tables of Kestrane: data sets, age groups, capacities, rate and coefficient tables.
+// The tables of one nuclide record and their capacities: the tabulated times and dose rates
+// read from the file, and the coefficients integrated from them.
 #pragma once
 
 #include <array>
-#include <cstdint>
-#include <string_view>
 
 namespace kestrane {
 
@@ -11,34 +10,6 @@ inline constexpr int kMaxTimePoints = 150;        // time points per record
 inline constexpr int kMaxRegionNames = 33;        // names on the region-name line
 inline constexpr int kMaxSelectedRegions = 35;    // rows of the rate and coefficient tables
 inline constexpr int kMaxIntegrationTimes = 100;  // entries of the integration-time list
-inline constexpr int kAgeGroupCount = 6;
-inline constexpr int kAdultThresholdDays = 7299;  // adult group takes every age above this
-
-// The two dose-rate data sets.
-enum class DataSet { inhalation, ingestion };
-
-// "h" for inhalation, "g" for ingestion: the letter in coefficient file names.
-constexpr char data_set_letter(DataSet ds) { return ds == DataSet::inhalation ? 'h' : 'g'; }
-
-// File name of a data set inside DATA ("KVR13INH.DRT" / "KVR13ING.DRT").
-constexpr std::string_view data_set_file_name(DataSet ds) {
-  return ds == DataSet::inhalation ? "KVR13INH.DRT" : "KVR13ING.DRT";
-}
-
-struct AgeGroup {
-  std::string_view label;  // list text, exactly eight characters
-  std::int32_t days;       // age at intake in days
-};
-
-// Age groups 1..6; kAgeGroups[g - 1] is age group g.
-inline constexpr std::array<AgeGroup, kAgeGroupCount> kAgeGroups{{
-    {"Infant  ", 100},
-    {"1 y-old ", 365},
-    {"5 y-old ", 1825},
-    {"10 y-old", 3650},
-    {"15 y-old", 5475},
-    {"Adult   ", 7300},
-}};
 
 // Times and rates of one record. Index 0-based throughout:
 // x[i] is time point i + 1; value[t][k][i] is table t (0 low, 1 high), selected-region
