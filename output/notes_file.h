@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "input/dose_rate_file.h"
-#include "input/run_tables.h"
+#include "input/data_sets.h"
+#include "input/record_tables.h"
 #include "output/output_files.h"
 
 namespace kestrane {

@@ -8,7 +8,8 @@
 #include <vector>
 
 #include "input/dose_rate_file.h"
-#include "input/run_tables.h"
+#include "input/data_sets.h"
+#include "input/record_tables.h"
 
 namespace kestrane {
 

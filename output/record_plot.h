@@ -9,7 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "input/run_tables.h"
+#include "input/data_sets.h"
+#include "input/record_tables.h"
 
 namespace kestrane {
 

@@ -101,7 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "H-3,F,9125,Liver,low,7,-3.5,1,3,0.7333333333333333,negative;extended\n",
                   1,
                   1}),
-    [](const ::testing::TestParamInfo<ShareCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ShareCase>& test) { return test.param.name; });
 
 struct ThresholdCase {
   const char* name;
@@ -141,7 +141,7 @@ INSTANTIATE_TEST_SUITE_P(
                       ThresholdCase{"NegativeInside", -1e-20, 0, "negative"},
                       ThresholdCase{"BothPartsZero", 0, 0, ""},
                       ThresholdCase{"NegativeZero", -0.0, 0, ""}),
-    [](const ::testing::TestParamInfo<ThresholdCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<ThresholdCase>& test) { return test.param.name; });
 
 TEST(NotesShare, IsZeroWithoutAnyIntegralAndOneWhenAllIsOutside) {
   EXPECT_EQ(share_outside(0, 0), 0);
@@ -264,7 +264,7 @@ TEST_P(GoldenNotes, AgreeWithTheExactShares) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, GoldenNotes, ::testing::Values("inhalation", "ingestion"),
-                         [](const auto& info) { return info.param; });
+                         [](const auto& test) { return test.param; });
 
 // The sample data of the build: the issue counted 348 negative infant ingestion coefficients.
 class NotesLine : public ::testing::Test {

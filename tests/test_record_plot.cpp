@@ -148,7 +148,7 @@ INSTANTIATE_TEST_SUITE_P(
             "LowTableStartingLate", {0.5, 2, 30}, {1e-10, 1e-11, 0}, {}, {1, 100}, 3, 0, 1, 2, 2},
         // A single time point: its values, nothing integrated.
         PictureCase{"SinglePoint", {1}, {}, {7e-12}, {1, 7}, 1, 0, 0, 0, 0}),
-    [](const ::testing::TestParamInfo<PictureCase>& info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<PictureCase>& test) { return test.param.name; });
 
 TEST(PlotNames, NameTheNuclideAgeRegionAndHeaderLine) {
   HeaderRecord header;
