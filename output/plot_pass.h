@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "input/dose_rate_file.h"
 #include "input/data_sets.h"
+#include "input/dose_rate_file.h"
 #include "input/record_tables.h"
 
 namespace kestrane {
