@@ -191,6 +191,12 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                "time and region, under the header line\n"
                "nuclide,class,age_days,time_d,region,low,high\n"
                "(f1 in place of class for ingestion); LF line ends");
+  app.add_option("--plot", options.plot,
+                 "Also draw every processed record of NUCLIDE (name\n"
+                 "without regard to case) as one SVG picture per\n"
+                 "selected region in OUTPUT/plots: rates, interpolant,\n"
+                 "extensions and the integral from 0")
+      ->type_name("NUCLIDE");
   app.set_version_flag("--version", std::string("kestrane-batch ") + kVersion,
                        "Print the version and exit");
   app.footer(age_group_table() +

@@ -27,6 +27,7 @@ struct BatchOptions {
   std::string regions;  // the --regions list as given
   std::filesystem::path dir = ".";
   bool csv = false;
+  std::string plot;  // --plot NUCLIDE: pictures of that nuclide's records; empty for none
 };
 
 // Exit statuses of kestrane-batch.
@@ -37,7 +38,7 @@ inline constexpr int kBatchUsageError = 2;
 // One line that shows how the program is called.
 inline constexpr std::string_view kBatchUsage =
     "Usage: kestrane-batch --data-set inhalation|ingestion --ages LIST --regions LIST "
-    "[--dir DIR] [--csv]";
+    "[--dir DIR] [--csv] [--plot NUCLIDE]";
 
 // Reads the command line. Returns the options to run with; or, for --help and for a usage
 // error, writes the help or the error with the usage to `out` or `err` and returns no

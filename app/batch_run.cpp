@@ -21,6 +21,7 @@
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
 #include "output/output_files.h"
+#include "output/plot_pass.h"
 #include "platform/interrupt_note.h"
 
 namespace kestrane {
@@ -126,6 +127,26 @@ class InterruptHandlers {
   std::array<struct sigaction, 2> saved_{};
 };
 
+// The pictures of --plot, drawn once the coefficient files are complete. A nuclide without
+// a processed record is a stop: the user asked for pictures and gets none.
+// Each picture is listed with the other files written.
+int write_plots(const PlotRequest& request, std::ostream& out, std::ostream& err) {
+  std::vector<std::filesystem::path> paths;
+  try {
+    paths = write_record_plots(request);
+  } catch (const std::runtime_error& error) {
+    write_stop(err, error.what());
+    return kBatchStopped;
+  }
+  if (paths.empty()) {
+    err << kProgram << "no processed record of the nuclide " << request.nuclide
+        << ": no picture was drawn\n";
+    return kBatchStopped;
+  }
+  for (const std::filesystem::path& path : paths) out << openable(path) << '\n';
+  return kBatchCompleted;
+}
+
 }  // namespace
 
 int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
@@ -154,6 +175,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     return kBatchUsageError;
   }
 
+  const PlotRequest plot{dir,        options.data_set, options.plot,           prepared.times,
+                         age_groups, regions,          make_region_list(names)};
   RunChoice choice;
   choice.working_dir = dir;
   choice.data_set = options.data_set;
@@ -174,8 +197,14 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   }
 
   const InterruptHandlers handlers;
-  set_interrupt_note(std::string(kProgram) + "interrupted\n" +
-                     partial_files_note(run->partial_paths()));
+  // The note names the partial files made so far; a notes file's, made with its first rows,
+  // joins it then.
+  const auto set_note = [&run] {
+    set_interrupt_note(std::string(kProgram) + "interrupted\n" +
+                       partial_files_note(run->partial_paths()));
+  };
+  set_note();
+  run->on_new_partial_file(set_note);
   std::optional<ProgressBar> bar;
   if (progress_bar) bar.emplace(err);
   const auto end_bar = [&bar] {
@@ -191,6 +220,13 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   }
   end_bar();
   for (const std::filesystem::path& path : run->written_paths()) out << openable(path) << '\n';
+  std::vector<std::string> notes_files;
+  for (const std::filesystem::path& path : run->notes_paths())
+    notes_files.push_back(openable(path));
+  if (const std::string notes = notes_line(run->note_counts(), notes_files); !notes.empty()) {
+    out << notes << '\n';
+  }
+  if (!options.plot.empty()) return write_plots(plot, out, err);
   return kBatchCompleted;
 }
 

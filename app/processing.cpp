@@ -3,13 +3,18 @@
 // place together at the end; every stop turned into PreparationStop or RunStopped.
 #include "app/processing.h"
 
+#include <charconv>
+#include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <string_view>
 #include <utility>
 
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
 #include "input/integration_times.h"
 #include "output/csv_file.h"
+#include "output/notes_file.h"
 #include "output/output_files.h"
 #include "platform/file_services.h"
 
@@ -41,8 +46,9 @@ std::vector<std::string> selected_region_names(const RunChoice& choice) {
 // written in one write per record on the loop's thread.
 class FileSink : public RecordSink {
  public:
-  FileSink(CoefficientFiles& files, const RunSetup& setup, RecordSink* csv, RecordSink* also)
-      : files_(files), setup_(setup), csv_(csv), also_(also) {}
+  FileSink(CoefficientFiles& files, const RunSetup& setup, RunNotes& notes, RecordSink* csv,
+           RecordSink* also)
+      : files_(files), setup_(setup), notes_(notes), csv_(csv), also_(also) {}
 
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
@@ -50,15 +56,34 @@ class FileSink : public RecordSink {
     record_prepared(position, header, coef, text);
   }
 
+  // The rows, then the record's notes, both formatted on the worker thread, then a NUL byte
+  // (which neither holds) and "<length of the rows> <negative> <extended> <notes>".
   std::string prepare(int /*position*/, const HeaderRecord& header,
                       const CoefficientTable& coef) const override {
-    return coefficient_block(setup_.data_set, header.line, coef, setup_.times,
-                             static_cast<int>(setup_.regions.size()));
+    std::string text = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
+                                         static_cast<int>(setup_.regions.size()));
+    const std::size_t rows = text.size();
+    const NoteCounts counts = notes_.format(text, header, coef);
+    text += '\0';
+    for (const std::int64_t n :
+         {static_cast<std::int64_t>(rows), counts.negative, counts.extended, counts.rows}) {
+      text += std::to_string(n);
+      text += ' ';
+    }
+    return text;
   }
 
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
                        std::string& text) override {
-    files_.write_block(position, text);
+    const std::size_t end = text.rfind('\0');
+    std::int64_t numbers[4] = {};
+    const char* at = text.data() + end + 1;
+    const char* const last = text.data() + text.size();
+    for (std::int64_t& n : numbers) at = std::from_chars(at, last, n).ptr + 1;
+    const std::string_view all(text);
+    const auto rows = static_cast<std::size_t>(numbers[0]);
+    files_.write_block(position, all.substr(0, rows));
+    notes_.add(position, all.substr(rows, end - rows), {numbers[1], numbers[2], numbers[3]});
     if (csv_ != nullptr) csv_->record_done(position, header, coef);
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
@@ -66,6 +91,7 @@ class FileSink : public RecordSink {
  private:
   CoefficientFiles& files_;
   const RunSetup& setup_;
+  RunNotes& notes_;
   RecordSink* csv_;
   RecordSink* also_;
 };
@@ -78,8 +104,8 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   run.data_set_path = "DATA\\" + std::string(data_set_file_name(data_set));
   const std::string times_path(kIntegrationTimesPath);
   if (!program_file_exists(working_dir, times_path)) {
-    run.stop = missing({std::string(kUnableToLocate) + times_path + ".",
-                        std::string(kIntegrationTimesNote)});
+    run.stop = missing(
+        {std::string(kUnableToLocate) + times_path + ".", std::string(kIntegrationTimesNote)});
     return run;
   }
   try {
@@ -102,12 +128,22 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   return run;
 }
 
+std::string notes_line(const NoteCounts& counts, const std::vector<std::string>& files) {
+  if (counts.rows == 0) return {};
+  std::string line = std::string(kNotesText) + std::to_string(counts.negative) +
+                     std::string(kNotesNegativeText) + std::to_string(counts.extended) +
+                     std::string(kNotesExtendedText);
+  for (const std::string& name : files) line += ' ' + name;
+  return line;
+}
+
 struct CoefficientRun::Impl {
   explicit Impl(const std::filesystem::path& working_dir) : output(working_dir) {}
   RunSetup setup;
   OutputFiles output;
   CoefficientFiles files;
   std::optional<CsvFiles> csv;
+  std::optional<RunNotes> notes;
   bool processed = false;
 };
 
@@ -134,6 +170,8 @@ CoefficientRun::CoefficientRun(RunChoice choice) {
       impl_->csv.emplace(impl_->output, setup.data_set, setup.age_groups, setup.times,
                          region_names);
     }
+    impl_->notes.emplace(impl_->output, setup.data_set, setup.age_groups, setup.times,
+                         region_names);
     impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
   } catch (...) {
     impl_->output.discard();  // a run refused before processing leaves nothing behind
@@ -145,28 +183,59 @@ CoefficientRun::~CoefficientRun() = default;
 
 std::string CoefficientRun::written_files_line() const { return impl_->files.written_files_line(); }
 
+// Before the run completes, every file but a notes file that got no row yet; after it, the
+// files put in place.
 std::vector<std::string> CoefficientRun::written_files() const {
   std::vector<std::string> names;
-  for (int i = 0; i < impl_->output.size(); ++i) names.push_back(impl_->output.name(i));
+  for (int i = 0; i < impl_->output.size(); ++i) {
+    if (impl_->output.has_partial(i)) names.push_back(impl_->output.name(i));
+  }
   return names;
 }
 
 std::vector<std::filesystem::path> CoefficientRun::written_paths() const {
   std::vector<std::filesystem::path> paths;
-  for (int i = 0; i < impl_->output.size(); ++i) paths.push_back(impl_->output.path(i));
+  for (int i = 0; i < impl_->output.size(); ++i) {
+    if (impl_->output.has_partial(i)) paths.push_back(impl_->output.path(i));
+  }
   return paths;
 }
 
 std::vector<std::string> CoefficientRun::partial_files() const {
   std::vector<std::string> names;
-  for (int i = 0; i < impl_->output.size(); ++i) names.push_back(impl_->output.partial_name(i));
+  for (int i = 0; i < impl_->output.size(); ++i) {
+    if (impl_->output.has_partial(i)) names.push_back(impl_->output.partial_name(i));
+  }
   return names;
 }
 
 std::vector<std::filesystem::path> CoefficientRun::partial_paths() const {
   std::vector<std::filesystem::path> paths;
-  for (int i = 0; i < impl_->output.size(); ++i) paths.push_back(impl_->output.partial_path(i));
+  for (int i = 0; i < impl_->output.size(); ++i) {
+    if (impl_->output.has_partial(i)) paths.push_back(impl_->output.partial_path(i));
+  }
   return paths;
+}
+
+std::string CoefficientRun::notes_line() const {
+  if (!impl_->output.committed()) return {};
+  std::vector<std::string> names;
+  for (const int index : impl_->notes->files_with_rows())
+    names.push_back(impl_->output.name(index));
+  return kestrane::notes_line(impl_->notes->counts(), names);
+}
+
+NoteCounts CoefficientRun::note_counts() const { return impl_->notes->counts(); }
+
+std::vector<std::filesystem::path> CoefficientRun::notes_paths() const {
+  std::vector<std::filesystem::path> paths;
+  for (const int index : impl_->notes->files_with_rows())
+    paths.push_back(impl_->output.path(index));
+  return paths;
+}
+
+void CoefficientRun::on_new_partial_file(std::function<void()> call) {
+  impl_->notes->on_new_file(std::move(call));
 }
 
 void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, RecordSink* also) {
@@ -181,7 +250,7 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
     throw RunStopped(cause, partial_files(), partial_paths());
   };
   try {
-    FileSink sink(run.files, run.setup, run.csv ? &*run.csv : nullptr, also);
+    FileSink sink(run.files, run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also);
     process_records(reader, run.setup, sink, progress);
     run.output.commit();
   } catch (const InputError& e) {

@@ -14,6 +14,7 @@
 #include "input/data_sets.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
+#include "output/notes_file.h"
 
 namespace kestrane {
 
@@ -40,6 +41,11 @@ struct PreparedRun {
 // InputError, from `read_names` too) ends it with `stop` set.
 PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_set,
                         const std::function<void(LineReader&)>& read_names);
+
+// "Notes: 348 negative, 2331 extended coefficients; see" and each of `files` after a blank:
+// the line both front ends show after a run that noted any coefficient; empty when `counts`
+// holds no note.
+std::string notes_line(const NoteCounts& counts, const std::vector<std::string>& files);
 
 // The choices of a run, as the dialogue or the command line made them.
 struct RunChoice {
@@ -83,19 +89,30 @@ class CoefficientRun {
   // "Files written: " followed by each coefficient file name and one blank, in selected-age
   // order.
   std::string written_files_line() const;
-  // Every file of the run, coefficient files first, then the CSV files: program names
-  // ("OUTPUT\DC100h.OUT") and host paths under the working directory.
+  // Every file of the run, coefficient files first, then the CSV files, then the notes files
+  // that hold rows: program names ("OUTPUT\DC100h.OUT") and host paths under the working
+  // directory.
   std::vector<std::string> written_files() const;
   std::vector<std::filesystem::path> written_paths() const;
-  // The partial files the run writes until it completes, in the same order.
+  // The partial files the run has made so far, in the same order.
   std::vector<std::string> partial_files() const;
   std::vector<std::filesystem::path> partial_paths() const;
+  // After a completed run: the notes line (see notes_line() above) naming the notes files
+  // that hold rows by their program names; empty when no note came.
+  std::string notes_line() const;
+  // The counts of the run's notes and the host paths of the notes files that hold rows.
+  NoteCounts note_counts() const;
+  std::vector<std::filesystem::path> notes_paths() const;
+  // `call` is called each time the processing makes a partial file after the start (a notes
+  // file's, with its first rows), so that a note of the partial files can follow.
+  void on_new_partial_file(std::function<void()> call);
 
   // Runs the record loop on `reader` (standing at the first header line), writes the rows of
-  // every processed record to its partial files, then flushes them and puts them all in place
-  // of the earlier files. `also` (may be null) receives every record's coefficients too.
-  // Throws RunStopped on any refusal of the input or failure of the output; the partial files
-  // then keep the rows written, and the earlier files are as they were.
+  // every processed record to its partial files and its notes to the notes file of its age,
+  // then flushes them and puts them all in place of the earlier files (removing an earlier
+  // notes file that got no row). `also` (may be null) receives every record's coefficients
+  // too. Throws RunStopped on any refusal of the input or failure of the output; the partial
+  // files then keep the rows written, and the earlier files are as they were.
   void process(LineReader& reader, ProgressObserver* progress, RecordSink* also = nullptr);
 
  private:

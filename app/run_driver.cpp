@@ -160,14 +160,26 @@ void show_processing_screen(Console& console, std::string_view data_set_path) {
   console.refresh();
 }
 
-void show_completion_screen(Console& console, std::string_view written_files_line) {
+void show_completion_screen(Console& console, std::string_view written_files_line,
+                            std::string_view notes_line) {
   console.move_to(14, 15);
   console.write_text(kCompleteText);
   console.line_break();
   console.line_break();
   write_centred(console, written_files_line);
   console.line_break();
-  console.line_break();
+  // When any coefficient was noted, the notes line takes the empty row above the prompt;
+  // one too long for a row is broken at blanks.
+  if (notes_line.empty()) {
+    console.line_break();
+  } else {
+    if (notes_line.size() < kConsoleColumns - 1) {
+      write_centred(console, notes_line);
+    } else {
+      write_message(console, notes_line);
+    }
+    console.line_break();
+  }
   console.write_text(kExitPrompt);
   console.discard_typeahead();  // keys typed while the records were processed
   console.wait_for_key();
@@ -244,9 +256,15 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   } catch (const OutputError& error) {
     return stop_while_processing(console, error.what(), {}, outcome);
   }
-  std::string note(kInterruptedNote);
-  for (const std::string& name : run->partial_files()) note += " " + name;
-  set_interrupt_note(note + "\n");
+  // The note names the partial files made so far; a notes file's, made with its first rows,
+  // joins it then.
+  const auto set_note = [&run] {
+    std::string note(kInterruptedNote);
+    for (const std::string& name : run->partial_files()) note += " " + name;
+    set_interrupt_note(note + "\n");
+  };
+  set_note();
+  run->on_new_partial_file(set_note);
   ProgressDisplay progress(console);
   try {
     run->process(*prepared.reader, &progress);
@@ -260,7 +278,9 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
 
   const std::string written_files = run->written_files_line();
   keep(outcome, written_files.substr(0, written_files.find_last_not_of(' ') + 1));
-  show_completion_screen(console, written_files);
+  const std::string notes = run->notes_line();
+  if (!notes.empty()) keep(outcome, notes);
+  show_completion_screen(console, written_files, notes);
   return kRunCompleted;
 }
 

@@ -77,5 +77,10 @@ inline constexpr std::string_view kInterruptedNote =
     "The run was interrupted. The earlier files are kept; the rows written are left in:";
 inline constexpr std::string_view kCompleteText =
     " Processing of absorbed dose rate file is complete.";
+// The completion line when any coefficient was noted: "Notes: 348 negative, 2331 extended
+// coefficients; see" and the notes files, each after a blank.
+inline constexpr std::string_view kNotesText = "Notes: ";
+inline constexpr std::string_view kNotesNegativeText = " negative, ";
+inline constexpr std::string_view kNotesExtendedText = " extended coefficients; see";
 
 }  // namespace kestrane

@@ -65,8 +65,13 @@ OutputFiles::OutputFiles(const std::filesystem::path& working_dir) : working_dir
 
 OutputFiles::~OutputFiles() = default;
 
-int OutputFiles::add(std::string name) {
+int OutputFiles::add(std::string name) { return add_file(std::move(name), false); }
+
+int OutputFiles::add_optional(std::string name) { return add_file(std::move(name), true); }
+
+int OutputFiles::add_file(std::string name, bool optional) {
   File file;
+  file.optional = optional;
   file.path = resolve_program_path(working_dir_, name);
   file.name = std::move(name);
   if (std::any_of(files_.begin(), files_.end(),
@@ -104,12 +109,27 @@ int OutputFiles::add(std::string name) {
   if (::lstat(partial_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
     throw OutputError(failure("create", partial, "it is not a regular file"));
   }
-  file.partial.reset(
-      ::open(partial_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | kOpenFlags, 0666));
-  if (!file.partial) throw OutputError(failure("create", partial, std::strerror(errno)));
-  ::fcntl(file.partial.get(), F_SETFL, 0);  // back to blocking writes
+  if (optional) {
+    if (::unlink(partial_path.c_str()) != 0 && errno != ENOENT) {
+      throw OutputError(failure("remove", partial, std::strerror(errno)));
+    }
+  } else {
+    create_partial(file);
+  }
   files_.push_back(std::move(file));
   return size() - 1;
+}
+
+void OutputFiles::create_partial(File& file) {
+  const std::string partial_path = file.path.string() + std::string(kPartialSuffix);
+  file.partial.reset(
+      ::open(partial_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | kOpenFlags, 0666));
+  if (!file.partial) {
+    throw OutputError(
+        failure("create", file.name + std::string(kPartialSuffix), std::strerror(errno)));
+  }
+  ::fcntl(file.partial.get(), F_SETFL, 0);  // back to blocking writes
+  file.created = true;
 }
 
 const std::string& OutputFiles::name(int index) const {
@@ -128,8 +148,13 @@ std::filesystem::path OutputFiles::partial_path(int index) const {
   return path(index).string() + std::string(kPartialSuffix);
 }
 
+bool OutputFiles::has_partial(int index) const {
+  return files_.at(static_cast<std::size_t>(index)).created;
+}
+
 void OutputFiles::write(int index, std::string_view lines) {
-  const File& file = files_.at(static_cast<std::size_t>(index));
+  File& file = files_.at(static_cast<std::size_t>(index));
+  if (!file.created && !ended_) create_partial(file);
   if (!file.partial) throw std::logic_error("the file " + file.name + " is closed");
   const int fd = file.partial.get();
   const off_t start = ::lseek(fd, 0, SEEK_CUR);
@@ -161,7 +186,9 @@ void OutputFiles::write_line_by_line(const File& file, std::string_view lines) {
 
 void OutputFiles::commit(bool flush) {
   if (committed_) throw std::logic_error("the files of a run are put in place only once");
+  ended_ = true;
   for (File& file : files_) {
+    if (!file.created) continue;
     const std::string partial = file.name + std::string(kPartialSuffix);
     if (flush && ::fsync(file.partial.get()) != 0) {
       throw OutputError(failure("write", partial, std::strerror(errno)));
@@ -171,6 +198,15 @@ void OutputFiles::commit(bool flush) {
     }
   }
   for (File& file : files_) {
+    if (!file.created) {
+      // An optional file this run left empty: no earlier one of its name may stay beside the
+      // files of this run.
+      if (file.earlier && ::unlink(file.path.c_str()) != 0 && errno != ENOENT) {
+        throw OutputError(failure("remove", file.name, std::strerror(errno)));
+      }
+      file.earlier.reset();
+      continue;
+    }
     const std::string partial_path = file.path.string() + std::string(kPartialSuffix);
     if (std::rename(partial_path.c_str(), file.path.c_str()) != 0) {
       throw OutputError(failure("replace", file.name, std::strerror(errno)));
@@ -188,6 +224,7 @@ void OutputFiles::commit(bool flush) {
 }
 
 void OutputFiles::abandon() noexcept {
+  ended_ = true;
   for (File& file : files_) {
     file.partial.reset();
     file.earlier.reset();
@@ -199,6 +236,7 @@ void OutputFiles::discard() noexcept {
   if (committed_) return;
   std::error_code ignored;
   for (const File& file : files_) {
+    if (!file.created) continue;
     std::filesystem::remove(file.path.string() + std::string(kPartialSuffix), ignored);
   }
   files_.clear();

@@ -45,6 +45,11 @@ class OutputFiles {
   // file that no other program holds locked; its lock is held until the run ends. Returns the
   // file's index. Throws OutputError naming the file.
   int add(std::string name);
+  // As add(), for a file that exists only when it holds something: its partial file is made
+  // by its first write (a partial file of the name that a stopped run left is removed here).
+  // When the run completes without any write to it, no file is put in place and an earlier
+  // file of its name is removed, so that what stays always belongs to this run.
+  int add_optional(std::string name);
 
   int size() const { return static_cast<int>(files_.size()); }
   // The program name of file `index` ("OUTPUT\DC365h.OUT") and of its partial file.
@@ -53,6 +58,8 @@ class OutputFiles {
   // The host paths of file `index` and of its partial file under the working directory.
   const std::filesystem::path& path(int index) const;
   std::filesystem::path partial_path(int index) const;
+  // Whether file `index` has its partial file: always, except an optional file not yet written.
+  bool has_partial(int index) const;
 
   // Appends `lines` (whole lines, each ending in LF or CR LF) to file `index` in one write.
   // When that fails, the file keeps exactly the whole lines that fitted: what was written of
@@ -78,13 +85,18 @@ class OutputFiles {
     std::filesystem::path path;
     UniqueFd partial;  // the partial file, open for writing
     UniqueFd earlier;  // the earlier file of the final name, held locked; none when missing
+    bool optional = false;
+    bool created = false;  // its partial file was made
   };
+  int add_file(std::string name, bool optional);
+  void create_partial(File& file);
   void write_line_by_line(const File& file, std::string_view lines);
   std::filesystem::path working_dir_;
   std::filesystem::path folder_;
   UniqueFd lock_;
   std::vector<File> files_;
   bool committed_ = false;
+  bool ended_ = false;  // committed or abandoned: no more writes
 };
 
 }  // namespace kestrane

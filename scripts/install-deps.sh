@@ -9,7 +9,7 @@ packages=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libncurses-dev libfast-float-dev libcli11-dev
-  tmux time
+  tmux time libexpat1-dev
   help2man dpkg-dev file
 )
 

@@ -266,11 +266,15 @@ TEST_F(RunDriver, WholeInhalationRun) {
   expected[12] = at_column(20, "S-35      100     V           1 1 l");
   expected[14] = at_column(15, " Processing of absorbed dose rate file is complete.");
   expected[16] = at_column(14, files);
-  expected[18] = padded(" Press any key to exit.");
+  // The notes line, too long for one row, broken at a blank.
+  expected[17] =
+      padded(" Notes: 0 negative, 15 extended coefficients; see OUTPUT\\DC7300h-notes.csv");
+  expected[18] = padded(" OUTPUT\\DC100h-notes.csv");
+  expected[19] = padded(" Press any key to exit.");
   for (int row = 1; row <= kConsoleRows; ++row) {
     EXPECT_EQ(done.row_text(row), expected[static_cast<std::size_t>(row)]) << "row " << row;
   }
-  EXPECT_EQ(done.row(), 18);
+  EXPECT_EQ(done.row(), 19);
   EXPECT_EQ(done.column(), 24);
 
   EXPECT_EQ(read_file(dir / "OUTPUT" / "DC7300h.OUT"), read_file(kData / "golden" / "DC7300h.OUT"));
@@ -280,7 +284,9 @@ TEST_F(RunDriver, WholeInhalationRun) {
     written.push_back(entry.path().filename().string());
   }
   std::sort(written.begin(), written.end());
-  EXPECT_EQ(written, (std::vector<std::string>{"DC100h.OUT", "DC7300h.OUT", "kestrane.lock"}));
+  EXPECT_EQ(written,
+            (std::vector<std::string>{"DC100h-notes.csv", "DC100h.OUT", "DC7300h-notes.csv",
+                                      "DC7300h.OUT", "kestrane.lock"}));
 }
 
 // The ingestion run: "1 y-old ", "ALL ORGANS".
@@ -442,7 +448,9 @@ INSTANTIATE_TEST_SUITE_P(
                     [](const fs::path&) {},
                     {{1}, {6, 1}, {30, 1, 2}},
                     3,
-                    {"Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT"},
+                    {"Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT",
+                     "Notes: 0 negative, 15 extended coefficients; see OUTPUT\\DC7300h-notes.csv "
+                     "OUTPUT\\DC100h-notes.csv"},
                     ""},
         OutcomeCase{"NoDataSet",
                     [](const fs::path&) {},
@@ -481,7 +489,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {{1}, {6, 1}, {30}},
                     3,
                     {"The earlier files are kept; the rows written are left in: "
-                     "OUTPUT\\DC7300h.OUT.partial OUTPUT\\DC100h.OUT.partial"},
+                     "OUTPUT\\DC7300h.OUT.partial OUTPUT\\DC100h.OUT.partial "
+                     "OUTPUT\\DC100h-notes.csv.partial"},
                     "DATA\\KVR13INH.DRT"}),
     [](const ::testing::TestParamInfo<OutcomeCase>& case_info) { return case_info.param.name; });
 

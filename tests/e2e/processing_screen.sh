@@ -41,10 +41,13 @@ keys x
 expect_exit 0
 
 # The normal screen, where the dialogue was: the files written, without the final blank,
-# wrapped by the terminal at column 80.
+# then the notes line naming every notes file, each wrapped by the terminal at column 80.
 files='Files written: OUTPUT\DC100h.OUT OUTPUT\DC365h.OUT OUTPUT\DC1825h.OUT'
 files+=' OUTPUT\DC3650h.OUT OUTPUT\DC5475h.OUT OUTPUT\DC7300h.OUT'
 wait_for_row 1 "${files:0:80}"
 expect_row 2 "${files:80}"
-expect_row 3 ""
+[[ "$(row 3)" =~ ^'Notes: '[0-9]+' negative, '[0-9]+' extended coefficients; see OUTPUT' ]] ||
+  fail "row 3 is not the notes line: '$(row 3)'"
+screen | sed -n '3,6p' | tr -d '\n' | grep -qF 'DC7300h-notes.csv' ||
+  fail "the notes line does not name the adult notes file"
 echo "e2e processing_screen: 1 passed, 0 failed"

@@ -303,6 +303,52 @@ def coefficients(rec, regions, T):
     return coef
 
 
+def note_rows(rec, regions, names, T, data_set):
+    """The notes of one processed record: every integrated coefficient that is negative or more
+    than 1% of which comes from outside [first time, last time], as "field,field,..." with the
+    numbers as Python floats. The part inside is the integral over [max(0, x1), min(T, xN)],
+    the part outside the rest of the exact coefficient."""
+    n = len(rec.times)
+    if n < 2:
+        return []
+    x = [Q(number_text(float(t), 9).strip()) for t in rec.times]
+    code = rec.code.upper()
+    integrate = [code.rstrip(" \t") in ("L", "B"), code.rstrip(" \t") in ("H", "B")]
+    header = rec.header(data_set)
+    tag = header[18] if data_set == "h" else header[13:20].strip()
+    coef, inside = {}, {}
+    for tab in range(2):
+        if not integrate[tab]:
+            continue
+        for j, r in enumerate(regions):
+            f = [rec.value(tab, r, i) for i in range(n)]
+            d = slopes(x, f)
+            for m, t in enumerate(T):
+                whole = integral_0_to(t, x, f, d)
+                a, b = max(Q(0), x[0]), min(t, x[-1])
+                part = integral_0_to(b, x, f, d) - integral_0_to(a, x, f, d) if a < b else Q(0)
+                coef[tab, j, m], inside[tab, j, m] = whole, part
+    rows = []
+    for m, t in enumerate(T):
+        for j in range(len(regions)):
+            for tab in range(2):
+                if (tab, j, m) not in coef:
+                    continue
+                whole, part = coef[tab, j, m], inside[tab, j, m]
+                out = whole - part
+                total = abs(part) + abs(out)
+                share = abs(out) / total if total != 0 else Q(0)
+                reasons = [r for r, on in (("negative", whole < 0), ("extended", share > Q(1, 100)))
+                           if on]
+                if reasons:
+                    rows.append(",".join([rec.nuclide, tag, str(rec.age), names[j],
+                                          ("low", "high")[tab], repr(float(t)),
+                                          repr(float(whole)), repr(float(x[0])),
+                                          repr(float(x[-1])), repr(float(share)),
+                                          ";".join(reasons)]))
+    return rows
+
+
 def heading(data_set, group, names):
     label = AGE_GROUPS[group - 1][0]
     centred = "".join(center_text(nm, 18) + " " for nm in names)
@@ -358,6 +404,7 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
     names = [region_list[r - 1] for r in regions]
     files = [heading(letter, g, names) for g in groups]
     exact = []  # the coefficients of every processed record, in file order
+    notes = [[] for _ in groups]  # the rows of each notes file
     for idx, rec in enumerate(records):
         if stop is not None and idx >= stop:
             break
@@ -373,6 +420,7 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
                                                     float(coef[tab][j][m]))
                              for tab in range(2) for j in range(len(regions))
                              for m in range(len(T)))
+                notes[k].extend(note_rows(rec, regions, names, T, letter))
                 break
             except NearBoundary:
                 continue
@@ -399,6 +447,13 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
         fh.write("# file position, nuclide, table (1 low, 2 high), region position, time "
                  "position, exact coefficient\n")
         fh.write("".join(l + "\n" for l in exact))
+
+    if stop is None:
+        with open(os.path.join(root, "expected", "notes.txt"), "w") as fh:
+            fh.write("# notes file, then its row with exact shares and coefficients as floats\n")
+            for g, rows_of_file in zip(groups, notes):
+                fname = "DC%d%s-notes.csv" % (AGE_GROUPS[g - 1][1], letter)
+                fh.write("".join("%s %s\n" % (fname, row) for row in rows_of_file))
 
     with open(os.path.join(root, "choice.txt"), "w") as fh:
         fh.write("data_set %s\n" % ("inhalation" if letter == "h" else "ingestion"))

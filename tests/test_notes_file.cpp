@@ -1,0 +1,350 @@
+// Tests of the notes: the share from outside the tabulated times on records whose integrals
+// are known in closed form, the threshold, the rows, the safe replacement of notes files, and
+// the notes line of both front ends.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/batch_options.h"
+#include "app/batch_run.h"
+#include "app/processing.h"
+#include "app/run_driver.h"
+#include "app/selection.h"
+#include "dose/record_loop.h"
+#include "output/notes_file.h"
+#include "output/output_files.h"
+#include "platform/memory_console.h"
+#include "sample/sample_data.h"
+#include "tests/support/test_support.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::read_file;
+using test_support::write_file;
+
+HeaderRecord inhalation_header(std::string code) {
+  HeaderRecord header;
+  header.nuclide = "H-3    ";
+  header.class_or_f1 = "F";
+  header.age_days = 9125;
+  header.table_code = std::move(code);
+  return header;
+}
+
+// The notes of one record whose low table is the rates `f` at the times `x`, for one region
+// "Liver" and the integration times `times`, computed by the record loop's own integration.
+std::string notes_of_record(const std::vector<double>& x, const std::vector<double>& f,
+                            const std::vector<double>& times, NoteCounts& counts) {
+  HeaderRecord header = inhalation_header("L");
+  header.n = static_cast<int>(x.size());
+  auto rates = std::make_unique<RateTable>();
+  auto coef = std::make_unique<CoefficientTable>();
+  for (std::size_t i = 0; i < x.size(); ++i) {
+    rates->x[i] = x[i];
+    rates->value[0][0][i] = f[i];
+  }
+  compute_coefficients(header, *rates, times, 1, "DATA\\KVR13INH.DRT", *coef);
+  std::string rows;
+  const std::vector<std::string> regions{"Liver"};
+  append_note_rows(rows, header, *coef, times, regions, counts);
+  return rows;
+}
+
+struct ShareCase {
+  const char* name;
+  std::vector<double> x, f, times;
+  std::string rows;
+  int negative, extended;
+};
+
+void PrintTo(const ShareCase& c, std::ostream* os) { *os << c.name; }
+
+class Shares : public ::testing::TestWithParam<ShareCase> {};
+
+// Every record here lies on a straight line, which the monotone interpolant reproduces and
+// extends, so the parts inside and outside the table are integrals of that line.
+TEST_P(Shares, AreThoseOfTheClosedFormIntegrals) {
+  const ShareCase& c = GetParam();
+  NoteCounts counts;
+  EXPECT_EQ(notes_of_record(c.x, c.f, c.times, counts), c.rows);
+  EXPECT_EQ(counts.negative, c.negative);
+  EXPECT_EQ(counts.extended, c.extended);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, Shares,
+    ::testing::Values(
+        // From time 0, T inside the table: nothing from outside, nothing noted.
+        ShareCase{"FromZeroInside", {0, 1, 2}, {1, 2, 3}, {0.5, 2}, "", 0, 0},
+        // f = t on [1, 3], T = 4: 4 inside (from 1 to 3), 0.5 below and 3.5 above: share 0.5.
+        ShareCase{"LineExtendedPastItsEnd",
+                  {1, 2, 3},
+                  {1, 2, 3},
+                  {2, 4},
+                  "H-3,F,9125,Liver,low,2,2,1,3,0.25,extended\n"
+                  "H-3,F,9125,Liver,low,4,8,1,3,0.5,extended\n",
+                  0,
+                  2},
+        // f = 3 - t on [1, 3], T = 7: 2 inside, 2.5 below and -8 above, -3.5 in all; the
+        // share is 5.5 / 7.5.
+        ShareCase{"ExtensionGoingNegative",
+                  {1, 2, 3},
+                  {2, 1, 0},
+                  {7},
+                  "H-3,F,9125,Liver,low,7,-3.5,1,3,0.7333333333333333,negative;extended\n",
+                  1,
+                  1}),
+    [](const ::testing::TestParamInfo<ShareCase>& test) { return test.param.name; });
+
+struct ThresholdCase {
+  const char* name;
+  double coefficient, outside;
+  std::string reason;  // empty: no note
+};
+
+void PrintTo(const ThresholdCase& c, std::ostream* os) { *os << c.name; }
+
+class Threshold : public ::testing::TestWithParam<ThresholdCase> {};
+
+TEST_P(Threshold, NotesOnlyAShareAboveOnePercentOrANegativeValue) {
+  const ThresholdCase& c = GetParam();
+  auto coef = std::make_unique<CoefficientTable>();
+  coef->coef[1][0][0] = c.coefficient;
+  coef->outside[1][0][0] = c.outside;
+  coef->integrated = {false, true};
+  coef->first_time = 0.5;
+  coef->last_time = 100;
+  std::string rows;
+  NoteCounts counts;
+  const std::vector<double> times{365};
+  const std::vector<std::string> regions{"Lung"};
+  append_note_rows(rows, inhalation_header("H"), *coef, times, regions, counts);
+  if (c.reason.empty()) {
+    EXPECT_EQ(rows, "");
+  } else {
+    EXPECT_TRUE(rows.starts_with("H-3,F,9125,Lung,high,365,")) << rows;
+    EXPECT_TRUE(rows.ends_with("," + c.reason + "\n")) << rows;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Edges, Threshold,
+    ::testing::Values(ThresholdCase{"ExactlyOnePercent", 100, 1, ""},
+                      ThresholdCase{"JustAboveOnePercent", 100, 1.0000000001, "extended"},
+                      ThresholdCase{"NegativeInside", -1e-20, 0, "negative"},
+                      ThresholdCase{"BothPartsZero", 0, 0, ""},
+                      ThresholdCase{"NegativeZero", -0.0, 0, ""}),
+    [](const ::testing::TestParamInfo<ThresholdCase>& test) { return test.param.name; });
+
+TEST(NotesShare, IsZeroWithoutAnyIntegralAndOneWhenAllIsOutside) {
+  EXPECT_EQ(share_outside(0, 0), 0);
+  EXPECT_EQ(share_outside(2, 2), 1);
+  EXPECT_EQ(share_outside(-1, 1), 1.0 / 3);  // 2 inside, 1 outside
+  EXPECT_EQ(notes_file_name(100, DataSet::ingestion), "OUTPUT\\DC100g-notes.csv");
+  EXPECT_EQ(notes_file_name(7300, DataSet::inhalation), "OUTPUT\\DC7300h-notes.csv");
+}
+
+// A notes file is among the files of the run, made only with its first rows: replaced when
+// the new run has rows, removed when it completes with none, and left as it was when the run
+// stops, its rows then kept in the partial file.
+TEST(NotesFiles, ReplaceOrRemoveTheEarlierFileOnlyWhenTheRunCompletes) {
+  test_support::TempDir dir("kestrane_notes");
+  const fs::path final_path = dir / "OUTPUT" / "DC100g-notes.csv";
+  const fs::path partial = dir / "OUTPUT" / "DC100g-notes.csv.partial";
+  const std::string earlier = "nuclide,f1\nearlier run\n";
+  const std::string header = notes_header(DataSet::ingestion) + "\n";
+  const std::vector<int> ages{1};
+  const auto run = [&](bool with_rows, bool complete) {
+    write_file(final_path, earlier);
+    OutputFiles files(dir.path());
+    RunNotes notes(files, DataSet::ingestion, ages, {1.0}, {"Liver"});
+    EXPECT_FALSE(files.has_partial(0));
+    if (with_rows) notes.add(0, "a,row\n", {1, 0, 1});
+    EXPECT_EQ(files.has_partial(0), with_rows);
+    if (complete) {
+      files.commit(false);
+    } else {
+      files.abandon();
+    }
+  };
+
+  write_file(partial, "left by a stopped run\n");
+  run(false, false);
+  EXPECT_EQ(read_file(final_path), earlier);
+  EXPECT_FALSE(fs::exists(partial));
+  run(true, false);
+  EXPECT_EQ(read_file(final_path), earlier);
+  EXPECT_EQ(read_file(partial), header + "a,row\n");
+  run(true, true);
+  EXPECT_EQ(read_file(final_path), header + "a,row\n");
+  EXPECT_FALSE(fs::exists(partial));
+  run(false, true);
+  EXPECT_FALSE(fs::exists(final_path));
+  EXPECT_FALSE(fs::exists(partial));
+}
+
+// The whole-run cases of tests/data/golden, whose notes make_golden.py works out in exact
+// rational arithmetic: the same rows in the same order, the texts alike, the numbers within
+// the rounding of the program's floating-point integrals.
+class GoldenNotes : public ::testing::TestWithParam<std::string> {};
+
+std::vector<std::string> split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::size_t start = 0;
+  for (std::size_t at; (at = text.find(separator, start)) != std::string::npos; start = at + 1) {
+    parts.push_back(text.substr(start, at - start));
+  }
+  parts.push_back(text.substr(start));
+  return parts;
+}
+
+TEST_P(GoldenNotes, AgreeWithTheExactShares) {
+  const fs::path golden = fs::path(KESTRANE_TEST_DATA) / "golden" / GetParam();
+  test_support::TempDir dir("kestrane_golden_notes");
+  fs::copy(golden / "DATA", dir / "DATA", fs::copy_options::recursive);
+  fs::copy(golden / "data", dir / "data", fs::copy_options::recursive);
+  BatchOptions options;
+  options.dir = dir.path();
+  std::istringstream choice(read_file(golden / "choice.txt"));
+  for (std::string key, value; choice >> key && std::getline(choice, value);) {
+    std::vector<std::string> items = split(value.substr(1), ' ');
+    std::string list = items[0];
+    for (std::size_t i = 1; i < items.size(); ++i) list += "," + items[i];
+    if (key == "data_set")
+      options.data_set = list == "inhalation" ? DataSet::inhalation : DataSet::ingestion;
+    if (key == "ages") options.ages = list;
+    if (key == "regions") options.regions = list;
+  }
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(run_batch(options, out, err, false), 0) << err.str();
+
+  std::map<std::string, std::vector<std::string>> expected;
+  std::istringstream lines(read_file(golden / "expected" / "notes.txt"));
+  for (std::string line; std::getline(lines, line);) {
+    if (line.starts_with("#")) continue;
+    const std::size_t blank = line.find(' ');
+    expected[line.substr(0, blank)].push_back(line.substr(blank + 1));
+  }
+  ASSERT_FALSE(expected.empty());
+  std::set<std::string> written;
+  for (const auto& entry : fs::directory_iterator(dir / "OUTPUT")) {
+    const std::string name = entry.path().filename().string();
+    if (name.ends_with("-notes.csv")) written.insert(name);
+  }
+  std::set<std::string> names;
+  for (const auto& [name, rows] : expected) names.insert(name);
+  EXPECT_EQ(written, names);
+
+  for (const auto& [name, rows] : expected) {
+    std::vector<std::string> got = split(read_file(dir / "OUTPUT" / name), '\n');
+    ASSERT_EQ(got.front(), notes_header(options.data_set));
+    ASSERT_EQ(got.back(), "");
+    ASSERT_EQ(got.size(), rows.size() + 2) << name;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+      const std::vector<std::string> want = split(rows[r], ',');
+      const std::vector<std::string> have = split(got[r + 1], ',');
+      ASSERT_EQ(have.size(), 11u) << got[r + 1];
+      for (const std::size_t f : {0, 1, 2, 3, 4, 10}) EXPECT_EQ(have[f], want[f]) << got[r + 1];
+      for (const std::size_t f : {5, 7, 8}) {
+        EXPECT_EQ(std::stod(have[f]), std::stod(want[f])) << got[r + 1];
+      }
+      const double coefficient = std::stod(want[6]);
+      EXPECT_NEAR(std::stod(have[6]), coefficient, 1e-8 * std::abs(coefficient)) << got[r + 1];
+      EXPECT_NEAR(std::stod(have[9]), std::stod(want[9]), 1e-8) << got[r + 1];
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, GoldenNotes, ::testing::Values("inhalation", "ingestion"),
+                         [](const auto& test) { return test.param; });
+
+// The sample data of the build: the issue counted 348 negative infant ingestion coefficients.
+class NotesLine : public ::testing::Test {
+ protected:
+  void SetUp() override { write_sample_directory(dir.path(), std::uint64_t{2} << 20, 1); }
+  test_support::TempDir dir{"kestrane_notes_line"};
+};
+
+TEST_F(NotesLine, FollowsTheFilesInBothFrontEndsAndCountsTheFilesRows) {
+  BatchOptions options;
+  options.data_set = DataSet::ingestion;
+  options.ages = "infant";
+  options.regions = "all";
+  options.dir = dir.path();
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(run_batch(options, out, err, false), 0) << err.str();
+  const std::string notes = read_file(dir / "OUTPUT" / "DC100g-notes.csv");
+  // The notes file is listed after the coefficient file, and the notes line names it so.
+  const std::string output = (dir / "OUTPUT").lexically_normal().generic_string();
+  EXPECT_EQ(out.str(), output + "/DC100g.OUT\n" + output + "/DC100g-notes.csv\n" +
+                           "Notes: 348 negative, 2331 extended coefficients; see " + output +
+                           "/DC100g-notes.csv\n");
+  // The counts are those of the reasons in the file's rows.
+  int negative = 0;
+  int extended = 0;
+  for (std::size_t at = 0; (at = notes.find(",negative", at)) != std::string::npos; ++at) {
+    ++negative;
+  }
+  for (std::size_t at = 0; (at = notes.find("extended\n", at)) != std::string::npos; ++at) {
+    ++extended;
+  }
+  EXPECT_EQ(negative, 348);
+  EXPECT_EQ(extended, 2331);
+
+  MemoryConsole console;
+  console.push_keys(3);
+  console.push_list_box_choice({2});   // KVR13ING.DRT
+  console.push_list_box_choice({1});   // Infant
+  console.push_list_box_choice({31});  // ALL ORGANS
+  std::vector<std::string> outcome;
+  ASSERT_EQ(run_kestrane(console, dir.path(), outcome), kRunCompleted);
+  const std::string files = "Files written: OUTPUT\\DC100g.OUT ";
+  EXPECT_EQ(console.row_text(16),
+            test_support::padded(std::string((80 - files.size()) / 2 - 1, ' ') + files));
+  // The notes line takes the empty row above the prompt, centred like the files.
+  const std::string notes_line =
+      "Notes: 348 negative, 2331 extended coefficients; see OUTPUT\\DC100g-notes.csv";
+  EXPECT_EQ(console.row_text(17),
+            test_support::padded(std::string((80 - notes_line.size()) / 2 - 1, ' ') + notes_line));
+  EXPECT_EQ(console.row_text(18), test_support::padded(" Press any key to exit."));
+  // The same line is kept for the normal terminal, after the written files.
+  EXPECT_EQ(outcome, (std::vector<std::string>{"Files written: OUTPUT\\DC100g.OUT", notes_line}));
+}
+
+// The notes file is made with its first rows during the run, and the run says so, so that the
+// note of an interrupted run can name its partial file from then on.
+TEST_F(NotesLine, ANotesFileMadeDuringTheRunJoinsThePartialFiles) {
+  std::vector<std::string> names;
+  PreparedRun prepared = prepare_run(dir.path(), DataSet::ingestion, [&](LineReader& reader) {
+    names = read_region_names(reader);
+  });
+  ASSERT_FALSE(prepared.stop);
+  RunChoice choice;
+  choice.working_dir = dir.path();
+  choice.data_set = DataSet::ingestion;
+  choice.times = prepared.times;
+  choice.age_groups = {1};
+  choice.regions = {1};
+  choice.region_list = make_region_list(names);
+  CoefficientRun run(choice);
+  EXPECT_EQ(run.partial_files(), std::vector<std::string>{"OUTPUT\\DC100g.OUT.partial"});
+  std::vector<std::vector<std::string>> seen;
+  run.on_new_partial_file([&] { seen.push_back(run.partial_files()); });
+  run.process(*prepared.reader, nullptr);
+  EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{
+                      {"OUTPUT\\DC100g.OUT.partial", "OUTPUT\\DC100g-notes.csv.partial"}}));
+  EXPECT_EQ(run.written_files(),
+            (std::vector<std::string>{"OUTPUT\\DC100g.OUT", "OUTPUT\\DC100g-notes.csv"}));
+}
+
+}  // namespace
+}  // namespace kestrane
