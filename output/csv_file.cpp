@@ -6,25 +6,6 @@
 namespace kestrane {
 namespace {
 
-std::string_view trim_spaces(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-void append_field(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out.append(text);
-    return;
-  }
-  out += '"';
-  for (char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
-
 void append_double(std::string& out, double value) {
   char buf[32];
   const auto result = std::to_chars(buf, buf + sizeof buf, value);
@@ -32,6 +13,25 @@ void append_double(std::string& out, double value) {
 }
 
 }  // namespace
+
+std::string_view trim_spaces(std::string_view text) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
+  return text;
+}
+
+void append_csv_field(std::string& out, std::string_view text) {
+  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
+    out.append(text);
+    return;
+  }
+  out += '"';
+  for (const char c : text) {
+    if (c == '"') out += '"';
+    out += c;
+  }
+  out += '"';
+}
 
 std::string csv_file_name(std::int32_t age_days, DataSet data_set) {
   return "OUTPUT\\DC" + std::to_string(age_days) + data_set_letter(data_set) + ".csv";
@@ -51,9 +51,9 @@ std::string csv_header(DataSet data_set) {
 void append_csv_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
                        std::span<const double> times, std::span<const std::string> region_names) {
   std::string prefix;
-  append_field(prefix, trim_spaces(header.nuclide));
+  append_csv_field(prefix, trim_spaces(header.nuclide));
   prefix += ',';
-  append_field(prefix, trim_spaces(header.class_or_f1));
+  append_csv_field(prefix, trim_spaces(header.class_or_f1));
   prefix += ',';
   prefix += std::to_string(header.age_days);
   prefix += ',';
@@ -62,7 +62,7 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
       out += prefix;
       append_double(out, times[m]);
       out += ',';
-      append_field(out, region_names[j]);
+      append_csv_field(out, region_names[j]);
       out += ',';
       append_double(out, coef.coef[0][j][m]);
       out += ',';

@@ -16,6 +16,13 @@
 
 namespace kestrane {
 
+// `text` without its leading and trailing spaces (a TAB is kept: it is part of the field).
+std::string_view trim_spaces(std::string_view text);
+
+// A text field as the CSV files write it: quoted only when it holds a comma, quote or line
+// end, a quote inside doubled.
+void append_csv_field(std::string& out, std::string_view text);
+
 // "OUTPUT\DC" + age in days + data-set letter + ".csv", beside the coefficient file.
 std::string csv_file_name(std::int32_t age_days, DataSet data_set);
 

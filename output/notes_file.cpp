@@ -7,29 +7,10 @@
 #include <utility>
 
 #include "output/coefficient_files.h"
+#include "output/csv_file.h"
 
 namespace kestrane {
 namespace {
-
-std::string_view trim_spaces(std::string_view text) {
-  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
-  while (!text.empty() && text.back() == ' ') text.remove_suffix(1);
-  return text;
-}
-
-// A text field as the CSV files write it: quoted only when it holds a comma, quote or line end.
-void append_field(std::string& out, std::string_view text) {
-  if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
-    out.append(text);
-    return;
-  }
-  out += '"';
-  for (const char c : text) {
-    if (c == '"') out += '"';
-    out += c;
-  }
-  out += '"';
-}
 
 // Room for the longest number of a row: a double in its shortest round-trip form.
 constexpr std::size_t kMaxNumberChars = 32;
@@ -101,9 +82,9 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
         if (!shared_made) {
           shared_made = true;
           prefix.clear();
-          append_field(prefix, trim_spaces(header.nuclide));
+          append_csv_field(prefix, trim_spaces(header.nuclide));
           prefix += ',';
-          append_field(prefix, trim_spaces(header.class_or_f1));
+          append_csv_field(prefix, trim_spaces(header.class_or_f1));
           prefix += ',';
           append_number(prefix, header.age_days);
           prefix += ',';
@@ -118,7 +99,7 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
               std::to_chars(time_text, time_text + sizeof time_text, times[m]).ptr - time_text);
         }
         out += prefix;
-        append_field(out, region_names[j]);
+        append_csv_field(out, region_names[j]);
         out += ',';
         out += kTableNames[t];
         out += ',';

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dose/hermite.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
@@ -74,23 +75,7 @@ long double cubic_at(long double h, double f1, double f2, double d1, double d2, 
          h * d2 * t * t * u;
 }
 
-// Deterministic generator, the same on every platform.
-class Rng {
- public:
-  explicit Rng(std::uint64_t seed) : state_(seed) {}
-  std::uint64_t next() {
-    state_ += 0x9E3779B97F4A7C15ULL;
-    std::uint64_t z = state_;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
-    return z ^ (z >> 31);
-  }
-  double unit() { return static_cast<double>(next() >> 11) * 0x1p-53; }
-  int below(int k) { return static_cast<int>(next() % static_cast<std::uint64_t>(k)); }
-
- private:
-  std::uint64_t state_;
-};
+using test_support::Rng;
 
 struct Table {
   std::vector<double> x, f, d;

@@ -2,6 +2,7 @@
 // folders and padded screen rows.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -22,6 +23,25 @@ std::string padded(std::string text, std::size_t width = 80);
 // per rate ("%10.<precision>E"), the rates first filled up with zeros to `columns` fields.
 std::string data_line(double time, std::vector<double> rates, int precision = 3,
                       std::size_t columns = 0);
+
+// Deterministic generator (splitmix64), the same on every platform.
+class Rng {
+ public:
+  explicit Rng(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next() {
+    state_ += 0x9E3779B97F4A7C15ULL;
+    std::uint64_t z = state_;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+    return z ^ (z >> 31);
+  }
+  double unit() { return static_cast<double>(next() >> 11) * 0x1p-53; }
+  int below(int k) { return static_cast<int>(next() % static_cast<std::uint64_t>(k)); }
+  bool one_in(int k) { return below(k) == 0; }
+
+ private:
+  std::uint64_t state_;
+};
 
 // A fresh, empty folder under the system's temporary folder, removed with everything in it
 // when the object goes. `label` makes the name easy to find when a test leaves it behind.
