@@ -119,6 +119,13 @@ wait_for "Result: [1 y-old ]" && pass "works in a larger terminal" || fail "larg
 t send-keys -t k x
 wait_for "STATUS=0" || fail "exit in the larger terminal"
 t resize-window -t k -x 60 -y 20
+# The program must start in the smaller pane: wait until its terminal says so (tmux may
+# apply the new size a moment later).
+for _ in $(seq 50); do
+  run "stty size"
+  sleep 0.2
+  if screen | grep -qF "20 60"; then break; fi
+done
 run "$driver 0; echo STATUS=\$?"
 wait_for "needs a terminal of 80x25" || fail "notice at start"
 t send-keys -t k q
