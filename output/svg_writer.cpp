@@ -19,6 +19,10 @@ SvgWriter::SvgWriter(double width, double height) {
 void SvgWriter::start_tag(std::string_view tag, SvgAttributes attributes) {
   out_ += '<';
   out_ += tag;
+  append_attributes(attributes);
+}
+
+void SvgWriter::append_attributes(SvgAttributes attributes) {
   for (const SvgAttribute& attribute : attributes) {
     out_ += ' ';
     out_ += attribute.name;
@@ -45,13 +49,7 @@ void SvgWriter::text_element(std::string_view tag, SvgAttributes attributes,
 
 void SvgWriter::text(double x, double y, std::string_view content, SvgAttributes attributes) {
   out_ += "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"";
-  for (const SvgAttribute& attribute : attributes) {
-    out_ += ' ';
-    out_ += attribute.name;
-    out_ += "=\"";
-    out_ += escape(attribute.value);
-    out_ += '"';
-  }
+  append_attributes(attributes);
   out_ += '>';
   out_ += escape(content);
   out_ += "</text>\n";

@@ -53,6 +53,8 @@ class SvgWriter {
 
  private:
   void start_tag(std::string_view tag, SvgAttributes attributes);
+  // Each attribute as ` name="value"`, the value escaped.
+  void append_attributes(SvgAttributes attributes);
   std::string out_;
   std::vector<std::string> open_;
 };
