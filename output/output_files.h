@@ -2,6 +2,9 @@
 // one and put in place of an earlier file only when the whole run has completed.
 #pragma once
 
+#include <sys/types.h>
+
+#include <chrono>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -37,7 +40,8 @@ class OutputFiles {
   explicit OutputFiles(const std::filesystem::path& working_dir);
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
-  // Closes whatever is still open; partial files stay unless discard() was called.
+  // Writes what is gathered and closes whatever is still open; partial files stay unless
+  // discard() was called.
   ~OutputFiles();
 
   // Adds the file of program name `name` ("OUTPUT\DC365h.OUT") and creates its partial file
@@ -61,10 +65,12 @@ class OutputFiles {
   // Whether file `index` has its partial file: always, except an optional file not yet written.
   bool has_partial(int index) const;
 
-  // Appends `lines` (whole lines, each ending in LF or CR LF) to file `index` in one write.
-  // When that fails, the file keeps exactly the whole lines that fitted: what was written of
-  // the block is taken back and the lines are written again one at a time, and the failure
-  // of the line that does not fit is thrown as OutputError.
+  // Appends `lines` (whole lines, each ending in LF or CR LF) to file `index`. The lines are
+  // gathered and written in larger pieces, at the latest about 100 ms later, when the run
+  // commits, or when it is abandoned. When a write fails, the file keeps exactly the whole
+  // lines that fitted: what was written of the piece is taken back and its lines are written
+  // again one at a time, and the failure of the line that does not fit is thrown as
+  // OutputError.
   void write(int index, std::string_view lines);
 
   // Ends the run's writing: flushes every partial file to the disk (unless `flush` is false),
@@ -72,7 +78,8 @@ class OutputFiles {
   // Throws OutputError naming the file when any of it fails; every earlier file whose new
   // one was not yet renamed then stays as it was.
   void commit(bool flush = true);
-  // Closes every file where it stands: the partial files keep what was written.
+  // Writes what each file has gathered and closes it where it stands: the partial files keep
+  // every whole line that fits.
   void abandon() noexcept;
   // Closes and removes every partial file: for a run that stops before it processes.
   void discard() noexcept;
@@ -83,18 +90,24 @@ class OutputFiles {
   struct File {
     std::string name;
     std::filesystem::path path;
-    UniqueFd partial;  // the partial file, open for writing
-    UniqueFd earlier;  // the earlier file of the final name, held locked; none when missing
+    UniqueFd partial;     // the partial file, open for writing
+    UniqueFd earlier;     // the earlier file of the final name, held locked; none when missing
+    std::string pending;  // whole lines not yet handed to the kernel
+    off_t written = 0;    // bytes in the partial file
+    off_t writeback = 0;  // where the next early writeback starts
     bool optional = false;
     bool created = false;  // its partial file was made
   };
+  void write_out(File& file, std::string_view lines);
+  void flush_pending(File& file);
   int add_file(std::string name, bool optional);
   void create_partial(File& file);
-  void write_line_by_line(const File& file, std::string_view lines);
+  void write_line_by_line(File& file, std::string_view lines);
   std::filesystem::path working_dir_;
   std::filesystem::path folder_;
   UniqueFd lock_;
   std::vector<File> files_;
+  std::chrono::steady_clock::time_point last_flush_{};  // of every file's gathered rows
   bool committed_ = false;
   bool ended_ = false;  // committed or abandoned: no more writes
 };

@@ -301,13 +301,15 @@ int file_size_limit_result(const Case& c, const fs::path& dir) {
     const std::string first_record =
         read_file(kGolden / c.name / "expected" / "DC365h.OUT").substr(0, 500);
     const std::string kept = read_file(dir / "OUTPUT" / "DC365h.OUT.partial");
-    // The write that fails is one of the adult's partial files (its coefficients or its
-    // notes); both coefficient files are among the files reported.
+    // The write that fails is one of the partial files (rows are gathered and written in
+    // larger pieces, so which one reaches the limit first depends on when they are written);
+    // both coefficient files are among the files reported.
     const std::vector<std::string>& incomplete = stop.incomplete_files();
     const auto reported = [&](const char* name) {
       return std::find(incomplete.begin(), incomplete.end(), name) != incomplete.end();
     };
-    if (message.find("OUTPUT\\DC7300h") != std::string::npos &&
+    if ((message.find("OUTPUT\\DC7300h") != std::string::npos ||
+         message.find("OUTPUT\\DC365h") != std::string::npos) &&
         message.find(".partial: ") != std::string::npos && reported("OUTPUT\\DC365h.OUT.partial") &&
         reported("OUTPUT\\DC7300h.OUT.partial") && kept.starts_with(first_record) &&
         read_file(dir / "OUTPUT" / "DC365h.OUT") == "earlier DC365h.OUT\r\n" &&
@@ -383,7 +385,7 @@ TEST(GoldenRun, KilledRunLeavesTheEarlierFiles) {
 
 // The ingestion case with OUTPUT on a file system of 16 KiB, which the earlier files half fill:
 // 0 when the run stops on the full disk naming the partial file, with every earlier file as
-// it was and the partial files holding whole lines only; 77 when no such file system can be
+// it was and the partial files holding whole lines only (none, where nothing fitted); 77 when no such file system can be
 // made here (it needs the right to mount, in a mount namespace of the process's own).
 int full_disk_result(const Case& c, const fs::path& dir) {
   const fs::path output = dir / "OUTPUT";
@@ -406,7 +408,7 @@ int full_disk_result(const Case& c, const fs::path& dir) {
       const std::string partial = read_file(output / (n + ".partial"));
       sound = sound && read_file(output / n) == "earlier " + n + "\r\n" &&
               read_file(kGolden / c.name / "expected" / n).starts_with(partial) &&
-              partial.ends_with("\r\n");
+              (partial.empty() || partial.ends_with("\r\n"));
     }
     if (sound) return 0;
     std::fprintf(stderr, "stopped with: %s\n", stop.what());

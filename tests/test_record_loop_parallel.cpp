@@ -624,6 +624,7 @@ TEST(CoefficientBlock, AFailedWriteKeepsTheRowsAWriteOfEachRowKeeps) {
         start = end;
       }
       if (way == 1) files.write_block(0, block);
+      output.commit();  // the rows gathered are written here at the latest
     } catch (const OutputError& e) {
       messages[way] = e.what();
     }
