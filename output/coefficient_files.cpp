@@ -105,12 +105,13 @@ std::string coefficient_block(DataSet data_set, std::string_view header_line,
       block += columns(header_line, 14, 20);
     }
     const bool zero = times.empty();
-    block += format_using(kTimeMask, {zero ? 0.0 : narrow_to_float(times[m])});
+    const std::array<double, 1> time{zero ? 0.0 : narrow_to_float(times[m])};
+    append_using(block, kTimeMask, time);
     for (std::size_t j = 0; j < regions; ++j) {
       pairs[2 * j] = zero ? 0.0 : narrow_to_float(coef.coef[0][j][m]);
       pairs[2 * j + 1] = zero ? 0.0 : narrow_to_float(coef.coef[1][j][m]);
     }
-    block += format_using(kPairMask, std::span<const double>(pairs.data(), 2 * regions));
+    append_using(block, kPairMask, std::span<const double>(pairs.data(), 2 * regions));
     block += "\r\n";
   }
   return block;

@@ -84,19 +84,15 @@ void check_mask(std::string_view mask) {
   if (!has_field) refuse(mask, 0, "the mask has no number field");
 }
 
-// Appends the text of `v` in `field`.
-void render(const Field& field, double v, std::string& out) {
+// Room for the text of a value in `field`: sign, digits, point, 'E', exponent sign and digits.
+std::size_t field_room(const Field& field) {
+  return static_cast<std::size_t>(field.lead + field.frac + field.marks + 16);
+}
+
+// Writes the text of `v` in `field` at `text`, which has field_room(field) characters of room,
+// and returns the end of what it wrote.
+char* render(const Field& field, double v, char* text) {
   const int count = field.lead - 1 + field.frac;
-  // The field is written here and appended at once: sign, digits and point, 'E', the
-  // exponent sign, its leading zeros and its digits. Longer fields take a string.
-  char buffer[64];
-  std::string long_text;
-  char* text = buffer;
-  const auto size = static_cast<std::size_t>(count + field.marks + 16);
-  if (size > sizeof buffer) {
-    long_text.resize(size);
-    text = long_text.data();
-  }
   char* const digits = text + 1;
   std::fill(digits, digits + count, '0');
   int exponent = 0;  // of the leading digit group of the field
@@ -120,8 +116,7 @@ void render(const Field& field, double v, std::string& out) {
   const auto end = std::to_chars(magnitude, magnitude + sizeof magnitude, magnitude_value).ptr;
   const auto length = static_cast<int>(end - magnitude);
   for (int i = length; i < field.marks - 2; ++i) *t++ = '0';
-  t = std::copy(magnitude, end, t);
-  out.append(text, t);
+  return std::copy(magnitude, end, t);
 }
 
 // A checked mask cut into its fields and the literal text between them.
@@ -134,40 +129,59 @@ struct ParsedMask {
   };
   std::string mask;
   std::vector<Piece> pieces;
+  std::size_t fields = 0;  // number fields in one pass of the mask
+  std::size_t room = 0;    // room for the text of one pass
 
   void parse(std::string_view text) {
     check_mask(text);
     mask.assign(text);
     pieces.clear();
+    fields = 0;
+    room = 0;
     std::size_t i = 0;
     while (i < mask.size()) {
       Piece piece;
       if (mask[i] == '#') {  // in a checked mask only a field starts with '#'
         piece.is_field = true;
         piece.field = read_field(mask, i);
+        ++fields;
+        room += field_room(piece.field);
       } else {
         piece.first = i;
         while (i < mask.size() && mask[i] != '#') ++i;
         piece.length = i - piece.first;
+        room += piece.length;
       }
       pieces.push_back(piece);
     }
   }
 };
 
+// The mask checked and cut. A program formats with the same few masks over and over, in turn:
+// the last few masks on this thread are kept checked and cut.
+const ParsedMask& parsed_mask(std::string_view mask) {
+  thread_local std::array<ParsedMask, 4> kept;
+  thread_local std::size_t next = 0;
+  for (const ParsedMask& parsed : kept) {
+    if (!parsed.pieces.empty() && parsed.mask == mask) return parsed;
+  }
+  ParsedMask& parsed = kept[next];
+  next = (next + 1) % kept.size();
+  parsed.mask.clear();
+  parsed.pieces.clear();
+  parsed.parse(mask);  // a refused mask leaves the place empty
+  return parsed;
+}
+
 }  // namespace
 
-std::string format_using(std::string_view mask, std::span<const double> values) {
-  // A program formats with the same few masks over and over: the last mask on this thread
-  // is kept checked and cut.
-  thread_local ParsedMask parsed;
-  if (mask != parsed.mask || parsed.pieces.empty()) {
-    parsed.mask.clear();
-    parsed.pieces.clear();
-    parsed.parse(mask);
-  }
-  std::string out;
-  out.reserve(mask.size() + 16 * values.size());
+void append_using(std::string& out, std::string_view mask, std::span<const double> values) {
+  const ParsedMask& parsed = parsed_mask(mask);
+  // Written in place: room for every pass of the mask that the values start, then cut back.
+  const std::size_t start = out.size();
+  out.resize(start + (values.size() / parsed.fields + 1) * parsed.room);
+  char* const first = out.data() + start;
+  char* t = first;
   std::size_t n = 0;
   std::size_t k = 0;
   for (;;) {
@@ -178,11 +192,17 @@ std::string format_using(std::string_view mask, std::span<const double> values) 
     const ParsedMask::Piece& piece = parsed.pieces[k++];
     if (piece.is_field) {
       if (n == values.size()) break;
-      render(piece.field, values[n++], out);
+      t = render(piece.field, values[n++], t);
     } else {
-      out.append(parsed.mask, piece.first, piece.length);
+      t = std::copy_n(parsed.mask.data() + piece.first, piece.length, t);
     }
   }
+  out.resize(start + static_cast<std::size_t>(t - first));
+}
+
+std::string format_using(std::string_view mask, std::span<const double> values) {
+  std::string out;
+  append_using(out, mask, values);
   return out;
 }
 

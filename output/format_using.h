@@ -20,6 +20,8 @@ class MaskError : public std::invalid_argument {
 // A value list longer than the mask starts the mask again; a shorter one ends the text
 // where the next field would begin.
 std::string format_using(std::string_view mask, std::span<const double> values);
+// The same text, appended to `out`.
+void append_using(std::string& out, std::string_view mask, std::span<const double> values);
 std::string format_using(std::string_view mask, std::initializer_list<double> values);
 
 }  // namespace kestrane
