@@ -2,6 +2,7 @@
 // formatted as rows and written among the files of the run beside the coefficient files.
 #include "output/notes_file.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -34,7 +35,34 @@ bool is_surely_within_table(double value, double outside) {
   return whole >= 0x1p-960 && out <= 0.99 * kExtendedShareThreshold * whole;
 }
 
+// One coefficient to note, found before any row is written.
+struct Note {
+  double value;
+  double share;
+  std::uint32_t region;
+  std::uint8_t table;
+  std::uint8_t time;
+  std::uint8_t reason;  // 1 negative, 2 extended, 3 both
+};
+
 }  // namespace
+
+NoteColumns::NoteColumns(std::span<const double> times, std::span<const std::string> region_names) {
+  for (const double time : times) {
+    std::string text;
+    append_number(text, time);
+    text += ',';
+    longest_time = std::max(longest_time, text.size());
+    time_fields.push_back(std::move(text));
+  }
+  for (const std::string& name : region_names) {
+    std::string text;
+    append_csv_field(text, name);
+    text += ',';
+    longest_region = std::max(longest_region, text.size());
+    region_fields.push_back(std::move(text));
+  }
+}
 
 std::string notes_file_name(std::int32_t age_days, DataSet data_set) {
   return "OUTPUT\\DC" + std::to_string(age_days) + data_set_letter(data_set) + "-notes.csv";
@@ -56,20 +84,20 @@ double share_outside(double coefficient, double outside) {
 void append_note_rows(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
                       std::span<const double> times, std::span<const std::string> region_names,
                       NoteCounts& counts) {
+  append_note_rows(out, header, coef, NoteColumns(times, region_names), counts);
+}
+
+void append_note_rows(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
+                      const NoteColumns& columns, NoteCounts& counts) {
   if (!coef.integrated[0] && !coef.integrated[1]) return;
-  static constexpr std::string_view kTableNames[2] = {"low", "high"};
-  static constexpr std::string_view kReasons[3] = {"extended\n", "negative\n",
-                                                   "negative;extended\n"};
-  // The texts that every row of the record shares are made once, with its first note, in
-  // buffers of the thread that are reused from record to record.
-  thread_local std::string prefix;          // "nuclide,class,age,"
-  thread_local std::string times_of_table;  // ",first,last,"
-  bool shared_made = false;
-  char time_text[kMaxNumberChars];
-  std::size_t time_length = 0;
-  for (std::size_t m = 0; m < times.size(); ++m) {
-    time_length = 0;
-    for (std::size_t j = 0; j < region_names.size(); ++j) {
+  // The coefficients to note are found first, so that the rows are then written in one piece
+  // of known length, in buffers of the thread that are reused from record to record.
+  thread_local std::vector<Note> notes;
+  notes.clear();
+  const std::size_t time_count = columns.time_fields.size();
+  const std::size_t region_count = columns.region_fields.size();
+  for (std::size_t m = 0; m < time_count; ++m) {
+    for (std::size_t j = 0; j < region_count; ++j) {
       for (std::size_t t = 0; t < 2; ++t) {
         if (!coef.integrated[t]) continue;
         const double value = coef.coef[t][j][m];
@@ -79,51 +107,61 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
         const double share = share_outside(value, outside);
         const bool extended = share > kExtendedShareThreshold;
         if (!negative && !extended) continue;
-        if (!shared_made) {
-          shared_made = true;
-          prefix.clear();
-          append_csv_field(prefix, trim_spaces(header.nuclide));
-          prefix += ',';
-          append_csv_field(prefix, trim_spaces(header.class_or_f1));
-          prefix += ',';
-          append_number(prefix, header.age_days);
-          prefix += ',';
-          times_of_table.assign(1, ',');
-          append_number(times_of_table, coef.first_time);
-          times_of_table += ',';
-          append_number(times_of_table, coef.last_time);
-          times_of_table += ',';
-        }
-        if (time_length == 0) {
-          time_length = static_cast<std::size_t>(
-              std::to_chars(time_text, time_text + sizeof time_text, times[m]).ptr - time_text);
-        }
-        out += prefix;
-        append_csv_field(out, region_names[j]);
-        out += ',';
-        out += kTableNames[t];
-        out += ',';
-        out.append(time_text, time_length);
-        out += ',';
-        append_number(out, value);
-        out += times_of_table;
-        append_number(out, share);
-        out += ',';
-        out += kReasons[(negative ? 1 : 0) + (negative && extended ? 1 : 0)];
-        counts.negative += negative ? 1 : 0;
-        counts.extended += extended ? 1 : 0;
-        ++counts.rows;
+        notes.push_back({value, share, static_cast<std::uint32_t>(j), static_cast<std::uint8_t>(t),
+                         static_cast<std::uint8_t>(m),
+                         static_cast<std::uint8_t>((negative ? 1 : 0) + (extended ? 2 : 0))});
       }
     }
   }
+  if (notes.empty()) return;
+
+  // The texts that every row of the record shares: "nuclide,class,age," and ",first,last,".
+  thread_local std::string prefix;
+  thread_local std::string times_of_table;
+  prefix.clear();
+  append_csv_field(prefix, trim_spaces(header.nuclide));
+  prefix += ',';
+  append_csv_field(prefix, trim_spaces(header.class_or_f1));
+  prefix += ',';
+  append_number(prefix, header.age_days);
+  prefix += ',';
+  times_of_table.assign(1, ',');
+  append_number(times_of_table, coef.first_time);
+  times_of_table += ',';
+  append_number(times_of_table, coef.last_time);
+  times_of_table += ',';
+
+  static constexpr std::string_view kTableNames[2] = {"low,", "high,"};
+  static constexpr std::string_view kReasons[4] = {"", "negative\n", "extended\n",
+                                                   "negative;extended\n"};
+  const std::size_t longest_row = prefix.size() + columns.longest_region + kTableNames[1].size() +
+                                  columns.longest_time + 2 * kMaxNumberChars +
+                                  times_of_table.size() + 1 + kReasons[3].size();
+  const std::size_t start = out.size();
+  out.resize(start + notes.size() * longest_row);
+  char* const first = out.data() + start;
+  char* at = first;
+  const auto put = [&at](std::string_view text) { at = std::copy(text.begin(), text.end(), at); };
+  for (const Note& note : notes) {
+    put(prefix);
+    put(columns.region_fields[note.region]);
+    put(kTableNames[note.table]);
+    put(columns.time_fields[note.time]);
+    at = std::to_chars(at, at + kMaxNumberChars, note.value).ptr;
+    put(times_of_table);
+    at = std::to_chars(at, at + kMaxNumberChars, note.share).ptr;
+    *at++ = ',';
+    put(kReasons[note.reason]);
+    counts.negative += note.reason & 1;
+    counts.extended += note.reason >> 1;
+  }
+  counts.rows += static_cast<std::int64_t>(notes.size());
+  out.resize(start + static_cast<std::size_t>(at - first));
 }
 
 RunNotes::RunNotes(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,
                    std::vector<double> times, std::vector<std::string> region_names)
-    : files_(files),
-      header_(notes_header(data_set) + "\n"),
-      times_(std::move(times)),
-      region_names_(std::move(region_names)) {
+    : files_(files), header_(notes_header(data_set) + "\n"), columns_(times, region_names) {
   for (const int group : age_groups) {
     const std::int32_t days = kAgeGroups[static_cast<std::size_t>(group - 1)].days;
     index_.push_back(files_.add_optional(notes_file_name(days, data_set)));
@@ -140,7 +178,7 @@ void RunNotes::record(int position, const HeaderRecord& header, const Coefficien
 NoteCounts RunNotes::format(std::string& out, const HeaderRecord& header,
                             const CoefficientTable& coef) const {
   NoteCounts counts;
-  append_note_rows(out, header, coef, times_, region_names_, counts);
+  append_note_rows(out, header, coef, columns_, counts);
   return counts;
 }
 

@@ -38,6 +38,16 @@ struct NoteCounts {
   std::int64_t rows = 0;
 };
 
+// The columns of note rows that depend only on the run: each integration time and each
+// selected region as written in a row, with the comma after it.
+struct NoteColumns {
+  NoteColumns(std::span<const double> times, std::span<const std::string> region_names);
+  std::vector<std::string> time_fields;
+  std::vector<std::string> region_fields;
+  std::size_t longest_time = 0;
+  std::size_t longest_region = 0;
+};
+
 // Appends the notes of one record, each line ended by LF, in the order in which the
 // coefficient file shows its coefficients (integration time, region, low then high), and
 // adds them to `counts`. Tables that were not integrated (N = 1, or not named by the table
@@ -45,6 +55,8 @@ struct NoteCounts {
 void append_note_rows(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
                       std::span<const double> times, std::span<const std::string> region_names,
                       NoteCounts& counts);
+void append_note_rows(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
+                      const NoteColumns& columns, NoteCounts& counts);
 
 // The notes of a whole run: one notes file per selected age, in selected-age order, among
 // the files of the run. A notes file is made with its first row (after its column line) and
@@ -78,8 +90,7 @@ class RunNotes {
  private:
   OutputFiles& files_;
   std::string header_;  // the column line with its line end
-  std::vector<double> times_;
-  std::vector<std::string> region_names_;
+  NoteColumns columns_;
   std::vector<int> index_;          // the index in files_ of each position
   std::vector<std::int64_t> rows_;  // the rows written to the file of each position
   NoteCounts counts_;
