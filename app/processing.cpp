@@ -93,6 +93,8 @@ class FileSink : public RecordSink {
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
 
+  bool reads_prepared_table() const override { return csv_ != nullptr || also_ != nullptr; }
+
  private:
   CoefficientFiles& files_;
   const RunSetup& setup_;

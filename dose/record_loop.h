@@ -53,6 +53,10 @@ class RecordSink {
                                const CoefficientTable& coef, std::string& /*text*/) {
     record_done(position, header, coef);
   }
+  // Whether record_prepared() reads the coefficient table. A sink whose prepared text holds
+  // all it needs says no, and the pipeline spares carrying the table from the worker to the
+  // loop's thread: the table it then hands on holds no record's coefficients.
+  virtual bool reads_prepared_table() const { return true; }
 };
 
 // Told of every processed record, for a progress display. Called on the loop's thread;

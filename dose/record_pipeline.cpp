@@ -64,6 +64,7 @@ class RecordPipeline {
                  ProgressObserver* progress, int workers)
       : setup_(setup),
         sink_(sink),
+        carry_table_(sink.reads_prepared_table()),
         progress_(progress),
         file_name_(reader.display_name()),
         total_bytes_(reader.total_bytes()),
@@ -192,7 +193,7 @@ class RecordPipeline {
       const double* from = job.coef.data();
       for (auto* cells : {&delivered_->coef, &delivered_->outside}) {
         for (auto& table : *cells) {
-          for (std::size_t j = 0; j < regions; ++j, from += times) {
+          for (std::size_t j = 0; carry_table_ && j < regions; ++j, from += times) {
             std::copy_n(from, times, table[j].begin());
           }
         }
@@ -233,11 +234,11 @@ class RecordPipeline {
         parsed = true;
         job.record.block = std::string();
         compute_record(job.record, setup_, file_name_, space);
-        job.coef.resize(4 * regions * times);
+        job.coef.resize(carry_table_ ? 4 * regions * times : 0);
         double* to = job.coef.data();
         for (const auto* cells : {&space.coef.coef, &space.coef.outside}) {
           for (const auto& table : *cells) {
-            for (std::size_t j = 0; j < regions; ++j, to += times) {
+            for (std::size_t j = 0; carry_table_ && j < regions; ++j, to += times) {
               std::copy_n(table[j].begin(), times, to);
             }
           }
@@ -257,6 +258,7 @@ class RecordPipeline {
 
   const RunSetup& setup_;
   RecordSink& sink_;
+  const bool carry_table_;  // whether the sink reads the table of a prepared record
   ProgressObserver* const progress_;
   const std::string& file_name_;
   const std::uint64_t total_bytes_;

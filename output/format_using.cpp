@@ -105,7 +105,8 @@ char* render(const Field& field, double v, char* text) {
   text[0] = v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
   // The point goes in after the digits before it.
   const int before_point = field.lead - 1;
-  std::copy_backward(digits + before_point, digits + count, digits + count + 1);
+  // (A few characters at most in the usual fields: moved one by one, not by a library call.)
+  for (int i = count; i > before_point; --i) digits[i] = digits[i - 1];
   digits[before_point] = '.';
   char* t = digits + count + 1;
   *t++ = 'E';
