@@ -165,8 +165,15 @@ void OutputFiles::write(int index, std::string_view lines) {
   File& file = files_.at(static_cast<std::size_t>(index));
   if (!file.created && !ended_) create_partial(file);
   if (!file.partial) throw std::logic_error("the file " + file.name + " is closed");
-  file.pending.append(lines);
-  if (file.pending.size() >= kWriteChunk) flush_pending(file);
+  // The gathered rows go first when these would take them past the size of a piece, so that a
+  // file's buffer keeps the one size it is given.
+  if (file.pending.size() + lines.size() > kWriteChunk) flush_pending(file);
+  if (lines.size() >= kWriteChunk) {
+    write_out(file, lines);
+  } else {
+    if (file.pending.capacity() < kWriteChunk) file.pending.reserve(kWriteChunk);
+    file.pending.append(lines);
+  }
   // Rows do not wait long in memory, so that a run stopped by a signal leaves nearly all of
   // them in its partial files.
   const auto now = std::chrono::steady_clock::now();
