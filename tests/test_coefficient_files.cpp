@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "output/coefficient_files.h"
@@ -358,6 +360,22 @@ INSTANTIATE_TEST_SUITE_P(
                       RunEnd{"discard", [](OutputFiles& o) { o.discard(); }, false, false},
                       RunEnd{"destroyed", [](OutputFiles&) {}, false, true}),
     [](const ::testing::TestParamInfo<RunEnd>& end) { return std::string(end.param.name); });
+
+// Rows are gathered and written in larger pieces, but none waits in memory for long: a run
+// stopped by a signal, which writes nothing more, leaves all but its latest rows behind.
+TEST(CoefficientFiles, GatheredRowsWaitAtMostATenthOfASecond) {
+  const WorkingDir dir;
+  OutputFiles output(dir.path());
+  const int index = output.add("OUTPUT\\DC7300h.OUT");
+  const fs::path partial = dir / "OUTPUT" / "DC7300h.OUT.partial";
+  output.write(index, "first\r\n");  // the first write goes out at once
+  output.write(index, "second\r\n");
+  EXPECT_EQ(read_file(partial), "first\r\n");  // gathered
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  output.write(index, "third\r\n");
+  EXPECT_EQ(read_file(partial), "first\r\nsecond\r\nthird\r\n");
+  output.abandon();
+}
 
 TEST(CoefficientFiles, RefusesRepeatedOrUnknownAgeGroups) {
   const WorkingDir dir;
