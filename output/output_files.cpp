@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 namespace kestrane {
 namespace {
@@ -44,13 +45,56 @@ bool write_all(int fd, std::string_view text) {
 constexpr std::size_t kWriteChunk = std::size_t{256} << 10;
 // Rows gathered wait at most about this long before they are written.
 constexpr std::chrono::milliseconds kLongestWait{100};
-// Each file's written part is handed to the disk after every this many bytes.
+// Each file's written part is flushed to the disk in the background after every this many
+// bytes.
 constexpr off_t kWritebackChunk = off_t{8} << 20;
 
 // O_NONBLOCK keeps a FIFO of the name from stalling the run; it is refused as not a file.
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
 
 }  // namespace
+
+BackgroundFlush::~BackgroundFlush() { stop(); }
+
+void BackgroundFlush::request(int fd) {
+  std::lock_guard lock(mutex_);
+  if (stopped_) return;
+  if (std::find(queue_.begin(), queue_.end(), fd) == queue_.end()) queue_.push_back(fd);
+  if (!thread_.joinable()) {
+    try {
+      thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+      stopped_ = true;  // no thread to be had: the flush at the end does it all
+      queue_.clear();
+      return;
+    }
+  }
+  wake_.notify_one();
+}
+
+void BackgroundFlush::stop() noexcept {
+  {
+    std::lock_guard lock(mutex_);
+    stopped_ = true;
+    queue_.clear();
+  }
+  wake_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundFlush::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stopped_ || !queue_.empty(); });
+    if (stopped_) return;
+    const int fd = queue_.front();
+    queue_.erase(queue_.begin());
+    lock.unlock();
+    // Only a head start: a failure shows again in the flush at the end, which reports it.
+    ::fdatasync(fd);
+    lock.lock();
+  }
+}
 
 OutputFiles::OutputFiles(const std::filesystem::path& working_dir) : working_dir_(working_dir) {
   const std::filesystem::path lock_path = resolve_program_path(working_dir, kOutputLockName);
@@ -200,9 +244,7 @@ void OutputFiles::write_out(File& file, std::string_view lines) {
   if (write_all(fd, lines)) {
     file.written += static_cast<off_t>(lines.size());
     if (file.written - file.writeback >= kWritebackChunk) {
-      // The disk starts on what is written while the run goes on, so that the flush at the
-      // end has little left to wait for. Only a hint: its failure shows in that flush.
-      ::sync_file_range(fd, file.writeback, file.written - file.writeback, SYNC_FILE_RANGE_WRITE);
+      flusher_.request(fd);
       file.writeback = file.written;
     }
     return;
@@ -240,6 +282,7 @@ void OutputFiles::commit(bool flush) {
   for (File& file : files_) {
     if (file.created) flush_pending(file);
   }
+  flusher_.stop();
   if (flush) {
     // The disk writes the rest of every file at once, rather than one file after the other
     // as each is flushed below.
@@ -293,6 +336,9 @@ void OutputFiles::abandon() noexcept {
         // The file keeps its whole lines; the failure that stopped the run is reported.
       }
     }
+  }
+  flusher_.stop();
+  for (File& file : files_) {
     file.partial.reset();
     file.earlier.reset();
   }

@@ -5,10 +5,13 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "platform/file_services.h"
@@ -26,6 +29,31 @@ class OutputError : public std::runtime_error {
 inline constexpr std::string_view kPartialSuffix = ".partial";
 // The file in OUTPUT that a run holds locked, so that two runs never write there at once.
 inline constexpr std::string_view kOutputLockName = "OUTPUT\\kestrane.lock";
+
+// Flushes files to the disk on a thread of its own while the run goes on, so that the flush
+// at the end of the run has little left to wait for.
+class BackgroundFlush {
+ public:
+  BackgroundFlush() = default;
+  BackgroundFlush(const BackgroundFlush&) = delete;
+  BackgroundFlush& operator=(const BackgroundFlush&) = delete;
+  ~BackgroundFlush();
+  // Asks for file descriptor `fd` to be flushed; the thread starts with the first request
+  // (where no thread can be started, nothing is flushed early). The descriptor must stay open
+  // until stop() has returned.
+  void request(int fd);
+  // Drops the requests not yet begun, waits for the one under way and ends the thread; later
+  // requests are ignored.
+  void stop() noexcept;
+
+ private:
+  void run();
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::vector<int> queue_;
+  bool stopped_ = false;
+  std::thread thread_;
+};
 
 // The files of one run. Each is written as its name + ".partial" in the same folder; commit()
 // flushes them all to the disk and then renames them all into place, so the earlier files are
@@ -94,7 +122,7 @@ class OutputFiles {
     UniqueFd earlier;     // the earlier file of the final name, held locked; none when missing
     std::string pending;  // whole lines not yet handed to the kernel
     off_t written = 0;    // bytes in the partial file
-    off_t writeback = 0;  // where the next early writeback starts
+    off_t writeback = 0;  // where the last background flush was asked for
     bool optional = false;
     bool created = false;  // its partial file was made
   };
@@ -107,6 +135,7 @@ class OutputFiles {
   std::filesystem::path folder_;
   UniqueFd lock_;
   std::vector<File> files_;
+  BackgroundFlush flusher_;
   std::chrono::steady_clock::time_point last_flush_{};  // of every file's gathered rows
   bool committed_ = false;
   bool ended_ = false;  // committed or abandoned: no more writes

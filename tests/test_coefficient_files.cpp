@@ -377,6 +377,32 @@ TEST(CoefficientFiles, GatheredRowsWaitAtMostATenthOfASecond) {
   output.abandon();
 }
 
+// Large files are flushed on a thread of their own while they are written; whether the run is
+// put in place or abandoned, every line written is there, once, in order.
+TEST(CoefficientFiles, LargeFilesAreWrittenWholeWhileFlushedAlongTheWay) {
+  for (const bool completes : {true, false}) {
+    const WorkingDir dir;
+    std::string expected;
+    {
+      OutputFiles output(dir.path());
+      const int index = output.add("OUTPUT\\DC7300h.OUT");
+      // 320 blocks of 64 KiB, each numbered in its first line: flushed several times.
+      const std::string filler = std::string(62, '.') + "\r\n";
+      std::string block;
+      for (int record = 0; record < 320; ++record) {
+        const std::string number = std::to_string(record);
+        block = number + std::string(62 - number.size(), ' ') + "\r\n";
+        for (int line = 1; line < 1024; ++line) block += filler;
+        output.write(index, block);
+        expected += block;
+      }
+      if (completes) output.commit();
+    }
+    const fs::path path = dir / "OUTPUT" / (completes ? "DC7300h.OUT" : "DC7300h.OUT.partial");
+    EXPECT_TRUE(read_file(path) == expected) << (completes ? "committed" : "abandoned");
+  }
+}
+
 TEST(CoefficientFiles, RefusesRepeatedOrUnknownAgeGroups) {
   const WorkingDir dir;
   OutputFiles output(dir.path());
