@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #include "output/coefficient_files.h"
@@ -45,6 +46,28 @@ struct Note {
   std::uint8_t reason;  // 1 negative, 2 extended, 3 both
 };
 
+// The texts of a row are copied 16 characters at a time, in moves of a fixed size that need no
+// library call: each is kept with room for its last step, and a row has room after its end.
+constexpr std::size_t kStep = 16;
+
+// A text with room for the copy of its last step.
+struct PaddedText {
+  std::string padded;
+  std::size_t size = 0;
+  void assign(std::string_view text) {
+    size = text.size();
+    padded.assign(text);
+    padded.append(kStep, '\0');
+  }
+};
+
+char* put(char* at, const char* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; i += kStep) std::memcpy(at + i, text + i, kStep);
+  return at + size;
+}
+
+char* put(char* at, const PaddedText& text) { return put(at, text.padded.data(), text.size); }
+
 }  // namespace
 
 NoteColumns::NoteColumns(std::span<const double> times, std::span<const std::string> region_names) {
@@ -62,6 +85,9 @@ NoteColumns::NoteColumns(std::span<const double> times, std::span<const std::str
     longest_region = std::max(longest_region, text.size());
     region_fields.push_back(std::move(text));
   }
+  // Each field kept again with room for the copy of its last step.
+  for (std::string& text : time_fields) text.append(kStep, '\0');
+  for (std::string& text : region_fields) text.append(kStep, '\0');
 }
 
 std::string notes_file_name(std::int32_t age_days, DataSet data_set) {
@@ -116,42 +142,48 @@ void append_note_rows(std::string& out, const HeaderRecord& header, const Coeffi
   if (notes.empty()) return;
 
   // The texts that every row of the record shares: "nuclide,class,age," and ",first,last,".
-  thread_local std::string prefix;
-  thread_local std::string times_of_table;
-  prefix.clear();
-  append_csv_field(prefix, trim_spaces(header.nuclide));
-  prefix += ',';
-  append_csv_field(prefix, trim_spaces(header.class_or_f1));
-  prefix += ',';
-  append_number(prefix, header.age_days);
-  prefix += ',';
-  times_of_table.assign(1, ',');
-  append_number(times_of_table, coef.first_time);
-  times_of_table += ',';
-  append_number(times_of_table, coef.last_time);
-  times_of_table += ',';
+  thread_local std::string text;
+  thread_local PaddedText prefix;
+  thread_local PaddedText times_of_table;
+  text.clear();
+  append_csv_field(text, trim_spaces(header.nuclide));
+  text += ',';
+  append_csv_field(text, trim_spaces(header.class_or_f1));
+  text += ',';
+  append_number(text, header.age_days);
+  text += ',';
+  prefix.assign(text);
+  text.assign(1, ',');
+  append_number(text, coef.first_time);
+  text += ',';
+  append_number(text, coef.last_time);
+  text += ',';
+  times_of_table.assign(text);
 
-  static constexpr std::string_view kTableNames[2] = {"low,", "high,"};
-  static constexpr std::string_view kReasons[4] = {"", "negative\n", "extended\n",
-                                                   "negative;extended\n"};
-  const std::size_t longest_row = prefix.size() + columns.longest_region + kTableNames[1].size() +
-                                  columns.longest_time + 2 * kMaxNumberChars +
-                                  times_of_table.size() + 1 + kReasons[3].size();
+  static constexpr char kTableNames[2][kStep] = {"low,", "high,"};
+  static constexpr std::size_t kTableNameSizes[2] = {4, 5};
+  static constexpr char kReasons[4][2 * kStep] = {"", "negative\n", "extended\n",
+                                                  "negative;extended\n"};
+  static constexpr std::size_t kReasonSizes[4] = {0, 9, 9, 18};
+  const std::size_t longest_row = prefix.size + columns.longest_region + kTableNameSizes[1] +
+                                  columns.longest_time + 2 * kMaxNumberChars + times_of_table.size +
+                                  1 + kReasonSizes[3];
   const std::size_t start = out.size();
-  out.resize(start + notes.size() * longest_row);
+  out.resize(start + notes.size() * longest_row + kStep);
   char* const first = out.data() + start;
   char* at = first;
-  const auto put = [&at](std::string_view text) { at = std::copy(text.begin(), text.end(), at); };
   for (const Note& note : notes) {
-    put(prefix);
-    put(columns.region_fields[note.region]);
-    put(kTableNames[note.table]);
-    put(columns.time_fields[note.time]);
+    at = put(at, prefix);
+    const std::string& region = columns.region_fields[note.region];
+    at = put(at, region.data(), region.size() - kStep);
+    at = put(at, kTableNames[note.table], kTableNameSizes[note.table]);
+    const std::string& time = columns.time_fields[note.time];
+    at = put(at, time.data(), time.size() - kStep);
     at = std::to_chars(at, at + kMaxNumberChars, note.value).ptr;
-    put(times_of_table);
+    at = put(at, times_of_table);
     at = std::to_chars(at, at + kMaxNumberChars, note.share).ptr;
     *at++ = ',';
-    put(kReasons[note.reason]);
+    at = put(at, kReasons[note.reason], kReasonSizes[note.reason]);
     counts.negative += note.reason & 1;
     counts.extended += note.reason >> 1;
   }

@@ -39,7 +39,8 @@ struct NoteCounts {
 };
 
 // The columns of note rows that depend only on the run: each integration time and each
-// selected region as written in a row, with the comma after it.
+// selected region as written in a row, with the comma after it, then 16 NUL characters of room
+// for the row writer's fixed-size copies (not part of the field).
 struct NoteColumns {
   NoteColumns(std::span<const double> times, std::span<const std::string> region_names);
   std::vector<std::string> time_fields;
