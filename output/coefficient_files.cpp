@@ -88,7 +88,8 @@ std::string coefficient_block(DataSet data_set, std::string_view header_line,
   const auto regions = static_cast<std::size_t>(region_count);
   const std::size_t row_count = std::max<std::size_t>(times.size(), 1);
   std::string block;
-  block.reserve(row_count * (26 + 19 * regions));
+  // The rows, and the room the formatter asks for beyond the last row's numbers.
+  block.reserve(row_count * (26 + 19 * regions) + 8 * regions + 32);
   // The pairs of a row go to the mask in one list: a list longer than the mask starts it
   // again, so the text is that of one mask per pair, with the mask read once per row.
   std::array<double, 2 * kMaxSelectedRegions> pairs;

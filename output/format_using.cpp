@@ -84,9 +84,17 @@ void check_mask(std::string_view mask) {
   if (!has_field) refuse(mask, 0, "the mask has no number field");
 }
 
-// Room for the text of a value in `field`: sign, digits, point, 'E', exponent sign and digits.
+// Room for the text of a value in `field`: the sign, the digits and the point, 'E', the
+// exponent sign and the exponent's digits: the marks' places, or more for an exponent that
+// needs more. A finite double is at least 1e-324 and at most 1e309, and a field with more
+// places before the point lowers the exponent further; infinity shows 999.
 std::size_t field_room(const Field& field) {
-  return static_cast<std::size_t>(field.lead + field.frac + field.marks + 16);
+  std::size_t exponent_digits = 1;
+  for (int largest = std::max(999, 324 + field.lead); largest >= 10; largest /= 10) {
+    ++exponent_digits;
+  }
+  return static_cast<std::size_t>(field.lead + field.frac + 3) +
+         std::max(static_cast<std::size_t>(field.marks - 2), exponent_digits);
 }
 
 // Writes the text of `v` in `field` at `text`, which has field_room(field) characters of room,
@@ -180,7 +188,9 @@ void append_using(std::string& out, std::string_view mask, std::span<const doubl
   const ParsedMask& parsed = parsed_mask(mask);
   // Written in place: room for every pass of the mask that the values start, then cut back.
   const std::size_t start = out.size();
-  out.resize(start + (values.size() / parsed.fields + 1) * parsed.room);
+  const std::size_t passes =
+      std::max<std::size_t>(1, (values.size() + parsed.fields - 1) / parsed.fields);
+  out.resize(start + passes * parsed.room);
   char* const first = out.data() + start;
   char* t = first;
   std::size_t n = 0;

@@ -116,6 +116,12 @@ TEST(FormatUsing, WideExponentGrowsTheField) {
   EXPECT_EQ(coef_field(1E-300), " 1.00E-300");
   EXPECT_EQ(coef_field(std::numeric_limits<double>::max()), " 1.80E+308");
   EXPECT_EQ(coef_field(std::numeric_limits<double>::denorm_min()), " 4.94E-324");
+  // Many places before the point take the exponent to four digits.
+  const std::string wide =
+      format_using(std::string(700, '#') + ".^^^^", {std::numeric_limits<double>::denorm_min()});
+  EXPECT_TRUE(wide.starts_with(" 494065645841246544")) << wide.substr(0, 30);
+  EXPECT_EQ(wide.substr(699), "9.E-1022");
+  EXPECT_EQ(wide.size(), 707u);
 }
 
 TEST(FormatUsing, OtherFieldShapes) {
