@@ -60,15 +60,10 @@ class FileSink : public RecordSink {
   // (which neither holds) and "<length of the rows> <negative> <extended> <notes>".
   std::string prepare(int /*position*/, const HeaderRecord& header,
                       const CoefficientTable& coef) const override {
-    // The notes are made first in a buffer of the thread, so that the text grows only once.
-    thread_local std::string notes;
-    notes.clear();
-    const NoteCounts counts = notes_.format(notes, header, coef);
     std::string text = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
                                          static_cast<int>(setup_.regions.size()));
     const std::size_t rows = text.size();
-    text.reserve(rows + notes.size() + 64);
-    text += notes;
+    const NoteCounts counts = notes_.format(text, header, coef);  // grows the text once
     text += '\0';
     for (const std::int64_t n :
          {static_cast<std::int64_t>(rows), counts.negative, counts.extended, counts.rows}) {
