@@ -69,21 +69,22 @@ ListBoxResult MemoryConsole::list_box(const ListBoxRequest& request) {
     throw ScriptExhausted("a list box (" + record.heading +
                           ") opens and the script has no answer left");
   }
-  auto answer = std::move(answers_.front());
-  answers_.pop_front();
+  // The answer is read where it stands and only then taken from the script.
   ListBoxResult result;
-  if (auto* given = std::get_if<ListBoxResult>(&answer)) {
-    result = std::move(*given);
+  if (const auto* given = std::get_if<ListBoxResult>(&answers_.front())) {
+    result = *given;
   } else {
     ListBoxModel model(request);
-    for (const ListBoxInput& input : std::get<std::vector<ListBoxInput>>(answer)) {
+    for (const ListBoxInput& input : std::get<std::vector<ListBoxInput>>(answers_.front())) {
       model.handle(input);
     }
     if (!model.closed()) {
+      answers_.pop_front();
       throw ScriptExhausted("the scripted keys leave the list box (" + record.heading + ") open");
     }
     result = model.result();
   }
+  answers_.pop_front();
   list_boxes_.back().result = result;
   return result;
 }

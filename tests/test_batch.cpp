@@ -385,7 +385,8 @@ TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
       "kestrane-batch: the earlier files are kept; the rows written are left in:";
   for (const char* ext : {".OUT", ".csv"}) {
     for (const char* age : {"100", "365", "1825", "3650", "5475", "7300"}) {
-      partials += " " + (dir / "OUTPUT" / ("DC"s + age + "h" + ext + ".partial")).string();
+      partials += ' ';
+      partials += (dir / "OUTPUT" / ("DC"s + age + "h" + ext + ".partial")).string();
     }
   }
   // The notes files made before the stop follow.
