@@ -188,8 +188,8 @@ void append_using(std::string& out, std::string_view mask, std::span<const doubl
   const ParsedMask& parsed = parsed_mask(mask);
   // Written in place: room for every pass of the mask that the values start, then cut back.
   const std::size_t start = out.size();
-  const std::size_t passes =
-      std::max<std::size_t>(1, (values.size() + parsed.fields - 1) / parsed.fields);
+  const std::size_t fields = std::max<std::size_t>(parsed.fields, 1);  // a checked mask has one
+  const std::size_t passes = std::max<std::size_t>(1, (values.size() + fields - 1) / fields);
   out.resize(start + passes * parsed.room);
   char* const first = out.data() + start;
   char* t = first;
