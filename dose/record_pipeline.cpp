@@ -17,6 +17,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/interrupt_note.h"
+
 namespace kestrane {
 
 namespace {
@@ -92,8 +94,13 @@ class RecordPipeline {
   }
 
   void run() {
-    for (const auto& space : spaces_) {
-      threads_.emplace_back([this, s = space.get()] { work(*s); });
+    {
+      // The workers never take a quit signal: the calling thread alone does, and it blocks
+      // them while the files of the run are put in place.
+      const QuitSignalsBlocked blocked;
+      for (const auto& space : spaces_) {
+        threads_.emplace_back([this, s = space.get()] { work(*s); });
+      }
     }
     read_records();
     deliver_all();
@@ -246,7 +253,8 @@ class RecordPipeline {
         job.first_time = space.coef.first_time;
         job.last_time = space.coef.last_time;
         job.integrated = space.coef.integrated;
-        job.prepared = sink_.prepare(job.record.position - 1, job.record.header, space.coef);
+        job.prepared = sink_.prepare_from(job.record.position - 1, job.record.header, space.rates,
+                                          space.coef);
       } catch (...) {
         // The run stops at this record; the records after it are never handed on.
         job.error = std::current_exception();

@@ -15,6 +15,9 @@
 #include <system_error>
 #include <thread>
 
+#include "output/commit_journal.h"
+#include "platform/interrupt_note.h"
+
 namespace kestrane {
 namespace {
 
@@ -50,7 +53,21 @@ constexpr std::chrono::milliseconds kLongestWait{100};
 constexpr off_t kWritebackChunk = off_t{8} << 20;
 
 // O_NONBLOCK keeps a FIFO of the name from stalling the run; it is refused as not a file.
-constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
+
+// What an entry is, in words, for the messages about an entry of the wrong kind.
+const char* kind_of(mode_t mode) {
+  if (S_ISREG(mode)) return "a file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a device";
+}
+
+std::string partial_of(std::string_view name) {
+  return std::string(name) + std::string(kPartialSuffix);
+}
 
 }  // namespace
 
@@ -62,6 +79,7 @@ void BackgroundFlush::request(int fd) {
   if (std::find(queue_.begin(), queue_.end(), fd) == queue_.end()) queue_.push_back(fd);
   if (!thread_.joinable()) {
     try {
+      const QuitSignalsBlocked blocked;  // the thread never takes a quit signal
       thread_ = std::thread([this] { run(); });
     } catch (const std::system_error&) {
       stopped_ = true;  // no thread to be had: the flush at the end does it all
@@ -99,87 +117,192 @@ void BackgroundFlush::run() {
 OutputFiles::OutputFiles(const std::filesystem::path& working_dir) : working_dir_(working_dir) {
   const std::filesystem::path lock_path = resolve_program_path(working_dir, kOutputLockName);
   folder_ = lock_path.parent_path();
-  std::error_code ec;
-  if (!std::filesystem::is_directory(folder_, ec)) {
-    std::filesystem::create_directory(folder_, ec);
-    if (ec) {
-      throw OutputError("Unable to make the folder OUTPUT: " + ec.message());
+  for (int attempt = 0; !folder_fd_ && attempt < 2; ++attempt) {
+    folder_fd_.reset(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (folder_fd_) break;
+    const int error = errno;
+    struct stat info {};
+    if (::lstat(folder_.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
+      throw OutputError("OUTPUT is " + std::string(kind_of(info.st_mode)) + ", not a folder");
+    }
+    if (error != ENOENT || attempt > 0) {
+      throw OutputError("Unable to open the folder OUTPUT: " + std::string(std::strerror(error)));
+    }
+    if (::mkdir(folder_.c_str(), 0777) != 0 && errno != EEXIST) {
+      throw OutputError("Unable to make the folder OUTPUT: " + std::string(std::strerror(errno)));
     }
   }
-  lock_.reset(::open(lock_path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | kOpenFlags, 0666));
+  // The lock file is never truncated, written or removed: a second run must lock the same one.
+  const std::string lock_name = lock_path.filename().string();
+  lock_.reset(::openat(folder_fd_.get(), lock_name.c_str(), O_RDWR | O_CREAT | kOpenFlags, 0666));
   if (!lock_) throw OutputError(failure("create", kOutputLockName, std::strerror(errno)));
+  struct stat info {};
+  if (::fstat(lock_.get(), &info) == 0 && !S_ISREG(info.st_mode)) {
+    throw OutputError(std::string(kOutputLockName) + " is " + kind_of(info.st_mode) +
+                      ", not a regular file");
+  }
   if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
       throw OutputError("Unable to write into the folder OUTPUT: another run is writing there");
     }
     throw OutputError(failure("lock", kOutputLockName, std::strerror(errno)));
   }
+  completed_commit_ = complete_interrupted_commit(folder_fd_.get());
 }
 
 OutputFiles::~OutputFiles() { abandon(); }
 
 int OutputFiles::add(std::string name) { return add_file(std::move(name), false); }
 
-int OutputFiles::add_optional(std::string name) { return add_file(std::move(name), true); }
+int OutputFiles::add_companion(std::string name) { return add_file(std::move(name), true); }
 
-int OutputFiles::add_file(std::string name, bool optional) {
+int OutputFiles::folder_fd(std::string_view relative_folder, std::string_view display, bool make) {
+  if (relative_folder.empty()) return folder_fd_.get();
+  for (const auto& [name, fd] : subfolders_) {
+    if (name == relative_folder) return fd.get();
+  }
+  const std::string folder(relative_folder);
+  const auto open_folder = [&] {
+    return ::openat(folder_fd_.get(), folder.c_str(),
+                    O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  };
+  UniqueFd fd(open_folder());
+  if (!fd && errno == ENOENT && make) {
+    if (::mkdirat(folder_fd_.get(), folder.c_str(), 0777) != 0 && errno != EEXIST) {
+      throw OutputError("Unable to make the folder " + std::string(display) + ": " +
+                        std::strerror(errno));
+    }
+    fd.reset(open_folder());
+  }
+  if (!fd) {
+    const int error = errno;
+    struct stat info {};
+    if (::fstatat(folder_fd_.get(), folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISDIR(info.st_mode)) {
+      throw OutputError(std::string(display) + " is " + kind_of(info.st_mode) + ", not a folder");
+    }
+    throw OutputError("Unable to open the folder " + std::string(display) + ": " +
+                      std::strerror(error));
+  }
+  subfolders_.emplace_back(folder, std::move(fd));
+  return subfolders_.back().second.get();
+}
+
+void OutputFiles::add_folder(std::string_view name) {
+  const std::filesystem::path path = resolve_program_path(working_dir_, name);
+  const std::string relative = path.lexically_relative(folder_).generic_string();
+  if (relative.empty() || relative == "." || relative.find('/') != std::string::npos ||
+      relative.starts_with("..")) {
+    throw std::invalid_argument(std::string(name) + " is not a folder in OUTPUT");
+  }
+  folder_fd(relative, name, true);
+}
+
+OutputFiles::File OutputFiles::make_file(std::string name) {
   File file;
-  file.optional = optional;
   file.path = resolve_program_path(working_dir_, name);
-  file.name = std::move(name);
+  file.relative = file.path.lexically_relative(folder_).generic_string();
+  const std::size_t slash = file.relative.find('/');
+  if (file.relative.empty() || file.relative.starts_with("..") ||
+      (slash != std::string::npos && file.relative.find('/', slash + 1) != std::string::npos)) {
+    throw std::invalid_argument("the file " + name + " is not in OUTPUT or a folder of it");
+  }
   if (std::any_of(files_.begin(), files_.end(),
                   [&](const File& other) { return other.path == file.path; })) {
-    throw std::invalid_argument("the file " + file.name + " is added twice");
+    throw std::invalid_argument("the file " + name + " is added twice");
   }
+  const std::string_view sub = slash == std::string::npos
+                                   ? std::string_view{}
+                                   : std::string_view(file.relative).substr(0, slash);
+  const std::size_t last = name.find_last_of('\\');
+  file.folder = folder_fd(sub, std::string_view(name).substr(0, last), true);
+  file.name = std::move(name);
+  return file;
+}
 
-  // An earlier file of the final name: held locked until the run ends, so that a program
-  // that holds it stops the run before anything is written, as one that reads it safely
-  // expects. It must be a file the run may replace.
-  file.earlier.reset(::open(file.path.c_str(), O_WRONLY | kOpenFlags));
-  if (!file.earlier && errno != ENOENT) {
+// An earlier file of the final name: held locked until the run ends (when `hold`), so that a
+// program that holds it stops the run before anything is written, as one that reads it
+// safely expects. It must be a regular file the run may replace.
+void OutputFiles::check_earlier(File& file, bool hold) {
+  const std::string leaf = file.path.filename().string();
+  struct stat info {};
+  if (::fstatat(file.folder, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0) {
+    if (errno == ENOENT) return;
     throw OutputError(failure("create", file.name, std::strerror(errno)));
   }
-  if (file.earlier) {
-    struct stat info {};
-    if (::fstat(file.earlier.get(), &info) != 0) {
-      throw OutputError(failure("create", file.name, std::strerror(errno)));
-    }
-    if (!S_ISREG(info.st_mode)) {
-      throw OutputError(failure("create", file.name, "it is not a regular file"));
-    }
-    if (::flock(file.earlier.get(), LOCK_EX | LOCK_NB) != 0) {
-      const int error = errno;
-      throw OutputError(
-          failure("create", file.name,
-                  error == EWOULDBLOCK ? "held by another program" : std::strerror(error)));
-    }
+  if (S_ISDIR(info.st_mode)) throw OutputError(failure("create", file.name, std::strerror(EISDIR)));
+  if (!S_ISREG(info.st_mode)) {
+    throw OutputError(file.name + " is " + kind_of(info.st_mode) + ", not a regular file");
   }
+  file.earlier.reset(::openat(file.folder, leaf.c_str(), O_WRONLY | kOpenFlags));
+  if (!file.earlier) {
+    if (errno == ENOENT) return;
+    throw OutputError(failure("create", file.name, std::strerror(errno)));
+  }
+  if (::flock(file.earlier.get(), LOCK_EX | LOCK_NB) != 0) {
+    const int error = errno;
+    throw OutputError(
+        failure("create", file.name,
+                error == EWOULDBLOCK ? "held by another program" : std::strerror(error)));
+  }
+  if (!hold) file.earlier.reset();
+}
 
-  const std::string partial = file.name + std::string(kPartialSuffix);
-  const std::filesystem::path partial_path = file.path.string() + std::string(kPartialSuffix);
-  // A partial file a stopped run left is replaced; anything else of that name is refused.
+// Whatever stands at the partial name is removed (a partial file a stopped run left, a link
+// planted there); a folder there is refused.
+void OutputFiles::remove_partial(const File& file) {
+  const std::string leaf = partial_of(file.path.filename().string());
+  if (::unlinkat(file.folder, leaf.c_str(), 0) == 0 || errno == ENOENT) return;
+  const int error = errno;
   struct stat info {};
-  if (::lstat(partial_path.c_str(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    throw OutputError(failure("create", partial, "it is not a regular file"));
+  if (::fstatat(file.folder, leaf.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISDIR(info.st_mode)) {
+    throw OutputError(failure("create", partial_of(file.name), "it is not a regular file"));
   }
-  if (optional) {
-    if (::unlink(partial_path.c_str()) != 0 && errno != ENOENT) {
-      throw OutputError(failure("remove", partial, std::strerror(errno)));
-    }
-  } else {
-    create_partial(file);
-  }
+  throw OutputError(failure("remove", partial_of(file.name), std::strerror(error)));
+}
+
+int OutputFiles::add_file(std::string name, bool companion) {
+  File file = make_file(std::move(name));
+  file.companion = companion;
+  check_earlier(file, true);
+  remove_partial(file);
+  if (!companion) create_partial(file);
   files_.push_back(std::move(file));
   return size() - 1;
 }
 
+int OutputFiles::add_whole(std::string name, std::string_view text) {
+  if (ended_) throw std::logic_error("the files of the run are closed");
+  File file = make_file(std::move(name));
+  check_earlier(file, false);
+  remove_partial(file);
+  create_partial(file);
+  files_.push_back(std::move(file));
+  File& added = files_.back();
+  if (!write_all(added.partial.get(), text) || added.partial.close() != 0) {
+    const int error = errno;
+    added.partial.reset();
+    throw OutputError(failure("write", partial_of(added.name), std::strerror(error)));
+  }
+  added.written = static_cast<off_t>(text.size());
+  added.whole = true;
+  return size() - 1;
+}
+
+// The partial file is made new, relative to its folder and never through a link: removed
+// first (remove_partial), then created exclusively.
 void OutputFiles::create_partial(File& file) {
-  const std::string partial_path = file.path.string() + std::string(kPartialSuffix);
+  const std::string leaf = partial_of(file.path.filename().string());
   file.partial.reset(
-      ::open(partial_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | kOpenFlags, 0666));
+      ::openat(file.folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666));
+  if (!file.partial && errno == EEXIST) {  // made meanwhile by someone else: made new again
+    remove_partial(file);
+    file.partial.reset(
+        ::openat(file.folder, leaf.c_str(), O_WRONLY | O_CREAT | O_EXCL | kOpenFlags, 0666));
+  }
   if (!file.partial) {
-    throw OutputError(
-        failure("create", file.name + std::string(kPartialSuffix), std::strerror(errno)));
+    throw OutputError(failure("create", partial_of(file.name), std::strerror(errno)));
   }
   ::fcntl(file.partial.get(), F_SETFL, 0);  // back to blocking writes
   file.created = true;
@@ -189,16 +312,14 @@ const std::string& OutputFiles::name(int index) const {
   return files_.at(static_cast<std::size_t>(index)).name;
 }
 
-std::string OutputFiles::partial_name(int index) const {
-  return name(index) + std::string(kPartialSuffix);
-}
+std::string OutputFiles::partial_name(int index) const { return partial_of(name(index)); }
 
 const std::filesystem::path& OutputFiles::path(int index) const {
   return files_.at(static_cast<std::size_t>(index)).path;
 }
 
 std::filesystem::path OutputFiles::partial_path(int index) const {
-  return path(index).string() + std::string(kPartialSuffix);
+  return partial_of(path(index).string());
 }
 
 bool OutputFiles::has_partial(int index) const {
@@ -207,7 +328,10 @@ bool OutputFiles::has_partial(int index) const {
 
 void OutputFiles::write(int index, std::string_view lines) {
   File& file = files_.at(static_cast<std::size_t>(index));
-  if (!file.created && !ended_) create_partial(file);
+  if (!file.created && !ended_) {
+    remove_partial(file);
+    create_partial(file);
+  }
   if (!file.partial) throw std::logic_error("the file " + file.name + " is closed");
   // The gathered rows go first when these would take them past the size of a piece, so that a
   // file's buffer keeps the one size it is given.
@@ -228,7 +352,6 @@ void OutputFiles::write(int index, std::string_view lines) {
     last_flush_ = now;
   }
 }
-
 void OutputFiles::flush_pending(File& file) {
   if (file.pending.empty()) return;
   std::string lines = std::move(file.pending);
@@ -276,53 +399,56 @@ void OutputFiles::write_line_by_line(File& file, std::string_view lines) {
   }
 }
 
-void OutputFiles::commit(bool flush) {
+void OutputFiles::commit(bool flush, const std::function<void()>& placed) {
   if (committed_) throw std::logic_error("the files of a run are put in place only once");
   ended_ = true;
   for (File& file : files_) {
-    if (file.created) flush_pending(file);
+    if (file.partial) flush_pending(file);
   }
   flusher_.stop();
   if (flush) {
     // The disk writes the rest of every file at once, rather than one file after the other
     // as each is flushed below.
     for (File& file : files_) {
-      if (file.created) ::sync_file_range(file.partial.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
+      if (file.partial) ::sync_file_range(file.partial.get(), 0, 0, SYNC_FILE_RANGE_WRITE);
     }
   }
   for (File& file : files_) {
     if (!file.created) continue;
-    const std::string partial = file.name + std::string(kPartialSuffix);
-    if (flush && ::fsync(file.partial.get()) != 0) {
+    const std::string partial = partial_of(file.name);
+    if (file.whole && flush) {
+      // Written and closed at once: opened again, never through a link, to be flushed.
+      const std::string leaf = partial_of(file.path.filename().string());
+      file.partial.reset(::openat(file.folder, leaf.c_str(), O_RDONLY | kOpenFlags));
+      if (!file.partial) throw OutputError(failure("write", partial, std::strerror(errno)));
+    }
+    if (flush && file.partial && ::fsync(file.partial.get()) != 0) {
       throw OutputError(failure("write", partial, std::strerror(errno)));
     }
     if (file.partial.close() != 0) {
       throw OutputError(failure("write", partial, std::strerror(errno)));
     }
   }
-  for (File& file : files_) {
-    if (!file.created) {
-      // An optional file this run left empty: no earlier one of its name may stay beside the
-      // files of this run.
-      if (file.earlier && ::unlink(file.path.c_str()) != 0 && errno != ENOENT) {
-        throw OutputError(failure("remove", file.name, std::strerror(errno)));
-      }
-      file.earlier.reset();
-      continue;
-    }
-    const std::string partial_path = file.path.string() + std::string(kPartialSuffix);
-    if (std::rename(partial_path.c_str(), file.path.c_str()) != 0) {
-      throw OutputError(failure("replace", file.name, std::strerror(errno)));
-    }
-    file.earlier.reset();  // the earlier file is gone: its lock with it
+  std::vector<CommitStep> steps;
+  for (const File& file : files_) {
+    if (file.created) steps.push_back({true, file.relative});
   }
-  committed_ = true;
-  if (flush) {
-    // The renames themselves reach the disk with the folder.
-    const UniqueFd folder(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (folder && ::fsync(folder.get()) != 0 && errno != EINVAL) {
-      throw OutputError("Unable to write the folder OUTPUT: " + std::string(std::strerror(errno)));
-    }
+  // A companion this run did not make: no earlier one of its name may stay beside the files
+  // of this run.
+  for (const File& file : files_) {
+    if (!file.created) steps.push_back({false, file.relative});
+  }
+  {
+    // A quit signal arrives either before the journal, with every earlier file as it was, or
+    // after the journal is gone, with every new file in place.
+    const QuitSignalsBlocked blocked;
+    write_commit_journal(folder_fd_.get(), steps, flush);
+    commit_begun_ = true;
+    apply_commit_steps(folder_fd_.get(), steps, flush, false);
+    remove_commit_journal(folder_fd_.get());
+    committed_ = true;
+    for (File& file : files_) file.earlier.reset();  // the earlier files are gone: their locks too
+    if (placed) placed();
   }
 }
 
@@ -347,10 +473,10 @@ void OutputFiles::abandon() noexcept {
 void OutputFiles::discard() noexcept {
   abandon();
   if (committed_) return;
-  std::error_code ignored;
   for (const File& file : files_) {
     if (!file.created) continue;
-    std::filesystem::remove(file.path.string() + std::string(kPartialSuffix), ignored);
+    const std::string leaf = partial_of(file.path.filename().string());
+    ::unlinkat(file.folder, leaf.c_str(), 0);
   }
   files_.clear();
 }

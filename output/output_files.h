@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -55,16 +56,21 @@ class BackgroundFlush {
   std::thread thread_;
 };
 
-// The files of one run. Each is written as its name + ".partial" in the same folder; commit()
-// flushes them all to the disk and then renames them all into place, so the earlier files are
-// replaced together and only by complete ones. Until then an earlier file of the same name
-// stays exactly as it was, whatever stops the run (a refusal, a failed write, a signal, even
-// kill -9). The OUTPUT folder is held by an advisory lock for the life of the object, which
-// the kernel releases when the process ends however it ends.
+// The files of one run. Each is written as its name + ".partial" in the same folder, made new
+// (whatever stood at that name is removed, and the file is created with O_EXCL | O_NOFOLLOW
+// relative to the folder, opened without following a link), so the run never writes through
+// a link. commit() flushes them all to the disk, then writes a journal of the renames and
+// removals to come (OUTPUT\kestrane.commit), carries them out and removes the journal, with the
+// quit signals blocked throughout: until then an earlier file of the same name stays exactly
+// as it was, whatever stops the run (a refusal, a failed write, a signal, even kill -9), and a
+// run killed among the renames is completed by the next run on the folder. The OUTPUT folder
+// is held by an advisory lock for the life of the object, which the kernel releases when the
+// process ends however it ends.
 class OutputFiles {
  public:
-  // Makes the OUTPUT folder under `working_dir` when it is missing and takes its lock.
-  // Throws OutputError when another run holds it or the folder cannot be made.
+  // Makes the OUTPUT folder under `working_dir` when it is missing, takes its lock and
+  // completes the commit of an earlier run that was cut short (see completed_commit()).
+  // Throws OutputError when another run holds it or the folder cannot be made or used.
   explicit OutputFiles(const std::filesystem::path& working_dir);
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
@@ -72,16 +78,29 @@ class OutputFiles {
   // discard() was called.
   ~OutputFiles();
 
-  // Adds the file of program name `name` ("OUTPUT\DC365h.OUT") and creates its partial file
-  // empty (replacing one a stopped run left). An earlier file of that name must be a regular
-  // file that no other program holds locked; its lock is held until the run ends. Returns the
-  // file's index. Throws OutputError naming the file.
+  // The files an earlier run's interrupted commit had left to put in place and that this
+  // object put there when it was made; -1 when there was no such commit.
+  int completed_commit() const { return completed_commit_; }
+
+  // Adds the file of program name `name` ("OUTPUT\DC365h.OUT", or in a subfolder
+  // "OUTPUT\plots\x.svg") and creates its partial file empty (replacing one a stopped run
+  // left). An earlier file of that name must be a regular file that no other program holds
+  // locked; its lock is held until the run ends. Returns the file's index. Throws OutputError
+  // naming the file.
   int add(std::string name);
-  // As add(), for a file that exists only when it holds something: its partial file is made
-  // by its first write (a partial file of the name that a stopped run left is removed here).
-  // When the run completes without any write to it, no file is put in place and an earlier
-  // file of its name is removed, so that what stays always belongs to this run.
-  int add_optional(std::string name);
+  // A companion of the run's files, such as the notes or the CSV file beside a coefficient
+  // file: it exists only when this run makes it. Its partial file is made by its first write
+  // (a partial file of the name that a stopped run left is removed here). When the run
+  // completes without any write to it, no file is put in place and an earlier file of its
+  // name is removed in the same commit, so that what stays always belongs to this run.
+  int add_companion(std::string name);
+  int add_optional(std::string name) { return add_companion(std::move(name)); }
+  // Adds a file whose whole content is `text`, written and closed at once (pictures: many
+  // small files, none held open). Returns its index. Throws OutputError naming the file.
+  int add_whole(std::string name, std::string_view text);
+  // Makes the subfolder `name` ("OUTPUT\plots") when it is missing; throws OutputError when
+  // it is a link or not a folder.
+  void add_folder(std::string_view name);
 
   int size() const { return static_cast<int>(files_.size()); }
   // The program name of file `index` ("OUTPUT\DC365h.OUT") and of its partial file.
@@ -90,7 +109,7 @@ class OutputFiles {
   // The host paths of file `index` and of its partial file under the working directory.
   const std::filesystem::path& path(int index) const;
   std::filesystem::path partial_path(int index) const;
-  // Whether file `index` has its partial file: always, except an optional file not yet written.
+  // Whether file `index` has its partial file: always, except a companion not yet written.
   bool has_partial(int index) const;
 
   // Appends `lines` (whole lines, each ending in LF or CR LF) to file `index`. The lines are
@@ -102,10 +121,13 @@ class OutputFiles {
   void write(int index, std::string_view lines);
 
   // Ends the run's writing: flushes every partial file to the disk (unless `flush` is false),
-  // closes it, renames every one into the place of its final name, then flushes the folder.
-  // Throws OutputError naming the file when any of it fails; every earlier file whose new
-  // one was not yet renamed then stays as it was.
-  void commit(bool flush = true);
+  // closes it, then, with SIGINT, SIGTERM, SIGHUP and SIGQUIT blocked, writes the journal,
+  // renames every partial file into the place of its final name, removes every companion the
+  // run did not make, flushes the folders, removes the journal and calls `placed` (may be
+  // empty), before the signals are let through again. Throws OutputError naming the file when
+  // any of it fails; before the journal is written every earlier file then stays as it was,
+  // after it the next run completes the commit (see commit_begun()).
+  void commit(bool flush = true, const std::function<void()>& placed = {});
   // Writes what each file has gathered and closes it where it stands: the partial files keep
   // every whole line that fits.
   void abandon() noexcept;
@@ -113,31 +135,45 @@ class OutputFiles {
   void discard() noexcept;
 
   bool committed() const { return committed_; }
+  // Whether the journal of the commit was written: from then on the commit is completed,
+  // by this run or the next.
+  bool commit_begun() const { return commit_begun_; }
 
  private:
   struct File {
     std::string name;
     std::filesystem::path path;
-    UniqueFd partial;     // the partial file, open for writing
-    UniqueFd earlier;     // the earlier file of the final name, held locked; none when missing
-    std::string pending;  // whole lines not yet handed to the kernel
-    off_t written = 0;    // bytes in the partial file
-    off_t writeback = 0;  // where the last background flush was asked for
-    bool optional = false;
+    std::string relative;  // to OUTPUT, with '/' ("DC100h.OUT", "plots/x.svg")
+    int folder = -1;       // the descriptor of its folder
+    UniqueFd partial;      // the partial file, open for writing
+    UniqueFd earlier;      // the earlier file of the final name, held locked; none when missing
+    std::string pending;   // whole lines not yet handed to the kernel
+    off_t written = 0;     // bytes in the partial file
+    off_t writeback = 0;   // where the last background flush was asked for
+    bool companion = false;
     bool created = false;  // its partial file was made
+    bool whole = false;    // written whole and closed at once; flushed at the commit
   };
   void write_out(File& file, std::string_view lines);
   void flush_pending(File& file);
-  int add_file(std::string name, bool optional);
+  File make_file(std::string name);
+  int add_file(std::string name, bool companion);
+  void check_earlier(File& file, bool hold);
+  void remove_partial(const File& file);
   void create_partial(File& file);
   void write_line_by_line(File& file, std::string_view lines);
+  int folder_fd(std::string_view relative_folder, std::string_view display, bool make);
   std::filesystem::path working_dir_;
   std::filesystem::path folder_;
+  UniqueFd folder_fd_;
+  std::vector<std::pair<std::string, UniqueFd>> subfolders_;
   UniqueFd lock_;
   std::vector<File> files_;
   BackgroundFlush flusher_;
   std::chrono::steady_clock::time_point last_flush_{};  // of every file's gathered rows
+  int completed_commit_ = -1;
   bool committed_ = false;
+  bool commit_begun_ = false;
   bool ended_ = false;  // committed or abandoned: no more writes
 };
 

@@ -504,17 +504,27 @@ TEST(CoefficientFileFailures, NameTakenByAnotherKindOfFile) {
   };
   const std::vector<Case> cases{
       {"a file where the folder should be", "OUTPUT",
-       "Unable to make the folder OUTPUT: File exists"},
+       "OUTPUT is a file, not a folder"},
       {"a folder where the file should be", "OUTPUT/DC100g.OUT",
        "Unable to create the file OUTPUT\\DC100g.OUT: Is a directory"},
       {"a folder where the partial file should be", "OUTPUT/DC100g.OUT.partial",
        "Unable to create the file OUTPUT\\DC100g.OUT.partial: it is not a regular file"},
+      {"a FIFO where the file should be", "OUTPUT/DC100g.OUT",
+       "OUTPUT\\DC100g.OUT is a FIFO, not a regular file"},
+      {"a link where the file should be", "OUTPUT/DC100g.OUT",
+       "OUTPUT\\DC100g.OUT is a symbolic link, not a regular file"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     const WorkingDir dir;
     if (c.name == "OUTPUT") {
       write_file(dir / c.name, "not a folder\r\n");
+    } else if (std::string_view(c.what).starts_with("a FIFO")) {
+      write_file(dir / "OUTPUT" / "DC7300g.OUT", "an earlier run\r\n");
+      ASSERT_EQ(::mkfifo((dir / c.name).c_str(), 0666), 0);
+    } else if (std::string_view(c.what).starts_with("a link")) {
+      write_file(dir / "OUTPUT" / "DC7300g.OUT", "an earlier run\r\n");
+      fs::create_symlink(dir / "OUTPUT" / "DC7300g.OUT", dir / c.name);
     } else {
       fs::create_directories(dir / c.name);
       write_file(dir / "OUTPUT" / "DC7300g.OUT", "an earlier run\r\n");
