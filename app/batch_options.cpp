@@ -196,7 +196,13 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                  "without regard to case) as one SVG picture per\n"
                  "selected region in OUTPUT/plots: rates, interpolant,\n"
                  "extensions and the integral from 0")
-      ->type_name("NUCLIDE");
+      ->type_name("NUCLIDE")
+      ->check(
+          [](const std::string& nuclide) {
+            return nuclide.find_first_not_of(' ') == std::string::npos ? "NUCLIDE is empty"
+                                                                       : "";
+          },
+          "NUCLIDE");
   app.set_version_flag("--version", std::string("kestrane-batch ") + kVersion,
                        "Print the version and exit");
   app.footer(age_group_table() +

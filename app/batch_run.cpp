@@ -6,8 +6,8 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -21,13 +21,14 @@
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
 #include "output/output_files.h"
-#include "output/plot_pass.h"
 #include "platform/interrupt_note.h"
 
 namespace kestrane {
 namespace {
 
 constexpr std::string_view kProgram = "kestrane-batch: ";
+constexpr std::string_view kKeptText = "the earlier files are kept; the rows written are left in:";
+constexpr std::string_view kPlacedText = "the run completed; its files are in place:";
 
 // A path as kestrane-batch writes it: with `/` between its names, whatever the program's own
 // form of a name ("OUTPUT\DC100h.OUT").
@@ -89,8 +90,19 @@ std::string partial_files_note(const std::vector<std::filesystem::path>& paths) 
   return note;
 }
 
-// Ctrl-C and SIGTERM while the files of a run are written: the note of the partial files
-// left, after the progress bar's line when one is drawn, then the signal's own default
+// What a signal handler writes: before the commit the partial files left, after it the files
+// in place; lines broken at blanks, each beginning with the program's name.
+std::string interrupt_note(std::string_view what, const std::vector<std::filesystem::path>& paths) {
+  std::string text = "interrupted\n" + std::string(what);
+  for (const std::filesystem::path& path : paths) {
+    text += ' ';
+    text += openable(path);
+  }
+  return note_lines(text, kProgram);
+}
+
+// Ctrl-C, SIGTERM, SIGHUP and SIGQUIT while the files of a run are written: the note of what
+// the run leaves, after the progress bar's line when one is drawn, then the signal's own default
 // action, so the process ends by the signal. Only async-signal-safe calls.
 extern "C" void on_interrupt(int signal_number) {
   if (progress_bar_drawn()) {
@@ -102,7 +114,7 @@ extern "C" void on_interrupt(int signal_number) {
   std::raise(signal_number);
 }
 
-// Installs on_interrupt for SIGINT and SIGTERM while it lives, then puts back what was there.
+// Installs on_interrupt for the quit signals while it lives, then puts back what was there.
 class InterruptHandlers {
  public:
   InterruptHandlers() {
@@ -123,29 +135,9 @@ class InterruptHandlers {
   InterruptHandlers& operator=(const InterruptHandlers&) = delete;
 
  private:
-  static constexpr std::array<int, 2> kSignals{SIGINT, SIGTERM};
-  std::array<struct sigaction, 2> saved_{};
+  static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+  std::array<struct sigaction, 4> saved_{};
 };
-
-// The pictures of --plot, drawn once the coefficient files are complete. A nuclide without
-// a processed record is a stop: the user asked for pictures and gets none.
-// Each picture is listed with the other files written.
-int write_plots(const PlotRequest& request, std::ostream& out, std::ostream& err) {
-  std::vector<std::filesystem::path> paths;
-  try {
-    paths = write_record_plots(request);
-  } catch (const std::runtime_error& error) {
-    write_stop(err, error.what());
-    return kBatchStopped;
-  }
-  if (paths.empty()) {
-    err << kProgram << "no processed record of the nuclide " << request.nuclide
-        << ": no picture was drawn\n";
-    return kBatchStopped;
-  }
-  for (const std::filesystem::path& path : paths) out << openable(path) << '\n';
-  return kBatchCompleted;
-}
 
 }  // namespace
 
@@ -175,8 +167,6 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     return kBatchUsageError;
   }
 
-  const PlotRequest plot{dir,        options.data_set, options.plot,           prepared.times,
-                         age_groups, regions,          make_region_list(names)};
   RunChoice choice;
   choice.working_dir = dir;
   choice.data_set = options.data_set;
@@ -185,6 +175,7 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   choice.regions = regions;
   choice.region_list = make_region_list(names);
   choice.csv = options.csv;
+  choice.plot_nuclide = options.plot;
 
   std::optional<CoefficientRun> run;
   try {
@@ -196,12 +187,15 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     return kBatchStopped;
   }
 
+  if (const std::string completed = run->completed_commit_line(); !completed.empty()) {
+    err << kProgram << completed << '\n';
+  }
+
   const InterruptHandlers handlers;
-  // The note names the partial files made so far; a notes file's, made with its first rows,
+  // The note names the partial files made so far; a notes file's or a picture's, made later,
   // joins it then.
   const auto set_note = [&run] {
-    set_interrupt_note(std::string(kProgram) + "interrupted\n" +
-                       partial_files_note(run->partial_paths()));
+    set_interrupt_note(interrupt_note(kKeptText, run->partial_paths()));
   };
   set_note();
   run->on_new_partial_file(set_note);
@@ -210,23 +204,29 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   const auto end_bar = [&bar] {
     if (bar) bar->finish();
   };
+  // Once the files are in place, and before a signal can come through, the list of them is
+  // written whole and the note says they are in place.
+  run->on_committed([&run, &out, &end_bar] {
+    end_bar();
+    for (const std::filesystem::path& path : run->written_paths()) out << openable(path) << '\n';
+    std::vector<std::string> notes_files;
+    for (const std::filesystem::path& path : run->notes_paths())
+      notes_files.push_back(openable(path));
+    if (const std::string notes = notes_line(run->note_counts(), notes_files); !notes.empty()) {
+      out << notes << '\n';
+    }
+    out.flush();
+    set_interrupt_note(interrupt_note(kPlacedText, run->written_paths()));
+  });
   try {
     run->process(*prepared.reader, bar ? &*bar : nullptr);
   } catch (const RunStopped& stopped) {
     end_bar();
     write_stop(err, stopped.what());
-    err << partial_files_note(stopped.incomplete_paths());
+    if (!stopped.incomplete_paths().empty()) err << partial_files_note(stopped.incomplete_paths());
     return kBatchStopped;
   }
   end_bar();
-  for (const std::filesystem::path& path : run->written_paths()) out << openable(path) << '\n';
-  std::vector<std::string> notes_files;
-  for (const std::filesystem::path& path : run->notes_paths())
-    notes_files.push_back(openable(path));
-  if (const std::string notes = notes_line(run->note_counts(), notes_files); !notes.empty()) {
-    out << notes << '\n';
-  }
-  if (!options.plot.empty()) return write_plots(plot, out, err);
   return kBatchCompleted;
 }
 

@@ -16,6 +16,7 @@
 #include "output/csv_file.h"
 #include "output/notes_file.h"
 #include "output/output_files.h"
+#include "output/plot_pass.h"
 #include "platform/file_services.h"
 
 namespace kestrane {
@@ -47,13 +48,25 @@ std::vector<std::string> selected_region_names(const RunChoice& choice) {
 class FileSink : public RecordSink {
  public:
   FileSink(CoefficientFiles& files, const RunSetup& setup, RunNotes& notes, RecordSink* csv,
-           RecordSink* also)
-      : files_(files), setup_(setup), notes_(notes), csv_(csv), also_(also) {}
+           RecordSink* also, RecordPictures* pictures)
+      : files_(files), setup_(setup), notes_(notes), csv_(csv), also_(also), pictures_(pictures) {}
 
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
     std::string text = prepare(position, header, coef);
     record_prepared(position, header, coef, text);
+  }
+
+  // As prepare(), followed for a record of the --plot nuclide by a NUL byte and its pictures
+  // (RecordPictures::draw), drawn on the worker thread too from the record's rates.
+  std::string prepare_from(int position, const HeaderRecord& header, const RateTable& rates,
+                           const CoefficientTable& coef) const override {
+    std::string text = prepare(position, header, coef);
+    if (pictures_ != nullptr && pictures_->wanted(header)) {
+      text += '\0';
+      pictures_->draw(text, header, rates);
+    }
+    return text;
   }
 
   // The rows, then the record's notes, both formatted on the worker thread, then a NUL byte
@@ -75,7 +88,7 @@ class FileSink : public RecordSink {
 
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
                        std::string& text) override {
-    const std::size_t end = text.rfind('\0');
+    const std::size_t end = text.find('\0');
     std::int64_t numbers[4] = {};
     const char* at = text.data() + end + 1;
     const char* const last = text.data() + text.size();
@@ -84,6 +97,9 @@ class FileSink : public RecordSink {
     const auto rows = static_cast<std::size_t>(numbers[0]);
     files_.write_block(position, all.substr(0, rows));
     notes_.add(position, all.substr(rows, end - rows), {numbers[1], numbers[2], numbers[3]});
+    if (at < last && pictures_ != nullptr) {
+      pictures_->add(all.substr(static_cast<std::size_t>(at - text.data()) + 1));  // after its NUL
+    }
     if (csv_ != nullptr) csv_->record_done(position, header, coef);
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
@@ -96,7 +112,13 @@ class FileSink : public RecordSink {
   RunNotes& notes_;
   RecordSink* csv_;
   RecordSink* also_;
+  RecordPictures* pictures_;
 };
+
+// The name of the companion `extension` (".json") of the coefficient file `name`.
+std::string companion_name(const std::string& coefficient_name, std::string_view extension) {
+  return coefficient_name.substr(0, coefficient_name.rfind('.')) + std::string(extension);
+}
 
 }  // namespace
 
@@ -146,6 +168,10 @@ struct CoefficientRun::Impl {
   CoefficientFiles files;
   std::optional<CsvFiles> csv;
   std::optional<RunNotes> notes;
+  std::optional<RecordPictures> pictures;
+  std::vector<int> provenance_files;  // the companion DC<days><h|g>.json of each age
+  std::function<void()> on_new_file;
+  std::function<void()> on_committed;
   bool processed = false;
 };
 
@@ -174,11 +200,37 @@ CoefficientRun::CoefficientRun(RunChoice choice) {
     }
     impl_->notes.emplace(impl_->output, setup.data_set, setup.age_groups, setup.times,
                          region_names);
+    // Every companion of a coefficient file that this run does not make is removed when the
+    // run is put in place, so that none from an earlier run stands beside it.
+    for (const int group : setup.age_groups) {
+      const std::int32_t days = kAgeGroups.at(static_cast<std::size_t>(group - 1)).days;
+      if (!choice.csv) impl_->output.add_companion(csv_file_name(days, setup.data_set));
+      impl_->provenance_files.push_back(impl_->output.add_companion(
+          companion_name(coefficient_file_name(days, setup.data_set), ".json")));
+    }
+    if (!choice.plot_nuclide.empty()) {
+      std::vector<std::string> names = region_names;
+      impl_->pictures.emplace(impl_->output, choice.plot_nuclide,
+                              "DATA\\" + std::string(data_set_file_name(setup.data_set)),
+                              setup.times, std::move(names), setup.regions);
+    }
     impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
-  } catch (...) {
+  } catch (const OutputError& error) {
     impl_->output.discard();  // a run refused before processing leaves nothing behind
+    const std::string completed = completed_commit_line();
+    if (completed.empty()) throw;
+    throw OutputError(completed + "\n" + error.what());
+  } catch (...) {
+    impl_->output.discard();
     throw;
   }
+}
+
+std::string CoefficientRun::completed_commit_line() const {
+  const int files = impl_->output.completed_commit();
+  if (files < 0) return {};
+  return "Completed the interrupted commit of an earlier run: " + std::to_string(files) +
+         " files put in place";
 }
 
 CoefficientRun::~CoefficientRun() = default;
@@ -237,7 +289,12 @@ std::vector<std::filesystem::path> CoefficientRun::notes_paths() const {
 }
 
 void CoefficientRun::on_new_partial_file(std::function<void()> call) {
-  impl_->notes->on_new_file(std::move(call));
+  impl_->notes->on_new_file(call);
+  if (impl_->pictures) impl_->pictures->on_new_file(call);
+}
+
+void CoefficientRun::on_committed(std::function<void()> call) {
+  impl_->on_committed = std::move(call);
 }
 
 void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, RecordSink* also) {
@@ -246,15 +303,25 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
   run.processed = true;
 
   // A stop keeps every row already written in the partial files, closed where they stand;
-  // the earlier files are not touched.
-  const auto stop = [this](const char* cause) {
+  // the earlier files are not touched. One in the middle of the renames leaves their journal,
+  // which the next run completes.
+  const auto stop = [this](const std::string& cause) {
     impl_->output.abandon();
+    if (impl_->output.commit_begun()) {
+      throw RunStopped(cause + "\n" + std::string(kCommitCutShortText), {}, {});
+    }
     throw RunStopped(cause, partial_files(), partial_paths());
   };
   try {
-    FileSink sink(run.files, run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also);
+    FileSink sink(run.files, run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also,
+                  run.pictures ? &*run.pictures : nullptr);
     process_records(reader, run.setup, sink, progress);
-    run.output.commit();
+    if (run.pictures && run.pictures->count() == 0) {
+      // The user asked for pictures and would get none: nothing is replaced.
+      stop("no processed record of the nuclide " + run.pictures->nuclide() +
+           ": no picture was drawn");
+    }
+    run.output.commit(true, run.on_committed);
   } catch (const InputError& e) {
     stop(e.what());
   } catch (const OutputError& e) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dose/record_loop.h"
@@ -57,7 +58,12 @@ struct RunChoice {
   std::vector<std::string> region_list;  // the file's names, then "Lung", then "ALL ORGANS"
   int threads = 0;                       // as RunSetup::threads: 0 automatic, 1 one thread
   bool csv = false;                      // also a CSV file beside each coefficient file
+  std::string plot_nuclide;              // pictures of this nuclide's records; empty for none
 };
+
+// The line a stop in the middle of the renames of a run adds to its message.
+inline constexpr std::string_view kCommitCutShortText =
+    "The files of the run were being put in place; the next run on this folder completes it.";
 
 // A run that stopped after its files were made. The message names the cause (file, line,
 // record); `incomplete_files` lists the partial files left, which hold the rows written
@@ -104,13 +110,23 @@ class CoefficientRun {
   NoteCounts note_counts() const;
   std::vector<std::filesystem::path> notes_paths() const;
   // `call` is called each time the processing makes a partial file after the start (a notes
-  // file's, with its first rows), so that a note of the partial files can follow.
+  // file's, with its first rows, or a picture's), so that a note of the partial files can
+  // follow.
   void on_new_partial_file(std::function<void()> call);
+  // `call` is called once the files of the run are in place, while the quit signals are still
+  // blocked: a note of an interrupt set there is the one a signal that came meanwhile writes.
+  void on_committed(std::function<void()> call);
+  // "Completed the interrupted commit of an earlier run: N files put in place" when this run
+  // found the journal of an earlier run's commit cut short and completed it; otherwise empty.
+  // A refusal of the run's files (OutputError) begins with this line too.
+  std::string completed_commit_line() const;
 
   // Runs the record loop on `reader` (standing at the first header line), writes the rows of
-  // every processed record to its partial files and its notes to the notes file of its age,
-  // then flushes them and puts them all in place of the earlier files (removing an earlier
-  // notes file that got no row). `also` (may be null) receives every record's coefficients
+  // every processed record to its partial files, its notes to the notes file of its age and,
+  // for a record of the --plot nuclide, its pictures, then flushes them and puts them all in
+  // place of the earlier files in one commit (removing every companion file of a coefficient
+  // file that this run did not make). A --plot nuclide without a processed record stops the
+  // run before anything is replaced. `also` (may be null) receives every record's coefficients
   // too. Throws RunStopped on any refusal of the input or failure of the output; the partial
   // files then keep the rows written, and the earlier files are as they were.
   void process(LineReader& reader, ProgressObserver* progress, RecordSink* also = nullptr);

@@ -256,15 +256,27 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   } catch (const OutputError& error) {
     return stop_while_processing(console, error.what(), {}, outcome);
   }
+  if (const std::string completed = run->completed_commit_line(); !completed.empty()) {
+    keep(outcome, completed);
+  }
   // The note names the partial files made so far; a notes file's, made with its first rows,
-  // joins it then.
-  const auto set_note = [&run] {
-    std::string note(kInterruptedNote);
-    for (const std::string& name : run->partial_files()) note += " " + name;
-    set_interrupt_note(note + "\n");
+  // joins it then. Once the files are in place, it says so instead.
+  const auto note_of = [](std::string_view what, const std::vector<std::string>& names) {
+    std::string note(what);
+    for (std::string name : names) {
+      std::replace(name.begin(), name.end(), '\\', '/');
+      note += " " + name;
+    }
+    return note_lines(note);
+  };
+  const auto set_note = [&run, &note_of] {
+    set_interrupt_note(note_of(kInterruptedNote, run->partial_files()));
   };
   set_note();
   run->on_new_partial_file(set_note);
+  run->on_committed([&run, &note_of] {
+    set_interrupt_note(note_of(kInterruptedAfterCommitNote, run->written_files()));
+  });
   ProgressDisplay progress(console);
   try {
     run->process(*prepared.reader, &progress);
@@ -273,7 +285,6 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
     progress.finish();
     return stop_while_processing(console, stopped.what(), stopped.incomplete_files(), outcome);
   }
-  set_interrupt_note({});
   progress.finish();
 
   const std::string written_files = run->written_files_line();

@@ -75,6 +75,9 @@ inline constexpr std::string_view kPartialFilesText =
 // files after it.
 inline constexpr std::string_view kInterruptedNote =
     "The run was interrupted. The earlier files are kept; the rows written are left in:";
+// The same once the files of the run are in place, with those files after it.
+inline constexpr std::string_view kInterruptedAfterCommitNote =
+    "The run was interrupted after it completed. Its files are in place:";
 inline constexpr std::string_view kCompleteText =
     " Processing of absorbed dose rate file is complete.";
 // The completion line when any coefficient was noted: "Notes: 348 negative, 2331 extended

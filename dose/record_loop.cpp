@@ -235,7 +235,9 @@ void process_serially(LineReader& reader, const RunSetup& setup, RecordSink& sin
       progress->record_processed(record.header, record.bytes_done, reader.total_bytes());
     }
     compute_record(record, setup, reader.display_name(), *space);
-    sink.record_done(record.position - 1, record.header, space->coef);
+    std::string text =
+        sink.prepare_from(record.position - 1, record.header, space->rates, space->coef);
+    sink.record_prepared(record.position - 1, record.header, space->coef, text);
   }
 }
 

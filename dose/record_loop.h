@@ -49,6 +49,13 @@ class RecordSink {
                               const CoefficientTable& /*coef*/) const {
     return {};
   }
+  // prepare() for a sink that also reads the record's tabulated rates (pictures drawn from
+  // them): the loop calls this one, on the same terms, for every processed record; by default
+  // it is prepare().
+  virtual std::string prepare_from(int position, const HeaderRecord& header,
+                                   const RateTable& /*rates*/, const CoefficientTable& coef) const {
+    return prepare(position, header, coef);
+  }
   virtual void record_prepared(int position, const HeaderRecord& header,
                                const CoefficientTable& coef, std::string& /*text*/) {
     record_done(position, header, coef);

@@ -1,23 +1,12 @@
-// The pass over the dose-rate file that writes the pictures of one nuclide's records: the
-// records a coefficient run with the same choice processes, one picture per selected region.
+// The pictures of one nuclide's records, drawn from the rates of each processed record as the
+// run goes and written among the files of the run.
 #include "output/plot_pass.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <memory>
 #include <stdexcept>
-#include <system_error>
 
-#include "dose/record_loop.h"
-#include "input/line_reader.h"
-#include "output/coefficient_files.h"
 #include "output/output_files.h"
 #include "output/record_plot.h"
-#include "platform/file_services.h"
 
 namespace kestrane {
 
@@ -49,37 +38,12 @@ void tables_of(std::string_view code, bool& low, bool& high) {
   high = code == "H" || code == "B";
 }
 
-// Writes `text` as the whole file `path`: under a temporary name first, renamed when complete.
-void write_whole_file(const std::filesystem::path& path, const std::string& display,
-                      std::string_view text) {
-  const std::filesystem::path partial = path.string() + std::string(kPartialSuffix);
-  const int fd = ::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) {
-    throw OutputError("Unable to create the file " + display + ": " + std::strerror(errno));
-  }
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      const int error = written < 0 ? errno : ENOSPC;
-      ::close(fd);
-      ::unlink(partial.c_str());
-      throw OutputError("Unable to write the file " + display + ": " + std::strerror(error));
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  if (::close(fd) != 0 || ::rename(partial.c_str(), path.c_str()) != 0) {
-    const int error = errno;
-    ::unlink(partial.c_str());
-    throw OutputError("Unable to write the file " + display + ": " + std::strerror(error));
-  }
-}
-
 }  // namespace
 
-std::string plot_file_name(const HeaderRecord& header, std::string_view region_name) {
+std::string plot_file_name(const HeaderRecord& header, std::string_view region_name, int column) {
   return file_name_part(header.nuclide) + "_" + std::to_string(header.age_days) + "d_" +
-         file_name_part(region_name) + "_line" + std::to_string(header.line_number) + ".svg";
+         file_name_part(region_name) + "_col" + std::to_string(column) + "_line" +
+         std::to_string(header.line_number) + ".svg";
 }
 
 bool same_nuclide(std::string_view a, std::string_view b) {
@@ -89,61 +53,63 @@ bool same_nuclide(std::string_view a, std::string_view b) {
                                             [](char p, char q) { return lower(p) == lower(q); });
 }
 
-std::vector<std::filesystem::path> write_record_plots(const PlotRequest& request) {
-  const std::string data_set_path = "DATA\\" + std::string(data_set_file_name(request.data_set));
-  LineReader reader(resolve_program_path(request.working_dir, data_set_path), data_set_path);
-  read_region_names(reader);
-  const int lung_region = static_cast<int>(request.region_list.size()) - 1;
-  const int region_count = static_cast<int>(request.regions.size());
-  if (region_count > kMaxSelectedRegions) {
-    throw std::invalid_argument("more selected regions than the rate table holds");
+RecordPictures::RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,
+                               std::vector<double> times, std::vector<std::string> region_names,
+                               std::vector<int> region_numbers)
+    : files_(files),
+      nuclide_(std::move(nuclide)),
+      data_set_path_(std::move(data_set_path)),
+      times_(std::move(times)),
+      region_names_(std::move(region_names)),
+      region_numbers_(std::move(region_numbers)) {
+  if (region_names_.size() != region_numbers_.size() ||
+      region_names_.size() > static_cast<std::size_t>(kMaxSelectedRegions)) {
+    throw std::invalid_argument("the selected regions do not match the rate table");
   }
+  files_.add_folder("OUTPUT\\plots");
+}
 
-  const std::filesystem::path folder = resolve_program_path(request.working_dir, "OUTPUT\\plots");
-  std::error_code error;
-  std::filesystem::create_directories(folder, error);
-  if (error) {
-    throw OutputError("Unable to create the folder OUTPUT/plots: " + error.message());
+bool RecordPictures::wanted(const HeaderRecord& header) const {
+  return same_nuclide(header.nuclide, nuclide_);
+}
+
+void RecordPictures::draw(std::string& out, const HeaderRecord& header,
+                          const RateTable& rates) const {
+  bool low = false;
+  bool high = false;
+  tables_of(header.table_code, low, high);
+  const auto n = static_cast<std::size_t>(std::clamp(header.n, 0, kMaxTimePoints));
+  for (std::size_t j = 0; j < region_names_.size(); ++j) {
+    RecordPlot plot;
+    plot.header_line = header.line;
+    plot.line_number = header.line_number;
+    plot.file_name = data_set_path_;
+    plot.region = region_names_[j];
+    plot.x.assign(rates.x.begin(), rates.x.begin() + static_cast<std::ptrdiff_t>(n));
+    const auto row = [&](std::size_t t) -> const auto& { return rates.value[t][j]; };
+    if (low) plot.low.assign(row(0).begin(), row(0).begin() + static_cast<std::ptrdiff_t>(n));
+    if (high) plot.high.assign(row(1).begin(), row(1).begin() + static_cast<std::ptrdiff_t>(n));
+    plot.times = times_;
+    out += plot_file_name(header, plot.region, region_numbers_[j]);
+    out += '\0';
+    out += record_plot_svg(plot);
+    out += '\0';
   }
+}
 
-  const auto rates = std::make_unique<RateTable>();
-  std::vector<std::filesystem::path> written;
-  do {
-    const std::string_view line = reader.read_line();
-    if (is_blank_header(line)) continue;
-    const HeaderRecord header = decode_header(line, request.data_set, reader.line_number());
-    validate_header(header, data_set_path);
-    if (match_age(header.age_days, request.age_groups) == 0 ||
-        !same_nuclide(header.nuclide, request.nuclide)) {
-      skip_data_block(reader, header);
-      continue;
+void RecordPictures::add(std::string_view drawn) {
+  while (!drawn.empty()) {
+    const std::size_t name_end = drawn.find('\0');
+    const std::size_t end = drawn.find('\0', name_end + 1);
+    if (name_end == std::string_view::npos || end == std::string_view::npos) {
+      throw std::invalid_argument("the pictures of a record are cut short");
     }
-    clear_rates(*rates, region_count, header.n);
-    read_data_block(reader, header, request.regions, lung_region, *rates);
-    bool low = false;
-    bool high = false;
-    tables_of(header.table_code, low, high);
-    const auto n = static_cast<std::size_t>(std::clamp(header.n, 0, kMaxTimePoints));
-    for (int j = 0; j < region_count; ++j) {
-      RecordPlot plot;
-      plot.header_line = header.line;
-      plot.line_number = header.line_number;
-      plot.file_name = data_set_path;
-      plot.region = request.region_list[static_cast<std::size_t>(request.regions[j] - 1)];
-      plot.x.assign(rates->x.begin(), rates->x.begin() + n);
-      const auto row = [&](int t) -> const auto& {
-        return rates->value[static_cast<std::size_t>(t)][static_cast<std::size_t>(j)];
-      };
-      if (low) plot.low.assign(row(0).begin(), row(0).begin() + n);
-      if (high) plot.high.assign(row(1).begin(), row(1).begin() + n);
-      plot.times = request.times;
-      const std::string name = plot_file_name(header, plot.region);
-      const std::string display = "OUTPUT/plots/" + name;
-      write_whole_file(folder / name, display, record_plot_svg(plot));
-      written.push_back(folder / name);
-    }
-  } while (!reader.at_end_of_file());
-  return written;
+    files_.add_whole("OUTPUT\\plots\\" + std::string(drawn.substr(0, name_end)),
+                     drawn.substr(name_end + 1, end - name_end - 1));
+    ++count_;
+    if (on_new_file_) on_new_file_();
+    drawn.remove_prefix(end + 1);
+  }
 }
 
 }  // namespace kestrane

@@ -1,42 +1,62 @@
-// The pass over the dose-rate file that writes the pictures of the records of one nuclide,
-// for kestrane-batch --plot: file names, the nuclide comparison and the pass itself.
+// The pictures of kestrane-batch --plot, drawn while the records are processed, from the same
+// rates as the coefficients, and written as files of the run: file names, the nuclide
+// comparison and the sink beside the coefficient rows.
 #pragma once
 
-#include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "input/data_sets.h"
 #include "input/dose_rate_file.h"
 #include "input/record_tables.h"
 
 namespace kestrane {
 
-// "<nuclide>_<age>d_<region>_line<number>.svg", each name reduced to letters, digits, '-',
-// '+' and '.' (anything else becomes '_').
-std::string plot_file_name(const HeaderRecord& header, std::string_view region_name);
+class OutputFiles;
+
+// "<nuclide>_<age>d_<region>_col<column>_line<number>.svg", each name reduced to letters,
+// digits, '-', '+' and '.' (anything else becomes '_'). `column` is the region's number (its
+// column of the dose-rate file, or that of Lung after them), so that two regions whose names
+// read alike never share a file.
+std::string plot_file_name(const HeaderRecord& header, std::string_view region_name, int column);
 
 // True when two nuclide names are equal without regard to case and trailing blanks.
 bool same_nuclide(std::string_view a, std::string_view b);
 
-// A run of plots: the records of one nuclide that a coefficient run with the same choice
-// processes.
-struct PlotRequest {
-  std::filesystem::path working_dir;
-  DataSet data_set = DataSet::inhalation;
-  std::string nuclide;
-  std::vector<double> times;
-  std::vector<int> age_groups;           // as the run's selected-age list
-  std::vector<int> regions;              // as the run's selected-region list
-  std::vector<std::string> region_list;  // the file's names, then "Lung", then "ALL ORGANS"
-};
+// The pictures of one nuclide's processed records, one per selected region, in
+// OUTPUT/plots among the files of the run.
+class RecordPictures {
+ public:
+  // Makes OUTPUT/plots among `files` (refused when it is a link or not a folder: OutputError).
+  // `region_names` and `region_numbers` are the selected regions in selection order.
+  RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,
+                 std::vector<double> times, std::vector<std::string> region_names,
+                 std::vector<int> region_numbers);
 
-// Reads the dose-rate file of the data set again and writes one picture per processed
-// record of the nuclide and selected region into OUTPUT/plots (made when missing), each
-// written whole under a temporary name and then renamed. Returns the host paths of the files
-// written (under the working directory), in file and region order. Throws InputError
-// for a file that cannot be read and OutputError for a picture that cannot be written.
-std::vector<std::filesystem::path> write_record_plots(const PlotRequest& request);
+  // Whether `header` is a record of the nuclide.
+  bool wanted(const HeaderRecord& header) const;
+  // Appends to `out` the pictures of a processed record whose rates are `rates`: for each
+  // selected region its file name, a NUL byte, the SVG document and a NUL byte. Changes
+  // nothing, so records may be drawn on several threads at once.
+  void draw(std::string& out, const HeaderRecord& header, const RateTable& rates) const;
+  // Writes what draw() made as files of the run. Throws OutputError naming the file.
+  void add(std::string_view drawn);
+
+  int count() const { return count_; }
+  const std::string& nuclide() const { return nuclide_; }
+  // `call` is called after each picture is made.
+  void on_new_file(std::function<void()> call) { on_new_file_ = std::move(call); }
+
+ private:
+  OutputFiles& files_;
+  std::string nuclide_;
+  std::string data_set_path_;
+  std::vector<double> times_;
+  std::vector<std::string> region_names_;
+  std::vector<int> region_numbers_;
+  int count_ = 0;
+  std::function<void()> on_new_file_;
+};
 
 }  // namespace kestrane

@@ -219,6 +219,7 @@ TEST(CommandLine, UsageErrorsGiveTheUsageAndStatusTwo) {
            {"--data-set", "both", "--ages", "1", "--regions", "1"},
            {"--data-set", "inhalation", "--ages", "1", "--regions", "1", "--dir", "/no/such"},
            {"--data-set", "inhalation", "--ages", "1", "--regions", "1", "extra"},
+           {"--data-set", "inhalation", "--ages", "1", "--regions", "1", "--plot", ""},
        }) {
     const auto r = command_line(args);
     EXPECT_FALSE(r.options);
@@ -433,54 +434,6 @@ TEST_F(BatchRun, DrawsAProgressBarOnlyWhenAskedTo) {
   EXPECT_EQ(err.back(), '\r');  // the bar is wiped before the written-files line
   ASSERT_EQ(batch(DataSet::inhalation, "all", "all", false, false), kBatchCompleted);
   EXPECT_EQ(err, "");
-}
-
-// A stream that ends the process with SIGTERM when the progress bar is first drawn: in the
-// middle of the run, once its files are made and the first record processed.
-class TerminatingBuffer : public std::streambuf {
- protected:
-  int overflow(int c) override {
-    std::raise(SIGTERM);
-    return c;
-  }
-  std::streamsize xsputn(const char*, std::streamsize n) override {
-    std::raise(SIGTERM);
-    return n;
-  }
-};
-
-// SIGTERM (and Ctrl-C alike) ends kestrane-batch by the signal, after the note of the partial
-// files on standard error; the earlier files are as they were.
-TEST_F(BatchRun, SignalNamesThePartialFilesAndKeepsTheEarlierOnes) {
-  write_file(dir / "OUTPUT" / "DC7300h.OUT", "an earlier run\r\n");
-  const fs::path err_path = dir / "stderr.txt";
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int fd = ::open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    ::dup2(fd, STDERR_FILENO);
-    BatchOptions options;
-    options.data_set = DataSet::inhalation;
-    options.ages = "adult";
-    options.regions = "Lung";
-    options.dir = dir;
-    std::ostringstream o;
-    TerminatingBuffer buffer;
-    std::ostream e(&buffer);
-    run_batch(options, o, e, true);
-    std::_Exit(0);  // not reached
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFSIGNALED(status)) << status;
-  EXPECT_EQ(WTERMSIG(status), SIGTERM);
-  const std::string note = read_file(err_path);
-  EXPECT_EQ(note,
-            "\nkestrane-batch: interrupted\n"
-            "kestrane-batch: the earlier files are kept; the rows written are left in: " +
-                (dir / "OUTPUT" / "DC7300h.OUT.partial").string() + "\n");
-  EXPECT_EQ(output("DC7300h.OUT"), "an earlier run\r\n");
-  EXPECT_TRUE(output("DC7300h.OUT.partial").starts_with("Inhalation Data Set For Adult   \r\n"));
 }
 
 // ---- CSV -------------------------------------------------------------------------------

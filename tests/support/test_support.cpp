@@ -27,6 +27,23 @@ void write_file(const fs::path& path, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::map<std::string, std::string> folder_contents(const fs::path& folder) {
+  std::map<std::string, std::string> contents;
+  for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+    const std::string name = entry.path().lexically_relative(folder).generic_string();
+    if (entry.is_symlink()) {
+      contents[name] = "<link>";
+    } else if (entry.is_directory()) {
+      contents[name] = "<folder>";
+    } else if (entry.is_regular_file()) {
+      contents[name] = read_file(entry.path());
+    } else {
+      contents[name] = "<other>";
+    }
+  }
+  return contents;
+}
+
 std::string padded(std::string text, std::size_t width) {
   text.resize(width, ' ');
   return text;

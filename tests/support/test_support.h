@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,6 +16,10 @@ std::string read_file(const std::filesystem::path& path);
 
 // Writes `bytes` as the whole file, making its parent folders first.
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// Every entry under `folder` (its subfolders too) by its path relative to it, with '/': a
+// regular file with its bytes, anything else as "<link>", "<folder>" or "<other>".
+std::map<std::string, std::string> folder_contents(const std::filesystem::path& folder);
 
 // `text` blank-padded (or cut) to `width` columns: one row of an 80-column screen.
 std::string padded(std::string text, std::size_t width = 80);
