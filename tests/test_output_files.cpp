@@ -18,9 +18,11 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
+#include "app/run_driver.h"
 #include "output/commit_journal.h"
 #include "output/output_files.h"
 #include "platform/interrupt_note.h"
+#include "platform/memory_console.h"
 #include "sample/sample_data.h"
 #include "tests/support/test_support.h"
 
@@ -332,6 +334,38 @@ INSTANTIATE_TEST_SUITE_P(Signals, SignalNote,
                                            SignalCase{"HangUpInTheCommit", SIGHUP, true},
                                            SignalCase{"QuitInTheCommit", SIGQUIT, true}),
                          [](const auto& test) { return std::string(test.param.name); });
+
+// kestrane completes the commit a killed run left and says so first in its outcome; once its
+// own files are in place, the note of a signal says so.
+TEST_F(RunFiles, TheInteractiveProgramCompletesAnEarlierCommitAndSaysWhereItsFilesAre) {
+  write_file(dir / "OUTPUT" / kCommitJournalName,
+             "kestrane commit journal 1\nR DC365g.OUT\nD DC365g.csv\nend\n");
+  write_file(dir / "OUTPUT" / "DC365g.OUT.partial", "of a killed run\r\n");
+  write_file(dir / "OUTPUT" / "DC365g.csv", "of the run before it\n");
+  MemoryConsole console;
+  console.push_keys(3);  // introduction, "process the data", completion
+  console.push_list_box_choice({2});
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({30});
+  std::vector<std::string> outcome;
+  ASSERT_EQ(run_kestrane(console, dir.path(), outcome), kRunCompleted);
+  ASSERT_FALSE(outcome.empty());
+  EXPECT_EQ(outcome.front(),
+            "Completed the interrupted commit of an earlier run: 1 files put in place");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "DC365g.OUT"), "of a killed run\r\n");
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / "DC365g.csv"));
+
+  const fs::path path = dir / "note.txt";
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  write_interrupt_note(fd);
+  ::close(fd);
+  set_interrupt_note({});
+  std::string names = " OUTPUT/DC100g.OUT";
+  if (fs::exists(dir / "OUTPUT" / "DC100g-notes.csv")) names += " OUTPUT/DC100g-notes.csv";
+  EXPECT_EQ(
+      read_file(path),
+      note_lines("The run was interrupted after it completed. Its files are in place:" + names));
+}
 
 // The note is written whole however long, broken at blanks only, every line with its prefix.
 TEST(InterruptNote, IsWrittenWholeInLinesBrokenAtBlanks) {
