@@ -38,8 +38,9 @@ std::string program_name(std::string_view path) {
 // The folders a commit touches, opened once each, never through a link.
 class Folders {
  public:
-  explicit Folders(int output_fd) : output_fd_(output_fd) {}
-  // The descriptor of the folder of `path` and the name in it.
+  Folders(int output_fd, bool completing) : output_fd_(output_fd), completing_(completing) {}
+  // The descriptor of the folder of `path` and the name in it; -1 for a folder gone since a
+  // killed run's commit, whose steps are then done.
   std::pair<int, std::string> locate(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     if (slash == std::string_view::npos) return {output_fd_, std::string(path)};
@@ -48,7 +49,8 @@ class Folders {
     if (found == folders_.end()) {
       UniqueFd fd(
           ::openat(output_fd_, folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-      if (!fd) fail("replace", path, errno);
+      if (!fd && !(completing_ && errno == ENOENT)) fail("replace", path, errno);
+      if (!fd) return {-1, std::string(path.substr(slash + 1))};
       found = folders_.emplace(folder, std::move(fd)).first;
     }
     return {found->second.get(), std::string(path.substr(slash + 1))};
@@ -62,6 +64,7 @@ class Folders {
 
  private:
   int output_fd_;
+  bool completing_;
   std::map<std::string, UniqueFd> folders_;
 };
 
@@ -136,12 +139,13 @@ void write_commit_journal(int output_fd, const std::vector<CommitStep>& steps, b
 
 int apply_commit_steps(int output_fd, const std::vector<CommitStep>& steps, bool flush,
                        bool completing) {
-  Folders folders(output_fd);
+  Folders folders(output_fd, completing);
   int renamed = 0;
   int number = 0;
   for (const CommitStep& step : steps) {
     if (g_hook != nullptr && !completing) g_hook(++number, step);
     const auto [fd, name] = folders.locate(step.path);
+    if (fd < 0) continue;
     if (step.rename) {
       const std::string partial = name + std::string(kPartial);
       if (::renameat(fd, partial.c_str(), fd, name.c_str()) == 0) {
