@@ -174,6 +174,7 @@ int OutputFiles::folder_fd(std::string_view relative_folder, std::string_view di
     }
     fd.reset(open_folder());
   }
+  if (!fd && errno == ENOENT && !make) return -1;
   if (!fd) {
     const int error = errno;
     struct stat info {};
@@ -195,7 +196,7 @@ void OutputFiles::add_folder(std::string_view name) {
       relative.starts_with("..")) {
     throw std::invalid_argument(std::string(name) + " is not a folder in OUTPUT");
   }
-  folder_fd(relative, name, true);
+  folder_fd(relative, name, false);
 }
 
 OutputFiles::File OutputFiles::make_file(std::string name) {

@@ -98,8 +98,8 @@ class OutputFiles {
   // Adds a file whose whole content is `text`, written and closed at once (pictures: many
   // small files, none held open). Returns its index. Throws OutputError naming the file.
   int add_whole(std::string name, std::string_view text);
-  // Makes the subfolder `name` ("OUTPUT\plots") when it is missing; throws OutputError when
-  // it is a link or not a folder.
+  // Checks the subfolder `name` ("OUTPUT\plots") that files of the run will go to: throws
+  // OutputError when it is a link or not a folder. A missing one is made with its first file.
   void add_folder(std::string_view name);
 
   int size() const { return static_cast<int>(files_.size()); }

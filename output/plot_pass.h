@@ -28,7 +28,7 @@ bool same_nuclide(std::string_view a, std::string_view b);
 // OUTPUT/plots among the files of the run.
 class RecordPictures {
  public:
-  // Makes OUTPUT/plots among `files` (refused when it is a link or not a folder: OutputError).
+  // Checks OUTPUT/plots among `files` (refused when it is a link or not a folder: OutputError).
   // `region_names` and `region_numbers` are the selected regions in selection order.
   RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,
                  std::vector<double> times, std::vector<std::string> region_names,

@@ -234,6 +234,18 @@ TEST_F(RunFiles, AJournalCutShortIsDroppedAndTheEarlierFilesKept) {
   EXPECT_EQ(now, earlier);
 }
 
+// A --plot nuclide without a processed record stops the run before anything is replaced,
+// and makes no plots folder.
+TEST_F(RunFiles, APlotNuclideWithoutARecordReplacesNothing) {
+  ASSERT_EQ(batch(true), 0) << err;
+  const auto earlier = files(dir.path());
+  EXPECT_EQ(batch(false, "Xx-999"), 1);
+  EXPECT_TRUE(err.starts_with("kestrane-batch: no processed record of the nuclide Xx-999")) << err;
+  auto now = files(dir.path());
+  std::erase_if(now, [](const auto& file) { return file.first.ends_with(".partial"); });
+  EXPECT_EQ(now, earlier);
+}
+
 // ---- Companion files -----------------------------------------------------------------------
 
 // A companion of a coefficient file (CSV, notes, provenance) stays only when this run made
