@@ -30,7 +30,97 @@ IntegralStatus range_warnings(std::span<const double> x, double a, double b) {
   return static_cast<IntegralStatus>(status);
 }
 
+// A double-double number: hi + lo with |lo| at most half an ulp of hi, about 106 bits.
+struct Wide {
+  double hi = 0.0, lo = 0.0;
+};
+
+// a + b exactly, as a rounded sum and its error.
+Wide two_sum(double a, double b) {
+  const double s = a + b;
+  const double bb = s - a;
+  return {s, (a - (s - bb)) + (b - bb)};
+}
+
+// The same where |a| >= |b| (or a is 0).
+Wide fast_two_sum(double a, double b) {
+  const double s = a + b;
+  return {s, b - (s - a)};
+}
+
+// a * b exactly: the fused multiply-add gives the error of the rounded product.
+Wide two_product(double a, double b) {
+  const double p = a * b;
+  return {p, std::fma(a, b, -p)};
+}
+
+Wide operator+(Wide a, Wide b) {
+  Wide s = two_sum(a.hi, b.hi);
+  const Wide t = two_sum(a.lo, b.lo);
+  s = fast_two_sum(s.hi, s.lo + t.hi);
+  return fast_two_sum(s.hi, s.lo + t.lo);
+}
+
+Wide operator-(Wide a) { return {-a.hi, -a.lo}; }
+Wide operator-(Wide a, Wide b) { return a + -b; }
+
+Wide operator*(Wide a, Wide b) {
+  const Wide p = two_product(a.hi, b.hi);
+  return fast_two_sum(p.hi, p.lo + (a.hi * b.lo + a.lo * b.hi));
+}
+
+Wide operator*(Wide a, double b) { return a * Wide{b, 0.0}; }
+
+// a / b by a first quotient and two corrections, each from the exact remainder.
+Wide operator/(Wide a, Wide b) {
+  const double q1 = a.hi / b.hi;
+  Wide r = a - b * q1;
+  const double q2 = r.hi / b.hi;
+  r = r - b * q2;
+  const double q3 = r.hi / b.hi;
+  return fast_two_sum(q1, q2) + Wide{q3, 0.0};
+}
+
+// The integral from the expansion point (0) to u (in widths h) of c0 + c1 u + c2 u^2 + c3 u^3,
+// by Horner's rule: h u (c0 + u (c1 / 2 + u (c2 / 3 + u c3 / 4))).
+Wide expanded_integral(Wide h, Wide u, double c0, Wide c1, Wide c2, Wide c3) {
+  Wide inner = c2 / Wide{3.0, 0.0} + u * (c3 * 0.25);
+  inner = c1 * 0.5 + u * inner;
+  inner = Wide{c0, 0.0} + u * inner;
+  return h * u * inner;
+}
+
 }  // namespace
+
+// The cubic of the piece in widths from either end, with e1 = h d1, e2 = h d2 and
+// delta = f2 - f1, all exact in double-double:
+//   about x1, v = (t - x1) / h: f1 + e1 v + (3 delta - 2 e1 - e2) v^2 + c v^3,
+//   about x2, u = (t - x2) / h: f2 + e2 u + (e1 + 2 e2 - 3 delta) u^2 + c u^3,
+// with c = e1 + e2 - 2 delta in both. Each limit's antiderivative from x1 is taken from the
+// expansion about its nearer end, so a limit far beyond x2 sees only the terms of the far
+// end's expansion, which grow together instead of cancelling; the whole piece (the
+// expansion about x1 at v = 1) is added for a limit nearer x2.
+double hermite_detail::far_piece_integral(double x1, double x2, double f1, double f2, double d1,
+                                          double d2, double a, double b) {
+  const Wide h = two_sum(x2, -x1);
+  const Wide e1 = h * d1;
+  const Wide e2 = h * d2;
+  const Wide delta = two_sum(f2, -f1);
+  const Wide cubic = e1 + e2 - delta * 2.0;
+  const Wide square_from_x1 = delta * 3.0 - e1 * 2.0 - e2;
+  const Wide square_from_x2 = e1 + e2 * 2.0 - delta * 3.0;
+  const Wide whole = expanded_integral(h, Wide{1.0, 0.0}, f1, e1, square_from_x1, cubic);
+  auto from_x1 = [&](double t) {
+    const Wide to_x1 = two_sum(t, -x1);
+    const Wide to_x2 = two_sum(t, -x2);
+    if (std::abs(to_x1.hi) <= std::abs(to_x2.hi)) {
+      return expanded_integral(h, to_x1 / h, f1, e1, square_from_x1, cubic);
+    }
+    return whole + expanded_integral(h, to_x2 / h, f2, e2, square_from_x2, cubic);
+  };
+  const Wide result = from_x1(b) - from_x1(a);
+  return result.hi + result.lo;
+}
 
 // Times must not decrease; equal neighbours are allowed (a zero-width interval adds nothing).
 // A time that is not a number cannot be placed in order either: it is refused like a
@@ -172,6 +262,9 @@ SlopeResult estimate_monotone_slopes(std::span<const double> x, std::span<const 
 double integrate_cubic_piece(double x1, double x2, double f1, double f2, double d1, double d2,
                              double a, double b) {
   if (x1 == x2) return 0.0;
+  if (hermite_detail::far_from_piece(x1, x2, a, b)) {
+    return hermite_detail::far_piece_integral(x1, x2, f1, f2, d1, d2, a, b);
+  }
   hermite_detail::CubicFactors factors;
   factors.set(x1, x2, a, b);
   return factors.integral(f1, f2, d1, d2);

@@ -73,11 +73,30 @@ IntegralResult integrate_between_nodes(std::span<const double> x, std::span<cons
 
 // Integral over [a, b] of the cubic with values f1, f2 and slopes d1, d2 at x1, x2; a and b
 // may lie outside [x1, x2] (the cubic is continued). Swapping a and b flips only the sign;
-// a piece of zero width gives 0.
+// a piece of zero width gives 0. Where a limit lies more than kFarWidths widths outside the
+// piece, the closed form in local coordinates would lose every digit to cancellation (its
+// terms grow with the fourth power of the distance), so the integral is then formed from the
+// cubic expanded about the piece's ends, in double-double arithmetic
+// (hermite_detail::far_piece_integral); nearer limits keep the closed form to the last bit.
 double integrate_cubic_piece(double x1, double x2, double f1, double f2, double d1, double d2,
                              double a, double b);
 
 namespace hermite_detail {
+
+// How many widths of a piece a limit may lie outside it before the far form is used.
+inline constexpr double kFarWidths = 100.0;
+
+// True when a or b lies more than kFarWidths widths (x2 - x1 > 0) below x1 or above x2.
+inline bool far_from_piece(double x1, double x2, double a, double b) {
+  const double reach = kFarWidths * (x2 - x1);
+  return x1 - a > reach || x1 - b > reach || a - x2 > reach || b - x2 > reach;
+}
+
+// The integral of integrate_cubic_piece (x1 != x2) by the far form: the antiderivative from
+// x1, expanded about x1 for a limit nearer x1 and about x2 (plus the whole piece) for one
+// nearer x2, every difference and product carried in double-double, rounded once at the end.
+double far_piece_integral(double x1, double x2, double f1, double f2, double d1, double d2,
+                          double a, double b);
 
 // inside, or the refusal of a table for integration: too_few_points, or times_decrease for a
 // decrease or a time that is not a number.

@@ -114,11 +114,20 @@ Pair interior_slopes(Pair del1, Pair del2, Pair wl, Pair wr, PairMask& opposite,
 void HermiteRows::Piece::set(const double* x, int first, double a, double b) {
   left = first;
   zero_width = x[first] == x[first + 1];
+  far = !zero_width && hermite_detail::far_from_piece(x[first], x[first + 1], a, b);
+  x1 = x[first];
+  x2 = x[first + 1];
+  lower = a;
+  upper = b;
   if (!zero_width) factors.set(x[first], x[first + 1], a, b);
 }
 
 double HermiteRows::Piece::integral(const double* f, const double* d) const {
   if (zero_width) return 0.0;
+  if (far) {
+    return hermite_detail::far_piece_integral(x1, x2, f[left], f[left + 1], d[left], d[left + 1],
+                                              lower, upper);
+  }
   return factors.integral(f[left], f[left + 1], d[left], d[left + 1]);
 }
 

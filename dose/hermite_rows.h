@@ -44,9 +44,12 @@ class HermiteRows {
 
  private:
   // integrate_cubic_piece on the piece from x[left] to x[left + 1] between two fixed limits.
+  // A limit far outside the piece takes the far form, as integrate_cubic_piece does.
   struct Piece {
     int left = 0;
     bool zero_width = false;
+    bool far = false;
+    double x1 = 0, x2 = 0, lower = 0, upper = 0;  // for the far form: the piece and limits
     hermite_detail::CubicFactors factors;
     void set(const double* x, int first, double a, double b);
     double integral(const double* f, const double* d) const;

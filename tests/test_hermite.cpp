@@ -446,6 +446,65 @@ TEST(GoldenBits, SlopesAndIntegralsMatchToTheLastBit) {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Pieces continued far beyond the table, against exact integrals (tests/data/hermite/far.txt,
+// worked out in rational arithmetic by make_far.py).
+
+TEST(FarExtension, MatchesTheExactIntegralToOnePartInATrillion) {
+  std::ifstream in(std::string(KESTRANE_TEST_DATA) + "/hermite/far.txt");
+  ASSERT_TRUE(in) << "far.txt missing";
+  std::string line;
+  int cases = 0;
+  while (std::getline(in, line)) {
+    std::istringstream ls(line);
+    std::string tag, label, a, b, exact_hex;
+    int n = 0;
+    ls >> tag;
+    if (tag != "case") continue;
+    ls >> label >> n >> a >> b >> exact_hex;
+    Table t;
+    for (int i = 0; i < n && std::getline(in, line); ++i) {
+      std::istringstream ps(line);
+      std::string point, x, f, d;
+      ps >> point >> x >> f >> d;
+      t.x.push_back(hex_to_double(x));
+      t.f.push_back(hex_to_double(f));
+      t.d.push_back(hex_to_double(d));
+    }
+    const double exact = hex_to_double(exact_hex);
+    const Integral got = integral(t.x, t.f, t.d, hex_to_double(a), hex_to_double(b));
+    EXPECT_GT(got.status, 0) << label;
+    EXPECT_LE(std::fabs(got.value - exact), 1e-12 * std::fabs(exact))
+        << label << ": " << got.value << " against " << exact;
+    ++cases;
+  }
+  EXPECT_GE(cases, 100);
+}
+
+// Up to 100 widths outside the piece the closed form stands, to the last bit; beyond, the far
+// form, on either side.
+TEST(FarExtension, TakesOverBeyondAHundredWidths) {
+  const double x1 = 3.0, x2 = 3.5, f1 = 0.75, f2 = 0.5, d1 = -0.625, d2 = -0.125;
+  auto closed_form = [&](double a, double b) {
+    hermite_detail::CubicFactors factors;
+    factors.set(x1, x2, a, b);
+    return factors.integral(f1, f2, d1, d2);
+  };
+  auto far_form = [&](double a, double b) {
+    return hermite_detail::far_piece_integral(x1, x2, f1, f2, d1, d2, a, b);
+  };
+  const double above = x2 + 50.0, below = x1 - 50.0;  // exactly 100 widths away
+  for (auto [a, b] : {std::pair{x1, above}, {above, x1}, {below, x2}, {x2, below}}) {
+    EXPECT_EQ(bits(integrate_cubic_piece(x1, x2, f1, f2, d1, d2, a, b)), bits(closed_form(a, b)));
+  }
+  const double past = std::nextafter(above, 1e9), before = std::nextafter(below, -1e9);
+  for (auto [a, b] : {std::pair{x1, past}, {past, x1}, {before, x2}, {x2, before}}) {
+    EXPECT_EQ(bits(integrate_cubic_piece(x1, x2, f1, f2, d1, d2, a, b)), bits(far_form(a, b)));
+  }
+  // At the boundary the two forms agree to rounding.
+  EXPECT_NEAR(far_form(x1, above), closed_form(x1, above), 1e-12 * std::fabs(far_form(x1, above)));
+}
+
+// ---------------------------------------------------------------------------------------------
 // Properties on random tables
 
 constexpr int kTables = 1000;
