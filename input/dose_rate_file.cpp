@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <stdexcept>
 #include <utility>
 
@@ -239,6 +240,25 @@ bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
   return true;
 }
 
+// A number as the shortest text that reads back to it, for messages.
+std::string shortest_text(double value) {
+  std::array<char, 32> text{};
+  const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
+  return std::string(text.data(), end);
+}
+
+// Refuses the high-table line of a time point whose time is not that of its low-table line.
+[[noreturn]] void refuse_pair_times(std::string_view file_name, std::int64_t line_number,
+                                    double low_time, double high_time, const HeaderRecord& header,
+                                    std::int64_t header_line) {
+  refuse_in_record(file_name, line_number,
+                   "the time " + shortest_text(high_time) + " (columns 1-9) is not the time " +
+                       shortest_text(low_time) +
+                       " of the low-table line before it; both lines of a time point carry "
+                       "its time",
+                   header.line, header_line);
+}
+
 // Data lines of a block as read_data_block reads them: N x P, with pairs for any P but 1.
 std::int64_t lines_in_block(const HeaderRecord& header) {
   return header.p != 1 ? 2 * std::int64_t{header.n} : header.n;
@@ -271,7 +291,11 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
   } else {
     for (std::size_t i = 0; i < count; ++i) {
       store(0, i);
+      const double low_time = table.x[i];
       store(1, i);
+      if (table.x[i] != low_time) {
+        refuse_pair_times(file_name, line_number, low_time, table.x[i], header, header_line);
+      }
     }
   }
 }

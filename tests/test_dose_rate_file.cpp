@@ -336,11 +336,14 @@ TEST(DataBlock, LowTableRecordWithRegionsInAnyOrderAndLung) {
   }
 }
 
-TEST(DataBlock, PairsFillLowThenHighAndKeepTheSecondTime) {
+TEST(DataBlock, PairsFillLowThenHighAtTheirOneTime) {
   const std::string line = ingestion_header("Sr-90", "365", "0.3", "2", "2 B");
-  const std::vector<std::string> lines{
-      data_line(1.0, columns_of_line(0)), data_line(1.5, columns_of_line(1)),
-      data_line(3.0, columns_of_line(2)), data_line(3.5, columns_of_line(3))};
+  // The two lines of a time point may write its time differently.
+  std::string high_first = data_line(1.5, columns_of_line(1));
+  high_first.replace(0, 9, "     1.50");
+  const std::vector<std::string> lines{data_line(1.5, columns_of_line(0)), high_first,
+                                       data_line(3.5, columns_of_line(2)),
+                                       data_line(3.5, columns_of_line(3))};
   LineReader reader = reader_after_header(line, lines);
   RateTable table = filled_table();
   const std::vector<int> regions{3, 30};
@@ -354,6 +357,28 @@ TEST(DataBlock, PairsFillLowThenHighAndKeepTheSecondTime) {
   EXPECT_EQ(table.value[0][1][1], lung_of(columns_of_line(2)));
   EXPECT_EQ(table.value[1][1][1], lung_of(columns_of_line(3)));
   EXPECT_EQ(reader.read_line(), "NEXT HEADER");
+}
+
+// A high-table line whose time is not its low-table line's is refused, naming both times, by
+// both ways of reading a block.
+TEST(DataBlock, PairWithTwoTimesIsRefused) {
+  const std::string line = inhalation_header("Cs-137", "7300", 'F', "2", "2 B");
+  const std::vector<std::string> lines{
+      data_line(1.0, columns_of_line(0)), data_line(1.0, columns_of_line(1)),
+      data_line(3.0, columns_of_line(2)), data_line(3.5, columns_of_line(3))};
+  const HeaderRecord h = decode_header(line, DataSet::inhalation, 3);
+  const std::vector<int> regions{1};
+  RateTable table = filled_table();
+  LineReader reader = reader_after_header(line, lines);
+  const std::string direct = refusal([&] { read_data_block(reader, h, regions, 30, table); });
+  EXPECT_EQ(direct.find(kFile + ", line 7: the time 3.5 (columns 1-9) is not the time 3 of the "
+                                "low-table line before it"),
+            0u)
+      << direct;
+  EXPECT_NE(direct.find("Header line (line 3): \"Cs-137   7300"), std::string::npos) << direct;
+  LineReader split = reader_after_header(line, lines);
+  const std::string text = read_data_block_text(split, h);
+  EXPECT_EQ(refusal([&] { parse_data_block(text, h, regions, 30, table, kFile); }), direct);
 }
 
 TEST(DataBlock, AllRegionsInReverseOrder) {
@@ -514,7 +539,7 @@ TEST(DataBlock, RecordCutShortIsRefused) {
   for (const char* tail : {"1 L", "2 B"}) {
     const std::string line = inhalation_header("Th-232", "5475", 'S', "3", tail);
     const std::string text = "title\r\n names\r\n" + line + "\r\n" + data_line(1.0, {1.0}) +
-                             "\r\n" + data_line(2.0, {2.0});
+                             "\r\n" + data_line(tail[0] == '1' ? 2.0 : 1.0, {2.0});
     const std::vector<int> regions{1};
     LineReader reader = LineReader::from_bytes(text, kFile);
     reader.skip_lines(3);
