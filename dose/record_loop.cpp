@@ -99,13 +99,15 @@ std::string shortest(double value) {
 }
 
 // Refuses the record when a coefficient, or its part outside the table, is infinite or not a
-// number (rates near the double range, or an integration time far beyond the record): such a
+// number (rates near the double range, or an integration time far beyond the record), or when
+// a coefficient is too large for the single-precision numbers of the coefficient file: such a
 // value must never reach a file. A product with 0 is 0 for every finite value and NaN
-// otherwise, so one sum tells whether the cells need a closer look.
+// otherwise, so one sum and the largest magnitude tell whether the cells need a closer look.
 void check_finite(const HeaderRecord& header, const CoefficientTable& coef,
                   std::span<const double> times, int region_count, const std::string& file_name,
                   std::span<const std::string> region_names) {
   double probe = 0.0;
+  double largest = 0.0;
   for (const auto* cells : {&coef.coef, &coef.outside}) {
     for (const auto& table : *cells) {
       for (int j = 0; j < region_count; ++j) {
@@ -113,21 +115,37 @@ void check_finite(const HeaderRecord& header, const CoefficientTable& coef,
       }
     }
   }
-  if (probe == 0.0) return;
+  for (const auto& table : coef.coef) {
+    for (int j = 0; j < region_count; ++j) {
+      for (std::size_t m = 0; m < times.size(); ++m) {
+        largest = std::max(largest, std::fabs(table[j][m]));
+      }
+    }
+  }
+  if (probe == 0.0 && largest < kCoefficientFileLimit) return;
   for (int t : {kLow, kHigh}) {
     for (int j = 0; j < region_count; ++j) {
       for (std::size_t m = 0; m < times.size(); ++m) {
-        const bool whole = !std::isfinite(coef.coef[t][j][m]);
-        if (!whole && std::isfinite(coef.outside[t][j][m])) continue;
+        const double value = coef.coef[t][j][m];
+        const bool whole = !std::isfinite(value);
+        const bool too_large = !whole && std::fabs(value) >= kCoefficientFileLimit;
+        if (!whole && !too_large && std::isfinite(coef.outside[t][j][m])) continue;
         std::string region = "selected region " + std::to_string(j + 1);
         if (static_cast<std::size_t>(j) < region_names.size()) {
           region += " (" + printable_excerpt(region_names[static_cast<std::size_t>(j)]) + ")";
         }
+        const std::string cell = std::string(t == kLow ? "low" : "high") +
+                                 "-table coefficient of " + region + " for the integration time " +
+                                 shortest(times[m]) + " days";
+        if (too_large) {
+          refuse_record(header, file_name,
+                        "the " + cell + " is " + shortest(value) +
+                            ", too large for the single-precision numbers of the coefficient "
+                            "file (at most 3.4028235e+38)");
+        }
         refuse_record(header, file_name,
                       std::string(whole ? "the " : "the part outside the tabulated times of the ") +
-                          (t == kLow ? "low" : "high") + "-table coefficient of " + region +
-                          " for the integration time " + shortest(times[m]) +
-                          " days is not a finite number");
+                          cell + " is not a finite number");
       }
     }
   }

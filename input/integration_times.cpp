@@ -14,7 +14,8 @@ namespace {
 
 // The integration time of a value line: the number the line begins with (0 when it holds
 // none, so an empty line gives 0 and "30 days" gives 30). A line that begins with NaN or
-// inf(inity), or whose number overflows or is negative, is refused: no integral can end there.
+// inf(inity), or whose number overflows or is negative, is refused: no integral can end there;
+// so is one too large to be printed in the coefficient files.
 double integration_time(std::string_view line, const std::string& file_name,
                         std::int64_t line_number) {
   std::string_view text = ascii::trim_left(line);
@@ -28,6 +29,8 @@ double integration_time(std::string_view line, const std::string& file_name,
     problem = "is too large to be read as a finite number of days";
   } else if (value < 0.0) {
     problem = "is negative";
+  } else if (value >= kCoefficientFileLimit) {
+    problem = "is too large for the single-precision numbers of the coefficient files";
   } else {
     return value;
   }

@@ -19,6 +19,11 @@ struct RateTable {
   std::array<std::array<std::array<double, kMaxTimePoints>, kMaxSelectedRegions>, 2> value{};
 };
 
+// The smallest magnitude that the numbers of a coefficient file cannot show: they are printed
+// in single precision, where this (halfway from the largest single-precision number to 2^128)
+// and all above it round to infinity, which would print one column too wide.
+inline constexpr double kCoefficientFileLimit = 0x1.ffffffp127;
+
 // Coefficients of one record: coef[t][k][m] is table t (0 low, 1 high), selected-region
 // position k + 1, integration time m + 1.
 struct CoefficientTable {

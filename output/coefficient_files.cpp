@@ -21,8 +21,8 @@ constexpr int kNameWidth = 18;
 double narrow_to_float(double v) {
   if (!std::isfinite(v)) return v;
   constexpr double kLargest = std::numeric_limits<float>::max();
-  constexpr double kOverflow = 0x1.ffffffp127;  // halfway from the largest to 2^128
-  if (std::fabs(v) >= kOverflow) return std::copysign(std::numeric_limits<double>::infinity(), v);
+  if (std::fabs(v) >= kCoefficientFileLimit)
+    return std::copysign(std::numeric_limits<double>::infinity(), v);
   if (std::fabs(v) > kLargest) return std::copysign(kLargest, v);
   return static_cast<double>(static_cast<float>(v));
 }

@@ -52,6 +52,8 @@ TEST(IntegrationTimes, EmptyAndNonNumericValueLinesCountAsZero) {
   EXPECT_EQ(read_times("START\r\nnot a time\r\nindefinite\r\n1E-400\r\n-0\r\nEND\r\n"),
             (Times{0.0, 0.0, 0.0, 0.0}));
   EXPECT_EQ(read_times("START\r\nEND\r\n"), Times{});
+  // The largest time the coefficient files can print.
+  EXPECT_EQ(read_times("START\r\n3.4028235E+38\r\nEND\r\n"), Times{3.4028235e38});
 }
 
 TEST(IntegrationTimes, LfAndCrLineEndsReadTheSame) {
@@ -92,8 +94,9 @@ TEST(IntegrationTimes, MissingStartOrEndIsRefused) {
   EXPECT_NE(refusal("START").find("no END line"), std::string::npos);
 }
 
-// A value line that begins with NaN or inf(inity), or whose number overflows or is negative,
-// is refused with the file, its line and the line quoted.
+// A value line that begins with NaN or inf(inity), or whose number overflows, is too large for
+// the coefficient files' single-precision numbers or is negative, is refused with the file,
+// its line and the line quoted.
 class IntegrationTimeRefusal : public testing::TestWithParam<const char*> {};
 
 TEST_P(IntegrationTimeRefusal, NamesTheFileAndTheLine) {
@@ -106,7 +109,7 @@ TEST_P(IntegrationTimeRefusal, NamesTheFileAndTheLine) {
 INSTANTIATE_TEST_SUITE_P(NotFiniteOrNegative, IntegrationTimeRefusal,
                          testing::Values("NaN", "  nan(1)", "inf", "-INF", "Infinity days",
                                          "+infinity", "1E400", " 1.0D+9999", "-1", "-0.5 d",
-                                         "-1E400"));
+                                         "-1E400", "1E39", "3.4028236E+38"));
 
 TEST(IntegrationTimes, ReadsTheFileByPath) {
   const std::string path = KESTRANE_TEST_DATA "/input/Kestrane.ini";

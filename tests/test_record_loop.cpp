@@ -401,20 +401,23 @@ TEST_P(TrailingBlanks, AreIgnoredInTheChoiceOfTheTablesToIntegrate) {
 INSTANTIATE_TEST_SUITE_P(EachLetter, TrailingBlanks,
                          ::testing::Values("L ", "H  ", "B ", "L\t", "B \t"));
 
-// Coefficients that are not finite numbers are refused, naming the file, the line, the header
-// line, the region and the integration time.
+// Coefficients that are not finite numbers, or too large for the single-precision numbers of
+// the coefficient file, are refused, naming the file, the line, the header line, the region
+// and the integration time. One time point gives the coefficients its rates, to the bit.
 struct NotFiniteCase {
   const char* what;
   std::vector<double> f;
   double time;
   const char* time_text;
+  const char* says = "not a finite number";
+  std::vector<double> x = {1, 2, 4, 8};
 };
 
 class NotFinite : public ::testing::TestWithParam<NotFiniteCase> {};
 
 TEST_P(NotFinite, CoefficientsAreRefused) {
   const NotFiniteCase& c = GetParam();
-  const ReadRecord record("L", {1, 2, 4, 8}, c.f);
+  const ReadRecord record("L", c.x, c.f);
   const std::vector<double> times = {c.time};
   const std::vector<std::string> names = {"Liver"};
   CoefficientTable coef;
@@ -427,7 +430,7 @@ TEST_P(NotFinite, CoefficientsAreRefused) {
     for (const std::string& part :
          {std::string(kFile) + ", line 8", record.header.line, std::string("low-table"),
           std::string("selected region 1 (Liver)"), std::string(c.time_text) + " days",
-          std::string("not a finite number")}) {
+          std::string(c.says)}) {
       EXPECT_NE(message.find(part), std::string::npos) << part << " in " << message;
     }
   }
@@ -438,8 +441,36 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NotFiniteCase{"rates_near_the_double_range", {1e308, 1e308, 1e308, 1e308}, 30, "30"},
         NotFiniteCase{"time_far_beyond_the_record", {1, 2, 3, 5}, 1e300, "1e+300"},
-        NotFiniteCase{"rate_not_a_number", {1, NAN, 3, 5}, 2.5, "2.5"}),
+        NotFiniteCase{"rate_not_a_number", {1, NAN, 3, 5}, 2.5, "2.5"},
+        NotFiniteCase{"beyond_single_precision",
+                      {1e36, 1e36, 1e36, 1e36},
+                      1000,
+                      "1000",
+                      "is 1.0000000000000001e+39, too large for the single-precision numbers"},
+        NotFiniteCase{"rounds_to_single_precision_infinity",
+                      {0x1.ffffffp127},
+                      1,
+                      "1",
+                      "is 3.4028235677973366e+38, too large",
+                      {1}},
+        NotFiniteCase{"negative_beyond_single_precision",
+                      {-0x1.ffffffp127},
+                      1,
+                      "1",
+                      "is -3.4028235677973366e+38, too large",
+                      {1}}),
     [](const auto& test) { return std::string(test.param.what); });
+
+// Just below the point where single precision rounds to infinity a coefficient is written: it
+// prints as the largest single-precision number. (The high table holds twice the low.)
+TEST(NotFinite, LargestPrintableCoefficientIsKept) {
+  const double largest = std::nextafter(0x1.ffffffp127, 0.0);
+  const ReadRecord record("L", {1}, {-largest / 2});
+  const std::vector<double> times = {1};
+  CoefficientTable coef;
+  compute_coefficients(record.header, *record.rates, times, 1, kFile, coef);
+  EXPECT_EQ(coef.coef[1][0][0], -largest);
+}
 
 // The part of each coefficient that lies outside the tabulated times, on one thread and on
 // three. Region 1 holds the line 2 + t/2, region 2 the constant 3 and region 3 the line
