@@ -259,6 +259,30 @@ std::string shortest_text(double value) {
                    header.line, header_line);
 }
 
+// Refuses a file in UTF-16, told by a byte-order mark or by zero bytes between the
+// characters of one of its first lines.
+void refuse_utf16(const LineReader& reader, std::string_view line) {
+  if (line.starts_with("\xff\xfe") || line.starts_with("\xfe\xff") ||
+      line.find('\0') != std::string_view::npos) {
+    throw InputError(reader.display_name() +
+                     ", line 1: the file is in UTF-16 (two bytes to a character), not plain "
+                     "text; save it as ASCII text with CR LF line ends");
+  }
+}
+
+// Called where line 2, the region-name line, is empty after a title line (refused in any
+// case): when line 3 holds text and line 4 is empty again, the lines end in CR CR LF, which
+// reads as an empty line after every line.
+void refuse_doubled_line_ends(LineReader& reader) {
+  std::string_view next;
+  if (!reader.next_line(next) || next.empty()) return;
+  if (reader.next_line(next) && next.empty()) {
+    throw InputError(reader.display_name() +
+                     ", line 2: the file's lines end in CR CR LF, read as an empty line after "
+                     "each line; save it with CR LF line ends");
+  }
+}
+
 // Data lines of a block as read_data_block reads them: N x P, with pairs for any P but 1.
 std::int64_t lines_in_block(const HeaderRecord& header) {
   return header.p != 1 ? 2 * std::int64_t{header.n} : header.n;
@@ -304,12 +328,17 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
 
 std::vector<std::string> read_region_names(LineReader& reader) {
   std::string_view line;
-  if (!reader.next_line(line) || !reader.next_line(line)) {  // the title line, then the names
+  const bool has_title = reader.next_line(line);
+  const std::string title(line);
+  refuse_utf16(reader, title);
+  if (!has_title || !reader.next_line(line)) {
     throw InputError(reader.display_name() +
                      ", line 2: the file ends before its region-name line (the title line comes "
                      "first, then the region names)");
   }
   const std::int64_t line_number = reader.line_number();
+  refuse_utf16(reader, line);
+  if (line.empty() && !title.empty()) refuse_doubled_line_ends(reader);
 
   std::string_view rest = line;
   auto drop_blanks = [&rest] {

@@ -12,6 +12,7 @@
 
 #include "app/version.h"
 #include "input/ascii.h"
+#include "input/input_error.h"
 #include "sample/sample_data.h"
 
 namespace kestrane {
@@ -20,6 +21,9 @@ namespace {
 constexpr std::string_view kSampleUsage =
     "Usage: kestrane-sample [--dir DIR] [--size SIZE] [--seed N] "
     "[--data-set both|inhalation|ingestion] [--force]";
+
+// The largest size of a dose-rate file that kestrane-sample writes.
+constexpr double kMaxSampleBytes = 0x1p36;  // 64 GiB
 
 // The name of a folder in `dir` that is called DATA in any letter case, if there is one.
 std::optional<std::string> data_folder_in(const std::filesystem::path& dir) {
@@ -33,6 +37,17 @@ std::optional<std::string> data_folder_in(const std::filesystem::path& dir) {
   return std::nullopt;
 }
 
+// The seed of --seed: a whole number from 0 to 2^64 - 1, nothing else.
+std::uint64_t parse_seed(std::string_view text) {
+  std::uint64_t seed = 0;
+  const auto result = std::from_chars(text.data(), text.data() + text.size(), seed);
+  if (result.ec != std::errc() || result.ptr != text.data() + text.size()) {
+    throw std::invalid_argument("--seed: \"" + printable_excerpt(text) +
+                                "\" is not a whole number from 0 to 18446744073709551615");
+  }
+  return seed;
+}
+
 void write_usage_error(std::ostream& err, std::string_view message) {
   err << "kestrane-sample: " << message << "\n"
       << kSampleUsage << "\nRun with --help for more information.\n";
@@ -42,13 +57,15 @@ void write_usage_error(std::ostream& err, std::string_view message) {
 
 SampleSize parse_size(std::string_view text) {
   const auto fail = [&]() -> SampleSize {
-    throw std::invalid_argument("not a size: \"" + std::string(text) +
-                                "\" (expected a number with K, M or G, such as 2M or 1G)");
+    throw std::invalid_argument("--size: not a size: \"" + printable_excerpt(text) +
+                                "\" (expected a number above 0 with K, M or G, such as 2M or 1G, "
+                                "up to 64G)");
   };
   double number = 0;
   const auto result =
       std::from_chars(text.data(), text.data() + text.size(), number, std::chars_format::fixed);
-  if (result.ec != std::errc() || number < 0) return fail();
+  // Not NaN, not negative, not zero ("nan" and "inf" read as numbers here).
+  if (result.ec != std::errc() || !(number > 0)) return fail();
   const std::string unit = ascii::to_upper(std::string_view(result.ptr, text.data() + text.size()));
   SampleSize size;
   double scale = 1;
@@ -63,7 +80,7 @@ SampleSize parse_size(std::string_view text) {
   }
   if (!rest.empty()) return fail();
   const double bytes = number * scale;
-  if (bytes > 0x1p50) return fail();
+  if (!(bytes >= 1 && bytes <= kMaxSampleBytes)) return fail();
   size.bytes = static_cast<std::uint64_t>(bytes);
   return size;
 }
@@ -88,26 +105,29 @@ int run_sample_command(int argc, const char* const* argv, const std::filesystem:
       "kestrane-sample"};
   std::string dir;
   std::string size = "2M";
-  std::uint64_t seed = 1;
+  std::string seed_text = "1";
   std::string only = "both";
   bool force = false;
-  app.add_option("--dir", dir,
-                 "Directory to write (created when missing); default the\n"
-                 "current folder");
+  CLI::Option* dir_option =
+      app.add_option("--dir", dir,
+                     "Directory to write (created when missing); default the\n"
+                     "current folder");
   app.add_option("--size", size,
                  "Approximate size of each dose-rate file: a number with K, M or G\n"
                  "(powers of 1024), up to a full-size file such as 1G; the sizes\n"
                  "written are reported in the unit given")
       ->capture_default_str();
-  app.add_option("--seed", seed, "Seed of the generator; the same seed gives the same bytes")
+  app.add_option("--seed", seed_text,
+                 "Seed of the generator, 0 to 2^64-1; the same seed gives the same\n"
+                 "bytes")
       ->capture_default_str();
   app.add_option("--data-set", only,
                  "Which dose-rate files to write: both, inhalation or ingestion")
       ->check(CLI::IsMember({"both", "inhalation", "ingestion"}, CLI::ignore_case))
       ->capture_default_str();
   app.add_flag("--force", force,
-               "Without --dir, write even when the current folder already holds\n"
-               "a DATA folder (in any letter case), overwriting its files");
+               "Write even when the directory already holds a DATA folder (in\n"
+               "any letter case), overwriting its files");
   app.set_version_flag("--version", std::string("kestrane-sample ") + kVersion,
                        "Print the version and exit");
   app.footer(
@@ -115,21 +135,30 @@ int run_sample_command(int argc, const char* const* argv, const std::filesystem:
       "2 for a usage error or a refused folder; 3 on an unexpected failure.");
 
   SampleSize target;
+  std::uint64_t seed = 1;
   try {
     app.parse(argc, argv);
+    if (dir_option->count() > 0 && dir.empty()) {
+      throw CLI::ValidationError("--dir", "an empty name names no directory");
+    }
     target = parse_size(size);
+    seed = parse_seed(seed_text);
   } catch (const CLI::ParseError& e) {
     if (e.get_exit_code() == 0) return app.exit(e, out, err);
     write_usage_error(err, e.what());
     return kSampleUsageError;
   } catch (const std::invalid_argument& e) {
-    write_usage_error(err, "--size: " + std::string(e.what()));
+    write_usage_error(err, e.what());
     return kSampleUsageError;
   }
 
-  if (dir.empty() && !force) {
-    if (const auto existing = data_folder_in(working_dir)) {
-      err << "kestrane-sample: the current folder already holds a folder \"" << *existing
+  if (!force) {
+    if (const auto existing =
+            data_folder_in(dir.empty() ? working_dir : std::filesystem::path(dir))) {
+      err << "kestrane-sample: "
+          << (dir.empty() ? std::string("the current folder")
+                          : "the folder \"" + printable_excerpt(dir) + "\"")
+          << " already holds a folder \"" << printable_excerpt(*existing)
           << "\", whose files would be overwritten; give --dir DIR to write elsewhere, or "
              "--force to overwrite them\n";
       return kSampleUsageError;

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <stdexcept>
 #include <system_error>
@@ -134,6 +136,15 @@ void append_int(std::string& out, int value, std::size_t width, char fill) {
 }
 
 // Collects text and hands it to the stream in large pieces, counting bytes and lines.
+// The reason of a failed write or creation for a message: the system's words for `error`.
+std::string reason_of(int error) { return error != 0 ? std::strerror(error) : "the write failed"; }
+
+// A write refused by the stream, with the errno of the failed system call (0 when unknown).
+class WriteFailed : public std::runtime_error {
+ public:
+  explicit WriteFailed(int error) : std::runtime_error(reason_of(error)) {}
+};
+
 class FileWriter {
  public:
   explicit FileWriter(std::ostream& out) : out_(out) { buffer_.reserve(kChunk + 4096); }
@@ -145,8 +156,11 @@ class FileWriter {
     ++lines_;
     if (buffer_.size() >= kChunk) flush();
   }
+  // Throws WriteFailed as soon as the stream refuses a write (a full disk, say), so that the
+  // generator never goes on making data that cannot be written.
   void flush() {
     out_.write(buffer_.data(), static_cast<std::streamsize>(buffer_.size()));
+    if (!out_) throw WriteFailed(errno);
     bytes_ += buffer_.size();
     buffer_.clear();
   }
@@ -436,11 +450,17 @@ namespace {
 
 template <typename Write>
 void write_file(const std::filesystem::path& path, Write write) {
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  if (!out) throw std::runtime_error("cannot create " + path.string());
-  write(out);
-  out.close();
-  if (!out) throw std::runtime_error("cannot write " + path.string());
+  if (!out) throw std::runtime_error("cannot create " + path.string() + ": " + reason_of(errno));
+  try {
+    write(out);
+    errno = 0;
+    out.close();
+    if (!out) throw WriteFailed(errno);
+  } catch (const WriteFailed& failed) {
+    throw std::runtime_error("cannot write " + path.string() + ": " + failed.what());
+  }
 }
 
 }  // namespace

@@ -113,22 +113,41 @@ TEST(RegionNames, TwentyNineNamesAndTheLabelOnlyCase) {
 }
 
 // A file that ends before its region-name line, or whose region-name line holds no name
-// after its label, is refused naming line 2.
-class RegionNameRefusal : public testing::TestWithParam<std::pair<const char*, const char*>> {};
+// after its label, is refused naming line 2; one in UTF-16, or with CR CR LF line ends, is
+// refused saying so.
+class RegionNameRefusal : public testing::TestWithParam<std::pair<std::string, const char*>> {};
 
-TEST_P(RegionNameRefusal, NamesLineTwo) {
+TEST_P(RegionNameRefusal, NamesTheLineAndTheCause) {
   LineReader reader = LineReader::from_bytes(GetParam().first, kFile);
   const std::string message = refusal([&] { read_region_names(reader); });
-  EXPECT_EQ(message.find(kFile + ", line 2: " + GetParam().second), 0u) << message;
+  EXPECT_EQ(message.find(kFile + ", line " + GetParam().second), 0u) << message;
 }
 
+// `text` in UTF-16, little-endian with a byte-order mark or big-endian without.
+std::string utf16(std::string_view text, bool little_endian) {
+  std::string bytes = little_endian ? "\xff\xfe" : "";
+  for (const char c : text) {
+    bytes += little_endian ? std::string{c, '\0'} : std::string{'\0', c};
+  }
+  return bytes;
+}
+
+const char* const kUtf16 = "1: the file is in UTF-16 (two bytes to a character), not plain text";
+const char* const kDoubledEnds = "2: the file's lines end in CR CR LF";
+
 INSTANTIATE_TEST_SUITE_P(
-    EndOrNoName, RegionNameRefusal,
-    testing::Values(std::pair{"", "the file ends before its region-name line"},
-                    std::pair{"title only", "the file ends before its region-name line"},
-                    std::pair{"title\r\n\x1a names", "the file ends before its region-name line"},
-                    std::pair{"title\r\n  Organ  \r\nx", "the region-name line holds no region"},
-                    std::pair{"title\r\n\r\nx", "the region-name line holds no region"}));
+    EndNoNameOrNotPlainText, RegionNameRefusal,
+    testing::Values(
+        std::pair{std::string(""), "2: the file ends before its region-name line"},
+        std::pair{std::string("title only"), "2: the file ends before its region-name line"},
+        std::pair{std::string("title\r\n\x1a names"), "2: the file ends before its region-name"},
+        std::pair{std::string("title\r\n  Organ  \r\nx"), "2: the region-name line holds no"},
+        std::pair{std::string("title\r\n\r\nx"), "2: the region-name line holds no region"},
+        std::pair{std::string("title\r\n\r\n\r\nx"), "2: the region-name line holds no"},
+        std::pair{utf16("title\r\n Organ A B\r\n", true), kUtf16},
+        std::pair{utf16("title\r\n Organ A B\r\n", false), kUtf16},
+        std::pair{utf16("title", true), kUtf16},
+        std::pair{std::string("title\r\r\n Organ A B\r\r\nH-3  ...\r\r\n"), kDoubledEnds}));
 
 TEST(RegionNames, MoreThan33NamesAreRefused) {
   LineReader fits = LineReader::from_bytes("title\r\n" + region_line(33) + "\r\n", kFile);

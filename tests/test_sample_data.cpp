@@ -12,6 +12,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/version.h"
@@ -74,7 +75,7 @@ TEST(SampleSize, ReadsUnitsAsPowersOf1024AndKeepsTheUnit) {
     SizeUnit unit;
   };
   for (const Case& c :
-       {Case{"300000", 300000, SizeUnit::bytes}, Case{"0", 0, SizeUnit::bytes},
+       {Case{"300000", 300000, SizeUnit::bytes}, Case{"64G", 68719476736, SizeUnit::gib},
         Case{"10B", 10, SizeUnit::bytes}, Case{"512K", 524288, SizeUnit::kib},
         Case{"2M", 2097152, SizeUnit::mib}, Case{"2m", 2097152, SizeUnit::mib},
         Case{"2MB", 2097152, SizeUnit::mib}, Case{"2MiB", 2097152, SizeUnit::mib},
@@ -84,7 +85,8 @@ TEST(SampleSize, ReadsUnitsAsPowersOf1024AndKeepsTheUnit) {
     EXPECT_EQ(size.bytes, c.bytes) << c.text;
     EXPECT_EQ(size.unit, c.unit) << c.text;
   }
-  for (const char* bad : {"", "M", "2X", "-1", "1T", "2 M", "1e3", "2MM", "99999999999G"}) {
+  for (const char* bad : {"", "M", "2X", "-1", "1T", "2 M", "1e3", "2MM", "99999999999G", "nan",
+                          "NaN", "inf", "-1M", "0", "0K", "0.1", "64.01G", "65537M"}) {
     EXPECT_THROW(parse_size(bad), std::invalid_argument) << bad;
   }
 }
@@ -338,26 +340,37 @@ void expect_program_message(const std::string& err) {
   EXPECT_EQ(err.find("\n "), std::string::npos) << err;
 }
 
-class SampleCommandDataFolder : public ::testing::TestWithParam<const char*> {};
+// A DATA folder in any letter case, in the current folder or in the one --dir names, is
+// refused unless --force is given.
+class SampleCommandDataFolder : public ::testing::TestWithParam<std::tuple<const char*, bool>> {};
 
-TEST_P(SampleCommandDataFolder, WithoutDirRefusesAnExistingDataFolderUnlessForced) {
+TEST_P(SampleCommandDataFolder, RefusesAnExistingDataFolderUnlessForced) {
+  const auto [name, with_dir] = GetParam();
   test_support::TempDir cwd("kestrane_sample_cmd");
-  std::filesystem::create_directory(cwd / GetParam());
-  const CommandResult refused = sample_command({"--size", "1000"}, cwd.path());
+  const std::filesystem::path root = with_dir ? cwd / "sub" : cwd.path();
+  std::filesystem::create_directories(root / name);
+  std::vector<std::string> args = {"--size", "1000"};
+  if (with_dir) args.insert(args.end(), {"--dir", root.string()});
+  const CommandResult refused = sample_command(args, cwd.path());
   EXPECT_EQ(refused.status, kSampleUsageError);
   EXPECT_EQ(refused.out, "");
   expect_program_message(refused.err);
-  EXPECT_NE(refused.err.find(std::string("\"") + GetParam() + "\""), std::string::npos);
-  EXPECT_FALSE(std::filesystem::exists(cwd / GetParam() / "KVR13INH.DRT"));
-  EXPECT_FALSE(std::filesystem::exists(cwd / "DATA" / "KVR13INH.DRT"));
+  EXPECT_NE(refused.err.find(std::string("holds a folder \"") + name + "\""), std::string::npos);
+  if (with_dir) {
+    EXPECT_NE(refused.err.find(root.string()), std::string::npos) << refused.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(root / name / "KVR13INH.DRT"));
+  EXPECT_FALSE(std::filesystem::exists(root / "DATA" / "KVR13INH.DRT"));
 
-  const CommandResult forced = sample_command({"--size", "1000", "--force"}, cwd.path());
+  args.push_back("--force");
+  const CommandResult forced = sample_command(args, cwd.path());
   EXPECT_EQ(forced.status, kSampleWritten) << forced.err;
-  EXPECT_TRUE(std::filesystem::exists(cwd / "DATA" / "KVR13INH.DRT"));
+  EXPECT_TRUE(std::filesystem::exists(root / "DATA" / "KVR13INH.DRT"));
 }
 
-INSTANTIATE_TEST_SUITE_P(AnyCase, SampleCommandDataFolder,
-                         ::testing::Values("DATA", "data", "Data"));
+INSTANTIATE_TEST_SUITE_P(AnyCaseHereOrUnderDir, SampleCommandDataFolder,
+                         ::testing::Combine(::testing::Values("DATA", "data", "Data"),
+                                            ::testing::Bool()));
 
 TEST(SampleCommand, ReportsEveryFileWrittenInTheUnitGiven) {
   test_support::TempDir cwd("kestrane_sample_cmd");
@@ -386,8 +399,18 @@ TEST(SampleCommand, ReportsEveryFileWrittenInTheUnitGiven) {
 
 TEST(SampleCommand, UsageErrorsAndFailuresAreNamedByTheProgram) {
   test_support::TempDir cwd("kestrane_sample_cmd");
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {"--size", "3X"}, {"--bogus"}, {"--data-set", "none"}, {"--seed", "x"}, {"extra"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{"--size", "3X"},
+                                                                {"--size", "nan"},
+                                                                {"--size", "-2M"},
+                                                                {"--size", "0"},
+                                                                {"--size", "65G"},
+                                                                {"--bogus"},
+                                                                {"--data-set", "none"},
+                                                                {"--seed", "x"},
+                                                                {"--seed", "-1"},
+                                                                {"--seed", "18446744073709551616"},
+                                                                {"--dir", ""},
+                                                                {"extra"}}) {
     const CommandResult r = sample_command(args, cwd.path());
     EXPECT_EQ(r.status, kSampleUsageError) << args[0];
     EXPECT_EQ(r.out, "");
@@ -400,6 +423,14 @@ TEST(SampleCommand, UsageErrorsAndFailuresAreNamedByTheProgram) {
       sample_command({"--dir", (cwd / "file").string(), "--size", "1000"}, cwd.path());
   EXPECT_EQ(failed.status, kSampleWriteFailed);
   expect_program_message(failed.err);
+
+  // A full disk: the write error is named, and the program stops at once.
+  std::filesystem::create_directories(cwd / "full" / "DATA");
+  std::filesystem::create_symlink("/dev/full", cwd / "full" / "DATA" / "KVR13INH.DRT");
+  const CommandResult full =
+      sample_command({"--dir", (cwd / "full").string(), "--size", "64G", "--force"}, cwd.path());
+  EXPECT_EQ(full.status, kSampleWriteFailed);
+  EXPECT_NE(full.err.find("KVR13INH.DRT: No space left on device"), std::string::npos) << full.err;
 
   const CommandResult version = sample_command({"--version"}, cwd.path());
   EXPECT_EQ(version.status, 0);
