@@ -3,8 +3,12 @@
 // place together at the end; every stop turned into PreparationStop or RunStopped.
 #include "app/processing.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #include <string_view>
@@ -12,6 +16,7 @@
 
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
+#include "input/input_error.h"
 #include "input/integration_times.h"
 #include "output/csv_file.h"
 #include "output/notes_file.h"
@@ -26,6 +31,28 @@ namespace {
 PreparationStop missing(std::vector<std::string> lines) { return {true, std::move(lines)}; }
 
 PreparationStop refused(const InputError& error) { return {false, {error.what()}}; }
+
+// The stop for a program file that was not found: when a folder on its way (the working
+// directory, then the folders of the path as resolved) may not be searched, that folder is
+// named with the system's reason; otherwise the file is missing, with `lines` as the message.
+PreparationStop not_found(const std::filesystem::path& working_dir, std::string_view program_path,
+                          std::vector<std::string> lines) {
+  const std::filesystem::path folders =
+      resolve_program_path(working_dir, program_path).lexically_relative(working_dir).parent_path();
+  std::filesystem::path folder = working_dir.empty() ? "." : working_dir;
+  auto next = folders.begin();
+  for (;;) {
+    if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+      if (errno != EACCES) break;
+      return {false,
+              {" Cannot search the folder \"" + printable_excerpt(folder.string()) + "\" for " +
+               std::string(program_path) + ": " + std::strerror(EACCES) + "."}};
+    }
+    if (next == folders.end()) break;
+    folder /= *next++;
+  }
+  return missing(std::move(lines));
+}
 
 // The names of the selected regions, in selection order, from the region list.
 std::vector<std::string> selected_region_names(const RunChoice& choice) {
@@ -128,7 +155,8 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   run.data_set_path = "DATA\\" + std::string(data_set_file_name(data_set));
   const std::string times_path(kIntegrationTimesPath);
   if (!program_file_exists(working_dir, times_path)) {
-    run.stop = missing(
+    run.stop = not_found(
+        working_dir, times_path,
         {std::string(kUnableToLocate) + times_path + ".", std::string(kIntegrationTimesNote)});
     return run;
   }
@@ -139,7 +167,8 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     return run;
   }
   if (!program_file_exists(working_dir, run.data_set_path)) {
-    run.stop = missing({std::string(kUnableToLocate) + run.data_set_path + "."});
+    run.stop = not_found(working_dir, run.data_set_path,
+                         {std::string(kUnableToLocate) + run.data_set_path + "."});
     return run;
   }
   try {

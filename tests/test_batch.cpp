@@ -351,6 +351,15 @@ TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
             "kestrane-batch: This file contains the integration times.\n");
   EXPECT_EQ(out, "");
 
+  // A folder that may not be searched is named with the reason, not as a missing file.
+  fs::permissions(dir, fs::perms::owner_write);
+  if (::access(dir.c_str(), R_OK | X_OK) != 0) {
+    EXPECT_EQ(batch(DataSet::inhalation, "1", "1"), kBatchStopped);
+    EXPECT_EQ(err, "kestrane-batch: Cannot search the folder \"" + dir.string() +
+                       "\" for data/Kestrane.ini: Permission denied.\n");
+  }  // else run as root, who may search any folder
+  fs::permissions(dir, fs::perms::owner_all);
+
   write_file(dir / "data" / "Kestrane.ini", "START\r\n1\r\n");
   EXPECT_EQ(batch(DataSet::inhalation, "1", "1", true), kBatchStopped);
   expect_batch_messages(err);
