@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <csignal>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <numeric>
@@ -378,6 +379,27 @@ TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
   expect_batch_messages(err);
   EXPECT_EQ(err.find('\x1b'), std::string::npos) << err;
   EXPECT_TRUE(contains(err, "?]0;X?")) << err;
+}
+
+// A failed write to standard output gives status 1 and a message, as GNU tools do: the
+// program itself, its output sent to /dev/full.
+TEST_F(BatchRun, StandardOutputThatCannotBeWrittenGivesStatusOne) {
+  const fs::path program = fs::path(KESTRANE_BIN_DIR) / "kestrane-batch";
+  if (!fs::exists(program)) GTEST_SKIP() << program << " is not built";
+  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  const fs::path messages = dir / "stderr.txt";
+  for (const std::string& args :
+       {std::string("--version"), std::string("--help"),
+        "--dir '" + dir.string() + "' --data-set inhalation --ages 1 --regions 1"}) {
+    const std::string command =
+        "'" + program.string() + "' " + args + " > /dev/full 2> '" + messages.string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << args;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << args;
+    EXPECT_EQ(read_file(messages),
+              "kestrane-batch: write error on standard output: No space left on device\n")
+        << args;
+  }
 }
 
 TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
