@@ -34,7 +34,7 @@ PreparationStop refused(const InputError& error) { return {false, {error.what()}
 
 // The stop for a program file that was not found: when a folder on its way (the working
 // directory, then the folders of the path as resolved) may not be searched, that folder is
-// named with the system's reason; otherwise the file is missing, with `lines` as the message.
+// named with the system's reason, in the place of the missing-file message `lines`.
 PreparationStop not_found(const std::filesystem::path& working_dir, std::string_view program_path,
                           std::vector<std::string> lines) {
   const std::filesystem::path folders =
@@ -44,9 +44,8 @@ PreparationStop not_found(const std::filesystem::path& working_dir, std::string_
   for (;;) {
     if (::access(folder.c_str(), R_OK | X_OK) != 0) {
       if (errno != EACCES) break;
-      return {false,
-              {" Cannot search the folder \"" + printable_excerpt(folder.string()) + "\" for " +
-               std::string(program_path) + ": " + std::strerror(EACCES) + "."}};
+      return missing({" Cannot search the folder \"" + printable_excerpt(folder.string()) +
+                      "\" for " + std::string(program_path) + ": " + std::strerror(EACCES) + "."});
     }
     if (next == folders.end()) break;
     folder /= *next++;
