@@ -3,11 +3,14 @@
 #include <exception>
 #include <iostream>
 
+#include "platform/standard_output.h"
 #include "sample/sample_command.h"
 
 int main(int argc, char** argv) {
   try {
-    return kestrane::run_sample_command(argc, argv, ".", std::cout, std::cerr);
+    return kestrane::finish_standard_output(
+        "kestrane-sample", kestrane::run_sample_command(argc, argv, ".", std::cout, std::cerr),
+        std::cerr);
   } catch (const std::exception& error) {
     std::cerr << "kestrane-sample: unexpected failure: " << error.what() << "\n";
     return 3;

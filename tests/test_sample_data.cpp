@@ -1,11 +1,13 @@
 // Tests of the sample-data generator: sizes, determinism, the fixed-column layouts of the
 // files it writes, the shape of its rates, and that the program's readers take them whole.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -431,6 +433,17 @@ TEST(SampleCommand, UsageErrorsAndFailuresAreNamedByTheProgram) {
       sample_command({"--dir", (cwd / "full").string(), "--size", "64G", "--force"}, cwd.path());
   EXPECT_EQ(full.status, kSampleWriteFailed);
   EXPECT_NE(full.err.find("KVR13INH.DRT: No space left on device"), std::string::npos) << full.err;
+
+  // The program itself with its standard output on a full disk: status 1 and a message.
+  const std::filesystem::path program = std::filesystem::path(KESTRANE_BIN_DIR) / "kestrane-sample";
+  if (std::filesystem::exists(program) && std::filesystem::exists("/dev/full")) {
+    const std::string command = "'" + program.string() + "' --dir '" + (cwd / "out").string() +
+                                "' --size 1K > /dev/full 2> '" + (cwd / "err").string() + "'";
+    const int status = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+    EXPECT_EQ(test_support::read_file(cwd / "err"),
+              "kestrane-sample: write error on standard output: No space left on device\n");
+  }
 
   const CommandResult version = sample_command({"--version"}, cwd.path());
   EXPECT_EQ(version.status, 0);
