@@ -261,12 +261,12 @@ std::string shortest_text(double value) {
 
 // Refuses a file in UTF-16, told by a byte-order mark or by zero bytes between the
 // characters of one of its first lines.
-void refuse_utf16(const LineReader& reader, std::string_view line) {
+void refuse_utf16(const LineReader& reader, std::string_view line, int line_number) {
   if (line.starts_with("\xff\xfe") || line.starts_with("\xfe\xff") ||
       line.find('\0') != std::string_view::npos) {
-    throw InputError(reader.display_name() +
-                     ", line 1: the file is in UTF-16 (two bytes to a character), not plain "
-                     "text; save it as ASCII text with CR LF line ends");
+    throw InputError(reader.display_name() + ", line " + std::to_string(line_number) +
+                     ": the file is in UTF-16 (two bytes to a character), not plain text; save "
+                     "it as ASCII text with CR LF line ends");
   }
 }
 
@@ -330,14 +330,14 @@ std::vector<std::string> read_region_names(LineReader& reader) {
   std::string_view line;
   const bool has_title = reader.next_line(line);
   const std::string title(line);
-  refuse_utf16(reader, title);
+  refuse_utf16(reader, title, 1);
   if (!has_title || !reader.next_line(line)) {
     throw InputError(reader.display_name() +
                      ", line 2: the file ends before its region-name line (the title line comes "
                      "first, then the region names)");
   }
   const std::int64_t line_number = reader.line_number();
-  refuse_utf16(reader, line);
+  refuse_utf16(reader, line, 2);
   if (line.empty() && !title.empty()) refuse_doubled_line_ends(reader);
 
   std::string_view rest = line;

@@ -147,6 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
         std::pair{utf16("title\r\n Organ A B\r\n", true), kUtf16},
         std::pair{utf16("title\r\n Organ A B\r\n", false), kUtf16},
         std::pair{utf16("title", true), kUtf16},
+        std::pair{std::string("title\r\n Organ A") + '\0' + "B\r\n",
+                  "2: the file is in UTF-16 (two bytes to a character)"},
         std::pair{std::string("title\r\r\n Organ A B\r\r\nH-3  ...\r\r\n"), kDoubledEnds}));
 
 TEST(RegionNames, MoreThan33NamesAreRefused) {
