@@ -33,7 +33,7 @@ stamp=$dir/.benchmark-size
 if [ ! -f "$file" ] || [ "$(cat "$stamp" 2>/dev/null)" != "$size" ]; then
   echo "Making a $size inhalation file in $dir ..."
   rm -f "$stamp"
-  "$bin/kestrane-sample" --dir "$dir" --size "$size" --seed 1 --data-set inhalation
+  "$bin/kestrane-sample" --dir "$dir" --size "$size" --seed 1 --data-set inhalation --force
   echo "$size" >"$stamp"
 fi
 bytes=$(stat -c %s "$file")
