@@ -251,12 +251,11 @@ std::string shortest_text(double value) {
 [[noreturn]] void refuse_pair_times(std::string_view file_name, std::int64_t line_number,
                                     double low_time, double high_time, const HeaderRecord& header,
                                     std::int64_t header_line) {
-  refuse_in_record(file_name, line_number,
-                   "the time " + shortest_text(high_time) + " (columns 1-9) is not the time " +
-                       shortest_text(low_time) +
-                       " of the low-table line before it; both lines of a time point carry "
-                       "its time",
-                   header.line, header_line);
+  const std::string reason = "the time " + shortest_text(high_time) +
+                             " (columns 1-9) is not the time " + shortest_text(low_time) +
+                             " of the low-table line before it; both lines of a time point "
+                             "carry its time";
+  refuse_in_record(file_name, line_number, reason, header.line, header_line);
 }
 
 // Refuses a file in UTF-16, told by a byte-order mark or by zero bytes between the
@@ -270,9 +269,8 @@ void refuse_utf16(const LineReader& reader, std::string_view line, int line_numb
   }
 }
 
-// Called where line 2, the region-name line, is empty after a title line (refused in any
-// case): when line 3 holds text and line 4 is empty again, the lines end in CR CR LF, which
-// reads as an empty line after every line.
+// Called where line 2, the region-name line, is empty after a title line (refused anyway):
+// text on line 3 and an empty line 4 again tell CR CR LF line ends.
 void refuse_doubled_line_ends(LineReader& reader) {
   std::string_view next;
   if (!reader.next_line(next) || next.empty()) return;
