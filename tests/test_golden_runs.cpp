@@ -212,9 +212,10 @@ void write_earlier_files(const fs::path& dir, const std::vector<std::string>& na
 std::vector<std::string> output_names(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(resolve_program_path(dir, "OUTPUT"))) {
-    // The notes files beside the coefficient files are the notes tests' part.
+    // The notes and provenance files beside the coefficient files are their own tests' part.
     const std::string name = entry.path().filename().string();
-    if (name != "kestrane.lock" && name.find("-notes.csv") == std::string::npos) {
+    if (name != "kestrane.lock" && name.find("-notes.csv") == std::string::npos &&
+        !name.ends_with(".json")) {
       names.push_back(name);
     }
   }
