@@ -241,7 +241,8 @@ void CoefficientRun::Impl::write_provenance() {
   p.passed_over = passed_over;
   for (std::size_t at = 0; at < setup.age_groups.size(); ++at) {
     const int position = static_cast<int>(at);
-    const std::int32_t days = kAgeGroups.at(static_cast<std::size_t>(setup.age_groups[at] - 1)).days;
+    const std::int32_t days =
+        kAgeGroups.at(static_cast<std::size_t>(setup.age_groups[at] - 1)).days;
     p.age_group = setup.age_groups[at];
     p.processed = records[at];
     p.notes = notes->counts(position);
@@ -250,8 +251,8 @@ void CoefficientRun::Impl::write_provenance() {
                                  notes_file_name(days, setup.data_set)};
     for (int i = 0; i < output.size(); ++i) {
       const auto index = static_cast<std::size_t>(i);
-      if (!output.has_partial(i) || std::find(std::begin(names), std::end(names),
-                                              output.name(i)) == std::end(names)) {
+      if (!output.has_partial(i) ||
+          std::find(std::begin(names), std::end(names), output.name(i)) == std::end(names)) {
         continue;
       }
       ProvenanceEntry entry;

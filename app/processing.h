@@ -112,8 +112,8 @@ class CoefficientRun {
   // order.
   std::string written_files_line() const;
   // Every file of the run, coefficient files first, then the CSV files, then the notes files
-  // that hold rows, then the provenance files: program names ("OUTPUT\DC100h.OUT") and host paths under the working
-  // directory.
+  // that hold rows, then the provenance files: program names ("OUTPUT\DC100h.OUT") and host paths
+  // under the working directory.
   std::vector<std::string> written_files() const;
   std::vector<std::filesystem::path> written_paths() const;
   // The partial files the run has made so far, in the same order.

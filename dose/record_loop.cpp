@@ -16,8 +16,8 @@
 #include <utility>
 
 #include "dose/hermite.h"
-#include "input/ascii.h"
 #include "dose/record_pipeline.h"
+#include "input/ascii.h"
 
 namespace kestrane {
 

@@ -45,8 +45,8 @@ void summarise_table(const CoefficientTable& coef, std::size_t t, std::size_t re
       if (share < summary.largest) continue;
       if (share == summary.largest &&
           (m > summary.at_time ||
-           (m == summary.at_time && (j > summary.at_region ||
-                                     (j == summary.at_region && t > summary.at_table))))) {
+           (m == summary.at_time &&
+            (j > summary.at_region || (j == summary.at_region && t > summary.at_table))))) {
         continue;
       }
       summary.largest = share;

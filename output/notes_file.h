@@ -96,7 +96,7 @@ class RunNotes {
   std::string header_;  // the column line with its line end
   std::vector<double> times_;
   std::vector<std::string> region_names_;
-  std::vector<int> index_;        // the index in files_ of each position
+  std::vector<int> index_;           // the index in files_ of each position
   std::vector<NoteCounts> of_file_;  // the counts of the file of each position
   NoteCounts counts_;
   std::string text_;

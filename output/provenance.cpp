@@ -105,9 +105,8 @@ std::string provenance_json(const Provenance& p) {
   json["age_group"] = {{"number", p.age_group}, {"name", name}, {"days", group.days}};
   json["regions"] = p.regions;
   json["records"] = {{"processed", p.processed}, {"passed_over", p.passed_over}};
-  json["notes"] = {{"negative", p.notes.negative},
-                   {"extended", p.notes.extended},
-                   {"records", p.notes.records}};
+  json["notes"] = {
+      {"negative", p.notes.negative}, {"extended", p.notes.extended}, {"records", p.notes.records}};
   ordered_json files = ordered_json::array();
   for (const ProvenanceEntry& file : p.files) files.push_back(entry(file, true));
   json["files"] = files;

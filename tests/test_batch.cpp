@@ -11,6 +11,8 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -246,8 +248,9 @@ class BatchRun : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   int batch(DataSet ds, const std::string& ages, const std::string& regions, bool csv = false,
-            bool progress = false) {
+            bool progress = false, std::optional<std::string> nuclides = std::nullopt) {
     BatchOptions options;
+    options.nuclides = std::move(nuclides);
     options.data_set = ds;
     options.ages = ages;
     options.regions = regions;
@@ -546,6 +549,81 @@ TEST_F(BatchRun, CsvAgreesWithTheFixedWidthFilesWhenNarrowedAndFormatted) {
   }
 }
 
+// --nuclides keeps every file of the run to the records of the listed nuclides; a listed one
+// without a processed record stops the run with every earlier file as it was. Standard output
+// holds the paths of the files written, and nothing else.
+struct NuclideCase {
+  const char* name;
+  std::string list;
+  std::set<std::string> kept;  // empty: the run stops
+  std::string missing;
+};
+
+void PrintTo(const NuclideCase& c, std::ostream* os) { *os << c.name; }
+
+class Nuclides : public BatchRun, public ::testing::WithParamInterface<NuclideCase> {};
+
+// The first field of every line after the column line.
+std::set<std::string> first_fields(const std::string& csv) {
+  std::set<std::string> names;
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) names.insert(line.substr(0, line.find(',')));
+  return names;
+}
+
+TEST_P(Nuclides, KeepEveryFileToTheListedRecords) {
+  const NuclideCase& c = GetParam();
+  write_file(dir / "OUTPUT" / "DC100g.OUT", "earlier\r\n");
+  const int status = batch(DataSet::ingestion, "infant", "1,Lung", true, false, c.list);
+  if (c.kept.empty()) {
+    EXPECT_EQ(status, kBatchStopped);
+    EXPECT_TRUE(
+        contains(err, "kestrane-batch: No record of the nuclide " + c.missing + " was processed."))
+        << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(output("DC100g.OUT"), "earlier\r\n");
+    return;
+  }
+  ASSERT_EQ(status, kBatchCompleted) << err;
+  EXPECT_EQ(first_fields(output("DC100g.csv")), c.kept);
+  EXPECT_EQ(first_fields(output("DC100g-notes.csv")), c.kept);
+  // The first row of each record in the coefficient file names it, after the three headings.
+  std::istringstream rows(output("DC100g.OUT"));
+  std::set<std::string> in_file;
+  int number = 0;
+  for (std::string row; std::getline(rows, row);) {
+    if (++number > 3 && row[0] != ' ') in_file.insert(trimmed(row.substr(0, 7)));
+  }
+  EXPECT_EQ(in_file, c.kept);
+  // Standard output: one path per line, each a file of the run; the notes line is on
+  // standard error.
+  std::istringstream paths(out);
+  int count = 0;
+  for (std::string path; std::getline(paths, path); ++count) {
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+  }
+  EXPECT_EQ(count, 4);  // .OUT, .csv, -notes.csv, .json
+  EXPECT_TRUE(err.starts_with("Notes: ")) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, Nuclides,
+                         ::testing::Values(  // the sample's infant records are of U-240 and Ra-222
+                             NuclideCase{"CaseAndTrailingBlanksAside", "ra-222 ", {"Ra-222"}, ""},
+                             NuclideCase{"Both", "U-240,RA-222", {"U-240", "Ra-222"}, ""},
+                             NuclideCase{"OneMissing", "U-240,Xx-1", {}, "Xx-1"}),
+                         [](const ::testing::TestParamInfo<NuclideCase>& test) {
+                           return test.param.name;
+                         });
+
+TEST(NuclideList, RefusesAnEmptyItemAndKeepsARepeatedNameOnce) {
+  EXPECT_EQ(parse_nuclide_list(" Pm-145 ,fe-56,PM-145"),
+            (std::vector<std::string>{"Pm-145", "fe-56"}));
+  EXPECT_THROW(parse_nuclide_list("Pm-145,,Fe-56"), UsageError);
+  EXPECT_THROW(parse_nuclide_list(""), UsageError);
+}
+
 // One record of each kind: its rows name the record (line and point count), leave a table it
 // does not carry empty, and give the share from outside only for an integrated table.
 struct CsvCase {
@@ -589,12 +667,20 @@ TEST_P(CsvRows, NameTheRecordAndLeaveWhatItLacksEmpty) {
 INSTANTIATE_TEST_SUITE_P(
     Records, CsvRows,
     ::testing::Values(
-        CsvCase{"High", "H ", 4, {"I-131,0.0500,9125,42,4,18250.5,\"Odd,name\",,0.6666666666666666,,0.3333333333333333\n"}},
+        CsvCase{"High",
+                "H ",
+                4,
+                {"I-131,0.0500,9125,42,4,18250.5,\"Odd,name\",,0.6666666666666666,,0."
+                 "3333333333333333\n"}},
         CsvCase{"Low", "L", 5, {"I-131,0.0500,9125,42,5,18250.5,\"Odd,name\",0.1,,0.25,\n"}},
-        CsvCase{"Both", "B", 3,
+        CsvCase{"Both",
+                "B",
+                3,
                 {"I-131,0.0500,9125,42,3,18250.5,\"Odd,name\",0.1,0.6666666666666666,0.25,"
                  "0.3333333333333333\n"}},
-        CsvCase{"OnePointCopied", "B", 1,
+        CsvCase{"OnePointCopied",
+                "B",
+                1,
                 {"I-131,0.0500,9125,42,1,18250.5,\"Odd,name\",0.1,0.6666666666666666,,\n"}}),
     [](const ::testing::TestParamInfo<CsvCase>& test) { return test.param.name; });
 

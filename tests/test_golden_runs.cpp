@@ -386,8 +386,9 @@ TEST(GoldenRun, KilledRunLeavesTheEarlierFiles) {
 
 // The ingestion case with OUTPUT on a file system of 16 KiB, which the earlier files half fill:
 // 0 when the run stops on the full disk naming the partial file, with every earlier file as
-// it was and the partial files holding whole lines only (none, where nothing fitted); 77 when no such file system can be
-// made here (it needs the right to mount, in a mount namespace of the process's own).
+// it was and the partial files holding whole lines only (none, where nothing fitted); 77 when no
+// such file system can be made here (it needs the right to mount, in a mount namespace of the
+// process's own).
 int full_disk_result(const Case& c, const fs::path& dir) {
   const fs::path output = dir / "OUTPUT";
   fs::create_directory(output);

@@ -323,8 +323,8 @@ TEST_F(NotesLine, FollowsTheFilesInBothFrontEndsAndCountsTheFilesRows) {
   // The notes file is listed after the coefficient file; the notes line, on standard error,
   // names it so.
   const std::string output = (dir / "OUTPUT").lexically_normal().generic_string();
-  EXPECT_EQ(out.str(), output + "/DC100g.OUT\n" + output + "/DC100g-notes.csv\n" + output +
-                           "/DC100g.json\n");
+  EXPECT_EQ(out.str(),
+            output + "/DC100g.OUT\n" + output + "/DC100g-notes.csv\n" + output + "/DC100g.json\n");
   EXPECT_EQ(err.str(), "Notes: 348 negative, 2331 extended coefficients in 12 records; see " +
                            output + "/DC100g-notes.csv\n");
   // The counts are the sums of the file's rows, one row per record.
@@ -355,8 +355,9 @@ TEST_F(NotesLine, FollowsTheFilesInBothFrontEndsAndCountsTheFilesRows) {
   const std::string notes_line =
       "Notes: 348 negative, 2331 extended coefficients in 12 records; see "
       "OUTPUT\\DC100g-notes.csv";
-  EXPECT_EQ(console.row_text(17),
-            test_support::padded(" Notes: 348 negative, 2331 extended coefficients in 12 records; see"));
+  EXPECT_EQ(
+      console.row_text(17),
+      test_support::padded(" Notes: 348 negative, 2331 extended coefficients in 12 records; see"));
   EXPECT_EQ(console.row_text(18), test_support::padded(" OUTPUT\\DC100g-notes.csv"));
   EXPECT_EQ(console.row_text(19), test_support::padded(" Press any key to exit."));
   // The same line is kept for the normal terminal, after the written files.

@@ -283,10 +283,9 @@ TEST_F(RunDriver, WholeInhalationRun) {
     written.push_back(entry.path().filename().string());
   }
   std::sort(written.begin(), written.end());
-  EXPECT_EQ(written,
-            (std::vector<std::string>{"DC100h-notes.csv", "DC100h.OUT", "DC100h.json",
-                                      "DC7300h-notes.csv", "DC7300h.OUT", "DC7300h.json",
-                                      "kestrane.lock"}));
+  EXPECT_EQ(written, (std::vector<std::string>{"DC100h-notes.csv", "DC100h.OUT", "DC100h.json",
+                                               "DC7300h-notes.csv", "DC7300h.OUT", "DC7300h.json",
+                                               "kestrane.lock"}));
 }
 
 // The ingestion run: "1 y-old ", "ALL ORGANS".
