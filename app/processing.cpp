@@ -173,7 +173,7 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     run.source.input_path = resolve_program_path(working_dir, run.data_set_path);
     run.reader.emplace(run.source.input_path, run.data_set_path);
     // The dose-rate file is hashed as it is read, for the provenance files.
-    run.source.input_sha256 = std::make_shared<Sha256>();
+    run.source.input_sha256 = std::make_shared<BackgroundSha256>();
     run.reader->observe_bytes(
         [sha = run.source.input_sha256](std::string_view bytes) { sha->update(bytes); });
     read_names(*run.reader);

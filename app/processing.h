@@ -34,7 +34,7 @@ struct PreparationStop {
 struct RunSource {
   std::filesystem::path times_path;
   std::filesystem::path input_path;
-  std::shared_ptr<Sha256> input_sha256;
+  std::shared_ptr<BackgroundSha256> input_sha256;
 };
 
 // The input of a run, located and read.

@@ -2,6 +2,8 @@
 // interpolant, summarised one row per record among the files of the run.
 #include "output/notes_file.h"
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <utility>
@@ -29,27 +31,40 @@ struct RecordSummary {
   std::size_t at_table = 0;
 };
 
-// Gathers the summary of table `t`. The coefficients are visited row by row of the table, so
-// among equal shares the one first in the order of the coefficient file (time, region, low
-// before high) is kept by comparing places.
+// Gathers the summary of table `t`, a row of the table at a time: the shares of the row in one
+// simple loop (which the compiler can run on several coefficients at once), then the place of
+// its largest share, which among equal shares is the first in the order of the coefficient
+// file (time, region, low before high).
 void summarise_table(const CoefficientTable& coef, std::size_t t, std::size_t region_count,
                      std::size_t time_count, RecordSummary& summary) {
+  if (time_count == 0) return;
+  std::array<double, kMaxIntegrationTimes> shares{};
   for (std::size_t j = 0; j < region_count; ++j) {
-    const auto& values = coef.coef[t][j];
-    const auto& outside = coef.outside[t][j];
+    const double* const values = coef.coef[t][j].data();
+    const double* const outside = coef.outside[t][j].data();
+    std::int64_t negative = 0;
+    std::int64_t extended = 0;
+    double largest = -1;
     for (std::size_t m = 0; m < time_count; ++m) {
-      const double value = values[m];
-      const double share = share_outside(value, outside[m]);
-      summary.negative += value < 0.0 ? 1 : 0;
-      summary.extended += share > kExtendedShareThreshold ? 1 : 0;
-      if (share < summary.largest) continue;
-      if (share == summary.largest &&
-          (m > summary.at_time ||
-           (m == summary.at_time &&
-            (j > summary.at_region || (j == summary.at_region && t > summary.at_table))))) {
-        continue;
-      }
-      summary.largest = share;
+      const double out = std::abs(outside[m]);
+      const double whole = std::abs(values[m] - outside[m]) + out;
+      const double share = whole == 0.0 ? 0.0 : out / whole;  // as share_outside()
+      shares[m] = share;
+      negative += values[m] < 0.0 ? 1 : 0;
+      extended += share > kExtendedShareThreshold ? 1 : 0;
+      largest = std::max(largest, share);
+    }
+    summary.negative += negative;
+    summary.extended += extended;
+    if (largest < summary.largest) continue;
+    std::size_t m = 0;
+    while (shares[m] != largest) ++m;
+    const bool earlier =
+        m < summary.at_time ||
+        (m == summary.at_time &&
+         (j < summary.at_region || (j == summary.at_region && t < summary.at_table)));
+    if (largest > summary.largest || earlier) {
+      summary.largest = largest;
       summary.at_time = m;
       summary.at_region = j;
       summary.at_table = t;

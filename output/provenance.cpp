@@ -9,6 +9,7 @@
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
+#include <system_error>
 
 namespace kestrane {
 
@@ -39,6 +40,68 @@ std::string Sha256::hex() {
     }
   }
   return digest_;
+}
+
+namespace {
+constexpr std::size_t kBlocksInFlight = 4;
+}  // namespace
+
+BackgroundSha256::BackgroundSha256() {
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // No thread: update() hashes the bytes itself.
+  }
+}
+
+BackgroundSha256::~BackgroundSha256() { stop(); }
+
+void BackgroundSha256::stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    ended_ = true;
+  }
+  changed_.notify_all();
+  if (thread_.joinable()) thread_.join();
+}
+
+void BackgroundSha256::update(std::string_view bytes) {
+  bytes_ += bytes.size();
+  if (!thread_.joinable()) {
+    sha_.update(bytes);
+    return;
+  }
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return queue_.size() < kBlocksInFlight; });
+  std::string block;
+  if (!spare_.empty()) {
+    block = std::move(spare_.back());
+    spare_.pop_back();
+  }
+  block.assign(bytes);
+  queue_.push_back(std::move(block));
+  lock.unlock();
+  changed_.notify_all();
+}
+
+void BackgroundSha256::run() {
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    changed_.wait(lock, [this] { return !queue_.empty() || ended_; });
+    if (queue_.empty()) return;
+    std::string block = std::move(queue_.front());
+    queue_.pop_front();
+    lock.unlock();
+    sha_.update(block);
+    lock.lock();
+    spare_.push_back(std::move(block));
+    changed_.notify_all();
+  }
+}
+
+std::string BackgroundSha256::hex() {
+  stop();
+  return sha_.hex();
 }
 
 std::string file_sha256(const std::string& host_path) {

@@ -3,10 +3,14 @@
 // file written beside it, so that a coefficient file sent on can be traced and checked.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "input/data_sets.h"
@@ -32,6 +36,33 @@ class Sha256 {
   EVP_MD_CTX* context_;
   std::uint64_t bytes_ = 0;
   std::string digest_;  // once finished
+};
+
+// The SHA-256 of a stream worked out on a thread of its own, so that the one who reads the
+// stream does not wait for it: update() copies the bytes and returns (waiting only while a few
+// blocks are still to be hashed), hex() waits for the rest. Where no thread can be started the
+// bytes are hashed in update() itself.
+class BackgroundSha256 {
+ public:
+  BackgroundSha256();
+  ~BackgroundSha256();
+  BackgroundSha256(const BackgroundSha256&) = delete;
+  BackgroundSha256& operator=(const BackgroundSha256&) = delete;
+  void update(std::string_view bytes);
+  std::string hex();
+  std::uint64_t bytes() const { return bytes_; }
+
+ private:
+  void run();
+  void stop();
+  Sha256 sha_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::deque<std::string> queue_;   // blocks not yet hashed
+  std::vector<std::string> spare_;  // hashed blocks, their room kept for the next
+  bool ended_ = false;
+  std::uint64_t bytes_ = 0;
+  std::thread thread_;
 };
 
 // The SHA-256 of a whole file as 64 hexadecimal digits; empty when it cannot be read.
