@@ -189,8 +189,15 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                "coefficient file: the full double-precision\n"
                "coefficients, one line per record, integration\n"
                "time and region, under the header line\n"
-               "nuclide,class,age_days,time_d,region,low,high\n"
+               "nuclide,class,age_days,header_line,points,time_d,\n"
+               "region,low,high,low_share_outside,high_share_outside\n"
                "(f1 in place of class for ingestion); LF line ends");
+  app.add_option("--nuclides", options.nuclides,
+                 "Process and write only the records of these\n"
+                 "nuclides (comma-separated, without regard to case);\n"
+                 "a listed nuclide without a processed record stops\n"
+                 "the run before any file is replaced")
+      ->type_name("LIST");
   app.add_option("--plot", options.plot,
                  "Also draw every processed record of NUCLIDE (name\n"
                  "without regard to case) as one SVG picture per\n"
@@ -242,6 +249,24 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
   options.dir = dir;
   exit_status = kBatchCompleted;
   return options;
+}
+
+std::vector<std::string> parse_nuclide_list(std::string_view list) {
+  std::vector<std::string> names;
+  std::vector<std::string> folded;
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    const std::string_view item = ascii::trim(list.substr(0, comma));
+    if (item.empty()) throw UsageError("--nuclides: an empty item in the list");
+    std::string upper = ascii::to_upper(item);
+    if (std::find(folded.begin(), folded.end(), upper) == folded.end()) {
+      folded.push_back(std::move(upper));
+      names.emplace_back(item);
+    }
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return names;
 }
 
 }  // namespace kestrane

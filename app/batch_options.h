@@ -28,6 +28,7 @@ struct BatchOptions {
   std::filesystem::path dir = ".";
   bool csv = false;
   std::string plot;  // --plot NUCLIDE: pictures of that nuclide's records; empty for none
+  std::optional<std::string> nuclides;  // --nuclides LIST as given: only these records
 };
 
 // Exit statuses of kestrane-batch.
@@ -38,7 +39,7 @@ inline constexpr int kBatchUsageError = 2;
 // One line that shows how the program is called.
 inline constexpr std::string_view kBatchUsage =
     "Usage: kestrane-batch --data-set inhalation|ingestion --ages LIST --regions LIST "
-    "[--dir DIR] [--csv] [--plot NUCLIDE]";
+    "[--dir DIR] [--csv] [--nuclides LIST] [--plot NUCLIDE]";
 
 // Reads the command line. Returns the options to run with; or, for --help and for a usage
 // error, writes the help or the error with the usage to `out` or `err` and returns no
@@ -60,5 +61,10 @@ std::vector<int> parse_age_list(std::string_view list);
 // the order given. Throws UsageError, listing the valid items, for an unknown, empty or
 // repeated item.
 std::vector<int> parse_region_list(std::string_view list, std::span<const std::string> names);
+
+// The nuclides of a --nuclides list: comma-separated names, each without its surrounding
+// blanks, in the order given, a repeated name (without regard to case) once. Throws UsageError
+// for an empty item.
+std::vector<std::string> parse_nuclide_list(std::string_view list);
 
 }  // namespace kestrane

@@ -144,8 +144,10 @@ class InterruptHandlers {
 int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
               bool progress_bar) {
   std::vector<int> age_groups;
+  std::vector<std::string> nuclides;
   try {
     age_groups = parse_age_list(options.ages);
+    if (options.nuclides) nuclides = parse_nuclide_list(*options.nuclides);
   } catch (const UsageError& error) {
     write_usage_error(err, error);
     return kBatchUsageError;
@@ -176,6 +178,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   choice.region_list = make_region_list(names);
   choice.csv = options.csv;
   choice.plot_nuclide = options.plot;
+  choice.nuclides = std::move(nuclides);
+  choice.source = prepared.source;
 
   std::optional<CoefficientRun> run;
   try {
@@ -206,14 +210,15 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   };
   // Once the files are in place, and before a signal can come through, the list of them is
   // written whole and the note says they are in place.
-  run->on_committed([&run, &out, &end_bar] {
+  run->on_committed([&run, &out, &err, &end_bar] {
     end_bar();
     for (const std::filesystem::path& path : run->written_paths()) out << openable(path) << '\n';
     std::vector<std::string> notes_files;
     for (const std::filesystem::path& path : run->notes_paths())
       notes_files.push_back(openable(path));
+    // Standard output holds only paths; the notes line goes with the messages.
     if (const std::string notes = notes_line(run->note_counts(), notes_files); !notes.empty()) {
-      out << notes << '\n';
+      err << notes << '\n';
     }
     out.flush();
     set_interrupt_note(interrupt_note(kPlacedText, run->written_paths()));

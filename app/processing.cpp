@@ -16,12 +16,15 @@
 
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
+#include "app/version.h"
+#include "input/ascii.h"
 #include "input/input_error.h"
 #include "input/integration_times.h"
 #include "output/csv_file.h"
 #include "output/notes_file.h"
 #include "output/output_files.h"
 #include "output/plot_pass.h"
+#include "output/provenance.h"
 #include "platform/file_services.h"
 
 namespace kestrane {
@@ -68,14 +71,23 @@ std::vector<std::string> selected_region_names(const RunChoice& choice) {
 }
 
 // Appends the rows of each processed record to the coefficient file of its age, in the
-// layout of the data set in use, and passes the record on to the CSV files and to `also`.
+// layout of the data set in use, and passes the record on to the CSV files and to `also`;
+// counts the records of each file and the listed nuclides met.
 // The rows are formatted in prepare(), which the record loop may run on a worker thread, and
 // written in one write per record on the loop's thread.
 class FileSink : public RecordSink {
  public:
   FileSink(CoefficientFiles& files, const RunSetup& setup, RunNotes& notes, RecordSink* csv,
-           RecordSink* also, RecordPictures* pictures)
-      : files_(files), setup_(setup), notes_(notes), csv_(csv), also_(also), pictures_(pictures) {}
+           RecordSink* also, RecordPictures* pictures, std::vector<std::int64_t>& processed,
+           std::vector<bool>& met)
+      : files_(files),
+        setup_(setup),
+        notes_(notes),
+        csv_(csv),
+        also_(also),
+        pictures_(pictures),
+        processed_(processed),
+        met_(met) {}
 
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
@@ -96,7 +108,7 @@ class FileSink : public RecordSink {
   }
 
   // The rows, then the record's notes, both formatted on the worker thread, then a NUL byte
-  // (which neither holds) and "<length of the rows> <negative> <extended> <notes>".
+  // (which neither holds) and "<length of the rows> <negative> <extended> <noted records>".
   std::string prepare(int /*position*/, const HeaderRecord& header,
                       const CoefficientTable& coef) const override {
     std::string text = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
@@ -105,7 +117,7 @@ class FileSink : public RecordSink {
     const NoteCounts counts = notes_.format(text, header, coef);  // grows the text once
     text += '\0';
     for (const std::int64_t n :
-         {static_cast<std::int64_t>(rows), counts.negative, counts.extended, counts.rows}) {
+         {static_cast<std::int64_t>(rows), counts.negative, counts.extended, counts.records}) {
       text += std::to_string(n);
       text += ' ';
     }
@@ -126,6 +138,13 @@ class FileSink : public RecordSink {
     if (at < last && pictures_ != nullptr) {
       pictures_->add(all.substr(static_cast<std::size_t>(at - text.data()) + 1));  // after its NUL
     }
+    ++processed_.at(static_cast<std::size_t>(position));
+    if (!setup_.nuclides.empty()) {
+      const std::string name = ascii::to_upper(ascii::trim_right(header.nuclide));
+      for (std::size_t i = 0; i < setup_.nuclides.size(); ++i) {
+        if (setup_.nuclides[i] == name) met_[i] = true;
+      }
+    }
     if (csv_ != nullptr) csv_->record_done(position, header, coef);
     if (also_ != nullptr) also_->record_done(position, header, coef);
   }
@@ -139,11 +158,18 @@ class FileSink : public RecordSink {
   RecordSink* csv_;
   RecordSink* also_;
   RecordPictures* pictures_;
+  std::vector<std::int64_t>& processed_;
+  std::vector<bool>& met_;
 };
 
 // The name of the companion `extension` (".json") of the coefficient file `name`.
 std::string companion_name(const std::string& coefficient_name, std::string_view extension) {
   return coefficient_name.substr(0, coefficient_name.rfind('.')) + std::string(extension);
+}
+
+// A host path as the provenance file names it: relative to `base`, with '/'.
+std::string relative_name(const std::filesystem::path& path, const std::filesystem::path& base) {
+  return path.lexically_normal().lexically_relative(base.lexically_normal()).generic_string();
 }
 
 }  // namespace
@@ -171,7 +197,13 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     return run;
   }
   try {
-    run.reader.emplace(resolve_program_path(working_dir, run.data_set_path), run.data_set_path);
+    run.source.times_path = resolve_program_path(working_dir, times_path);
+    run.source.input_path = resolve_program_path(working_dir, run.data_set_path);
+    run.reader.emplace(run.source.input_path, run.data_set_path);
+    // The dose-rate file is hashed as it is read, for the provenance files.
+    run.source.input_sha256 = std::make_shared<BackgroundSha256>();
+    run.reader->observe_bytes(
+        [sha = run.source.input_sha256](std::string_view bytes) { sha->update(bytes); });
     read_names(*run.reader);
   } catch (const InputError& error) {
     run.reader.reset();
@@ -181,16 +213,26 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
 }
 
 std::string notes_line(const NoteCounts& counts, const std::vector<std::string>& files) {
-  if (counts.rows == 0) return {};
+  if (counts.records == 0) return {};
   std::string line = std::string(kNotesText) + std::to_string(counts.negative) +
                      std::string(kNotesNegativeText) + std::to_string(counts.extended) +
-                     std::string(kNotesExtendedText);
+                     std::string(kNotesExtendedText) + std::to_string(counts.records) +
+                     std::string(kNotesRecordsText);
   for (const std::string& name : files) line += ' ' + name;
   return line;
 }
 
 struct CoefficientRun::Impl {
-  explicit Impl(const std::filesystem::path& working_dir) : output(working_dir) {}
+  explicit Impl(const std::filesystem::path& dir) : working_dir(dir), output(dir) {
+    output.observe_writes([this](int index, std::string_view lines) {
+      const auto at = static_cast<std::size_t>(index);
+      if (digests.size() <= at) digests.resize(at + 1);
+      if (!digests[at]) digests[at] = std::make_unique<Sha256>();
+      digests[at]->update(lines);
+    });
+  }
+  void write_provenance();
+  std::filesystem::path working_dir;
   RunSetup setup;
   OutputFiles output;
   CoefficientFiles files;
@@ -200,8 +242,60 @@ struct CoefficientRun::Impl {
   std::vector<int> provenance_files;  // the companion DC<days><h|g>.json of each age
   std::function<void()> on_new_file;
   std::function<void()> on_committed;
+  RunSource source;
+  std::vector<std::string> nuclides;             // as typed
+  std::vector<std::unique_ptr<Sha256>> digests;  // of what is written to each file
+  std::vector<std::int64_t> records;             // the records of each position's file
+  std::vector<bool> met;                         // whether each listed nuclide had a record
+  std::int64_t passed_over = 0;
   bool processed = false;
 };
+
+// Writes the provenance file of every position, listing the files of the run beside it.
+void CoefficientRun::Impl::write_provenance() {
+  Provenance p;
+  p.version = kVersion;
+  p.created = utc_now();
+  p.data_set = setup.data_set;
+  p.input.file = relative_name(source.input_path, working_dir);
+  if (source.input_sha256) {
+    p.input.bytes = source.input_sha256->bytes();
+    p.input.sha256 = source.input_sha256->hex();
+  }
+  p.times_file.file = relative_name(source.times_path, working_dir);
+  p.times_file.sha256 = file_sha256(source.times_path.string());
+  p.times = setup.times;
+  p.regions = setup.region_names;
+  p.passed_over = passed_over;
+  for (std::size_t at = 0; at < setup.age_groups.size(); ++at) {
+    const int position = static_cast<int>(at);
+    const std::int32_t days =
+        kAgeGroups.at(static_cast<std::size_t>(setup.age_groups[at] - 1)).days;
+    p.age_group = setup.age_groups[at];
+    p.processed = records[at];
+    p.notes = notes->counts(position);
+    p.files.clear();
+    const std::string names[] = {files.name(position), csv_file_name(days, setup.data_set),
+                                 notes_file_name(days, setup.data_set)};
+    for (int i = 0; i < output.size(); ++i) {
+      const auto index = static_cast<std::size_t>(i);
+      if (!output.has_partial(i) ||
+          std::find(std::begin(names), std::end(names), output.name(i)) == std::end(names)) {
+        continue;
+      }
+      ProvenanceEntry entry;
+      entry.file = output.path(i).filename().string();
+      if (index < digests.size() && digests[index]) {
+        entry.bytes = digests[index]->bytes();
+        entry.sha256 = digests[index]->hex();
+      } else {
+        entry.sha256 = Sha256().hex();  // nothing written
+      }
+      p.files.push_back(std::move(entry));
+    }
+    output.write(provenance_files[at], provenance_json(p));
+  }
+}
 
 CoefficientRun::CoefficientRun(RunChoice choice) {
   if (choice.region_list.size() < 2) {
@@ -219,6 +313,14 @@ CoefficientRun::CoefficientRun(RunChoice choice) {
   setup.lung_region = static_cast<int>(choice.region_list.size()) - 1;
   setup.threads = choice.threads;
   setup.region_names = region_names;
+  for (const std::string& nuclide : choice.nuclides) {
+    setup.nuclides.push_back(ascii::to_upper(ascii::trim_right(nuclide)));
+  }
+  setup.passed_over = &impl_->passed_over;
+  impl_->nuclides = std::move(choice.nuclides);
+  impl_->met.assign(setup.nuclides.size(), false);
+  impl_->records.assign(setup.age_groups.size(), 0);
+  impl_->source = std::move(choice.source);
 
   try {
     impl_->files = open_coefficient_files(impl_->output, setup.data_set, setup.age_groups);
@@ -342,13 +444,19 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
   };
   try {
     FileSink sink(run.files, run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also,
-                  run.pictures ? &*run.pictures : nullptr);
+                  run.pictures ? &*run.pictures : nullptr, run.records, run.met);
     process_records(reader, run.setup, sink, progress);
     if (run.pictures && run.pictures->count() == 0) {
       // The user asked for pictures and would get none: nothing is replaced.
       stop("no processed record of the nuclide " + run.pictures->nuclide() +
            ": no picture was drawn");
     }
+    for (std::size_t i = 0; i < run.met.size(); ++i) {
+      // Nor is anything replaced when a listed nuclide got no record.
+      if (!run.met[i]) stop("No record of the nuclide " + run.nuclides[i] + " was processed.");
+    }
+    reader.observe_rest();
+    run.write_provenance();
     run.output.commit(true, run.on_committed);
   } catch (const InputError& e) {
     stop(e.what());

@@ -16,6 +16,7 @@
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
 #include "output/notes_file.h"
+#include "output/provenance.h"
 
 namespace kestrane {
 
@@ -27,9 +28,19 @@ struct PreparationStop {
   std::vector<std::string> lines;
 };
 
+// Where the input of a run comes from, for its provenance files: the host paths of the
+// integration-times and dose-rate files and the SHA-256 of the dose-rate file, which the
+// reader feeds with every byte it reads.
+struct RunSource {
+  std::filesystem::path times_path;
+  std::filesystem::path input_path;
+  std::shared_ptr<BackgroundSha256> input_sha256;
+};
+
 // The input of a run, located and read.
 struct PreparedRun {
   std::string data_set_path;            // "DATA\KVR13INH.DRT"
+  RunSource source;                     // set with the reader
   std::vector<double> times;            // the integration times, file order
   std::optional<LineReader> reader;     // the dose-rate file, standing at its first header line
   std::optional<PreparationStop> stop;  // set when the run cannot go on
@@ -43,7 +54,8 @@ struct PreparedRun {
 PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_set,
                         const std::function<void(LineReader&)>& read_names);
 
-// "Notes: 348 negative, 2331 extended coefficients; see" and each of `files` after a blank:
+// "Notes: 348 negative, 2331 extended coefficients in 53 records; see" and each of `files`
+// after a blank:
 // the line both front ends show after a run that noted any coefficient; empty when `counts`
 // holds no note.
 std::string notes_line(const NoteCounts& counts, const std::vector<std::string>& files);
@@ -59,6 +71,10 @@ struct RunChoice {
   int threads = 0;                       // as RunSetup::threads: 0 automatic, 1 one thread
   bool csv = false;                      // also a CSV file beside each coefficient file
   std::string plot_nuclide;              // pictures of this nuclide's records; empty for none
+  // Only the records of these nuclides (as typed; compared without regard to case and trailing
+  // blanks); all when empty. A listed nuclide without a processed record stops the run.
+  std::vector<std::string> nuclides;
+  RunSource source;  // as prepare_run found it
 };
 
 // The line a stop in the middle of the renames of a run adds to its message.
@@ -96,8 +112,8 @@ class CoefficientRun {
   // order.
   std::string written_files_line() const;
   // Every file of the run, coefficient files first, then the CSV files, then the notes files
-  // that hold rows: program names ("OUTPUT\DC100h.OUT") and host paths under the working
-  // directory.
+  // that hold rows, then the provenance files: program names ("OUTPUT\DC100h.OUT") and host paths
+  // under the working directory.
   std::vector<std::string> written_files() const;
   std::vector<std::filesystem::path> written_paths() const;
   // The partial files the run has made so far, in the same order.

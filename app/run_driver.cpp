@@ -249,6 +249,7 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   choice.age_groups = selection.age_groups;
   choice.regions = selection.regions;
   choice.region_list = selection.region_list;
+  choice.source = prepared.source;
 
   std::optional<CoefficientRun> run;
   try {

@@ -81,9 +81,10 @@ inline constexpr std::string_view kInterruptedAfterCommitNote =
 inline constexpr std::string_view kCompleteText =
     " Processing of absorbed dose rate file is complete.";
 // The completion line when any coefficient was noted: "Notes: 348 negative, 2331 extended
-// coefficients; see" and the notes files, each after a blank.
+// coefficients in 53 records; see" and the notes files, each after a blank.
 inline constexpr std::string_view kNotesText = "Notes: ";
 inline constexpr std::string_view kNotesNegativeText = " negative, ";
-inline constexpr std::string_view kNotesExtendedText = " extended coefficients; see";
+inline constexpr std::string_view kNotesExtendedText = " extended coefficients in ";
+inline constexpr std::string_view kNotesRecordsText = " records; see";
 
 }  // namespace kestrane

@@ -17,6 +17,7 @@
 
 #include "dose/hermite.h"
 #include "dose/record_pipeline.h"
+#include "input/ascii.h"
 
 namespace kestrane {
 
@@ -272,6 +273,17 @@ int thread_count(int requested) {
 RecordReader::RecordReader(LineReader& reader, const RunSetup& setup)
     : reader_(reader), setup_(setup) {}
 
+namespace {
+
+// Whether `nuclide` is among `listed` (upper-case, no trailing blanks); any is when none is.
+bool is_listed_nuclide(std::string_view nuclide, const std::vector<std::string>& listed) {
+  if (listed.empty()) return true;
+  const std::string name = ascii::to_upper(ascii::trim_right(nuclide));
+  return std::find(listed.begin(), listed.end(), name) != listed.end();
+}
+
+}  // namespace
+
 bool RecordReader::next(RecordText& record) {
   // The test for the end of the file comes after each record, so the first header line is
   // read without one. A line of blanks where a header is expected is passed over, and so is
@@ -284,8 +296,9 @@ bool RecordReader::next(RecordText& record) {
     HeaderRecord header = decode_header(line, setup_.data_set, reader_.line_number());
     validate_header(header, reader_.display_name());
     const int position = match_age(header.age_days, setup_.age_groups);
-    if (position == 0) {
+    if (position == 0 || !is_listed_nuclide(header.nuclide, setup_.nuclides)) {
       skip_data_block(reader_, header);
+      if (setup_.passed_over != nullptr) ++*setup_.passed_over;
       continue;
     }
     record.block = read_data_block_text(reader_, header);

@@ -30,6 +30,11 @@ struct RunSetup {
   // machine has processors (1 on a single processor). The sink and the progress observer see
   // the same calls in the same order whatever it is.
   int threads = 0;
+  // When not empty, only records of these nuclides are processed: names upper-cased, without
+  // trailing blanks, compared with the record's nuclide so.
+  std::vector<std::string> nuclides;
+  // When set, counts the records passed over (age not selected or nuclide not listed).
+  std::int64_t* passed_over = nullptr;
 };
 
 // Receives the coefficients of every processed record.

@@ -69,6 +69,7 @@ struct LineReader::Impl {
 
   std::int64_t line_number = 0;
   std::uint64_t total = 0;
+  std::function<void(std::string_view)> observer;  // sees every block read
 
   ~Impl() {
     if (fd >= 0) ::close(fd);
@@ -123,6 +124,7 @@ struct LineReader::Impl {
       }
     }
     if (got == 0) source_done = true;
+    if (observer && got > 0) observer(std::string_view(buf.get() + lim, got));
     lim += got;
     return got;
   }
@@ -298,6 +300,18 @@ std::string_view LineReader::read_line() {
 bool LineReader::next_line(std::string_view& line) { return impl_->next(line); }
 
 bool LineReader::at_end_of_file() { return impl_->at_end(); }
+
+void LineReader::observe_bytes(std::function<void(std::string_view)> observer) {
+  impl_->observer = std::move(observer);
+}
+
+void LineReader::observe_rest() {
+  Impl& in = *impl_;
+  while (in.observer && !in.source_done) {
+    in.pos = in.lim;  // the bytes after a byte 26 are never read as lines
+    in.fill();
+  }
+}
 
 std::int64_t LineReader::skip_lines(std::int64_t count) {
   std::int64_t skipped = 0;

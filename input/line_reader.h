@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -58,6 +59,12 @@ class LineReader {
   // copied at once). A line never holds a CR, so a CR just before a '\n' of `out` belongs to
   // the line end. Returns how many lines there were.
   std::int64_t append_lines(std::int64_t count, std::string& out);
+
+  // `observer` sees every byte of the file once, in file order, as the blocks are read (a
+  // provenance file hashes the input this way). Set it before the first line is read.
+  void observe_bytes(std::function<void(std::string_view)> observer);
+  // Hands the bytes after a byte 26, which end the file unread, to the observer as well.
+  void observe_rest();
 
   // Number (from 1) of the line last returned or skipped; 0 before the first.
   std::int64_t line_number() const;

@@ -3,6 +3,9 @@
 
 #include <charconv>
 
+#include "input/ascii.h"
+#include "output/notes_file.h"
+
 namespace kestrane {
 namespace {
 
@@ -44,8 +47,16 @@ std::string shortest_double(double value) {
 }
 
 std::string csv_header(DataSet data_set) {
-  return data_set == DataSet::inhalation ? "nuclide,class,age_days,time_d,region,low,high"
-                                         : "nuclide,f1,age_days,time_d,region,low,high";
+  return std::string("nuclide,") + (data_set == DataSet::inhalation ? "class" : "f1") +
+         ",age_days,header_line,points,time_d,region,low,high,low_share_outside,"
+         "high_share_outside";
+}
+
+std::array<bool, 2> record_tables(const HeaderRecord& header) {
+  const std::string_view code = ascii::trim_right(header.table_code);
+  if (code == "B") return {true, true};
+  const bool low = code == "L";
+  return {low, !low};
 }
 
 void append_csv_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
@@ -57,6 +68,11 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
   prefix += ',';
   prefix += std::to_string(header.age_days);
   prefix += ',';
+  prefix += std::to_string(header.line_number);
+  prefix += ',';
+  prefix += std::to_string(header.n);
+  prefix += ',';
+  const std::array<bool, 2> carried = record_tables(header);
   for (std::size_t m = 0; m < times.size(); ++m) {
     for (std::size_t j = 0; j < region_names.size(); ++j) {
       out += prefix;
@@ -64,10 +80,16 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
       out += ',';
       append_csv_field(out, region_names[j]);
       out += ',';
-      append_double(out, coef.coef[0][j][m]);
-      out += ',';
-      append_double(out, coef.coef[1][j][m]);
-      out += '\n';
+      for (std::size_t t = 0; t < 2; ++t) {
+        if (carried[t]) append_double(out, coef.coef[t][j][m]);
+        out += ',';
+      }
+      for (std::size_t t = 0; t < 2; ++t) {
+        if (carried[t] && coef.integrated[t]) {
+          append_double(out, share_outside(coef.coef[t][j][m], coef.outside[t][j][m]));
+        }
+        out += t == 0 ? ',' : '\n';
+      }
     }
   }
 }

@@ -2,6 +2,7 @@
 // coefficients of every processed record, one line per integration time and region.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -29,14 +30,20 @@ std::string csv_file_name(std::int32_t age_days, DataSet data_set);
 // The shortest decimal text that reads back to the same double ("0.1", "1e-22", "365").
 std::string shortest_double(double value);
 
-// "nuclide,class,age_days,time_d,region,low,high", with "f1" in place of "class" for
-// ingestion (no line end).
+// "nuclide,class,age_days,header_line,points,time_d,region,low,high,low_share_outside,
+// high_share_outside", with "f1" in place of "class" for ingestion (no line end).
 std::string csv_header(DataSet data_set);
+
+// Which tables the record carries, low then high, as its data lines are read: both for the
+// code B, the low table for L and the high table for any other (trailing blanks aside).
+std::array<bool, 2> record_tables(const HeaderRecord& header);
 
 // Appends the lines of one record, each ended by LF: for every integration time, for every
 // selected region in selection order, the nuclide and class letter or f1 field with their
-// blanks trimmed, the record's age in days, the time, the region name, the low and the high
-// coefficient. A field holding a comma or a quote is quoted.
+// blanks trimmed, the record's age in days, its header's line number, its time-point count,
+// the time, the region name, the low and the high coefficient (empty for a table the record
+// does not carry) and the share of each from outside the tabulated times (empty unless the
+// table was integrated). A field holding a comma or a quote is quoted.
 void append_csv_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
                        std::span<const double> times, std::span<const std::string> region_names);
 

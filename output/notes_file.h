@@ -1,6 +1,7 @@
-// The notes of a run: beside each coefficient file, the coefficients that are negative or
-// rest in more than a small share on the interpolant extended beyond the tabulated times,
-// with that share. The notes change no number of the coefficient files.
+// The notes of a run: beside each coefficient file, one row for every record some of whose
+// coefficients are negative or rest in more than a small share on the interpolant extended
+// beyond the tabulated times, with their counts and the largest share. The notes change no
+// number of the coefficient files.
 #pragma once
 
 #include <cstdint>
@@ -31,33 +32,29 @@ std::string notes_header(DataSet data_set);
 // tabulated times (I_in = coefficient - outside); 0 when both parts are 0.
 double share_outside(double coefficient, double outside);
 
-// How many notes hold each reason; a coefficient can hold both.
+// How many coefficients are negative and how many extended (a coefficient can be both), and
+// in how many records.
 struct NoteCounts {
   std::int64_t negative = 0;
   std::int64_t extended = 0;
-  std::int64_t rows = 0;
+  std::int64_t records = 0;
+  NoteCounts& operator+=(const NoteCounts& other) {
+    negative += other.negative;
+    extended += other.extended;
+    records += other.records;
+    return *this;
+  }
 };
 
-// The columns of note rows that depend only on the run: each integration time and each
-// selected region as written in a row, with the comma after it, then 16 NUL characters of room
-// for the row writer's fixed-size copies (not part of the field).
-struct NoteColumns {
-  NoteColumns(std::span<const double> times, std::span<const std::string> region_names);
-  std::vector<std::string> time_fields;
-  std::vector<std::string> region_fields;
-  std::size_t longest_time = 0;
-  std::size_t longest_region = 0;
-};
-
-// Appends the notes of one record, each line ended by LF, in the order in which the
-// coefficient file shows its coefficients (integration time, region, low then high), and
-// adds them to `counts`. Tables that were not integrated (N = 1, or not named by the table
-// code) give no notes.
-void append_note_rows(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
-                      std::span<const double> times, std::span<const std::string> region_names,
-                      NoteCounts& counts);
-void append_note_rows(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
-                      const NoteColumns& columns, NoteCounts& counts);
+// Appends the notes row of one record, ended by LF, when any of its integrated coefficients
+// is noted, and adds it to `counts`: the record (nuclide, class or f1, age, header line, first
+// and last time), how many coefficients were integrated, how many are negative and how many
+// extended, the largest share from outside among them and the first coefficient with it (time,
+// region, low before high). Tables that were not integrated (N = 1, or not named by the table
+// code) count for nothing.
+void append_note_row(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
+                     std::span<const double> times, std::span<const std::string> region_names,
+                     NoteCounts& counts);
 
 // The notes of a whole run: one notes file per selected age, in selected-age order, among
 // the files of the run. A notes file is made with its first row (after its column line) and
@@ -71,29 +68,36 @@ class RunNotes {
            std::vector<double> times, std::vector<std::string> region_names);
 
   // Notes the coefficients of one processed record matched to `position` (0-based): the
-  // same as add() with the rows and counts that format() makes.
+  // same as add() with the row and counts that format() makes.
   void record(int position, const HeaderRecord& header, const CoefficientTable& coef);
-  // Appends the note rows of a record to `out` and returns their counts; changes nothing, so
+  // Appends the notes row of a record to `out` and returns its counts; changes nothing, so
   // records can be formatted on several threads at once.
   NoteCounts format(std::string& out, const HeaderRecord& header,
                     const CoefficientTable& coef) const;
-  // Appends rows that format() made to the notes file of `position` in one write, with their
-  // counts. Throws OutputError when the write fails.
+  // Appends a row that format() made to the notes file of `position`, with its counts.
+  // Throws OutputError when the write fails.
   void add(int position, std::string_view rows, const NoteCounts& counts);
 
+  // The counts of the whole run and of the notes file of `position`.
   const NoteCounts& counts() const { return counts_; }
+  const NoteCounts& counts(int position) const {
+    return of_file_.at(static_cast<std::size_t>(position));
+  }
+  // The index among the files of the run of the notes file of `position`.
+  int file_index(int position) const { return index_.at(static_cast<std::size_t>(position)); }
   // The indices among the files of the run of the notes files that hold rows, in
   // selected-age order.
   std::vector<int> files_with_rows() const;
-  // `call` is called each time a notes file is made, with its first rows.
+  // `call` is called each time a notes file is made, with its first row.
   void on_new_file(std::function<void()> call) { on_new_file_ = std::move(call); }
 
  private:
   OutputFiles& files_;
   std::string header_;  // the column line with its line end
-  NoteColumns columns_;
-  std::vector<int> index_;          // the index in files_ of each position
-  std::vector<std::int64_t> rows_;  // the rows written to the file of each position
+  std::vector<double> times_;
+  std::vector<std::string> region_names_;
+  std::vector<int> index_;           // the index in files_ of each position
+  std::vector<NoteCounts> of_file_;  // the counts of the file of each position
   NoteCounts counts_;
   std::string text_;
   std::function<void()> on_new_file_;

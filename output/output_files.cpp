@@ -334,6 +334,7 @@ void OutputFiles::write(int index, std::string_view lines) {
     create_partial(file);
   }
   if (!file.partial) throw std::logic_error("the file " + file.name + " is closed");
+  if (observer_) observer_(index, lines);
   // The gathered rows go first when these would take them past the size of a piece, so that a
   // file's buffer keeps the one size it is given.
   if (file.pending.size() + lines.size() > kWriteChunk) flush_pending(file);

@@ -119,6 +119,11 @@ class OutputFiles {
   // again one at a time, and the failure of the line that does not fit is thrown as
   // OutputError.
   void write(int index, std::string_view lines);
+  // `observer` sees the lines of every write(), with the file's index, in the order written
+  // (the provenance files hash the files of the run so).
+  void observe_writes(std::function<void(int, std::string_view)> observer) {
+    observer_ = std::move(observer);
+  }
 
   // Ends the run's writing: flushes every partial file to the disk (unless `flush` is false),
   // closes it, then, with SIGINT, SIGTERM, SIGHUP and SIGQUIT blocked, writes the journal,
@@ -169,6 +174,7 @@ class OutputFiles {
   std::vector<std::pair<std::string, UniqueFd>> subfolders_;
   UniqueFd lock_;
   std::vector<File> files_;
+  std::function<void(int, std::string_view)> observer_;
   BackgroundFlush flusher_;
   std::chrono::steady_clock::time_point last_flush_{};  // of every file's gathered rows
   int completed_commit_ = -1;

@@ -83,6 +83,10 @@ void RecordPictures::draw(std::string& out, const HeaderRecord& header,
     RecordPlot plot;
     plot.header_line = header.line;
     plot.line_number = header.line_number;
+    plot.nuclide = header.nuclide;
+    plot.class_or_f1 = header.class_or_f1;
+    plot.data_set = header.data_set;
+    plot.age_days = header.age_days;
     plot.file_name = data_set_path_;
     plot.region = region_names_[j];
     plot.x.assign(rates.x.begin(), rates.x.begin() + static_cast<std::ptrdiff_t>(n));

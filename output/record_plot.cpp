@@ -4,10 +4,13 @@
 #include "output/record_plot.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <utility>
 
 #include "dose/hermite.h"
+#include "output/plot_parts.h"
 #include "output/svg_writer.h"
 
 namespace kestrane {
@@ -55,54 +58,21 @@ double interpolant_value(std::span<const double> x, std::span<const double> f,
 
 namespace {
 
-// The frame of the picture, in viewBox units.
-constexpr double kWidth = 960;
-constexpr double kHeight = 620;
-constexpr double kLeft = 110;
-constexpr double kRight = 830;
-constexpr double kTop = 80;
-constexpr double kBottom = 470;
-constexpr int kSamples = 240;  // points of each curve besides the table's times
+// The layout of the picture, in viewBox units. The two panels share the time axis; the table
+// of coefficients stands to the right of them, the legend below.
+constexpr double kWidth = 1040;
+constexpr double kLeft = 92;
+constexpr double kRight = 690;
+constexpr double kRateTop = 90;
+constexpr double kRateBottom = 290;
+constexpr double kIntegralTop = 330;
+constexpr double kIntegralBottom = 500;
+constexpr double kTableLeft = 750;
+constexpr double kColumnWidth = 100;
+constexpr int kSamples = 300;  // points of each curve besides the table's and the run's times
 
 const char* table_colour(int t) { return t == 0 ? "#1f5fa8" : "#c0392b"; }
 const char* table_label(int t) { return t == 0 ? "low" : "high"; }
-
-std::string short_number(double value) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%.3g", value);
-  return buf;
-}
-
-// Time on a logarithmic axis from 10^lo to 10^hi; 0 and anything below sits at the left edge.
-struct TimeAxis {
-  int lo = -1;
-  int hi = 1;
-  double left_edge() const { return std::pow(10.0, lo); }
-  double at(double t) const {
-    if (!(t > left_edge())) return kLeft;
-    return kLeft + (std::log10(t) - lo) / (hi - lo) * (kRight - kLeft);
-  }
-};
-
-// A symmetric logarithmic axis for values that may be zero or negative: linear within about
-// `c` of 0, logarithmic beyond.
-struct SymlogAxis {
-  double c = 1;
-  double lo = 0;
-  double hi = 1;
-  double scaled(double v) const {
-    const double s = std::log10(1 + std::abs(v) / c);
-    return v < 0 ? -s : s;
-  }
-  double at(double v) const { return kBottom - (scaled(v) - lo) / (hi - lo) * (kBottom - kTop); }
-};
-
-// A linear axis on the right-hand side.
-struct LinearAxis {
-  double lo = 0;
-  double hi = 1;
-  double at(double v) const { return kBottom - (v - lo) / (hi - lo) * (kBottom - kTop); }
-};
 
 struct Curves {
   int t = 0;
@@ -112,106 +82,19 @@ struct Curves {
   std::vector<double> sample_integrals;  // integral from 0 at the sample times
 };
 
-void draw_frame(SvgWriter& svg, const RecordPlot& plot) {
-  svg.element("rect", {{"x", "0"},
-                       {"y", "0"},
-                       {"width", SvgWriter::number(kWidth)},
-                       {"height", SvgWriter::number(kHeight)},
-                       {"fill", "white"}});
-  svg.text(kLeft, 28, plot.header_line,
-           {{"class", "title"},
-            {"font-family", "monospace"},
-            {"font-size", "15"},
-            {"style", "white-space:pre"}});
-  svg.text(kLeft, 52,
-           "Region " + plot.region + "; header line " + std::to_string(plot.line_number) + " of " +
-               plot.file_name + "; times in days",
-           {{"class", "subtitle"}, {"font-family", "sans-serif"}, {"font-size", "13"}});
+void draw_panel_frame(SvgWriter& svg, double top, double bottom) {
   svg.element("rect", {{"x", SvgWriter::number(kLeft)},
-                       {"y", SvgWriter::number(kTop)},
+                       {"y", SvgWriter::number(top)},
                        {"width", SvgWriter::number(kRight - kLeft)},
-                       {"height", SvgWriter::number(kBottom - kTop)},
+                       {"height", SvgWriter::number(bottom - top)},
                        {"fill", "none"},
                        {"stroke", "black"}});
-}
-
-void draw_time_axis(SvgWriter& svg, const TimeAxis& axis, bool zero_point) {
-  svg.open("g", {{"class", "time-axis"}, {"font-family", "sans-serif"}, {"font-size", "11"}});
-  const int step = std::max(1, (axis.hi - axis.lo + 11) / 12);  // at most about 12 labels
-  for (int k = axis.lo; k <= axis.hi; k += step) {
-    const double px = axis.at(std::pow(10.0, k));
-    svg.element("line", {{"x1", SvgWriter::number(px)},
-                         {"y1", SvgWriter::number(kBottom)},
-                         {"x2", SvgWriter::number(px)},
-                         {"y2", SvgWriter::number(kBottom + 5)},
-                         {"stroke", "black"}});
-    const std::string label =
-        (zero_point && k == axis.lo) ? "0 | 1e" + std::to_string(k) : "1e" + std::to_string(k);
-    svg.text(px, kBottom + 18, label, {{"text-anchor", "middle"}});
-  }
-  svg.text((kLeft + kRight) / 2, kBottom + 36, "time after intake (days, logarithmic)",
-           {{"text-anchor", "middle"}, {"font-size", "12"}});
-  svg.close();
-}
-
-void draw_rate_axis(SvgWriter& svg, const SymlogAxis& axis) {
-  svg.open("g", {{"class", "rate-axis"}, {"font-family", "sans-serif"}, {"font-size", "11"}});
-  const auto tick = [&](double v) {
-    const double py = axis.at(v);
-    svg.element("line", {{"x1", SvgWriter::number(kLeft - 5)},
-                         {"y1", SvgWriter::number(py)},
-                         {"x2", SvgWriter::number(kLeft)},
-                         {"y2", SvgWriter::number(py)},
-                         {"stroke", "black"}});
-    svg.text(kLeft - 8, py + 4, short_number(v), {{"text-anchor", "end"}});
-  };
-  // 0, then the powers of ten beyond the linear part on either side, far enough apart to read.
-  tick(0.0);
-  const int first = static_cast<int>(std::ceil(std::log10(axis.c)));
-  const int decades = static_cast<int>(std::ceil(std::max(axis.hi, -axis.lo))) + 1;
-  const int step = std::max(1, (decades + 5) / 6);
-  for (const double sign : {1.0, -1.0}) {
-    double last_py = axis.at(0.0);
-    for (int e = first; e <= first + decades; e += step) {
-      const double v = sign * std::pow(10.0, e);
-      const double s = axis.scaled(v);
-      if (s < axis.lo || s > axis.hi || std::abs(axis.at(v) - last_py) < 14) continue;
-      tick(v);
-      last_py = axis.at(v);
-    }
-  }
-  svg.text(24, (kTop + kBottom) / 2, "rate (units of the file; symmetric logarithmic)",
-           {{"text-anchor", "middle"},
-            {"font-size", "12"},
-            {"transform", "rotate(-90 24 " + SvgWriter::number((kTop + kBottom) / 2) + ")"}});
-  svg.close();
-}
-
-void draw_integral_axis(SvgWriter& svg, const LinearAxis& axis) {
-  svg.open("g", {{"class", "integral-axis"}, {"font-family", "sans-serif"}, {"font-size", "11"}});
-  for (int i = 0; i <= 5; ++i) {
-    const double v = axis.lo + (axis.hi - axis.lo) * i / 5;
-    const double py = axis.at(v);
-    svg.element("line", {{"x1", SvgWriter::number(kRight)},
-                         {"y1", SvgWriter::number(py)},
-                         {"x2", SvgWriter::number(kRight + 5)},
-                         {"y2", SvgWriter::number(py)},
-                         {"stroke", "black"}});
-    svg.text(kRight + 8, py + 4, short_number(v), {});
-  }
-  const double cx = kWidth - 20;
-  svg.text(cx, (kTop + kBottom) / 2, "integral from 0 (rate units x days)",
-           {{"text-anchor", "middle"},
-            {"font-size", "12"},
-            {"transform", "rotate(90 " + SvgWriter::number(cx) + " " +
-                              SvgWriter::number((kTop + kBottom) / 2) + ")"}});
-  svg.close();
 }
 
 // One path of a curve between two times, from the sample times and values.
 void draw_path(SvgWriter& svg, const std::vector<double>& ts, const std::vector<double>& vs,
                double from, double to, const TimeAxis& time, auto&& y, const std::string& cls,
-               const char* colour, const char* dash, const char* width) {
+               const char* colour, const char* dash) {
   std::vector<SvgPoint> points;
   for (std::size_t i = 0; i < ts.size(); ++i) {
     if (ts[i] >= from && ts[i] <= to) points.push_back({time.at(ts[i]), y(vs[i])});
@@ -221,8 +104,22 @@ void draw_path(SvgWriter& svg, const std::vector<double>& ts, const std::vector<
                        {"d", SvgWriter::path_data(points)},
                        {"fill", "none"},
                        {"stroke", colour},
-                       {"stroke-width", width},
+                       {"stroke-width", "1.5"},
                        {"stroke-dasharray", dash}});
+}
+
+// The title: nuclide, data set, class or f1, age and header line.
+std::string title_markup(const RecordPlot& plot) {
+  const bool inhalation = plot.data_set == DataSet::inhalation;
+  std::string_view nuclide = plot.nuclide;
+  std::string_view tag = plot.class_or_f1;
+  while (!nuclide.empty() && nuclide.back() == ' ') nuclide.remove_suffix(1);
+  while (!tag.empty() && tag.front() == ' ') tag.remove_prefix(1);
+  while (!tag.empty() && tag.back() == ' ') tag.remove_suffix(1);
+  return SvgWriter::escape(nuclide) + " &#x2014; " +
+         (inhalation ? "inhalation, class " : "ingestion, f1 ") + SvgWriter::escape(tag) +
+         ", age " + std::to_string(plot.age_days) + " d (line " + std::to_string(plot.line_number) +
+         ")";
 }
 
 }  // namespace
@@ -230,24 +127,28 @@ void draw_path(SvgWriter& svg, const std::vector<double>& ts, const std::vector<
 std::string record_plot_svg(const RecordPlot& plot) {
   const std::size_t n = plot.x.size();
   const std::span<const double> x(plot.x);
+  const double first_time = n > 0 ? x[0] : 0.0;
   const double last_time = n > 0 ? x[n - 1] : 0.0;
   double end = last_time;
   for (const double t : plot.times) end = std::max(end, t);
 
-  // Time axis: whole decades around every positive time shown.
+  // Time axis: whole decades, from at least one below the first positive time of the table and
+  // below the smallest integration time, so that the stretch from 0 to the first time shows.
   double smallest = 0;
   bool zero_point = false;
   for (const auto* list : {&plot.x, &plot.times}) {
     for (const double t : *list) {
-      if (t > 0 && (smallest == 0 || t < smallest)) smallest = t;
+      if (t > 0 && std::isfinite(t) && (smallest == 0 || t < smallest)) smallest = t;
       if (t == 0 && list == &plot.x) zero_point = true;
     }
   }
   TimeAxis time;
+  time.left = kLeft;
+  time.right = kRight;
   if (smallest > 0) {
-    time.lo = static_cast<int>(std::floor(std::log10(smallest))) - (zero_point ? 1 : 0);
+    time.lo = static_cast<int>(std::floor(std::log10(smallest))) - 1;
     time.hi = static_cast<int>(std::ceil(std::log10(std::max(end, smallest))));
-    if (time.hi <= time.lo) time.hi = time.lo + 1;
+    if (time.hi <= time.lo + 1) time.hi = time.lo + 2;
   }
 
   // Sample times: log-spaced across the axis, the table's times and the integration times.
@@ -272,14 +173,17 @@ std::string record_plot_svg(const RecordPlot& plot) {
     c.f = std::span<const double>(f).first(std::min(f.size(), n));
     if (n >= 2) c.row = integrate_row(x, c.f, ts);
     if (c.row.ok) {
-      for (const double s : ts)
+      for (const double s : ts) {
         c.sample_values.push_back(interpolant_value(x, c.f, c.row.slopes, s));
+      }
       c.sample_integrals = c.row.integrals;
     }
   }
 
   // Rate axis: linear within the smallest non-zero tabulated rate of 0, logarithmic beyond.
   SymlogAxis rate;
+  rate.top = kRateTop;
+  rate.bottom = kRateBottom;
   double c_rate = 0;
   for (const Curves& c : curves) {
     for (const double v : c.f) {
@@ -289,62 +193,217 @@ std::string record_plot_svg(const RecordPlot& plot) {
   rate.c = c_rate > 0 ? c_rate : 1.0;
   double s_lo = 0;
   double s_hi = 0;
-  const auto widen = [&](double v) {
-    if (!std::isfinite(v)) return;
-    s_lo = std::min(s_lo, rate.scaled(v));
-    s_hi = std::max(s_hi, rate.scaled(v));
-  };
-  LinearAxis integral{0, 0};
+  double i_lo = 0;
+  double i_hi = 0;
   for (const Curves& c : curves) {
-    for (const double v : c.f) widen(v);
-    for (const double v : c.sample_values) widen(v);
+    for (const auto* values : {&c.sample_values}) {
+      for (const double v : *values) {
+        if (!std::isfinite(v)) continue;
+        s_lo = std::min(s_lo, rate.scaled(v));
+        s_hi = std::max(s_hi, rate.scaled(v));
+      }
+    }
+    for (const double v : c.f) {
+      if (!std::isfinite(v)) continue;
+      s_lo = std::min(s_lo, rate.scaled(v));
+      s_hi = std::max(s_hi, rate.scaled(v));
+    }
     for (const double v : c.sample_integrals) {
       if (!std::isfinite(v)) continue;
-      integral.lo = std::min(integral.lo, v);
-      integral.hi = std::max(integral.hi, v);
+      i_lo = std::min(i_lo, v);
+      i_hi = std::max(i_hi, v);
     }
   }
   if (s_hi <= s_lo) s_hi = s_lo + 1;
-  const double pad = (s_hi - s_lo) * 0.04;
+  const double pad = (s_hi - s_lo) * 0.06;
   rate.lo = s_lo - (s_lo < 0 ? pad : 0);
   rate.hi = s_hi + pad;
-  if (integral.hi <= integral.lo) integral.hi = integral.lo + 1;
-  const double ipad = (integral.hi - integral.lo) * 0.04;
-  integral.hi += ipad;
-  if (integral.lo < 0) integral.lo -= ipad;
+  const LinearAxis integral = linear_axis(i_lo, i_hi, kIntegralTop, kIntegralBottom);
 
-  SvgWriter svg(kWidth, kHeight);
-  svg.text_element("title", {}, plot.header_line + " - " + plot.region);
-  draw_frame(svg, plot);
-  const double first_time = n > 0 ? x[0] : 0.0;
-  if (first_time > 0) {
-    const double px = time.at(first_time);
-    svg.element("rect", {{"class", "before-table"},
-                         {"x", SvgWriter::number(kLeft)},
-                         {"y", SvgWriter::number(kTop)},
-                         {"width", SvgWriter::number(px - kLeft)},
-                         {"height", SvgWriter::number(kBottom - kTop)},
-                         {"fill", "#ececec"}});
-    svg.text(kLeft + 4, kTop + 14, "0 to first time " + short_number(first_time) + " d: extended",
-             {{"class", "before-table-label"}, {"font-family", "sans-serif"}, {"font-size", "11"}});
+  // The integration times, labelled below the time axis in as many rows as keep them apart.
+  constexpr double kSmall = 11;
+  const std::string times_caption = "T (d):";
+  std::vector<RowBoxes> rows(1);
+  rows[0].spans.emplace_back(kLeft - 8 - text_width(times_caption, kSmall), kLeft - 8);
+  struct TimeLabel {
+    double x;
+    std::size_t row;
+    std::string text;
+  };
+  std::vector<TimeLabel> time_labels;
+  std::vector<double> sorted_times = plot.times;
+  std::sort(sorted_times.begin(), sorted_times.end());
+  sorted_times.erase(std::unique(sorted_times.begin(), sorted_times.end()), sorted_times.end());
+  for (const double t : sorted_times) {
+    const std::string text = plain_decimal(t);
+    const double half = text_width(text, kSmall) / 2;
+    const double cx = time.at(t);
+    std::size_t row = 0;
+    while (row < rows.size() && !rows[row].is_free(cx - half, cx + half)) ++row;
+    if (row == rows.size()) rows.emplace_back();
+    rows[row].spans.emplace_back(cx - half, cx + half);
+    time_labels.push_back({cx, row, text});
   }
-  draw_time_axis(svg, time, zero_point);
-  draw_rate_axis(svg, rate);
-  draw_integral_axis(svg, integral);
+  const double tick_labels_y = kIntegralBottom + 19;
+  const auto time_row_y = [](std::size_t row) { return kIntegralBottom + 40 + 16.0 * double(row); };
+  const double time_caption_y = time_row_y(rows.size()) + 8;
 
-  // The integration times of the run.
-  svg.open("g",
-           {{"class", "integration-times"}, {"font-family", "sans-serif"}, {"font-size", "10"}});
-  for (const double t : plot.times) {
-    const std::string px = SvgWriter::number(time.at(t));
-    svg.element("line", {{"class", "time-mark"},
-                         {"x1", px},
-                         {"y1", SvgWriter::number(kTop)},
-                         {"x2", px},
-                         {"y2", SvgWriter::number(kBottom)},
-                         {"stroke", "#888"},
-                         {"stroke-dasharray", "1 3"}});
-    svg.text(time.at(t) + 2, kBottom - 4, "T=" + short_number(t), {{"fill", "#555"}});
+  // The table of coefficients: the time column as wide as its longest text.
+  double time_column = text_width("T (d)", kSmall);
+  for (const double t : plot.times)
+    time_column = std::max(time_column, text_width(plain_decimal(t), kSmall));
+  time_column += 16;
+  const double table_right =
+      kTableLeft + time_column + kColumnWidth * double(std::max<std::size_t>(curves.size(), 1));
+  const double table_row0 = kRateTop + 32;
+  const double table_bottom = table_row0 + 15.0 * double(plot.times.size());
+
+  // The legend: one sample of each kind of line and point.
+  std::vector<LegendItem> legend;
+  const char* const ink = curves.empty() ? "black" : table_colour(curves.front().t);
+  for (const Curves& c : curves) {
+    legend.push_back(
+        {LegendSample::swatch, table_colour(c.t), std::string(table_label(c.t)) + " table"});
+  }
+  legend.push_back({LegendSample::point, ink, "tabulated rate"});
+  if (zero_point)
+    legend.push_back(
+        {LegendSample::open_point, ink, "rate tabulated at time 0, drawn at the left edge"});
+  if (n >= 2) {
+    legend.push_back(
+        {LegendSample::line, ink, "interpolant through the rates; integral from 0 (lower panel)"});
+    legend.push_back(
+        {LegendSample::dashed, ink, "interpolant continued beyond the tabulated times"});
+  }
+  if (first_time > 0)
+    legend.push_back({LegendSample::shaded, ink, "from 0 to the first tabulated time"});
+  if (n >= 2)
+    legend.push_back({LegendSample::coefficient, ink, "coefficient: the integral from 0 to T"});
+  legend.push_back({LegendSample::time_mark, ink, "integration time T of the run"});
+  const double legend_top = time_caption_y + 26;
+  const double height =
+      std::max(legend_top + kLegendRow * double(legend.size()), table_bottom) + 12;
+  const double width = std::max(kWidth, table_right + 12);
+
+  SvgWriter svg(width, height);
+  std::string plain_title = plot.nuclide + " - " + plot.region;
+  svg.text_element("title", {}, plain_title);
+  svg.element("rect", {{"x", "0"},
+                       {"y", "0"},
+                       {"width", SvgWriter::number(width)},
+                       {"height", SvgWriter::number(height)},
+                       {"fill", "white"}});
+  svg.open("g", {{"font-family", "DejaVu Sans, Verdana, sans-serif"}, {"fill", "black"}});
+  svg.text_markup(kLeft, 32, title_markup(plot),
+                  {{"class", "title"}, {"font-size", "17"}, {"font-weight", "bold"}});
+  std::string tables = curves.size() == 2 ? "low and high tables"
+                       : curves.empty()   ? "no table"
+                                          : std::string(table_label(curves[0].t)) + " table";
+  if (n == 1) tables += "; one time point: its values are the coefficients, not integrated";
+  std::string file_name = plot.file_name;  // as kestrane-batch names files, with '/'
+  std::replace(file_name.begin(), file_name.end(), '\\', '/');
+  svg.text(kLeft, 54, "Region " + plot.region + "; " + tables + "; " + file_name,
+           {{"class", "subtitle"}, {"font-size", "13"}});
+  svg.text(kLeft, kRateTop - 8, "Absorbed dose rate (units of the file)",
+           {{"class", "caption"}, {"font-size", "12"}});
+  std::string integral_caption = "Integral of the rate from 0";
+  if (integral.exponent != 0)
+    integral_caption += ", in units of 10" + superscript(integral.exponent);
+  svg.text_markup(kLeft, kIntegralTop - 8, integral_caption + " (rate &#xd7; d)",
+                  {{"class", "caption"}, {"font-size", "12"}});
+
+  // The stretch from 0 to the first tabulated time, shaded in both panels.
+  if (first_time > 0) {
+    for (const auto& [top, bottom] :
+         {std::pair{kRateTop, kRateBottom}, std::pair{kIntegralTop, kIntegralBottom}}) {
+      svg.element("rect", {{"class", "before-table"},
+                           {"x", SvgWriter::number(kLeft)},
+                           {"y", SvgWriter::number(top)},
+                           {"width", SvgWriter::number(time.at(first_time) - kLeft)},
+                           {"height", SvgWriter::number(bottom - top)},
+                           {"fill", "#e8e8e8"}});
+    }
+  }
+
+  // The time axis: a light line at every decade in both panels, a round label below.
+  svg.open("g", {{"class", "time-axis"}, {"font-size", "11"}});
+  int widest = 1;
+  for (int k = time.lo; k <= time.hi; ++k) {
+    widest = std::max(widest, static_cast<int>(SvgWriter::visible_length(power_of_ten_label(k))));
+  }
+  const double per_decade = (kRight - kLeft) / (time.hi - time.lo);
+  int step = 1;
+  while (per_decade * step < widest * kSmall * kCharWidth + 10) ++step;
+  for (int k = time.lo; k <= time.hi; ++k) {
+    const double px = time.at(std::pow(10.0, k));
+    for (const auto& [top, bottom] :
+         {std::pair{kRateTop, kRateBottom}, std::pair{kIntegralTop, kIntegralBottom}}) {
+      draw_line(svg, px, top, px, bottom, "#d8d8d8");
+      draw_line(svg, px, bottom, px, bottom + 4, "black");
+    }
+    if ((k - time.lo) % step == 0) {
+      svg.text_markup(px, tick_labels_y, power_of_ten_label(k), {{"text-anchor", "middle"}});
+    }
+  }
+  svg.text((kLeft + kRight) / 2, time_caption_y, "Time after intake (d, logarithmic scale)",
+           {{"class", "caption"}, {"text-anchor", "middle"}, {"font-size", "12"}});
+  svg.close();
+
+  // The rate axis: 0 and the powers of ten beyond the linear part, far enough apart to read.
+  svg.open("g", {{"class", "rate-axis"}, {"font-size", "11"}});
+  const auto rate_tick = [&](double v, const std::string& label) {
+    const double py = rate.at(v);
+    draw_line(svg, kLeft - 4, py, kLeft, py, "black");
+    svg.text_markup(kLeft - 7, py + 4, label, {{"text-anchor", "end"}});
+  };
+  rate_tick(0.0, "0");
+  const int first = static_cast<int>(std::ceil(std::log10(rate.c)));
+  const int decades = static_cast<int>(std::ceil(std::max(rate.hi, -rate.lo))) + 1;
+  for (const double sign : {1.0, -1.0}) {
+    double last_py = rate.at(0.0);
+    for (int e = first; e <= first + decades; ++e) {
+      const double v = sign * std::pow(10.0, e);
+      const double s = rate.scaled(v);
+      if (s < rate.lo || s > rate.hi || std::abs(rate.at(v) - last_py) < 16) continue;
+      rate_tick(v, (sign < 0 ? "&#x2212;10" : "10") + superscript(e));
+      last_py = rate.at(v);
+    }
+  }
+  svg.close();
+
+  // The integral axis: round ticks, the zero marked by a line across the panel.
+  svg.open("g", {{"class", "integral-axis"}, {"font-size", "11"}});
+  const double unit = std::pow(10.0, integral.exponent);
+  for (double v = std::ceil(integral.lo / integral.step) * integral.step; v <= integral.hi;
+       v += integral.step) {
+    const double value = std::abs(v) < integral.step * 1e-9 ? 0.0 : v;
+    char label[32];
+    std::snprintf(label, sizeof label, "%.6g", value / unit);
+    draw_line(svg, kLeft - 4, integral.at(value), kLeft, integral.at(value), "black");
+    svg.text_markup(kLeft - 7, integral.at(value) + 4, with_minus(label), {{"text-anchor", "end"}});
+  }
+  svg.close();
+  draw_line(svg, kLeft, integral.at(0), kRight, integral.at(0), "black", {{"class", "zero-line"}});
+  draw_line(svg, kLeft, rate.at(0), kRight, rate.at(0), "#999", {{"class", "zero-line"}});
+
+  // The integration times: a dotted line through both panels and the time below.
+  svg.open("g", {{"class", "integration-times"}, {"font-size", "11"}});
+  svg.text(kLeft - 8, time_row_y(0), times_caption, {{"text-anchor", "end"}});
+  for (const double t : sorted_times) {
+    for (const auto& [top, bottom] :
+         {std::pair{kRateTop, kRateBottom}, std::pair{kIntegralTop, kIntegralBottom}}) {
+      svg.element("line", {{"class", "time-mark"},
+                           {"x1", SvgWriter::number(time.at(t))},
+                           {"y1", SvgWriter::number(top)},
+                           {"x2", SvgWriter::number(time.at(t))},
+                           {"y2", SvgWriter::number(bottom)},
+                           {"stroke", "#777"},
+                           {"stroke-dasharray", "1 3"}});
+    }
+  }
+  for (const TimeLabel& label : time_labels) {
+    svg.text(label.x, time_row_y(label.row), label.text,
+             {{"class", "time-label"}, {"text-anchor", "middle"}, {"fill", "#444"}});
   }
   svg.close();
 
@@ -355,16 +414,14 @@ std::string record_plot_svg(const RecordPlot& plot) {
     const char* colour = table_colour(c.t);
     svg.open("g", {{"class", "table " + label}});
     if (c.row.ok) {
-      const double inside_from = std::max(first_time, 0.0);
       draw_path(svg, ts, c.sample_values, 0.0, first_time, time, rate_y, "extension " + label,
-                colour, "6 4", "1.5");
-      draw_path(svg, ts, c.sample_values, inside_from, last_time, time, rate_y,
-                "interpolant " + label, colour, "none", "1.5");
+                colour, "6 4");
+      draw_path(svg, ts, c.sample_values, std::max(first_time, 0.0), last_time, time, rate_y,
+                "interpolant " + label, colour, "none");
       draw_path(svg, ts, c.sample_values, last_time, end, time, rate_y, "extension " + label,
-                colour, "6 4", "1.5");
+                colour, "6 4");
       draw_path(svg, ts, c.sample_integrals, 0.0, end, time, integral_y, "cumulative " + label,
-                colour, "2 2", "2.5");
-      // The coefficient of each integration time on the integral curve, labelled.
+                colour, "none");
       for (const double t : plot.times) {
         const auto at = std::lower_bound(ts.begin(), ts.end(), t);
         if (at == ts.end() || *at != t) continue;
@@ -372,14 +429,9 @@ std::string record_plot_svg(const RecordPlot& plot) {
         svg.element("circle", {{"class", "coefficient " + label},
                                {"cx", SvgWriter::number(time.at(t))},
                                {"cy", SvgWriter::number(integral.at(v))},
-                               {"r", "3.5"},
+                               {"r", "3"},
                                {"fill", "white"},
                                {"stroke", colour}});
-        svg.text(time.at(t) + 5, integral.at(v) + (c.t == 0 ? -5 : 13), short_number(v),
-                 {{"class", "coefficient-label"},
-                  {"fill", colour},
-                  {"font-family", "sans-serif"},
-                  {"font-size", "10"}});
       }
     }
     for (std::size_t i = 0; i < c.f.size(); ++i) {
@@ -388,37 +440,50 @@ std::string record_plot_svg(const RecordPlot& plot) {
                   {{"class", std::string("rate-point ") + label + (at_zero ? " at-zero" : "")},
                    {"cx", SvgWriter::number(time.at(x[i]))},
                    {"cy", SvgWriter::number(rate.at(c.f[i]))},
-                   {"r", at_zero ? "5" : "3"},
+                   {"r", at_zero ? "3.5" : "2"},
                    {"fill", at_zero ? "white" : colour},
                    {"stroke", colour}});
     }
     svg.close();
   }
-
-  // Legend.
-  svg.open("g", {{"class", "legend"}, {"font-family", "sans-serif"}, {"font-size", "12"}});
-  double ly = kBottom + 62;
-  for (const Curves& c : curves) {
-    const std::string label = table_label(c.t);
-    svg.element("circle", {{"cx", SvgWriter::number(kLeft + 6)},
-                           {"cy", SvgWriter::number(ly - 4)},
-                           {"r", "3"},
-                           {"fill", table_colour(c.t)}});
-    svg.text(kLeft + 16, ly,
-             label +
-                 " table: rates (points), interpolant (line), extended beyond the table "
-                 "(dashed), integral from 0 (dotted, right axis)",
-             {{"fill", table_colour(c.t)}});
-    ly += 18;
-  }
-  if (zero_point) {
-    svg.text(kLeft + 16, ly, "open circle at the left edge: a rate tabulated at time 0", {});
-    ly += 18;
-  }
   if (n == 1) {
-    svg.text(kLeft + 16, ly,
-             "one time point: its values are the coefficients, nothing is integrated", {});
+    svg.text((kLeft + kRight) / 2, (kIntegralTop + kIntegralBottom) / 2,
+             "one time point: nothing is integrated",
+             {{"text-anchor", "middle"}, {"font-size", "12"}, {"fill", "#555"}});
   }
+
+  // The coefficients of the run's times, three significant digits.
+  svg.open("g", {{"class", "coefficient-table"}, {"font-size", "11"}});
+  svg.text(kTableLeft, kRateTop - 8, "Coefficients",
+           {{"font-size", "12"}, {"font-weight", "bold"}});
+  svg.text(kTableLeft, kRateTop + 12, "T (d)", {{"font-weight", "bold"}});
+  for (std::size_t k = 0; k < curves.size(); ++k) {
+    const double column = kTableLeft + time_column + kColumnWidth * double(k);
+    svg.text(column, kRateTop + 12, table_label(curves[k].t),
+             {{"font-weight", "bold"}, {"fill", table_colour(curves[k].t)}});
+    for (std::size_t m = 0; m < plot.times.size(); ++m) {
+      const Curves& c = curves[k];
+      double value = 0;
+      if (c.row.ok) {
+        const auto at = std::lower_bound(ts.begin(), ts.end(), plot.times[m]);
+        if (at == ts.end() || *at != plot.times[m]) continue;
+        value = c.sample_integrals[static_cast<std::size_t>(at - ts.begin())];
+      } else if (n == 1) {
+        value = c.f[0];
+      } else {
+        continue;
+      }
+      svg.text_markup(column, table_row0 + 15.0 * double(m), three_digits(value), {});
+    }
+  }
+  for (std::size_t m = 0; m < plot.times.size(); ++m) {
+    svg.text(kTableLeft, table_row0 + 15.0 * double(m), plain_decimal(plot.times[m]), {});
+  }
+  svg.close();
+
+  draw_legend(svg, legend, kLeft, legend_top);
+  draw_panel_frame(svg, kRateTop, kRateBottom);
+  draw_panel_frame(svg, kIntegralTop, kIntegralBottom);
   svg.close();
   return svg.finish();
 }

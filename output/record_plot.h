@@ -34,15 +34,24 @@ double interpolant_value(std::span<const double> x, std::span<const double> f,
 struct RecordPlot {
   std::string header_line;
   std::int64_t line_number = 0;  // of the header line
-  std::string file_name;         // the dose-rate file, "DATA\KVR13INH.DRT"
-  std::string region;            // the region's name, or "Lung"
-  std::vector<double> x;         // the record's times, days
-  std::vector<double> low;       // the rates of the low table; empty when not drawn
-  std::vector<double> high;      // the rates of the high table; empty when not drawn
-  std::vector<double> times;     // the integration times of the run, days
+  // The record as the title names it: nuclide and class or f1 as in the header (blanks
+  // around them are dropped), the data set and the age at intake in days.
+  std::string nuclide;
+  std::string class_or_f1;
+  DataSet data_set = DataSet::inhalation;
+  std::int32_t age_days = 0;
+  std::string file_name;      // the dose-rate file, "DATA\KVR13INH.DRT"
+  std::string region;         // the region's name, or "Lung"
+  std::vector<double> x;      // the record's times, days
+  std::vector<double> low;    // the rates of the low table; empty when not drawn
+  std::vector<double> high;   // the rates of the high table; empty when not drawn
+  std::vector<double> times;  // the integration times of the run, days
 };
 
-// The SVG document of the picture.
+// The SVG document of the picture: a title naming the record, the rates and interpolant in an
+// upper panel and the integral from 0 in a lower one on a shared logarithmic time axis, the
+// integration times marked, the coefficients in a table beside the panels and a legend.
+// Every text stands clear of every other text and of every drawn point.
 std::string record_plot_svg(const RecordPlot& plot);
 
 }  // namespace kestrane

@@ -55,6 +55,25 @@ void SvgWriter::text(double x, double y, std::string_view content, SvgAttributes
   out_ += "</text>\n";
 }
 
+void SvgWriter::text_markup(double x, double y, std::string_view markup, SvgAttributes attributes) {
+  out_ += "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\"";
+  append_attributes(attributes);
+  out_ += '>';
+  out_ += markup;
+  out_ += "</text>\n";
+}
+
+std::size_t SvgWriter::visible_length(std::string_view markup) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < markup.size(); ++i, ++count) {
+    if (markup[i] == '&') {
+      const std::size_t end = markup.find(';', i);
+      if (end != std::string_view::npos) i = end;
+    }
+  }
+  return count;
+}
+
 void SvgWriter::open(std::string_view tag, SvgAttributes attributes) {
   start_tag(tag, attributes);
   out_ += ">\n";

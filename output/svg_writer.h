@@ -35,6 +35,9 @@ class SvgWriter {
   void text_element(std::string_view tag, SvgAttributes attributes, std::string_view text);
   // <text x= y=>text</text>, with further attributes.
   void text(double x, double y, std::string_view content, SvgAttributes attributes = {});
+  // The same with content that is markup already: escaped text and character references
+  // ("10&#x2074;"), written as it is.
+  void text_markup(double x, double y, std::string_view markup, SvgAttributes attributes = {});
   // Opens an element (a group) that holds what follows, up to the matching close().
   void open(std::string_view tag, SvgAttributes attributes);
   void close();
@@ -46,6 +49,8 @@ class SvgWriter {
   // control byte or byte outside printable ASCII as '?', so no input line can make the
   // document ill-formed.
   static std::string escape(std::string_view text);
+  // How many characters markup shows: a character reference or entity counts as one.
+  static std::size_t visible_length(std::string_view markup);
   // A coordinate or length: at most two decimals, no trailing zeros ("12.5", "-3", "0").
   static std::string number(double value);
   // The path data "M x y L x y ..." through the points; empty for no points.

@@ -11,6 +11,7 @@ packages=(
   libncurses-dev libfast-float-dev libcli11-dev
   tmux time libexpat1-dev
   help2man dpkg-dev file
+  nlohmann-json3-dev libssl-dev librsvg2-bin
 )
 
 missing=()

@@ -12,6 +12,8 @@
 #include <filesystem>
 #include <fstream>
 #include <numeric>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -191,7 +193,8 @@ TEST(CommandLine, HelpDescribesEverythingAndExitsZero) {
   EXPECT_FALSE(r.options);
   EXPECT_EQ(r.status, 0);
   for (const char* part : {"--data-set", "--ages", "--regions", "--dir", "--csv", "--version",
-                           "nuclide,class,age_days,time_d,region,low,high", "Lung"}) {
+                           "--nuclides", "nuclide,class,age_days,header_line,points,time_d,",
+                           "region,low,high,low_share_outside,high_share_outside", "Lung"}) {
     EXPECT_TRUE(contains(r.out, part)) << part;
   }
   // The age groups, and every exit status.
@@ -246,8 +249,9 @@ class BatchRun : public ::testing::Test {
   void TearDown() override { fs::remove_all(dir); }
 
   int batch(DataSet ds, const std::string& ages, const std::string& regions, bool csv = false,
-            bool progress = false) {
+            bool progress = false, std::optional<std::string> nuclides = std::nullopt) {
     BatchOptions options;
+    options.nuclides = std::move(nuclides);
     options.data_set = ds;
     options.ages = ages;
     options.regions = regions;
@@ -319,7 +323,7 @@ TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
       fs::remove(dir / "OUTPUT" / name);
     }
     ASSERT_EQ(batch(c.ds, c.ages, c.regions), kBatchCompleted) << err;
-    EXPECT_EQ(err, "");
+    EXPECT_TRUE(err.empty() || err.starts_with("Notes: ")) << err;
     std::vector<fs::path> paths;
     for (const std::string& name : c.files) paths.push_back(dir / "OUTPUT" / name);
     // The coefficient files first; the notes files after them are the notes tests' part.
@@ -462,9 +466,10 @@ TEST_F(BatchRun, DrawsAProgressBarOnlyWhenAskedTo) {
   EXPECT_TRUE(contains(err, " records [")) << err;
   EXPECT_TRUE(contains(err, "MB/s")) << err;
   EXPECT_TRUE(contains(err, "left")) << err;
-  EXPECT_EQ(err.back(), '\r');  // the bar is wiped before the written-files line
+  // The bar is wiped before the notes line.
+  EXPECT_TRUE(contains(err, "\rNotes: ")) << err;
   ASSERT_EQ(batch(DataSet::inhalation, "all", "all", false, false), kBatchCompleted);
-  EXPECT_EQ(err, "");
+  EXPECT_TRUE(err.starts_with("Notes: ")) << err;
 }
 
 // ---- CSV -------------------------------------------------------------------------------
@@ -508,8 +513,7 @@ void expect_csv_agrees(const std::string& csv, const std::string& out_file, Data
   ASSERT_EQ(lines.back(), "") << "the last line ends in LF";
   lines.pop_back();
   EXPECT_EQ(csv.find('\r'), std::string::npos);
-  ASSERT_EQ(lines.front(), inh ? "nuclide,class,age_days,time_d,region,low,high"
-                               : "nuclide,f1,age_days,time_d,region,low,high");
+  ASSERT_EQ(lines.front(), csv_header(ds));
   std::vector<std::string> rows = split(out_file, '\n');
   rows.pop_back();
   for (std::string& row : rows) row.pop_back();  // the CR
@@ -524,13 +528,16 @@ void expect_csv_agrees(const std::string& csv, const std::string& out_file, Data
     const std::size_t j = (i - 1) % regions;
     const std::string& row = rows[row_index];
     const std::vector<std::string> f = split(lines[i], ',');
-    ASSERT_EQ(f.size(), 7u) << lines[i];
+    ASSERT_EQ(f.size(), 11u) << lines[i];
     SCOPED_TRACE(lines[i]);
-    EXPECT_EQ(f[4], region_names[j]);
-    EXPECT_EQ(row.substr(time_column - 1, 8), narrowed("##.#^^^^", {read_double(f[3])}));
+    EXPECT_EQ(f[6], region_names[j]);
+    EXPECT_EQ(row.substr(time_column - 1, 8), narrowed("##.#^^^^", {read_double(f[5])}));
+    // A table the record does not carry is empty, and printed as 0 in the coefficient file.
+    const auto value = [&](std::size_t k) { return f[k].empty() ? 0.0 : read_double(f[k]); };
     EXPECT_EQ(row.substr(time_column + 7 + 19 * j, 19),
-              narrowed("##.##^^^^##.##^^^^ ", {read_double(f[5]), read_double(f[6])}));
-    for (int k : {3, 5, 6}) {  // the shortest text that reads back the same
+              narrowed("##.##^^^^##.##^^^^ ", {value(7), value(8)}));
+    for (std::size_t k : {5, 7, 8, 9, 10}) {  // the shortest text that reads back the same
+      if (f[k].empty()) continue;
       char buf[32];
       const auto r = std::to_chars(buf, buf + sizeof buf, read_double(f[k]));
       EXPECT_EQ(std::string(buf, r.ptr), f[k]);
@@ -568,36 +575,152 @@ TEST_F(BatchRun, CsvAgreesWithTheFixedWidthFilesWhenNarrowedAndFormatted) {
     // Records of 9125 and 10950 days go to the adult files, with their own age.
     const std::string adult = output("DC7300"s + letter + ".csv");
     EXPECT_TRUE(contains(adult, ",9125,") || contains(adult, ",10950,"));
-    EXPECT_TRUE(contains(adult, ",7300,1,Lung,"));
+    EXPECT_TRUE(contains(adult, ",7300,") && contains(adult, ",1,Lung,"));
     EXPECT_FALSE(contains(adult, ",7299,"));
   }
 }
 
-TEST(Csv, WritesFieldsTrimmedAndNumbersShortest) {
+// --nuclides keeps every file of the run to the records of the listed nuclides; a listed one
+// without a processed record stops the run with every earlier file as it was. Standard output
+// holds the paths of the files written, and nothing else.
+struct NuclideCase {
+  const char* name;
+  std::string list;
+  std::set<std::string> kept;  // empty: the run stops
+  std::string missing;
+};
+
+void PrintTo(const NuclideCase& c, std::ostream* os) { *os << c.name; }
+
+class Nuclides : public BatchRun, public ::testing::WithParamInterface<NuclideCase> {};
+
+// The first field of every line after the column line.
+std::set<std::string> first_fields(const std::string& csv) {
+  std::set<std::string> names;
+  std::istringstream lines(csv);
+  std::string line;
+  std::getline(lines, line);
+  while (std::getline(lines, line)) names.insert(line.substr(0, line.find(',')));
+  return names;
+}
+
+TEST_P(Nuclides, KeepEveryFileToTheListedRecords) {
+  const NuclideCase& c = GetParam();
+  write_file(dir / "OUTPUT" / "DC100g.OUT", "earlier\r\n");
+  const int status = batch(DataSet::ingestion, "infant", "1,Lung", true, false, c.list);
+  if (c.kept.empty()) {
+    EXPECT_EQ(status, kBatchStopped);
+    EXPECT_TRUE(
+        contains(err, "kestrane-batch: No record of the nuclide " + c.missing + " was processed."))
+        << err;
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(output("DC100g.OUT"), "earlier\r\n");
+    return;
+  }
+  ASSERT_EQ(status, kBatchCompleted) << err;
+  EXPECT_EQ(first_fields(output("DC100g.csv")), c.kept);
+  EXPECT_EQ(first_fields(output("DC100g-notes.csv")), c.kept);
+  // The first row of each record in the coefficient file names it, after the three headings.
+  std::istringstream rows(output("DC100g.OUT"));
+  std::set<std::string> in_file;
+  int number = 0;
+  for (std::string row; std::getline(rows, row);) {
+    if (++number > 3 && row[0] != ' ') in_file.insert(trimmed(row.substr(0, 7)));
+  }
+  EXPECT_EQ(in_file, c.kept);
+  // Standard output: one path per line, each a file of the run; the notes line is on
+  // standard error.
+  std::istringstream paths(out);
+  int count = 0;
+  for (std::string path; std::getline(paths, path); ++count) {
+    EXPECT_TRUE(fs::is_regular_file(path)) << path;
+  }
+  EXPECT_EQ(count, 4);  // .OUT, .csv, -notes.csv, .json
+  EXPECT_TRUE(err.starts_with("Notes: ")) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(Lists, Nuclides,
+                         ::testing::Values(  // the sample's infant records are of U-240 and Ra-222
+                             NuclideCase{"CaseAndTrailingBlanksAside", "ra-222 ", {"Ra-222"}, ""},
+                             NuclideCase{"Both", "U-240,RA-222", {"U-240", "Ra-222"}, ""},
+                             NuclideCase{"OneMissing", "U-240,Xx-1", {}, "Xx-1"}),
+                         [](const ::testing::TestParamInfo<NuclideCase>& test) {
+                           return test.param.name;
+                         });
+
+TEST(NuclideList, RefusesAnEmptyItemAndKeepsARepeatedNameOnce) {
+  EXPECT_EQ(parse_nuclide_list(" Pm-145 ,fe-56,PM-145"),
+            (std::vector<std::string>{"Pm-145", "fe-56"}));
+  EXPECT_THROW(parse_nuclide_list("Pm-145,,Fe-56"), UsageError);
+  EXPECT_THROW(parse_nuclide_list(""), UsageError);
+}
+
+// One record of each kind: its rows name the record (line and point count), leave a table it
+// does not carry empty, and give the share from outside only for an integrated table.
+struct CsvCase {
+  const char* name;
+  std::string code;
+  int n;
+  std::vector<std::string> rows;
+};
+
+void PrintTo(const CsvCase& c, std::ostream* os) { *os << c.name; }
+
+class CsvRows : public ::testing::TestWithParam<CsvCase> {};
+
+TEST_P(CsvRows, NameTheRecordAndLeaveWhatItLacksEmpty) {
+  const CsvCase& c = GetParam();
   HeaderRecord header;
   header.nuclide = "I-131  ";
   header.class_or_f1 = " 0.0500";
   header.age_days = 9125;
-  CoefficientTable coef;
-  coef.coef[0][0][0] = 0.1;
-  coef.coef[1][0][0] = 0;
-  coef.coef[0][1][0] = 1.234e-22;
-  coef.coef[1][1][0] = 2.0 / 3.0;
-  coef.coef[0][0][1] = 5e-324;
-  coef.coef[1][0][1] = 1e300;
-  coef.coef[0][1][1] = -0.0;
-  coef.coef[1][1][1] = 123456789.0;
-  const std::vector<double> times{1, 18250.5};
-  const std::vector<std::string> names{"Lung", "Odd,name"};
+  header.line_number = 42;
+  header.n = c.n;
+  header.table_code = c.code;
+  auto coef = std::make_unique<CoefficientTable>();
+  // Low 0.1 with 0.025 outside (share 0.25), high 2/3 with -2/3 outside (4/3 inside, share
+  // 1/3): the
+  // loop fills a table the record does not carry with 0.
+  const bool low = c.code != "H ";
+  const bool high = c.code != "L";
+  coef->coef[0][0][0] = low ? 0.1 : 0;
+  coef->outside[0][0][0] = low && c.n > 1 ? 0.025 : 0;
+  coef->coef[1][0][0] = high ? 2.0 / 3.0 : 0;
+  coef->outside[1][0][0] = high && c.n > 1 ? -2.0 / 3.0 : 0;
+  coef->integrated = {low && c.n > 1, high && c.n > 1};
+  const std::vector<double> times{18250.5};
+  const std::vector<std::string> names{"Odd,name"};
   std::string text;
-  append_csv_record(text, header, coef, times, names);
-  EXPECT_EQ(text,
-            "I-131,0.0500,9125,1,Lung,0.1,0\n"
-            "I-131,0.0500,9125,1,\"Odd,name\",1.234e-22,0.6666666666666666\n"
-            "I-131,0.0500,9125,18250.5,Lung,5e-324,1e+300\n"
-            "I-131,0.0500,9125,18250.5,\"Odd,name\",-0,123456789\n");
+  append_csv_record(text, header, *coef, times, names);
+  EXPECT_EQ(text, c.rows.front());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, CsvRows,
+    ::testing::Values(
+        CsvCase{"High",
+                "H ",
+                4,
+                {"I-131,0.0500,9125,42,4,18250.5,\"Odd,name\",,0.6666666666666666,,0."
+                 "3333333333333333\n"}},
+        CsvCase{"Low", "L", 5, {"I-131,0.0500,9125,42,5,18250.5,\"Odd,name\",0.1,,0.25,\n"}},
+        CsvCase{"Both",
+                "B",
+                3,
+                {"I-131,0.0500,9125,42,3,18250.5,\"Odd,name\",0.1,0.6666666666666666,0.25,"
+                 "0.3333333333333333\n"}},
+        CsvCase{"OnePointCopied",
+                "B",
+                1,
+                {"I-131,0.0500,9125,42,1,18250.5,\"Odd,name\",0.1,0.6666666666666666,,\n"}}),
+    [](const ::testing::TestParamInfo<CsvCase>& test) { return test.param.name; });
+
+TEST(Csv, NamesTheFilesBesideTheCoefficientFiles) {
   EXPECT_EQ(csv_file_name(365, DataSet::inhalation), "OUTPUT\\DC365h.csv");
   EXPECT_EQ(csv_file_name(7300, DataSet::ingestion), "OUTPUT\\DC7300g.csv");
+  EXPECT_EQ(csv_header(DataSet::ingestion),
+            "nuclide,f1,age_days,header_line,points,time_d,region,low,high,low_share_outside,"
+            "high_share_outside");
 }
 
 }  // namespace

@@ -212,9 +212,10 @@ void write_earlier_files(const fs::path& dir, const std::vector<std::string>& na
 std::vector<std::string> output_names(const fs::path& dir) {
   std::vector<std::string> names;
   for (const auto& entry : fs::directory_iterator(resolve_program_path(dir, "OUTPUT"))) {
-    // The notes files beside the coefficient files are the notes tests' part.
+    // The notes and provenance files beside the coefficient files are their own tests' part.
     const std::string name = entry.path().filename().string();
-    if (name != "kestrane.lock" && name.find("-notes.csv") == std::string::npos) {
+    if (name != "kestrane.lock" && name.find("-notes.csv") == std::string::npos &&
+        !name.ends_with(".json")) {
       names.push_back(name);
     }
   }
@@ -385,8 +386,9 @@ TEST(GoldenRun, KilledRunLeavesTheEarlierFiles) {
 
 // The ingestion case with OUTPUT on a file system of 16 KiB, which the earlier files half fill:
 // 0 when the run stops on the full disk naming the partial file, with every earlier file as
-// it was and the partial files holding whole lines only (none, where nothing fitted); 77 when no such file system can be
-// made here (it needs the right to mount, in a mount namespace of the process's own).
+// it was and the partial files holding whole lines only (none, where nothing fitted); 77 when no
+// such file system can be made here (it needs the right to mount, in a mount namespace of the
+// process's own).
 int full_disk_result(const Case& c, const fs::path& dir) {
   const fs::path output = dir / "OUTPUT";
   fs::create_directory(output);

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 #include <sstream>
@@ -13,6 +15,7 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
+#include "output/plot_parts.h"
 #include "output/plot_pass.h"
 #include "output/record_plot.h"
 #include "output/svg_writer.h"
@@ -24,14 +27,32 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// A text element as drawn: where, how large (inherited from its groups), anchored how.
+struct PlacedText {
+  double x = 0, y = 0, size = 16;
+  std::string anchor = "start";
+  std::string classes;
+  std::string content;  // UTF-8
+};
+
+// A drawn point: a circle of the data.
+struct PlacedPoint {
+  double x = 0, y = 0, r = 0;
+};
+
 // What a real XML parser finds in a document: whether it is well formed, the root's
-// attributes, how many elements carry each class token, and the text of every element.
+// attributes, how many elements carry each class token, the text of every element, and the
+// text elements and data points with what they inherit.
 struct ParsedXml {
   bool well_formed = false;
   std::string root;
   std::map<std::string, std::string> root_attributes;
   std::map<std::string, int> class_count;
   std::string text;
+  std::vector<PlacedText> texts;
+  std::vector<PlacedPoint> points;
+  std::vector<std::map<std::string, std::string>> inherited{{}};
+  bool in_text = false;
 };
 
 ParsedXml parse_xml(const std::string& document) {
@@ -44,6 +65,23 @@ ParsedXml parse_xml(const std::string& document) {
         auto& r = *static_cast<ParsedXml*>(data);
         const bool root = r.root.empty();
         if (root) r.root = name;
+        std::map<std::string, std::string> own = r.inherited.back();
+        own.erase("class");
+        for (int i = 0; attributes[i] != nullptr; i += 2) own[attributes[i]] = attributes[i + 1];
+        r.inherited.push_back(own);
+        const auto number = [&](const char* key, double otherwise) {
+          return own.count(key) ? std::stod(own[key]) : otherwise;
+        };
+        if (std::string(name) == "text") {
+          r.in_text = true;
+          r.texts.push_back({number("x", 0), number("y", 0), number("font-size", 16),
+                             own.count("text-anchor") ? own["text-anchor"] : "start",
+                             own.count("class") ? own["class"] : "", ""});
+        }
+        if (std::string(name) == "circle" && own.count("class") &&
+            (own["class"].starts_with("rate-point") || own["class"].starts_with("coefficient"))) {
+          r.points.push_back({number("cx", 0), number("cy", 0), number("r", 0)});
+        }
         for (int i = 0; attributes[i] != nullptr; i += 2) {
           if (root) r.root_attributes[attributes[i]] = attributes[i + 1];
           if (std::string(attributes[i]) != "class") continue;
@@ -52,9 +90,15 @@ ParsedXml parse_xml(const std::string& document) {
             ++r.class_count[std::string(name) + "." + token];
         }
       },
-      [](void*, const XML_Char*) {});
+      [](void* data, const XML_Char* name) {
+        auto& r = *static_cast<ParsedXml*>(data);
+        r.inherited.pop_back();
+        if (std::string(name) == "text") r.in_text = false;
+      });
   XML_SetCharacterDataHandler(parser, [](void* data, const XML_Char* s, int len) {
-    static_cast<ParsedXml*>(data)->text.append(s, static_cast<std::size_t>(len));
+    auto& r = *static_cast<ParsedXml*>(data);
+    r.text.append(s, static_cast<std::size_t>(len));
+    if (r.in_text) r.texts.back().content.append(s, static_cast<std::size_t>(len));
   });
   result.well_formed = XML_Parse(parser, document.data(), static_cast<int>(document.size()),
                                  XML_TRUE) == XML_STATUS_OK;
@@ -97,17 +141,54 @@ struct PictureCase {
   const char* name;
   std::vector<double> x, low, high, times;
   int points, at_zero, interpolants, extensions, coefficients;
+  std::vector<std::string> time_labels;  // the labels of the integration times, sorted
+  std::string first_tick;                // the leftmost label of the time axis
 };
 
 void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.name; }
 
+// The box a text takes, each character taken as 0.6 of the font size wide.
+struct Box {
+  double left, right, top, bottom;
+  bool meets(const Box& o) const {
+    return left < o.right && o.left < right && top < o.bottom && o.top < bottom;
+  }
+};
+
+Box box_of(const PlacedText& t) {
+  std::size_t characters = 0;  // UTF-8: count the bytes that start a character
+  for (const char c : t.content) characters += (static_cast<unsigned char>(c) & 0xc0) != 0x80;
+  const double width = static_cast<double>(characters) * 0.6 * t.size;
+  const double left = t.anchor == "end"      ? t.x - width
+                      : t.anchor == "middle" ? t.x - width / 2
+                                             : t.x;
+  return {left, left + width, t.y - t.size, t.y + 0.25 * t.size};
+}
+
+std::string render_warnings(const std::string& svg, const fs::path& folder) {
+  test_support::write_file(folder / "picture.svg", svg);
+  const std::string command = "rsvg-convert '" + (folder / "picture.svg").string() + "' -o '" +
+                              (folder / "picture.png").string() + "' 2>&1; echo status $?";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  std::string output;
+  char buffer[256];
+  for (std::size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    output.append(buffer, got);
+  ::pclose(pipe);
+  return output;
+}
+
 class Picture : public ::testing::TestWithParam<PictureCase> {};
 
-TEST_P(Picture, IsWellFormedWithOnePointPerRateAndOnePathPerTable) {
+TEST_P(Picture, NamesTheRecordKeepsItsTextsApartAndRendersCleanly) {
   const PictureCase& c = GetParam();
   RecordPlot plot;
   plot.header_line = "Cs-137    100     F           4 1 B";
   plot.line_number = 17;
+  plot.nuclide = "Cs-137 ";
+  plot.class_or_f1 = "F";
+  plot.data_set = DataSet::inhalation;
+  plot.age_days = 100;
   plot.file_name = "DATA\\KVR13INH.DRT";
   plot.region = "Lung";
   plot.x = c.x;
@@ -125,8 +206,47 @@ TEST_P(Picture, IsWellFormedWithOnePointPerRateAndOnePathPerTable) {
   EXPECT_EQ(xml.class_count["path.extension"], c.extensions);
   EXPECT_EQ(xml.class_count["path.cumulative"], c.interpolants);
   EXPECT_EQ(xml.class_count["circle.coefficient"], c.coefficients);
-  EXPECT_NE(xml.text.find("Cs-137    100     F           4 1 B"), std::string::npos);
-  EXPECT_NE(xml.text.find("Region Lung; header line 17"), std::string::npos);
+  EXPECT_EQ(xml.class_count["g.zero-line"], 2);
+  EXPECT_EQ(xml.class_count["g.rate-axis"] + xml.class_count["g.integral-axis"], 2);
+  EXPECT_EQ(xml.class_count["text.title"], 1);
+  EXPECT_NE(xml.text.find("Cs-137 \u2014 inhalation, class F, age 100 d (line 17)"),
+            std::string::npos);
+  EXPECT_NE(xml.text.find("Region Lung; "), std::string::npos);
+
+  std::vector<std::string> time_labels;
+  std::vector<std::string> ticks;
+  for (const PlacedText& t : xml.texts) {
+    // No number in e-notation anywhere.
+    for (std::size_t i = 1; i + 1 < t.content.size(); ++i) {
+      EXPECT_FALSE(std::isdigit(static_cast<unsigned char>(t.content[i - 1])) &&
+                   (t.content[i] == 'e' || t.content[i] == 'E') &&
+                   (std::isdigit(static_cast<unsigned char>(t.content[i + 1])) ||
+                    t.content[i + 1] == '-' || t.content[i + 1] == '+'))
+          << t.content;
+    }
+    if (t.classes == "time-label") time_labels.push_back(t.content);
+  }
+  EXPECT_EQ(time_labels, c.time_labels);
+  const std::size_t axis = doc.find("class=\"time-axis\"");
+  const std::size_t first_label = doc.find("text-anchor=\"middle\">", axis);
+  EXPECT_EQ(doc.substr(first_label + 21, c.first_tick.size() + 7), c.first_tick + "</text>");
+
+  // No text overlaps another or a point of the data.
+  for (std::size_t i = 0; i < xml.texts.size(); ++i) {
+    const Box a = box_of(xml.texts[i]);
+    for (std::size_t j = i + 1; j < xml.texts.size(); ++j) {
+      EXPECT_FALSE(a.meets(box_of(xml.texts[j])))
+          << xml.texts[i].content << " / " << xml.texts[j].content;
+    }
+    for (const PlacedPoint& p : xml.points) {
+      EXPECT_FALSE(a.meets({p.x - p.r, p.x + p.r, p.y - p.r, p.y + p.r}))
+          << xml.texts[i].content << " / point at " << p.x << "," << p.y;
+    }
+  }
+
+  test_support::TempDir dir("kestrane_picture");
+  EXPECT_EQ(render_warnings(doc, dir.path()), "status 0\n");
+  EXPECT_TRUE(test_support::read_file(dir / "picture.png").starts_with("\x89PNG"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -142,13 +262,41 @@ INSTANTIATE_TEST_SUITE_P(
                     2,
                     2,
                     2,
-                    6},
-        // One table starting after 0: the extension towards 0 and the one past the end.
-        PictureCase{
-            "LowTableStartingLate", {0.5, 2, 30}, {1e-10, 1e-11, 0}, {}, {1, 100}, 3, 0, 1, 2, 2},
+                    6,
+                    {"1", "365", "18250"},
+                    "0.1"},
+        // One table starting after 0: the extension towards 0 and the one past the end; times
+        // close together go to rows of their own.
+        PictureCase{"LowTableStartingLate",
+                    {0.5, 2, 30},
+                    {1e-10, 1e-11, 0},
+                    {},
+                    {1825, 0.5, 1826, 1827.25},
+                    3,
+                    0,
+                    1,
+                    2,
+                    4,
+                    {"0.5", "1825", "1826", "1827.25"},
+                    "0.01"},
         // A single time point: its values, nothing integrated.
-        PictureCase{"SinglePoint", {1}, {}, {7e-12}, {1, 7}, 1, 0, 0, 0, 0}),
+        PictureCase{"SinglePoint", {1}, {}, {7e-12}, {1, 7}, 1, 0, 0, 0, 0, {"1", "7"}, "0.1"}),
     [](const ::testing::TestParamInfo<PictureCase>& test) { return test.param.name; });
+
+TEST(PictureNumbers, AreRoundOrPlainNeverInENotation) {
+  EXPECT_EQ(power_of_ten_label(-2), "0.01");
+  EXPECT_EQ(power_of_ten_label(3), "1000");
+  EXPECT_EQ(power_of_ten_label(4), "10&#x2074;");
+  EXPECT_EQ(power_of_ten_label(-12), "10&#x207b;&#xb9;&#xb2;");
+  EXPECT_EQ(plain_decimal(1825), "1825");
+  EXPECT_EQ(plain_decimal(18250), "18250");
+  EXPECT_EQ(plain_decimal(0.5), "0.5");
+  EXPECT_EQ(plain_decimal(1e6), "1000000");
+  EXPECT_EQ(three_digits(-8.42016e-12), "&#x2212;8.42&#xd7;10&#x207b;&#xb9;&#xb2;");
+  EXPECT_EQ(three_digits(1234.5), "1230");
+  EXPECT_EQ(three_digits(0.012345), "0.0123");
+  EXPECT_EQ(three_digits(0), "0");
+}
 
 TEST(PlotNames, NameTheNuclideAgeRegionAndHeaderLine) {
   HeaderRecord header;

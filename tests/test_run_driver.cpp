@@ -267,9 +267,8 @@ TEST_F(RunDriver, WholeInhalationRun) {
   expected[14] = at_column(15, " Processing of absorbed dose rate file is complete.");
   expected[16] = at_column(14, files);
   // The notes line, too long for one row, broken at a blank.
-  expected[17] =
-      padded(" Notes: 0 negative, 15 extended coefficients; see OUTPUT\\DC7300h-notes.csv");
-  expected[18] = padded(" OUTPUT\\DC100h-notes.csv");
+  expected[17] = padded(" Notes: 0 negative, 15 extended coefficients in 3 records; see");
+  expected[18] = padded(" OUTPUT\\DC7300h-notes.csv OUTPUT\\DC100h-notes.csv");
   expected[19] = padded(" Press any key to exit.");
   for (int row = 1; row <= kConsoleRows; ++row) {
     EXPECT_EQ(done.row_text(row), expected[static_cast<std::size_t>(row)]) << "row " << row;
@@ -284,9 +283,9 @@ TEST_F(RunDriver, WholeInhalationRun) {
     written.push_back(entry.path().filename().string());
   }
   std::sort(written.begin(), written.end());
-  EXPECT_EQ(written,
-            (std::vector<std::string>{"DC100h-notes.csv", "DC100h.OUT", "DC7300h-notes.csv",
-                                      "DC7300h.OUT", "kestrane.lock"}));
+  EXPECT_EQ(written, (std::vector<std::string>{"DC100h-notes.csv", "DC100h.OUT", "DC100h.json",
+                                               "DC7300h-notes.csv", "DC7300h.OUT", "DC7300h.json",
+                                               "kestrane.lock"}));
 }
 
 // The ingestion run: "1 y-old ", "ALL ORGANS".
@@ -449,8 +448,8 @@ INSTANTIATE_TEST_SUITE_P(
                     {{1}, {6, 1}, {30, 1, 2}},
                     3,
                     {"Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT",
-                     "Notes: 0 negative, 15 extended coefficients; see OUTPUT\\DC7300h-notes.csv "
-                     "OUTPUT\\DC100h-notes.csv"},
+                     "Notes: 0 negative, 15 extended coefficients in 3 records; see "
+                     "OUTPUT\\DC7300h-notes.csv OUTPUT\\DC100h-notes.csv"},
                     ""},
         OutcomeCase{"NoDataSet",
                     [](const fs::path&) {},

@@ -36,8 +36,8 @@ expect_row 10 "$(at_column 15 ' Processing absorbed dose rate file DATA\KVR13INH
 expect_row 12 "$(at_column 20 "S-35      100     V           1 1 l")"
 expect_row 14 "$(at_column 15 " Processing of absorbed dose rate file is complete.")"
 expect_row 16 "$(at_column 14 'Files written: OUTPUT\DC7300h.OUT OUTPUT\DC100h.OUT')"
-expect_row 17 ' Notes: 0 negative, 15 extended coefficients; see OUTPUT\DC7300h-notes.csv'
-expect_row 18 " OUTPUT\DC100h-notes.csv"
+expect_row 17 ' Notes: 0 negative, 15 extended coefficients in 3 records; see'
+expect_row 18 ' OUTPUT\DC7300h-notes.csv OUTPUT\DC100h-notes.csv'
 expect_row 19 " Press any key to exit."
 keys x
 expect_exit 0
@@ -46,5 +46,5 @@ for f in DC7300h.OUT DC100h.OUT; do
   cmp "$WORK/OUTPUT/$f" "$APP_DATA/golden/$f" || fail "OUTPUT/$f differs from the expected file"
 done
 count="$(find "$WORK/OUTPUT" -type f ! -name kestrane.lock | wc -l)"
-[ "$count" = 4 ] || fail "OUTPUT holds $count files, expected 2 and their notes"
+[ "$count" = 6 ] || fail "OUTPUT holds $count files, expected 2 with their notes and provenance"
 echo "e2e whole_run: 1 passed, 0 failed"

@@ -1,5 +1,6 @@
 #!/usr/bin/env python3
-"""Writes the small working directory of the run-driver tests and its expected coefficient files.
+"""Writes the small working directory of the run-driver tests, its expected coefficient files, and
+the expected CSV and notes files of the inhalation choice.
 
 The rates of every record are straight lines in time, so the exact integral from 0 to T is
 a*T + b*T*T/2, worked out here in rational arithmetic from the decimal texts written into the
@@ -120,6 +121,98 @@ class Record:
         return coef
 
 
+def shares(rec, regions):
+    """share[t][j][m] of every integrated coefficient, exactly: |outside| / (|inside| + |outside|),
+    the part inside being the integral of the line over [max(0, x1), min(T, xN)]. None where the
+    table is not integrated (one time point, or a table the code does not name)."""
+    _, exact = rec.data_lines()
+    out = {"low": [[None] * len(TIMES) for _ in regions],
+           "high": [[None] * len(TIMES) for _ in regions]}
+    if rec.n < 2:
+        return out
+    coef = rec.coefficients(regions)
+    for t, points in exact.items():
+        xs = [p[0] for p in points]
+        for j, r in enumerate(regions):
+            ys = [composite(p[1]) if r == LUNG else p[1][r - 1] for p in points]
+            slope = (ys[1] - ys[0]) / (xs[1] - xs[0])
+            inter = ys[0] - slope * xs[0]
+            prim = lambda u: inter * u + slope * u * u / 2
+            for m, T in enumerate(TIMES):
+                a, b = max(Fraction(0), xs[0]), min(Fraction(T), xs[-1])
+                inside = prim(b) - prim(a) if a < b else Fraction(0)
+                outside = coef[t][j][m] - inside
+                whole = abs(inside) + abs(outside)
+                out[t][j][m] = abs(outside) / whole if whole != 0 else Fraction(0)
+    return out
+
+
+def header_lines(records):
+    """The line number of each record's header in its dose-rate file."""
+    lines, at = [], 3
+    for r in records:
+        lines.append(at)
+        at += 1 + r.n * r.p
+    return lines
+
+
+def matches(rec, group_days):
+    return rec.age == group_days or (group_days > 7299 and rec.age > 7299)
+
+
+def tag_of(rec, data_set):
+    return rec.header(data_set)[18] if data_set == "h" else rec.tag.strip()
+
+
+def csv_file(data_set, group_days, regions, records):
+    """The CSV file: a table the record does not carry is empty, and so is a share that was not
+    worked out; the numbers as the shortest texts of the exact values rounded to doubles."""
+    names = [region_name(r) for r in regions]
+    rows = ["nuclide," + ("class" if data_set == "h" else "f1") +
+            ",age_days,header_line,points,time_d,region,low,high,low_share_outside,"
+            "high_share_outside"]
+    for rec, line in zip(records, header_lines(records)):
+        if not matches(rec, group_days):
+            continue
+        coef, share = rec.coefficients(regions), shares(rec, regions)
+        for m, T in enumerate(TIMES):
+            for j in range(len(regions)):
+                fields = [rec.nuclide, tag_of(rec, data_set), str(rec.age), str(line), str(rec.n),
+                          repr(T), names[j]]
+                fields += [repr(float(coef[t][j][m])) if t in rec.tables else "" for t in ("low", "high")]
+                fields += [repr(float(share[t][j][m])) if share[t][j][m] is not None else ""
+                           for t in ("low", "high")]
+                rows.append(",".join(fields))
+    return "\n".join(rows) + "\n"
+
+
+def notes_file(data_set, group_days, regions, records):
+    """The notes file, or None when no record is noted: per record the counts over its integrated
+    coefficients and the first (time, region, low before high) with the largest share."""
+    names = [region_name(r) for r in regions]
+    rows = ["nuclide," + ("class" if data_set == "h" else "f1") +
+            ",age_days,header_line,first_time_d,last_time_d,coefficients,negative,extended,"
+            "largest_share_outside,at_region,at_table,at_time_d"]
+    for rec, line in zip(records, header_lines(records)):
+        if not matches(rec, group_days):
+            continue
+        coef, share = rec.coefficients(regions), shares(rec, regions)
+        cells = [(m, j, ti, t) for m in range(len(TIMES)) for j in range(len(regions))
+                 for ti, t in enumerate(("low", "high")) if share[t][j][m] is not None]
+        negative = sum(1 for m, j, _, t in cells if coef[t][j][m] < 0)
+        extended = sum(1 for m, j, _, t in cells if share[t][j][m] > Fraction(1, 100))
+        if negative == 0 and extended == 0:
+            continue
+        best = max(share[t][j][m] for m, j, _, t in cells)
+        m, j, _, t = next(c for c in cells if share[c[3]][c[1]][c[0]] == best)
+        rows.append(",".join([rec.nuclide, tag_of(rec, data_set), str(rec.age), str(line),
+                              repr(float(Fraction(Decimal(GRID[0])))),
+                              repr(float(Fraction(Decimal(GRID[rec.n - 1])))),
+                              str(len(cells)), str(negative), str(extended), repr(float(best)),
+                              names[j], t, repr(TIMES[m])]))
+    return "\n".join(rows) + "\n" if len(rows) > 1 else None
+
+
 def composite(cols):
     return W1 * cols[14] + W1 * cols[15] + W2 * cols[16] + W2 * cols[17]
 
@@ -224,6 +317,11 @@ def main():
     for days in INHALATION_AGES:
         write(os.path.join(golden, f"DC{days}h.OUT"),
               coefficient_file("h", days, INHALATION_REGIONS, INHALATION))
+        write(os.path.join(golden, f"DC{days}h.csv"),
+              csv_file("h", days, INHALATION_REGIONS, INHALATION))
+        notes = notes_file("h", days, INHALATION_REGIONS, INHALATION)
+        if notes:
+            write(os.path.join(golden, f"DC{days}h-notes.csv"), notes)
     for days in INGESTION_AGES:
         write(os.path.join(golden, f"DC{days}g.OUT"),
               coefficient_file("g", days, INGESTION_REGIONS, INGESTION))

@@ -303,20 +303,17 @@ def coefficients(rec, regions, T):
     return coef
 
 
-def note_rows(rec, regions, names, T, data_set):
-    """The notes of one processed record: every integrated coefficient that is negative or more
-    than 1% of which comes from outside [first time, last time], as "field,field,..." with the
-    numbers as Python floats. The part inside is the integral over [max(0, x1), min(T, xN)],
-    the part outside the rest of the exact coefficient."""
+def shares_of(rec, regions, T):
+    """share[tab, j, m] of every integrated coefficient, exactly: the part inside is the
+    integral over [max(0, x1), min(T, xN)], the part outside the rest of the exact coefficient,
+    and the share |outside| / (|inside| + |outside|) (0 when both are 0)."""
     n = len(rec.times)
     if n < 2:
-        return []
+        return {}, {}
     x = [Q(number_text(float(t), 9).strip()) for t in rec.times]
-    code = rec.code.upper()
-    integrate = [code.rstrip(" \t") in ("L", "B"), code.rstrip(" \t") in ("H", "B")]
-    header = rec.header(data_set)
-    tag = header[18] if data_set == "h" else header[13:20].strip()
-    coef, inside = {}, {}
+    code = rec.code.upper().rstrip(" \t")
+    integrate = [code in ("L", "B"), code in ("H", "B")]
+    coef, share = {}, {}
     for tab in range(2):
         if not integrate[tab]:
             continue
@@ -327,25 +324,52 @@ def note_rows(rec, regions, names, T, data_set):
                 whole = integral_0_to(t, x, f, d)
                 a, b = max(Q(0), x[0]), min(t, x[-1])
                 part = integral_0_to(b, x, f, d) - integral_0_to(a, x, f, d) if a < b else Q(0)
-                coef[tab, j, m], inside[tab, j, m] = whole, part
+                out = whole - part
+                total = abs(part) + abs(out)
+                coef[tab, j, m] = whole
+                share[tab, j, m] = abs(out) / total if total != 0 else Q(0)
+    return coef, share
+
+
+def tag_of(rec, data_set):
+    header = rec.header(data_set)
+    return header[18] if data_set == "h" else header[13:20].strip()
+
+
+def note_row(rec, regions, names, T, data_set, line):
+    """The notes row of one processed record, or None: the counts over its integrated
+    coefficients, the largest share and the first coefficient (time, region, low before high)
+    that has it, the numbers as Python floats."""
+    coef, share = shares_of(rec, regions, T)
+    negative = sum(1 for v in coef.values() if v < 0)
+    extended = sum(1 for v in share.values() if v > Q(1, 100))
+    if negative == 0 and extended == 0:
+        return None
+    order = sorted(share, key=lambda k: (k[2], k[1], k[0]))
+    best = max(share.values())
+    tab, j, m = next(k for k in order if share[k] == best)
+    x = [Q(number_text(float(t), 9).strip()) for t in rec.times]
+    return ",".join([rec.nuclide, tag_of(rec, data_set), str(rec.age), str(line),
+                     repr(float(x[0])), repr(float(x[-1])), str(len(coef)), str(negative),
+                     str(extended), repr(float(best)), names[j], ("low", "high")[tab],
+                     repr(float(T[m]))])
+
+
+def csv_rows(rec, regions, names, T, data_set, line, coef):
+    """The CSV rows of one processed record: a table the record does not carry is empty, and
+    so is the share of a table not integrated."""
+    code = rec.code.upper().rstrip(" \t")
+    carried = [code in ("L", "B"), code != "L"]
+    _, share = shares_of(rec, regions, T)
     rows = []
     for m, t in enumerate(T):
         for j in range(len(regions)):
-            for tab in range(2):
-                if (tab, j, m) not in coef:
-                    continue
-                whole, part = coef[tab, j, m], inside[tab, j, m]
-                out = whole - part
-                total = abs(part) + abs(out)
-                share = abs(out) / total if total != 0 else Q(0)
-                reasons = [r for r, on in (("negative", whole < 0), ("extended", share > Q(1, 100)))
-                           if on]
-                if reasons:
-                    rows.append(",".join([rec.nuclide, tag, str(rec.age), names[j],
-                                          ("low", "high")[tab], repr(float(t)),
-                                          repr(float(whole)), repr(float(x[0])),
-                                          repr(float(x[-1])), repr(float(share)),
-                                          ";".join(reasons)]))
+            fields = [rec.nuclide, tag_of(rec, data_set), str(rec.age), str(line),
+                      str(len(rec.times)), repr(float(t)), names[j]]
+            fields += [repr(float(coef[tab][j][m])) if carried[tab] else "" for tab in range(2)]
+            fields += [repr(float(share[tab, j, m])) if (tab, j, m) in share else ""
+                       for tab in range(2)]
+            rows.append(",".join(fields))
     return rows
 
 
@@ -405,6 +429,11 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
     files = [heading(letter, g, names) for g in groups]
     exact = []  # the coefficients of every processed record, in file order
     notes = [[] for _ in groups]  # the rows of each notes file
+    csv = [[] for _ in groups]  # the rows of each CSV file
+    header_lines, line = [], 3  # the line number of each record's header in the file
+    for rec in records:
+        header_lines.append(line)
+        line += 1 + len(rec.times) * rec.p
     for idx, rec in enumerate(records):
         if stop is not None and idx >= stop:
             break
@@ -420,7 +449,9 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
                                                     float(coef[tab][j][m]))
                              for tab in range(2) for j in range(len(regions))
                              for m in range(len(T)))
-                notes[k].extend(note_rows(rec, regions, names, T, letter))
+                row = note_row(rec, regions, names, T, letter, header_lines[idx])
+                notes[k].extend([row] if row else [])
+                csv[k].extend(csv_rows(rec, regions, names, T, letter, header_lines[idx], coef))
                 break
             except NearBoundary:
                 continue
@@ -450,9 +481,14 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
 
     if stop is None:
         with open(os.path.join(root, "expected", "notes.txt"), "w") as fh:
-            fh.write("# notes file, then its row with exact shares and coefficients as floats\n")
+            fh.write("# notes file, then its row with exact counts and shares as floats\n")
             for g, rows_of_file in zip(groups, notes):
                 fname = "DC%d%s-notes.csv" % (AGE_GROUPS[g - 1][1], letter)
+                fh.write("".join("%s %s\n" % (fname, row) for row in rows_of_file))
+        with open(os.path.join(root, "expected", "csv.txt"), "w") as fh:
+            fh.write("# CSV file, then its row with exact coefficients and shares as floats\n")
+            for g, rows_of_file in zip(groups, csv):
+                fname = "DC%d%s.csv" % (AGE_GROUPS[g - 1][1], letter)
                 fh.write("".join("%s %s\n" % (fname, row) for row in rows_of_file))
 
     with open(os.path.join(root, "choice.txt"), "w") as fh:
