@@ -228,9 +228,8 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
              "           standard error\n"
              "  128 + n  ended by signal n (Ctrl-C gives 130)\n"
              "\n"
-             "Example:\n"
-             "  kestrane-batch --data-set inhalation --ages adult,infant \\\n"
-             "      --regions Lung,Liver --csv");
+             "Examples:\n"
+             "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv");
 
   if (const auto status = parse_command_line(app, argc, argv, out, err, kBatchUsage)) {
     exit_status = *status;
