@@ -5,13 +5,14 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/exit_status.h"
 #include "app/run_driver.h"
 #include "app/version.h"
@@ -74,8 +75,7 @@ int main(int argc, char** argv) {
       version = true;
     } else {
       const std::string what = arg.starts_with("-") ? "unknown option '" : "unexpected argument '";
-      std::fprintf(stderr, "kestrane: %s%s'\n%s\nTry 'kestrane --help' for more information.\n",
-                   what.c_str(), argv[i], kUsage);
+      write_usage_error(std::cerr, "kestrane", kUsage, what + std::string(arg) + "'");
       return kExitUsage;
     }
   }

@@ -2,10 +2,13 @@
 // unknown argument before anything else, --help laid out in 80 columns without CLI11's type
 // tags, and the breaking of text at blanks that the help and the outcome lines share.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/batch_options.h"
@@ -96,6 +99,31 @@ INSTANTIATE_TEST_SUITE_P(
         UsageCase{
             "SampleNotANumber", {kSample, "--seed", "abc"}, "invalid argument 'abc' for '--seed'"}),
     [](const ::testing::TestParamInfo<UsageCase>& test) { return test.param.name; });
+
+// The output and exit status of a shell command.
+std::pair<std::string, int> shell(const std::string& command) {
+  std::string text;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) return {"", -1};
+  char buffer[256];
+  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+  const int status = pclose(pipe);
+  return {text, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+TEST(Kestrane, RefusesEveryArgumentButHelpAndVersion) {
+  const std::string kestrane = std::string(KESTRANE_BIN_DIR) + "/kestrane";
+  const auto [err, status] = shell(kestrane + " --bogus 2>&1 >/dev/null </dev/null");
+  EXPECT_EQ(status, 2);
+  EXPECT_EQ(err,
+            "kestrane: unknown option '--bogus'\nUsage: kestrane [--help | --version]\n"
+            "Try 'kestrane --help' for more information.\n");
+  EXPECT_EQ(shell(kestrane + " data 2>/dev/null").second, 2);
+  const auto [help, help_status] = shell(kestrane + " --help");
+  EXPECT_EQ(help_status, 0);
+  std::istringstream lines(help);
+  for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), kHelpWidth) << line;
+}
 
 TEST(Help, FitsEightyColumnsInAsciiWithoutTypeTags) {
   for (const std::string& program : {kBatch, kSample}) {
