@@ -67,8 +67,9 @@ if command -v dpkg-shlibdeps >/dev/null && command -v dpkg-deb >/dev/null; then
   check_programs "$tmp/deb"
   [[ "$(dpkg-deb -f "$deb" Version)" =~ ^"$version"-[0-9]+$ ]] ||
     fail "the package's version has no Debian revision: $(dpkg-deb -f "$deb" Version)"
-  [ "$(dpkg-deb -f "$deb" Maintainer)" = "Kestrane developers <kestrane@example.org>" ] ||
-    fail "maintainer $(dpkg-deb -f "$deb" Maintainer)"
+  maintainer=$(dpkg-deb -f "$deb" Maintainer)
+  [[ "$maintainer" =~ ^[^\<]+' <'[^@\>]+@[^@\>]+'>'$ && "$maintainer" != *@localhost* ]] ||
+    fail "the maintainer is not a name and an address off localhost: $maintainer"
   [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 4 ] || fail "the description has no long part"
   doc=$tmp/deb/usr/share/doc/kestrane
   grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
