@@ -72,14 +72,16 @@ std::optional<ListBoxInput> TerminalInput::mouse_input() {
   mmask_t state = event.bstate;
   const bool ctrl = (state & BUTTON_CTRL) != 0;
   constexpr mmask_t kPresses = BUTTON1_PRESSED | BUTTON3_PRESSED;
-  if ((state & kPresses) == 0 && (state & (BUTTON1_RELEASED | BUTTON3_RELEASED)) != 0) {
+  constexpr mmask_t kReleases = BUTTON1_RELEASED | BUTTON3_RELEASED;
+  if ((state & kPresses) == 0 && (state & kReleases) != 0) {
     // A release counts only as the Ctrl + click whose press was not handed back.
     const bool press_seen = ctrl_press_seen_;
     ctrl_press_seen_ = false;
     if (!ctrl || press_seen) return std::nullopt;
     state |= (state & BUTTON1_RELEASED) != 0 ? BUTTON1_PRESSED : BUTTON3_PRESSED;
   } else {
-    ctrl_press_seen_ = ctrl && (state & kPresses) != 0;
+    // A press handed back with its release in one report is a whole click: no release follows.
+    ctrl_press_seen_ = ctrl && (state & kPresses) != 0 && (state & kReleases) == 0;
   }
   if ((state & BUTTON4_PRESSED) != 0) {
     mouse.action = MouseEvent::Action::wheel_up;
