@@ -146,7 +146,11 @@ std::string gnu_message(const CLI::App& app, const CLI::ParseError& error) {
   if (reason.ends_with(": " + value)) reason.remove_suffix(value.size() + 2);
   if (reason.empty()) return text;
   std::string lower(reason);
-  if (lower[0] >= 'A' && lower[0] <= 'Z') lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
+  // "Directory does not exist" reads on after a colon in lower case; "NUCLIDE is empty" not.
+  if (lower.size() > 1 && lower[0] >= 'A' && lower[0] <= 'Z' && lower[1] >= 'a' &&
+      lower[1] <= 'z') {
+    lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
+  }
   return text + ": " + lower;
 }
 
