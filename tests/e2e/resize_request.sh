@@ -43,7 +43,7 @@ steps = [b"Press any key to continue.", b"Select Data Set", b"Press any key to a
 deadline = time.time() + float(os.environ.get("KESTRANE_E2E_WAIT", "30"))
 status = None
 while time.time() < deadline and status is None:
-    if select.select([fd], [], [], 0.1)[0]:
+    if select.select([fd], [], [], 0.02)[0]:
         try:
             out += os.read(fd, 65536)
         except OSError:  # the program has ended and closed the terminal
