@@ -79,9 +79,10 @@ std::optional<ListBoxInput> TerminalInput::mouse_input() {
     ctrl_press_seen_ = false;
     if (!ctrl || press_seen) return std::nullopt;
     state |= (state & BUTTON1_RELEASED) != 0 ? BUTTON1_PRESSED : BUTTON3_PRESSED;
-  } else {
+  } else if ((state & kPresses) != 0) {
     // A press handed back with its release in one report is a whole click: no release follows.
-    ctrl_press_seen_ = ctrl && (state & kPresses) != 0 && (state & kReleases) == 0;
+    // Other reports (the wheel, or any that carries only the Ctrl bit) leave the state alone.
+    ctrl_press_seen_ = ctrl && (state & kReleases) == 0;
   }
   if ((state & BUTTON4_PRESSED) != 0) {
     mouse.action = MouseEvent::Action::wheel_up;
