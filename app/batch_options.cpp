@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "app/command_line.h"
 #include "app/version.h"
 #include "input/ascii.h"
 
@@ -154,55 +155,54 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
       "Computes absorbed dose coefficients without the dialogue: the same files, the\n"
       "same computation and the same coefficient files as kestrane for the same choice.\n"
       "\n"
-      "Reads data\\Kestrane.ini (the integration times) and DATA\\KVR13INH.DRT or\n"
-      "DATA\\KVR13ING.DRT under DIR, each name matched without regard to case, and\n"
-      "writes OUTPUT\\DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
-      "of --ages (OUTPUT is created when missing). The written-files line goes to\n"
-      "standard output.\n",
+      "Reads data/Kestrane.ini (the integration times) and DATA/KVR13INH.DRT or\n"
+      "DATA/KVR13ING.DRT under DIR, each name matched without regard to case, and\n"
+      "writes OUTPUT/DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
+      "of --ages (OUTPUT is created when missing), and beside each one\n"
+      "OUTPUT/DC<days><h|g>-notes.csv when any of its coefficients is negative or rests\n"
+      "for more than 1% on the interpolant continued beyond the tabulated times. The\n"
+      "files written go to standard output, one path per line.\n",
       "kestrane-batch"};
+  use_gnu_help(app, kBatchUsage);
   BatchOptions options;
   std::string data_set;
   std::string dir = ".";
-  app.add_option("--data-set", data_set, "inhalation (KVR13INH.DRT) or\ningestion (KVR13ING.DRT)")
+  app.add_option("--data-set", data_set, "inhalation (KVR13INH.DRT) or ingestion (KVR13ING.DRT)")
       ->required()
+      ->type_name("SET")
       ->check(CLI::IsMember({"inhalation", "ingestion"}, CLI::ignore_case));
   app.add_option("--ages", options.ages,
-                 "Comma-separated ages at intake, in the order of\n"
-                 "the files: an age-group number 1 to 6, an age in\n"
-                 "days (100, 365, 1825, 3650, 5475, 7300), an age\n"
-                 "text without regard to case (infant, \"1 y-old\",\n"
-                 "\"5 y-old\", \"10 y-old\", \"15 y-old\", adult), or all")
-      ->required();
+                 "Comma-separated ages at intake, in the order of the files: an age-group "
+                 "number 1 to 6, an age in days (100, 365, 1825, 3650, 5475, 7300), an age "
+                 "text without regard to case (infant, \"1 y-old\", \"5 y-old\", "
+                 "\"10 y-old\", \"15 y-old\", adult), or all")
+      ->required()
+      ->type_name("LIST");
   app.add_option("--regions", options.regions,
-                 "Comma-separated target regions, in the order of\n"
-                 "the columns: a region number (1 to 29 for the\n"
-                 "columns of the file, 30 for Lung), a region name\n"
-                 "of the file without regard to case, Lung (the\n"
-                 "composite of columns 15 to 18), or all (every\n"
-                 "column and Lung)")
-      ->required();
-  app.add_option("--dir", dir, "Working directory holding DATA, data and OUTPUT")
-      ->check(CLI::ExistingDirectory)
-      ->capture_default_str();
+                 "Comma-separated target regions, in the order of the columns: a region "
+                 "number (1 to 29 for the columns of the file, 30 for Lung), a region name "
+                 "of the file without regard to case, Lung, or all (every column and Lung)")
+      ->required()
+      ->type_name("LIST");
+  app.add_option("--dir", dir,
+                 "Working directory holding DATA, data and OUTPUT (default: the current folder)")
+      ->type_name("DIR")
+      ->check(CLI::ExistingDirectory);
   app.add_flag("--csv", options.csv,
-               "Also write OUTPUT/DC<days><h|g>.csv beside each\n"
-               "coefficient file: the full double-precision\n"
-               "coefficients, one line per record, integration\n"
-               "time and region, under the header line\n"
-               "nuclide,class,age_days,header_line,points,time_d,\n"
-               "region,low,high,low_share_outside,high_share_outside\n"
+               "Also write OUTPUT/DC<days><h|g>.csv beside each coefficient file: the full "
+               "double-precision coefficients, one line per record, integration time and "
+               "region, with the columns nuclide, class, age_days, header_line, points, time_d, "
+               "region, low, high, low_share_outside and high_share_outside "
                "(f1 in place of class for ingestion); LF line ends");
   app.add_option("--nuclides", options.nuclides,
-                 "Process and write only the records of these\n"
-                 "nuclides (comma-separated, without regard to case);\n"
-                 "a listed nuclide without a processed record stops\n"
+                 "Process and write only the records of these nuclides (comma-separated, "
+                 "without regard to case); a listed nuclide without a processed record stops "
                  "the run before any file is replaced")
       ->type_name("LIST");
   app.add_option("--plot", options.plot,
-                 "Also draw every processed record of NUCLIDE (name\n"
-                 "without regard to case) as one SVG picture per\n"
-                 "selected region in OUTPUT/plots: rates, interpolant,\n"
-                 "extensions and the integral from 0")
+                 "Also draw every processed record of NUCLIDE (name without regard to case) "
+                 "as one SVG picture per selected region in OUTPUT/plots: rates, "
+                 "interpolant, extensions and the integral from 0")
       ->type_name("NUCLIDE")
       ->check(
           [](const std::string& nuclide) {
@@ -210,9 +210,15 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                                                                        : "";
           },
           "NUCLIDE");
+  app.set_help_flag("-h,--help", "Print this help and exit");
   app.set_version_flag("--version", std::string("kestrane-batch ") + kVersion,
                        "Print the version and exit");
   app.footer(age_group_table() +
+             "\n"
+             "Lung is not a column of the file: it is the weighted sum of region columns 15\n"
+             "to 18, 0.1665 x column 15 + 0.1665 x column 16 + 0.333 x column 17 + 0.333 x\n"
+             "column 18 (each weight taken in single precision), computed for every time\n"
+             "point before the interpolation.\n"
              "\n"
              "An unknown or repeated item of --ages or --regions is refused with the valid\n"
              "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
@@ -228,20 +234,11 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
              "           standard error\n"
              "  128 + n  ended by signal n (Ctrl-C gives 130)\n"
              "\n"
-             "Example:\n"
-             "  kestrane-batch --data-set inhalation --ages adult,infant \\\n"
-             "      --regions Lung,Liver --csv");
+             "Examples:\n"
+             "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) {
-      exit_status = app.exit(e, out, err);
-      return std::nullopt;
-    }
-    err << "kestrane-batch: " << e.what() << "\n"
-        << kBatchUsage << "\nRun with --help for more information.\n";
-    exit_status = kBatchUsageError;
+  if (const auto status = parse_command_line(app, argc, argv, out, err, kBatchUsage)) {
+    exit_status = *status;
     return std::nullopt;
   }
   options.data_set =

@@ -36,10 +36,9 @@ inline constexpr int kBatchCompleted = 0;
 inline constexpr int kBatchStopped = 1;
 inline constexpr int kBatchUsageError = 2;
 
-// One line that shows how the program is called.
+// How the program is called, in one line of at most 80 columns.
 inline constexpr std::string_view kBatchUsage =
-    "Usage: kestrane-batch --data-set inhalation|ingestion --ages LIST --regions LIST "
-    "[--dir DIR] [--csv] [--nuclides LIST] [--plot NUCLIDE]";
+    "Usage: kestrane-batch --data-set SET --ages LIST --regions LIST [OPTION]...";
 
 // Reads the command line. Returns the options to run with; or, for --help and for a usage
 // error, writes the help or the error with the usage to `out` or `err` and returns no

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/processing.h"
 #include "app/progress_display.h"
 #include "app/selection.h"
@@ -74,8 +75,7 @@ void write_stop(std::ostream& err, std::string_view message) {
 }
 
 void write_usage_error(std::ostream& err, const UsageError& error) {
-  err << kProgram << error.what() << '\n'
-      << kBatchUsage << "\nRun with --help for more information.\n";
+  kestrane::write_usage_error(err, "kestrane-batch", kBatchUsage, error.what());
 }
 
 // The partial files a stop leaves, named on standard error.

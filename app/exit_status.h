@@ -8,6 +8,7 @@ namespace kestrane {
 
 inline constexpr int kExitQuitSmall = 1;     // the user quit at the "terminal too small" notice
 inline constexpr int kExitNotATerminal = 2;  // no terminal, or TERM unknown or unusable
+inline constexpr int kExitUsage = 2;         // an argument other than --help or --version
 inline constexpr int kExitFailure = 3;       // an unexpected failure, named on standard error
 
 }  // namespace kestrane

@@ -1,13 +1,18 @@
 // Entry point of the interactive program: one run of the dialogue on the terminal, in the
 // current directory, and its outcome left on the normal terminal once the dialogue closes.
-// Arguments are ignored, except a lone --help or --version.
+// It takes no arguments but --help and --version, and refuses any other (status 2).
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <filesystem>
+#include <iostream>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/exit_status.h"
 #include "app/run_driver.h"
 #include "app/version.h"
@@ -16,33 +21,69 @@
 
 namespace {
 
+constexpr const char* kUsage = "Usage: kestrane [--help | --version]";
+
 constexpr const char* kHelp =
-    "Usage: kestrane\n"
+    "Usage: kestrane [--help | --version]\n"
     "\n"
-    "Computes absorbed dose coefficients from tabulated absorbed dose rates, in a dialogue on\n"
-    "an 80x25 terminal. Run it in a working directory that holds:\n"
-    "  data\\Kestrane.ini     the integration times (lines between START and END)\n"
-    "  DATA\\KVR13INH.DRT     the inhalation dose rates, and/or\n"
-    "  DATA\\KVR13ING.DRT     the ingestion dose rates\n"
-    "(folder and file names are matched without regard to letter case). The coefficient\n"
-    "files are written to OUTPUT\\DC<age in days><h|g>.OUT. When the dialogue closes, the\n"
-    "files written (or why the run stopped) stay on the terminal.\n"
+    "Computes absorbed dose coefficients from tabulated absorbed dose rates, in a\n"
+    "dialogue on an 80x25 terminal (asked of the terminal when it is smaller). Run it\n"
+    "in a working directory that holds:\n"
+    "  data/Kestrane.ini     the integration times (lines between START and END)\n"
+    "  DATA/KVR13INH.DRT     the inhalation dose rates, and/or\n"
+    "  DATA/KVR13ING.DRT     the ingestion dose rates\n"
+    "(folder and file names are matched without regard to letter case). The\n"
+    "coefficient files are written to OUTPUT/DC<age in days><h|g>.OUT, with\n"
+    "OUTPUT/DC<age in days><h|g>-notes.csv beside those that hold negative or\n"
+    "extended coefficients. When the dialogue closes, the files written (or why the\n"
+    "run stopped) stay on the terminal.\n"
     "\n"
-    "Exit status: 0 after a completed run, 1 after a stop or when quit at the notice of a\n"
-    "terminal too small, 2 when standard input or output is not a terminal or TERM names no\n"
-    "usable terminal type (use kestrane-batch for scripted runs), 3 on an unexpected failure.\n"
-    "Ctrl-C or SIGTERM end it by that signal once the terminal is restored (a shell reports\n"
-    "128 + the signal's number: 130, 143). Other arguments are ignored.\n";
+    "Options:\n"
+    "  --help                print this help and exit\n"
+    "  --version             print the version and exit\n"
+    "\n"
+    "Exit status:\n"
+    "  0        a completed run\n"
+    "  1        a stop, a quit at the notice of a terminal too small, or a terminal\n"
+    "           that gives no more input\n"
+    "  2        standard input or output is not a terminal, TERM names no usable\n"
+    "           terminal type (use kestrane-batch for scripted runs), or a usage\n"
+    "           error\n"
+    "  3        an unexpected failure\n"
+    "  128 + n  ended by signal n once the terminal is restored (Ctrl-C gives 130,\n"
+    "           SIGTERM 143)\n";
+
+// The width of the terminal on standard output, 80 where it does not say.
+std::size_t terminal_width() {
+  winsize size{};
+  if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  return 80;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace kestrane;
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  // Only --help and --version are known; --help wins when both are given.
+  bool help = false;
+  bool version = false;
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "--help") {
+      help = true;
+    } else if (arg == "--version") {
+      version = true;
+    } else {
+      const std::string what = arg.starts_with("-") ? "unknown option '" : "unexpected argument '";
+      write_usage_error(std::cerr, "kestrane", kUsage, what + std::string(arg) + "'");
+      return kExitUsage;
+    }
+  }
+  if (help) {
     std::fputs(kHelp, stdout);
     return 0;
   }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  if (version) {
     std::printf("kestrane %s\n", kestrane::kVersion);
     return 0;
   }
@@ -68,6 +109,6 @@ int main(int argc, char** argv) {
     return kExitFailure;
   }
   // The full screen has closed; what the run did stays in the terminal's scrollback.
-  for (const std::string& line : outcome) std::printf("%s\n", line.c_str());
+  std::fputs(outcome_for_shell(outcome, terminal_width()).c_str(), stdout);
   return status;
 }

@@ -4,10 +4,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/command_line.h"
 #include "app/processing.h"
 #include "app/progress_display.h"
 #include "app/selection.h"
@@ -186,6 +188,23 @@ void show_completion_screen(Console& console, std::string_view written_files_lin
 }
 
 }  // namespace
+
+std::string outcome_for_shell(const std::vector<std::string>& outcome, std::size_t width) {
+  std::string text;
+  for (const std::string& kept : outcome) {
+    std::string line;
+    line.reserve(kept.size());
+    for (std::size_t i = 0; i < kept.size(); ++i) {
+      const bool escape = i + 3 < kept.size() && kept[i + 1] == 'x' &&
+                          std::isxdigit(static_cast<unsigned char>(kept[i + 2])) != 0 &&
+                          std::isxdigit(static_cast<unsigned char>(kept[i + 3])) != 0;
+      line += kept[i] == '\\' && !escape ? '/' : kept[i];
+    }
+    text += wrap_at_blanks(line, width);
+    text += '\n';
+  }
+  return text;
+}
 
 int run_kestrane(Console& console, const std::filesystem::path& working_dir) {
   std::vector<std::string> outcome;

@@ -29,4 +29,11 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir);
 int run_kestrane(Console& console, const std::filesystem::path& working_dir,
                  std::vector<std::string>& outcome);
 
+// The outcome as it is written to the normal terminal once the full screen has closed, for a
+// shell: file names with '/' in place of the program's '\' ("OUTPUT/DC7300h.OUT"; the
+// escapes of bytes a message cannot show, such as "\x1b", stay), and every line broken at
+// blanks into lines of at most `width` characters, never inside a word (a word longer than
+// a line stands whole on a line of its own). Each line ends with a line feed.
+std::string outcome_for_shell(const std::vector<std::string>& outcome, std::size_t width);
+
 }  // namespace kestrane

@@ -88,6 +88,9 @@ chtype shown(char ch) {
   return (byte >= 0x20 && byte < 0x7f) ? byte : static_cast<chtype>('?');
 }
 
+// How long the terminal is given to follow a request for 80x25.
+constexpr int kResizeWaitMs = 500;
+
 bool too_small() { return LINES < kConsoleRows || COLS < kConsoleColumns; }
 
 // `text` broken at blanks into rows of at most `width` characters; a word longer than a row
@@ -112,6 +115,7 @@ std::vector<std::string> too_small_notice(int columns, int rows) {
   std::vector<std::string> lines;
   wrap_into(lines, "Kestrane needs a terminal of 80x25; this one is " + size + ".", width);
   wrap_into(lines, "Enlarge it, or press q to quit.", width);
+  wrap_into(lines, "From a shell: resize -s 25 80", width);
   if (static_cast<int>(lines.size()) <= rows) return lines;
   lines.clear();
   wrap_into(lines, "Needs 80x25, is " + size + ".", width);
@@ -176,7 +180,7 @@ TerminalConsole::TerminalConsole() {
     mouseinterval(0);
     if (has_colors()) start_color();
     g_pairs.clear();
-    wait_until_big_enough();
+    set_size(kConsoleColumns, kConsoleRows);
     paint();
   } catch (...) {
     end_terminal_session();
@@ -186,7 +190,11 @@ TerminalConsole::TerminalConsole() {
 
 TerminalConsole::~TerminalConsole() { end_terminal_session(); }
 
-void TerminalConsole::set_size(int /*columns*/, int /*rows*/) {}
+void TerminalConsole::set_size(int /*columns*/, int /*rows*/) {
+  if (!terminal_session_open()) return;
+  request_terminal_size(kConsoleRows, kConsoleColumns, kResizeWaitMs);
+  wait_until_big_enough();
+}
 
 void TerminalConsole::set_colours(int foreground, int background) {
   screen_.set_colours(foreground, background);

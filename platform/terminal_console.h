@@ -28,8 +28,8 @@ class TerminalGone : public std::runtime_error {
 };
 
 // Only one may exist at a time; check terminal_problem() (platform/terminal_session.h)
-// before making one. The constructor takes the terminal (see start_terminal_session) and
-// waits while it is smaller than 80x25, showing a notice; the destructor gives it back.
+// before making one. The constructor takes the terminal (see start_terminal_session) and sets
+// the size (see set_size); the destructor gives the terminal back, at its earlier size.
 // Waiting for a key or in a list box, a terminal made too small shows the notice again; q or
 // Esc there throws QuitAtSmallTerminal. Throws std::runtime_error if curses cannot start.
 class TerminalConsole final : public Console {
@@ -39,7 +39,9 @@ class TerminalConsole final : public Console {
   TerminalConsole(const TerminalConsole&) = delete;
   TerminalConsole& operator=(const TerminalConsole&) = delete;
 
-  // Only 80x25 exists; other sizes are ignored.
+  // Only 80x25 exists, whatever size is given: a smaller terminal is asked for 80x25 (see
+  // request_terminal_size) and given half a second to follow; while it is still smaller, a
+  // notice says so and how to enlarge it, until it is enlarged.
   void set_size(int columns, int rows) override;
   void set_colours(int foreground, int background) override;
   void clear() override;

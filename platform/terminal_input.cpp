@@ -49,8 +49,11 @@ std::optional<KeyPress> list_key(int ch) {
 
 }  // namespace
 
+// The releases are asked for too: when the press and the release of a click reach curses in
+// one read, it hands back only the release, and a Ctrl + click is then known by that alone.
 void TerminalInput::enable_mouse() {
-  mousemask(BUTTON1_PRESSED | BUTTON3_PRESSED | BUTTON4_PRESSED | BUTTON5_PRESSED | BUTTON_CTRL,
+  mousemask(BUTTON1_PRESSED | BUTTON1_RELEASED | BUTTON3_PRESSED | BUTTON3_RELEASED |
+                BUTTON4_PRESSED | BUTTON5_PRESSED | BUTTON_CTRL,
             nullptr);
 }
 
@@ -66,12 +69,26 @@ std::optional<ListBoxInput> TerminalInput::mouse_input() {
   MEVENT event{};
   if (getmouse(&event) != OK) return std::nullopt;
   MouseEvent mouse{MouseEvent::Action::press, event.y + 1, event.x + 1};
-  const mmask_t state = event.bstate;
+  mmask_t state = event.bstate;
+  const bool ctrl = (state & BUTTON_CTRL) != 0;
+  constexpr mmask_t kPresses = BUTTON1_PRESSED | BUTTON3_PRESSED;
+  constexpr mmask_t kReleases = BUTTON1_RELEASED | BUTTON3_RELEASED;
+  if ((state & kPresses) == 0 && (state & kReleases) != 0) {
+    // A release counts only as the Ctrl + click whose press was not handed back.
+    const bool press_seen = ctrl_press_seen_;
+    ctrl_press_seen_ = false;
+    if (!ctrl || press_seen) return std::nullopt;
+    state |= (state & BUTTON1_RELEASED) != 0 ? BUTTON1_PRESSED : BUTTON3_PRESSED;
+  } else if ((state & kPresses) != 0) {
+    // A press handed back with its release in one report is a whole click: no release follows.
+    // Other reports (the wheel, or any that carries only the Ctrl bit) leave the state alone.
+    ctrl_press_seen_ = ctrl && (state & kReleases) == 0;
+  }
   if ((state & BUTTON4_PRESSED) != 0) {
     mouse.action = MouseEvent::Action::wheel_up;
   } else if ((state & BUTTON5_PRESSED) != 0) {
     mouse.action = MouseEvent::Action::wheel_down;
-  } else if ((state & BUTTON3_PRESSED) != 0 && (state & BUTTON_CTRL) != 0) {
+  } else if ((state & BUTTON3_PRESSED) != 0 && ctrl) {
     mouse.action = MouseEvent::Action::mark;
   } else if ((state & BUTTON1_PRESSED) != 0) {
     const auto now = std::chrono::steady_clock::now();

@@ -10,11 +10,13 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
+#include <vector>
 
 #include "platform/interrupt_note.h"
 
@@ -35,6 +37,9 @@ constexpr std::array kFatalSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 std::array<struct sigaction, NSIG> g_previous_actions{};
 std::array<bool, NSIG> g_replaced{};
 std::terminate_handler g_previous_terminate = nullptr;
+// The window operation that gives the terminal back the size it had before the session
+// asked for a larger one; empty when it asked for none or the terminal did not follow.
+std::array<char, 32> g_size_back{};
 bool g_hooks_registered = false;
 
 // Async-signal-safe: writes the prepared reset bytes and restores the saved modes.
@@ -164,14 +169,46 @@ void end_terminal_session() {
   mousemask(0, nullptr);
   endwin();
   g_curses_active = 0;
+  std::fputs(g_size_back.data(), stdout);
+  g_size_back[0] = '\0';
   std::fflush(stdout);
   remove_signal_handlers();
+}
+
+bool request_terminal_size(int rows, int cols, int wait_ms) {
+  if (!g_curses_active) return false;
+  if (LINES >= rows && COLS >= cols) return true;
+  const int rows_before = LINES;
+  const int columns_before = COLS;
+  std::printf("\033[8;%d;%dt", std::max(rows, LINES), std::max(cols, COLS));
+  std::fflush(stdout);
+  std::vector<int> typed;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(wait_ms);
+  bool resized = false;
+  while (!resized && std::chrono::steady_clock::now() < deadline) {
+    timeout(20);
+    const int ch = getch();
+    if (ch == KEY_RESIZE) {
+      resized = LINES >= rows && COLS >= cols;
+    } else if (ch != ERR) {
+      typed.push_back(ch);
+    }
+  }
+  timeout(-1);
+  for (auto key = typed.rbegin(); key != typed.rend(); ++key) ungetch(*key);
+  if (resized) {
+    std::snprintf(g_size_back.data(), g_size_back.size(), "\033[8;%d;%dt", rows_before,
+                  columns_before);
+    prepare_terminal_reset();
+  }
+  return resized;
 }
 
 bool terminal_session_open() { return g_curses_active != 0; }
 
 // The bytes a signal handler writes: attributes and colours off, mouse reports off, cursor
-// shown, keypad mode off, the normal screen back (or the cursor to the bottom line).
+// shown, keypad mode off, the normal screen back (or the cursor to the bottom line), and the
+// terminal's earlier size where the session changed it.
 void prepare_terminal_reset() {
   g_reset_length = 0;
   append_reset(terminal_capability("sgr0"));
@@ -185,6 +222,7 @@ void prepare_terminal_reset() {
     append_reset(tiparm(cup, LINES - 1, 0));
     append_reset("\r\n");
   }
+  append_reset(g_size_back.data());
 }
 
 }  // namespace kestrane

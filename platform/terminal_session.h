@@ -27,6 +27,13 @@ bool terminal_session_open();
 // when the terminal is resized).
 void prepare_terminal_reset();
 
+// Asks the terminal to take `rows` x `cols` with the window operation CSI 8 ; rows ;
+// cols t, which xterm, VTE-based and many other terminals follow (tmux and screen do not),
+// and waits up to `wait_ms` milliseconds for the resize. When the terminal follows, the
+// size it had before is asked back when the session ends, ordinarily or by a signal. Keys
+// typed meanwhile are kept. True when the terminal now has at least the size asked for.
+bool request_terminal_size(int rows, int cols, int wait_ms);
+
 // A terminfo string capability of the terminal in use, or null where it has none.
 const char* terminal_capability(const char* name);
 

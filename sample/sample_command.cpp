@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "app/command_line.h"
 #include "app/version.h"
 #include "input/ascii.h"
 #include "input/input_error.h"
@@ -18,9 +19,7 @@
 namespace kestrane {
 namespace {
 
-constexpr std::string_view kSampleUsage =
-    "Usage: kestrane-sample [--dir DIR] [--size SIZE] [--seed N] "
-    "[--data-set both|inhalation|ingestion] [--force]";
+constexpr std::string_view kSampleUsage = "Usage: kestrane-sample [OPTION]...";
 
 // The largest size of a dose-rate file that kestrane-sample writes.
 constexpr double kMaxSampleBytes = 0x1p36;  // 64 GiB
@@ -49,8 +48,7 @@ std::uint64_t parse_seed(std::string_view text) {
 }
 
 void write_usage_error(std::ostream& err, std::string_view message) {
-  err << "kestrane-sample: " << message << "\n"
-      << kSampleUsage << "\nRun with --help for more information.\n";
+  kestrane::write_usage_error(err, "kestrane-sample", kSampleUsage, message);
 }
 
 }  // namespace
@@ -97,56 +95,59 @@ std::string format_size(std::uint64_t bytes, SizeUnit unit) {
 int run_sample_command(int argc, const char* const* argv, const std::filesystem::path& working_dir,
                        std::ostream& out, std::ostream& err) {
   CLI::App app{
-      "Writes a working directory for Kestrane with synthetic but realistic sample data:\n"
-      "DATA/KVR13INH.DRT and DATA/KVR13ING.DRT (absorbed dose rates of invented nuclide\n"
-      "records in the fixed-column layout of the real files, CR LF line ends),\n"
+      "Writes a working directory for Kestrane with synthetic but realistic sample\n"
+      "data: DATA/KVR13INH.DRT and DATA/KVR13ING.DRT (absorbed dose rates of invented\n"
+      "nuclide records in the fixed-column layout of the real files, CR LF line ends),\n"
       "data/Kestrane.ini (integration times 1, 7, 30, 365, 1825 and 18250 days) and an\n"
       "OUTPUT/ folder. Run kestrane or kestrane-batch in that directory afterwards.",
       "kestrane-sample"};
+  use_gnu_help(app, kSampleUsage);
   std::string dir;
   std::string size = "2M";
   std::string seed_text = "1";
   std::string only = "both";
   bool force = false;
-  CLI::Option* dir_option =
-      app.add_option("--dir", dir,
-                     "Directory to write (created when missing); default the\n"
-                     "current folder");
+  CLI::Option* dir_option = app.add_option("--dir", dir,
+                                            "Directory to write (created when missing); default "
+                                            "the current folder")
+                                 ->type_name("DIR");
   app.add_option("--size", size,
                  "Approximate size of each dose-rate file: a number with K, M or G\n"
                  "(powers of 1024), up to a full-size file such as 1G; the sizes\n"
-                 "written are reported in the unit given")
-      ->capture_default_str();
+                 "written are reported in the unit given (default 2M)")
+      ->type_name("SIZE");
   app.add_option("--seed", seed_text,
-                 "Seed of the generator, 0 to 2^64-1; the same seed gives the same\n"
-                 "bytes")
-      ->capture_default_str();
+                 "Seed of the generator, 0 to 2^64-1; the same seed gives the same bytes "
+                 "(default 1)")
+      ->type_name("N");
   app.add_option("--data-set", only,
-                 "Which dose-rate files to write: both, inhalation or ingestion")
-      ->check(CLI::IsMember({"both", "inhalation", "ingestion"}, CLI::ignore_case))
-      ->capture_default_str();
+                 "Which dose-rate files to write: both (the default), inhalation or ingestion")
+      ->type_name("SET")
+      ->check(CLI::IsMember({"both", "inhalation", "ingestion"}, CLI::ignore_case));
   app.add_flag("--force", force,
                "Write even when the directory already holds a DATA folder (in\n"
                "any letter case), overwriting its files");
+  app.set_help_flag("-h,--help", "Print this help and exit");
   app.set_version_flag("--version", std::string("kestrane-sample ") + kVersion,
                        "Print the version and exit");
   app.footer(
-      "Exit status: 0 when the files are written; 1 when a file cannot be written;\n"
-      "2 for a usage error or a refused folder; 3 on an unexpected failure.");
+      "Exit status:\n"
+      "  0  the files are written\n"
+      "  1  a file cannot be written\n"
+      "  2  a usage error, or a refused folder\n"
+      "  3  an unexpected failure");
 
   SampleSize target;
   std::uint64_t seed = 1;
+  if (const auto status = parse_command_line(app, argc, argv, out, err, kSampleUsage)) {
+    return *status;
+  }
   try {
-    app.parse(argc, argv);
     if (dir_option->count() > 0 && dir.empty()) {
-      throw CLI::ValidationError("--dir", "an empty name names no directory");
+      throw std::invalid_argument("--dir: an empty name names no directory");
     }
     target = parse_size(size);
     seed = parse_seed(seed_text);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e, out, err);
-    write_usage_error(err, e.what());
-    return kSampleUsageError;
   } catch (const std::invalid_argument& e) {
     write_usage_error(err, e.what());
     return kSampleUsageError;

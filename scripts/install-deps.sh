@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Kestrane's build, tests, benchmarks, manual pages
-# (help2man) and Debian package (dpkg-dev and file, for the dependency list) need.
+# (help2man), Debian package (dpkg-dev and file, for the dependency list; lintian, to check
+# it) and real-terminal tests (tmux, python3) need.
 # Runs apt-get (through sudo when not root) when packages are missing; without sudo it
 # prints the command to run.
 set -euo pipefail
@@ -10,7 +11,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   libncurses-dev libfast-float-dev libcli11-dev
   tmux time libexpat1-dev
-  help2man dpkg-dev file
+  help2man dpkg-dev file lintian python3
   nlohmann-json3-dev libssl-dev librsvg2-bin
 )
 

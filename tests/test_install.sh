@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and runs what was installed: each program's
-# --version, its manual page through `man -l` (skipped where man is missing), and the Debian
-# package that cpack makes, with its declared dependencies (skipped without dpkg-shlibdeps).
+# --version and --help (ASCII, at most 80 columns a line), its manual page through `man -l`
+# with every section (skipped where man is missing), and the Debian package that cpack makes:
+# its fields, copyright file, changelog and stripped programs (skipped without
+# dpkg-shlibdeps), and lintian's verdict (skipped where lintian is missing).
 # Usage: test_install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: test_install.sh BUILD_DIR}" && pwd)
@@ -24,12 +26,27 @@ check_programs() {  # ROOT: a folder holding usr/bin and usr/share/man
   for prog in kestrane kestrane-batch kestrane-sample; do
     out=$("$root/usr/bin/$prog" --version) || fail "$prog --version exits $?"
     [ "$out" = "$prog $version" ] || fail "$prog --version printed '$out'"
+    out=$("$root/usr/bin/$prog" --help) || fail "$prog --help exits $?"
+    ! grep -n '[^ -~]' <<<"$out" || fail "$prog --help has a line that is not plain ASCII"
+    ! grep -nE '^.{81}' <<<"$out" || fail "$prog --help has a line over 80 columns"
     page=$root/usr/share/man/man1/$prog.1.gz
     [ -f "$page" ] || fail "no manual page $page"
     if command -v man >/dev/null; then
       out=$(MANWIDTH=80 man -P cat -l "$page" 2>/dev/null) || fail "man -l $page"
       grep -q "^NAME" <<<"$out" || fail "$prog: the manual page has no NAME section"
       grep -q -- "${option[$prog]}" <<<"$out" || fail "$prog: the manual page lacks ${option[$prog]}"
+      for section in SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES \
+        "SEE ALSO"; do
+        grep -qx "$section" <<<"$out" || fail "$prog: the manual page has no $section section"
+      done
+      if [ "$prog" = kestrane-batch ]; then
+        # The six rows of the age table follow one another without a blank line.
+        grep -A6 'Age groups of' <<<"$out" | tail -n 6 | grep -qv '^ *[1-6] ' &&
+          fail "the age table of the manual page is broken by blank lines"
+        for file in kestrane.lock kestrane.commit .partial -notes.csv .json; do
+          grep -qF -- "$file" <<<"$out" || fail "FILES of $prog does not name $file"
+        done
+      fi
     else
       echo "man is missing: manual pages not shown"
     fi
@@ -48,6 +65,27 @@ if command -v dpkg-shlibdeps >/dev/null && command -v dpkg-deb >/dev/null; then
   done
   dpkg-deb -x "$deb" "$tmp/deb"
   check_programs "$tmp/deb"
+  [[ "$(dpkg-deb -f "$deb" Version)" =~ ^"$version"-[0-9]+$ ]] ||
+    fail "the package's version has no Debian revision: $(dpkg-deb -f "$deb" Version)"
+  maintainer=$(dpkg-deb -f "$deb" Maintainer)
+  [[ "$maintainer" =~ ^[^\<]+' <'[^@\>]+@[^@\>]+'>'$ && "$maintainer" != *@localhost* ]] ||
+    fail "the maintainer is not a name and an address off localhost: $maintainer"
+  [ "$(dpkg-deb -f "$deb" Description | wc -l)" -ge 4 ] || fail "the description has no long part"
+  doc=$tmp/deb/usr/share/doc/kestrane
+  grep -q '^Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/' \
+    "$doc/copyright" || fail "no machine-readable copyright file"
+  gzip -t "$doc/changelog.Debian.gz" || fail "no changelog.Debian.gz"
+  [ -f "$doc/docs/sample-plot.svg" ] || fail "the README's picture is not installed"
+  for prog in kestrane kestrane-batch kestrane-sample; do
+    file "$tmp/deb/usr/bin/$prog" | grep -q ', stripped' || fail "$prog is not stripped"
+  done
+  if command -v lintian >/dev/null; then
+    report=$(lintian --tag-display-limit 0 "$deb" 2>&1) || true
+    echo "$report"
+    ! grep -q '^E:' <<<"$report" || fail "lintian reports errors"
+  else
+    echo "lintian is missing: the package is not checked"
+  fi
 else
   echo "dpkg-shlibdeps is missing: Debian package not made"
 fi

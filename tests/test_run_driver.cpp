@@ -440,6 +440,15 @@ TEST_P(RunOutcome, IsAppendedInPlainLines) {
   }
 }
 
+// The outcome as the normal terminal gets it: '/' for the program's '\\' (but not in the
+// escape of a byte), broken at blanks, never inside a word.
+TEST(OutcomeForShell, NamesFilesWithSlashesAndBreaksAtBlanks) {
+  EXPECT_EQ(outcome_for_shell({"Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT"}, 80),
+            "Files written: OUTPUT/DC7300h.OUT OUTPUT/DC100h.OUT\n");
+  EXPECT_EQ(outcome_for_shell({"The run left in: OUTPUT\\DC100g.OUT.partial", "b \"\\x1b\""}, 20),
+            "The run left in:\nOUTPUT/DC100g.OUT.partial\nb \"\\x1b\"\n");
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Endings, RunOutcome,
     ::testing::Values(

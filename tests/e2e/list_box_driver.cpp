@@ -36,11 +36,22 @@ int show_box(int mode, const std::string& after) {
   // A single choice shows the item's text, several choices their numbers in marking order.
   std::string shown;
   if (mode == 3) {
-    for (int item : result.items) shown += (shown.empty() ? "" : ",") + std::to_string(item);
+    for (int item : result.items) {
+      if (!shown.empty()) shown += ',';
+      shown += std::to_string(item);
+    }
   } else if (result.chosen()) {
     shown = ages[static_cast<std::size_t>(result.items.front() - 1)];
   }
-  console.write_text(result.chosen() ? "Result: [" + shown + "]" : "Result is empty.");
+  // Appended piece by piece: GCC 12 warns falsely of -Wrestrict on a literal + std::string.
+  if (result.chosen()) {
+    std::string line = "Result: [";
+    line += shown;
+    line += ']';
+    console.write_text(line);
+  } else {
+    console.write_text("Result is empty.");
+  }
   console.line_break();
   console.write_text(" Press any key to exit.");
   console.wait_for_key();
