@@ -150,7 +150,8 @@ struct LineReader::Impl {
   // LF or CR LF and holds no other line break or byte 26; stops earlier, at the end of the
   // last such line, where another byte or the end of the buffer comes first. Sets `lines` to
   // the lines covered.
-  std::size_t plain_lines_end(std::int64_t count, std::int64_t& lines) const {
+  // A line longer than `keep` also ends the run before it, so that the caller can cut it.
+  std::size_t plain_lines_end(std::int64_t count, std::size_t keep, std::int64_t& lines) const {
     const char* const base = buf.get();
     std::size_t end = pos;
     std::size_t scan = pos;
@@ -185,15 +186,18 @@ struct LineReader::Impl {
       carried_cr = crs >> 15;
       // Only the LFs before the first such byte count, and no more of them than asked for.
       // Lines are long against a chunk, so the LFs are taken one by one.
-      // A line longer than kMaxLineLength (with its CR LF) is left to next(), which refuses it.
+      // A line longer than kMaxLineLength is left to next(), which refuses it, and one longer
+      // than `keep` to the caller. Its length counts neither the LF nor a CR before it.
       bool too_long = false;
       for (unsigned ends = stops != 0 ? lfs & ((1u << __builtin_ctz(stops)) - 1) : lfs;
            ends != 0 && lines < count; ends &= ends - 1) {
-        const std::size_t line_end = scan + static_cast<std::size_t>(__builtin_ctz(ends)) + 1;
-        if (line_end - end > kMaxLineLength + 2) {
+        const std::size_t lf_at = scan + static_cast<std::size_t>(__builtin_ctz(ends));
+        const std::size_t length = lf_at - end - (lf_at > end && base[lf_at - 1] == kCr ? 1 : 0);
+        if (length > kMaxLineLength || length > keep) {
           too_long = true;
           break;
         }
+        const std::size_t line_end = lf_at + 1;
         end = line_end;
         ++lines;
       }
@@ -204,6 +208,7 @@ struct LineReader::Impl {
     (void)base;
     (void)scan;
     (void)count;
+    (void)keep;
 #endif
     return end;
   }
@@ -306,12 +311,12 @@ std::int64_t LineReader::skip_lines(std::int64_t count) {
   return skipped;
 }
 
-std::int64_t LineReader::append_lines(std::int64_t count, std::string& out) {
+std::int64_t LineReader::append_lines(std::int64_t count, std::string& out, std::size_t keep) {
   Impl& r = *impl_;
   std::int64_t done = 0;
   while (done < count && !r.at_end()) {
     std::int64_t lines = 0;
-    const std::size_t end = r.plain_lines_end(count - done, lines);
+    const std::size_t end = r.plain_lines_end(count - done, keep, lines);
     if (lines > 0) {
       out.append(r.buf.get() + r.pos, end - r.pos);
       r.pos = end;
@@ -322,7 +327,7 @@ std::int64_t LineReader::append_lines(std::int64_t count, std::string& out) {
     // A line of another kind, or one that the buffer does not yet hold whole.
     std::string_view line;
     r.next(line);
-    out.append(line);
+    out.append(line.substr(0, keep));
     out.push_back('\n');
     ++done;
   }

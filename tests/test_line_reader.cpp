@@ -246,15 +246,15 @@ std::string long_line_refusal(LineReader& reader, Take how) {
 }
 
 // A line of up to 64 KiB is read; a longer one is refused naming the file and its line, by
-// every way of taking lines and whatever the block size.
-class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t>> {};
+// every way of taking lines, whatever the block size and whatever the line end.
+class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t, const char*>> {};
 
 TEST_P(LongLine, OverTheLimitIsRefused) {
-  const auto [how, block] = GetParam();
+  const auto [how, block, end] = GetParam();
   const std::size_t limit = LineReader::kMaxLineLength;
   ASSERT_EQ(limit, 65536u);
-  const std::string bytes =
-      "a\r\n" + std::string(limit, 'x') + "\nb\r\n" + std::string(limit + 1, 'y') + "\r\nz\r\n";
+  const std::string bytes = "a\r\n" + std::string(limit, 'x') + end + "b\r\n" +
+                            std::string(limit + 1, 'y') + end + "z\r\n";
   LineReader reader = LineReader::from_bytes(bytes, "DATA\\KVR13INH.DRT", block);
   EXPECT_EQ(long_line_refusal(reader, how),
             "DATA\\KVR13INH.DRT, line 4: the line goes on past column 65536, far longer than any "
@@ -265,7 +265,28 @@ TEST_P(LongLine, OverTheLimitIsRefused) {
 INSTANTIATE_TEST_SUITE_P(EveryWayAndBlock, LongLine,
                          testing::Combine(testing::Values(Take::read, Take::skip, Take::append),
                                           testing::Values(std::size_t{7}, std::size_t{4096},
-                                                          LineReader::kDefaultBlockSize)));
+                                                          LineReader::kDefaultBlockSize),
+                                          testing::Values("\r\n", "\n", "\r")));
+
+// append_lines keeps at most `keep` characters of each line, whatever its line end, and counts
+// the lines and bytes as read_line does.
+TEST(AppendLines, KeepsTheFirstCharactersOfLongLines) {
+  const std::string head(299, 'h');
+  for (const std::string end : {"\r\n", "\n", "\r"}) {
+    const std::string text = "short" + end + head + std::string(65000 - 299, ' ') + end + head +
+                             "x" + end + head + end + "next\r\n";
+    LineReader reader = LineReader::from_bytes(text, "test", 4096);
+    std::string got;
+    EXPECT_EQ(reader.append_lines(4, got, 299), 4);
+    std::string normalised;
+    for (const char c : got) {
+      if (c != '\r') normalised += c;
+    }
+    EXPECT_EQ(normalised, "short\n" + head + "\n" + head + "\n" + head + "\n");
+    EXPECT_EQ(reader.line_number(), 4);
+    EXPECT_EQ(reader.read_line(), "next");
+  }
+}
 
 // A 100 MB line of a file is refused while the reader's buffer stays within twice the larger
 // of its block size and the longest line.
