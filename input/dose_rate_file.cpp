@@ -20,6 +20,9 @@ constexpr int kTimeWidth = 9;
 constexpr int kColumnWidth = 10;
 // Region columns that may be read: those of the longest region-name line accepted.
 constexpr int kMaxColumn = kMaxRegionNames;
+// The characters of a data line that any field read lies in: the text of a block keeps no
+// more of a line, so that a record of long lines takes no more memory than a usual one.
+constexpr std::size_t kDataLineColumns = kTimeWidth + kColumnWidth * kMaxColumn;
 
 // "Lung" combines region columns 15 to 18 with these single-precision weights.
 constexpr std::array<int, 4> kLungColumns{15, 16, 17, 18};
@@ -399,7 +402,7 @@ std::string read_data_block_text(LineReader& reader, const HeaderRecord& header)
   std::string text;
   std::int64_t found = 0;
   try {
-    found = reader.append_lines(expected, text);
+    found = reader.append_lines(expected, text, kDataLineColumns);
   } catch (const LineTooLong& error) {
     refuse_long_line(reader, header, header_line, error);
   }
