@@ -23,12 +23,28 @@ constexpr char kCr = '\r';
 constexpr char kLf = '\n';
 constexpr char kEndOfFileByte = 26;
 
+#if defined(__SSE2__)
+// Whether any of the 64 bytes at `p` is a control byte up to 26, which CR, LF and byte 26 all
+// are (a TAB is too, and is then looked at more closely): the smallest byte of the four
+// vectors, compared with 26, in a few instructions per 64 bytes.
+inline bool may_hold_line_break(const char* p) {
+  const auto* v = reinterpret_cast<const __m128i*>(p);
+  const __m128i smallest =
+      _mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
+                   _mm_min_epu8(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
+  const __m128i low =
+      _mm_cmpeq_epi8(_mm_min_epu8(smallest, _mm_set1_epi8(kEndOfFileByte)), smallest);
+  return _mm_movemask_epi8(low) != 0;
+}
+#endif
+
 // The first byte in [p, end) that is CR, LF or byte 26, or `end` when there is none.
 const char* find_line_break(const char* p, const char* end) {
 #if defined(__SSE2__)
   const __m128i cr = _mm_set1_epi8(kCr);
   const __m128i lf = _mm_set1_epi8(kLf);
   const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
+  while (end - p >= 64 && !may_hold_line_break(p)) p += 64;
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
@@ -163,18 +179,9 @@ struct LineReader::Impl {
     unsigned carried_cr = 0;  // the chunk before ended with a CR
     while (lim - scan >= 16 && lines < count) {
       // Most of a data line holds no line break: 64 bytes at a time are passed over.
-      if (carried_cr == 0 && lim - scan >= 64) {
-        __m128i any = _mm_setzero_si128();
-        for (int k = 0; k < 4; ++k) {
-          const __m128i w = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan) + k);
-          any = _mm_or_si128(
-              any, _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(w, cr), _mm_cmpeq_epi8(w, lf)),
-                                _mm_cmpeq_epi8(w, eof)));
-        }
-        if (_mm_movemask_epi8(any) == 0) {
-          scan += 64;
-          continue;
-        }
+      if (carried_cr == 0 && lim - scan >= 64 && !may_hold_line_break(base + scan)) {
+        scan += 64;
+        continue;
       }
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan));
       const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
@@ -305,9 +312,22 @@ bool LineReader::next_line(std::string_view& line) { return impl_->next(line); }
 bool LineReader::at_end_of_file() { return impl_->at_end(); }
 
 std::int64_t LineReader::skip_lines(std::int64_t count) {
+  // Runs of lines that end in LF or CR LF are passed over at once, as append_lines copies them.
+  Impl& r = *impl_;
   std::int64_t skipped = 0;
-  std::string_view line;
-  while (skipped < count && impl_->next(line)) ++skipped;
+  while (skipped < count && !r.at_end()) {
+    std::int64_t lines = 0;
+    const std::size_t end = r.plain_lines_end(count - skipped, kMaxLineLength, lines);
+    if (lines > 0) {
+      r.pos = end;
+      r.line_number += lines;
+      skipped += lines;
+      continue;
+    }
+    std::string_view line;
+    r.next(line);
+    ++skipped;
+  }
   return skipped;
 }
 

@@ -142,8 +142,9 @@ TEST(SkipLines, PassesOverLinesAndCountsThem) {
 }
 
 // Texts of long lines with every kind of line end, some lines without one at the end of the
-// file, and byte 26: appending lines gives the lines that next_line gives, with the same line
-// numbers and bytes consumed, for every block size.
+// file, byte 26 and other control bytes inside lines: appending or skipping lines gives the
+// lines that next_line gives, with the same line numbers and bytes consumed, for every block
+// size.
 TEST(AppendLines, AgreesWithReadingLineByLine) {
   std::mt19937_64 rng(3);
   auto pick = [&rng](int low, int high) {
@@ -156,6 +157,10 @@ TEST(AppendLines, AgreesWithReadingLineByLine) {
     for (int i = 0; i < lines; ++i) {
       const int length = pick(0, 3) == 0 ? pick(0, 3) : pick(10, 120);
       for (int k = 0; k < length; ++k) text += static_cast<char>('a' + k % 26);
+      if (length > 0 && pick(0, 4) == 0) {
+        text[text.size() - static_cast<std::size_t>(pick(1, length))] =
+            "\t\x01\x19\x1b"[pick(0, 3)];
+      }
       text += ends[static_cast<std::size_t>(pick(0, static_cast<int>(ends.size()) - 2))];
     }
     if (pick(0, 3) == 0) text += ends[static_cast<std::size_t>(pick(0, 6))] + "tail\r\n";
@@ -184,7 +189,13 @@ TEST(AppendLines, AgreesWithReadingLineByLine) {
     ASSERT_EQ(normalised, expected) << n;
     ASSERT_EQ(all.line_number(), one.line_number()) << n;
     ASSERT_EQ(all.bytes_consumed(), one.bytes_consumed()) << n;
-    ASSERT_EQ(all_lines(all), all_lines(one)) << n;
+    LineReader skipping = LineReader::from_bytes(text, "test", block);
+    ASSERT_EQ(skipping.skip_lines(want), expected_count) << n;
+    ASSERT_EQ(skipping.line_number(), one.line_number()) << n;
+    ASSERT_EQ(skipping.bytes_consumed(), one.bytes_consumed()) << n;
+    const auto rest = all_lines(one);
+    ASSERT_EQ(all_lines(skipping), rest) << n;
+    ASSERT_EQ(all_lines(all), rest) << n;
   }
 }
 
