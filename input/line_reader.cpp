@@ -24,17 +24,24 @@ constexpr char kLf = '\n';
 constexpr char kEndOfFileByte = 26;
 
 #if defined(__SSE2__)
-// Whether any of the 64 bytes at `p` is a control byte up to 26, which CR, LF and byte 26 all
-// are (a TAB is too, and is then looked at more closely): the smallest byte of the four
-// vectors, compared with 26, in a few instructions per 64 bytes.
-inline bool may_hold_line_break(const char* p) {
+// The offset of the first of the 64 bytes at `p` that is a control byte up to 26, which CR, LF
+// and byte 26 all are (a TAB is too, and is then looked at more closely), or 64 when there is
+// none: first the smallest byte of the four vectors, compared with 26, in a few instructions.
+inline unsigned first_low_byte(const char* p) {
   const auto* v = reinterpret_cast<const __m128i*>(p);
-  const __m128i smallest =
-      _mm_min_epu8(_mm_min_epu8(_mm_loadu_si128(v), _mm_loadu_si128(v + 1)),
-                   _mm_min_epu8(_mm_loadu_si128(v + 2), _mm_loadu_si128(v + 3)));
-  const __m128i low =
-      _mm_cmpeq_epi8(_mm_min_epu8(smallest, _mm_set1_epi8(kEndOfFileByte)), smallest);
-  return _mm_movemask_epi8(low) != 0;
+  const __m128i limit = _mm_set1_epi8(kEndOfFileByte);
+  const __m128i v0 = _mm_loadu_si128(v);
+  const __m128i v1 = _mm_loadu_si128(v + 1);
+  const __m128i v2 = _mm_loadu_si128(v + 2);
+  const __m128i v3 = _mm_loadu_si128(v + 3);
+  const __m128i smallest = _mm_min_epu8(_mm_min_epu8(v0, v1), _mm_min_epu8(v2, v3));
+  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(smallest, limit), smallest)) == 0) return 64;
+  auto low = [&limit](__m128i w) {
+    return static_cast<std::uint64_t>(
+        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(w, limit), w))));
+  };
+  const std::uint64_t mask = low(v0) | low(v1) << 16 | low(v2) << 32 | low(v3) << 48;
+  return static_cast<unsigned>(__builtin_ctzll(mask));
 }
 #endif
 
@@ -44,7 +51,11 @@ const char* find_line_break(const char* p, const char* end) {
   const __m128i cr = _mm_set1_epi8(kCr);
   const __m128i lf = _mm_set1_epi8(kLf);
   const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
-  while (end - p >= 64 && !may_hold_line_break(p)) p += 64;
+  while (end - p >= 64) {
+    const unsigned offset = first_low_byte(p);
+    p += offset;
+    if (offset < 64) break;
+  }
   while (end - p >= 16) {
     const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
     const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
@@ -178,10 +189,13 @@ struct LineReader::Impl {
     const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
     unsigned carried_cr = 0;  // the chunk before ended with a CR
     while (lim - scan >= 16 && lines < count) {
-      // Most of a data line holds no line break: 64 bytes at a time are passed over.
-      if (carried_cr == 0 && lim - scan >= 64 && !may_hold_line_break(base + scan)) {
-        scan += 64;
-        continue;
+      // Most of a data line holds no line break: 64 bytes at a time are passed over, up to the
+      // first byte that may be one.
+      if (carried_cr == 0 && lim - scan >= 64) {
+        const unsigned offset = first_low_byte(base + scan);
+        scan += offset;
+        if (offset == 64) continue;
+        if (lim - scan < 16) break;
       }
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan));
       const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
@@ -196,6 +210,7 @@ struct LineReader::Impl {
       // A line longer than kMaxLineLength is left to next(), which refuses it, and one longer
       // than `keep` to the caller. Its length counts neither the LF nor a CR before it.
       bool too_long = false;
+      const std::size_t lines_before = static_cast<std::size_t>(lines);
       for (unsigned ends = stops != 0 ? lfs & ((1u << __builtin_ctz(stops)) - 1) : lfs;
            ends != 0 && lines < count; ends &= ends - 1) {
         const std::size_t lf_at = scan + static_cast<std::size_t>(__builtin_ctz(ends));
@@ -209,7 +224,13 @@ struct LineReader::Impl {
         ++lines;
       }
       if (too_long || stops != 0 || lines >= count) break;
-      scan += 16;
+      if (static_cast<std::size_t>(lines) != lines_before) {
+        // The next line starts at `end`, within this chunk: looked at from there on.
+        scan = end;
+        carried_cr = 0;
+      } else {
+        scan += 16;
+      }
     }
 #else
     (void)base;
