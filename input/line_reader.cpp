@@ -192,9 +192,10 @@ struct LineReader::Impl {
       // Most of a data line holds no line break: 64 bytes at a time are passed over, up to the
       // first byte that may be one.
       if (carried_cr == 0 && lim - scan >= 64) {
-        const unsigned offset = first_low_byte(base + scan);
-        scan += offset;
+        unsigned offset = 64;
+        while (lim - scan >= 64 && (offset = first_low_byte(base + scan)) == 64) scan += 64;
         if (offset == 64) continue;
+        scan += offset;
         if (lim - scan < 16) break;
       }
       const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan));
