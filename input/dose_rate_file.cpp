@@ -10,6 +10,7 @@
 #include "input/ascii.h"
 #include "input/fast_fields.h"
 #include "input/input_error.h"
+#include "input/vector_fields.h"
 
 namespace kestrane {
 
@@ -201,8 +202,8 @@ bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
   bool sound = read_field(line.substr(0, kTimeWidth), table.x[i]);
   // Only the columns of the plan are set, and only they are read below.
   std::array<double, kMaxColumn + 1> column;
-  if (plan.leading_columns &&
-      number_detail::parse_e_fields10(line.data() + kTimeWidth, plan.column_count, &column[1])) {
+  if (plan.leading_columns && number_detail::parse_e_fields10_vector(
+                                  line.data() + kTimeWidth, plan.column_count, &column[1])) {
     // Every column read, as with all regions selected, held the usual form: read in one pass.
   } else {
     // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step

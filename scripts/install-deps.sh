@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libncurses-dev libfast-float-dev libcli11-dev
+  libncurses-dev libfast-float-dev libcli11-dev libhwy-dev
   tmux time libexpat1-dev
   help2man dpkg-dev file
 )
