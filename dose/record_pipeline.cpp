@@ -47,9 +47,11 @@ struct Batch {
 };
 
 // A batch is closed at about this many bytes of text, and at most a few batches per computing
-// thread are under way at once, so that the memory taken stays small whatever the file's size.
+// thread are under way at once, holding together no more than kBytesInFlight (a single batch
+// larger than that goes alone), so that the memory taken stays small whatever the file holds.
 constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
 constexpr int kBatchesPerThread = 2;
+constexpr std::size_t kBytesInFlight = std::size_t{8} << 20;
 
 // About what a processed record takes besides its data lines while under way: its packed
 // coefficients and its formatted rows.
@@ -141,10 +143,14 @@ class RecordPipeline {
     std::unique_lock lock(mutex_);
     for (;;) {
       while (!under_way_.empty() && under_way_.front()->done) deliver_front(lock);
-      if (under_way_.size() < max_batches_) break;
+      if (under_way_.empty() ||
+          (under_way_.size() < max_batches_ && bytes_under_way_ + batch->bytes <= kBytesInFlight)) {
+        break;
+      }
       if (!help(lock)) batch_done_.wait(lock);
     }
     waiting_.push_back(batch.get());
+    bytes_under_way_ += batch->bytes;
     under_way_.push_back(std::move(batch));
     lock.unlock();
     work_ready_.notify_one();
@@ -178,6 +184,7 @@ class RecordPipeline {
   void deliver_front(std::unique_lock<std::mutex>& lock) {
     std::unique_ptr<Batch> batch = std::move(under_way_.front());
     under_way_.pop_front();
+    bytes_under_way_ -= batch->bytes;
     lock.unlock();
     // Relock on the way out, also when the batch ends the run with a refusal.
     struct Relock {
@@ -284,6 +291,7 @@ class RecordPipeline {
   std::condition_variable batch_done_;            // a worker computed a batch
   std::deque<std::unique_ptr<Batch>> under_way_;  // queued and not yet handed on, file order
   std::deque<Batch*> waiting_;                    // not yet taken by any thread
+  std::size_t bytes_under_way_ = 0;               // the sum of their `bytes`
   bool stopping_ = false;
   std::atomic<bool> abandon_{false};  // the run ends early: the workers leave their batches
 };

@@ -1,15 +1,53 @@
 // Fuzz target: the numeric reading rule on any text. Its quick paths (fields of the usual
 // form, short texts) must give what the general path gives on the same text made long by
 // trailing blanks, which end any number; integer fields must stay in range; the strict
-// reading of a field accepts only what the rule reads, with the same value, and finite.
+// reading of a field accepts only what the rule reads, with the same value, and finite. The
+// text cut into ten-column fields reads alike by the scalar and the vector path (every target
+// the processor runs), and a field either path reads has the value of the strict reading.
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <string_view>
 
+#include "hwy/targets.h"
+#include "input/fast_fields.h"
 #include "input/line_reader.h"
+#include "input/vector_fields.h"
+
+namespace {
+
+// The fields of `text` (as many whole ten-column fields as it holds, at most 29) read by the
+// scalar path and by the vector path on each target: the same outcome and the same bits.
+void check_vector_fields(const std::string& text) {
+  const int count = static_cast<int>(std::min<std::size_t>(text.size() / 10, 29));
+  if (count == 0) return;
+  double scalar[29];
+  const bool read = kestrane::number_detail::parse_e_fields10(text.data(), count, scalar);
+  for (std::int64_t targets = hwy::SupportedTargets(); targets != 0; targets &= targets - 1) {
+    double vector[29];
+    const std::int64_t target = targets & -targets;
+    if (kestrane::number_detail::parse_e_fields10_on_target(target, text.data(), count, vector) !=
+        read) {
+      std::abort();
+    }
+    for (int k = 0; read && k < count; ++k) {
+      double strict = 0.0;
+      if (kestrane::read_number_field(
+              std::string_view(text).substr(10 * static_cast<std::size_t>(k), 10), strict) !=
+              kestrane::FieldReading::number ||
+          std::bit_cast<std::uint64_t>(vector[k]) != std::bit_cast<std::uint64_t>(strict) ||
+          std::bit_cast<std::uint64_t>(scalar[k]) != std::bit_cast<std::uint64_t>(strict)) {
+        std::abort();
+      }
+    }
+  }
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
@@ -25,5 +63,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!std::isfinite(strict)) std::abort();
     if (std::bit_cast<std::uint64_t>(strict) != std::bit_cast<std::uint64_t>(value)) std::abort();
   }
+  check_vector_fields(text);
   return 0;
 }

@@ -11,6 +11,7 @@
 #include "input/ascii.h"
 #include "input/fast_fields.h"
 #include "input/input_error.h"
+#include "input/vector_fields.h"
 
 namespace kestrane {
 
@@ -21,6 +22,9 @@ constexpr int kTimeWidth = 9;
 constexpr int kColumnWidth = 10;
 // Region columns that may be read: those of the longest region-name line accepted.
 constexpr int kMaxColumn = kMaxRegionNames;
+// The characters of a data line that any field read lies in: the text of a block keeps no
+// more of a line, so that a record of long lines takes no more memory than a usual one.
+constexpr std::size_t kDataLineColumns = kTimeWidth + kColumnWidth * kMaxColumn;
 
 // "Lung" combines region columns 15 to 18 with these single-precision weights.
 constexpr std::array<int, 4> kLungColumns{15, 16, 17, 18};
@@ -199,8 +203,8 @@ bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
   bool sound = read_field(line.substr(0, kTimeWidth), table.x[i]);
   // Only the columns of the plan are set, and only they are read below.
   std::array<double, kMaxColumn + 1> column;
-  if (plan.leading_columns &&
-      number_detail::parse_e_fields10(line.data() + kTimeWidth, plan.column_count, &column[1])) {
+  if (plan.leading_columns && number_detail::parse_e_fields10_vector(
+                                  line.data() + kTimeWidth, plan.column_count, &column[1])) {
     // Every column read, as with all regions selected, held the usual form: read in one pass.
   } else {
     // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
@@ -450,7 +454,7 @@ std::string read_data_block_text(LineReader& reader, const HeaderRecord& header)
   std::string text;
   std::int64_t found = 0;
   try {
-    found = reader.append_lines(expected, text);
+    found = reader.append_lines(expected, text, kDataLineColumns);
   } catch (const LineTooLong& error) {
     refuse_long_line(reader, header, header_line, error);
   }

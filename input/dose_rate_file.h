@@ -68,7 +68,8 @@ void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<c
 
 // The two halves of read_data_block, for reading and parsing on different threads:
 // read_data_block_text takes the N x P data lines from the reader, each followed by '\n' or
-// by its CR LF line end, without parsing them (refusals of a block cut short as
+// by its CR LF line end, without parsing them and cut after the last column a field may be
+// read from (refusals of a block cut short as
 // read_data_block); parse_data_block fills the rate table from that text exactly as
 // read_data_block would have from the file, with the same refusals, naming `file_name`.
 std::string read_data_block_text(LineReader& reader, const HeaderRecord& header);

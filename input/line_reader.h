@@ -57,8 +57,11 @@ class LineReader {
   // Appends up to `count` lines to `out`, each followed by '\n' or, where the line ends in
   // LF or CR LF, possibly by that line end as it stands (so that runs of such lines are
   // copied at once). A line never holds a CR, so a CR just before a '\n' of `out` belongs to
-  // the line end. Returns how many lines there were.
-  std::int64_t append_lines(std::int64_t count, std::string& out);
+  // the line end. Of a line longer than `keep` characters only its first `keep` are appended
+  // (then '\n'), so that what is kept of a line never outgrows what its reader looks at;
+  // the whole line still counts against kMaxLineLength. Returns how many lines there were.
+  std::int64_t append_lines(std::int64_t count, std::string& out,
+                            std::size_t keep = kMaxLineLength);
 
   // `observer` sees every byte of the file once, in file order, as the blocks are read (a
   // provenance file hashes the input this way). Set it before the first line is read.

@@ -688,6 +688,29 @@ TEST(DataBlock, LineTooLongIsRefusedWithTheRecord) {
   }
 }
 
+// A block of lines padded far beyond their last column keeps of each line only the columns a
+// field may be read from, and reads the same tables as the lines read directly.
+TEST(DataBlock, TextOfPaddedLinesKeepsOnlyTheColumnsRead) {
+  const std::string header = inhalation_header("Th-232", "5475", 'S', "3", "2 B");
+  std::vector<std::string> lines;
+  for (int i = 0; i < 6; ++i) {
+    lines.push_back(data_line(i / 2 + 1.0, columns_of_line(i)) + std::string(65000 - 299, ' '));
+  }
+  const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
+  const std::vector<int> regions{30, 29, 1};
+  LineReader direct = reader_after_header(header, lines);
+  LineReader split = reader_after_header(header, lines, 4096);
+  RateTable from_file = filled_table();
+  RateTable from_text = filled_table();
+  read_data_block(direct, h, regions, 30, from_file);
+  const std::string text = read_data_block_text(split, h);
+  EXPECT_LT(text.size(), 6 * std::size_t{400});  // columns 1-339 of each line, and its line end
+  parse_data_block(text, h, regions, 30, from_text, kFile);
+  EXPECT_EQ(from_file.x, from_text.x);
+  EXPECT_EQ(from_file.value, from_text.value);
+  EXPECT_EQ(from_text.value[1][1][2], 29 + 5 / 4.0);
+}
+
 TEST(DataBlock, FieldsThatAreNotReadAreNotLookedAt) {
   const std::string header = inhalation_header("Pu-239", "100", 'M', "1", "1 L");
   std::string line = data_line(2.0, columns_of_line(1, 3));

@@ -142,8 +142,9 @@ TEST(SkipLines, PassesOverLinesAndCountsThem) {
 }
 
 // Texts of long lines with every kind of line end, some lines without one at the end of the
-// file, and byte 26: appending lines gives the lines that next_line gives, with the same line
-// numbers and bytes consumed, for every block size.
+// file, byte 26 and other control bytes inside lines: appending or skipping lines gives the
+// lines that next_line gives, with the same line numbers and bytes consumed, for every block
+// size.
 TEST(AppendLines, AgreesWithReadingLineByLine) {
   std::mt19937_64 rng(3);
   auto pick = [&rng](int low, int high) {
@@ -156,6 +157,10 @@ TEST(AppendLines, AgreesWithReadingLineByLine) {
     for (int i = 0; i < lines; ++i) {
       const int length = pick(0, 3) == 0 ? pick(0, 3) : pick(10, 120);
       for (int k = 0; k < length; ++k) text += static_cast<char>('a' + k % 26);
+      if (length > 0 && pick(0, 4) == 0) {
+        text[text.size() - static_cast<std::size_t>(pick(1, length))] =
+            "\t\x01\x19\x1b"[pick(0, 3)];
+      }
       text += ends[static_cast<std::size_t>(pick(0, static_cast<int>(ends.size()) - 2))];
     }
     if (pick(0, 3) == 0) text += ends[static_cast<std::size_t>(pick(0, 6))] + "tail\r\n";
@@ -184,7 +189,13 @@ TEST(AppendLines, AgreesWithReadingLineByLine) {
     ASSERT_EQ(normalised, expected) << n;
     ASSERT_EQ(all.line_number(), one.line_number()) << n;
     ASSERT_EQ(all.bytes_consumed(), one.bytes_consumed()) << n;
-    ASSERT_EQ(all_lines(all), all_lines(one)) << n;
+    LineReader skipping = LineReader::from_bytes(text, "test", block);
+    ASSERT_EQ(skipping.skip_lines(want), expected_count) << n;
+    ASSERT_EQ(skipping.line_number(), one.line_number()) << n;
+    ASSERT_EQ(skipping.bytes_consumed(), one.bytes_consumed()) << n;
+    const auto rest = all_lines(one);
+    ASSERT_EQ(all_lines(skipping), rest) << n;
+    ASSERT_EQ(all_lines(all), rest) << n;
   }
 }
 
@@ -246,15 +257,15 @@ std::string long_line_refusal(LineReader& reader, Take how) {
 }
 
 // A line of up to 64 KiB is read; a longer one is refused naming the file and its line, by
-// every way of taking lines and whatever the block size.
-class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t>> {};
+// every way of taking lines, whatever the block size and whatever the line end.
+class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t, const char*>> {};
 
 TEST_P(LongLine, OverTheLimitIsRefused) {
-  const auto [how, block] = GetParam();
+  const auto [how, block, end] = GetParam();
   const std::size_t limit = LineReader::kMaxLineLength;
   ASSERT_EQ(limit, 65536u);
-  const std::string bytes =
-      "a\r\n" + std::string(limit, 'x') + "\nb\r\n" + std::string(limit + 1, 'y') + "\r\nz\r\n";
+  const std::string bytes = "a\r\n" + std::string(limit, 'x') + end + "b\r\n" +
+                            std::string(limit + 1, 'y') + end + "z\r\n";
   LineReader reader = LineReader::from_bytes(bytes, "DATA\\KVR13INH.DRT", block);
   EXPECT_EQ(long_line_refusal(reader, how),
             "DATA\\KVR13INH.DRT, line 4: the line goes on past column 65536, far longer than any "
@@ -265,7 +276,28 @@ TEST_P(LongLine, OverTheLimitIsRefused) {
 INSTANTIATE_TEST_SUITE_P(EveryWayAndBlock, LongLine,
                          testing::Combine(testing::Values(Take::read, Take::skip, Take::append),
                                           testing::Values(std::size_t{7}, std::size_t{4096},
-                                                          LineReader::kDefaultBlockSize)));
+                                                          LineReader::kDefaultBlockSize),
+                                          testing::Values("\r\n", "\n", "\r")));
+
+// append_lines keeps at most `keep` characters of each line, whatever its line end, and counts
+// the lines and bytes as read_line does.
+TEST(AppendLines, KeepsTheFirstCharactersOfLongLines) {
+  const std::string head(299, 'h');
+  for (const std::string end : {"\r\n", "\n", "\r"}) {
+    const std::string text = "short" + end + head + std::string(65000 - 299, ' ') + end + head +
+                             "x" + end + head + end + "next\r\n";
+    LineReader reader = LineReader::from_bytes(text, "test", 4096);
+    std::string got;
+    EXPECT_EQ(reader.append_lines(4, got, 299), 4);
+    std::string normalised;
+    for (const char c : got) {
+      if (c != '\r') normalised += c;
+    }
+    EXPECT_EQ(normalised, "short\n" + head + "\n" + head + "\n" + head + "\n");
+    EXPECT_EQ(reader.line_number(), 4);
+    EXPECT_EQ(reader.read_line(), "next");
+  }
+}
 
 // A 100 MB line of a file is refused while the reader's buffer stays within twice the larger
 // of its block size and the longest line.

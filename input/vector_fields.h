@@ -1,0 +1,19 @@
+// The usual ten-column rate fields of a data line read many at a time in vector registers,
+// with the processor's widest vectors chosen when the program runs.
+#pragma once
+
+namespace kestrane::number_detail {
+
+// Reads `count` fields of ten columns each, from `p` on, into out[0] to out[count - 1], when
+// every one of them is the usual " d.dddEsdd" (a blank or sign, then "d.dddEsdd"): true with
+// exactly the values parse_e_fields10 (input/fast_fields.h) gives, bit for bit, or false, with
+// `out` partly written, when any of them is in another form. The caller makes sure that the
+// 10 x count characters are there. The vectors are used where they pay (AVX-512); elsewhere
+// this is parse_e_fields10 itself.
+bool parse_e_fields10_vector(const char* p, int count, double* out);
+
+// The same, on the vectors of the named target alone (a bit of hwy::SupportedTargets(), or 0
+// for the best the processor has), for the tests.
+bool parse_e_fields10_on_target(long long target, const char* p, int count, double* out);
+
+}  // namespace kestrane::number_detail

@@ -1,0 +1,115 @@
+// The vector reading of the usual rate fields against the scalar one and the exact rule: the
+// same double, bit for bit, for every field it reads, and a refusal of every other form, on
+// each processor target the machine can run (AVX2 and SSSE3 forced, and the best).
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hwy/targets.h"
+#include "input/fast_fields.h"
+#include "input/number_rule.h"
+#include "input/vector_fields.h"
+#include "tests/support/test_support.h"
+
+namespace kestrane {
+namespace {
+
+using number_detail::parse_e_fields10;
+using number_detail::parse_e_fields10_on_target;
+
+// A field of the usual form: lead, a digit, the point, three digits, the exponent letter, its
+// sign and two digits, every character drawn at random from what the form allows.
+std::string usual_field(test_support::Rng& rng) {
+  auto digit = [&rng] { return static_cast<char>('0' + rng.below(10)); };
+  std::string f;
+  f += " -+"[rng.below(3)];
+  f += digit();
+  f += '.';
+  for (int k = 0; k < 3; ++k) f += digit();
+  f += "EeDd"[rng.below(4)];
+  f += "+-"[rng.below(2)];
+  f += digit();
+  f += digit();
+  return f;
+}
+
+// Fields that the number rule reads but that are not of the usual form, and fields it refuses.
+const std::vector<std::string> kOtherFields = {
+    "1.2345E-05", "  1.00E-05", " 1.234E-5 ",  " 1.234E+0 ", "  1.234E-5", "       0.0",
+    "          ", " 12.34E-05", " 1.234     ", "    1234.5", " .1234E-05", " 1.234E 05",
+    " 1,234E-05", " 1.234F-05", " 1.234E*05",  "-1.234e+9 ", " 1.2a4E-05", "\t1.234E-05",
+    " 1.234E-0a", "&H1F      ", " 1.23456789", "+1.234e-5 ", "1.2345D+00", "NaN       "};
+
+// Whether the targets the machine can run include `target`.
+bool runs(std::int64_t target) { return (hwy::SupportedTargets() & target) != 0; }
+
+class VectorFields : public testing::TestWithParam<std::int64_t> {};
+
+TEST_P(VectorFields, SameBitsAsTheScalarReadingOrRefused) {
+  const std::int64_t target = GetParam();
+  if (target != 0 && !runs(target)) GTEST_SKIP() << "the processor lacks this target";
+  test_support::Rng rng(22);
+  for (int n = 0; n < 4000; ++n) {
+    const int count = 1 + rng.below(29);
+    std::string line;
+    for (int k = 0; k < count; ++k) line += usual_field(rng);
+    const bool other = rng.one_in(3);
+    if (other) {
+      const auto at = static_cast<std::size_t>(10 * rng.below(count));
+      line.replace(
+          at, 10,
+          kOtherFields[static_cast<std::size_t>(rng.below(static_cast<int>(kOtherFields.size())))]);
+    }
+    std::vector<double> scalar(29), vector(29);
+    const bool scalar_read = parse_e_fields10(line.data(), count, scalar.data());
+    const bool vector_read = parse_e_fields10_on_target(target, line.data(), count, vector.data());
+    ASSERT_EQ(vector_read, scalar_read) << line;
+    ASSERT_EQ(vector_read, !other) << line;
+    if (!vector_read) continue;
+    for (int k = 0; k < count; ++k) {
+      const auto i = static_cast<std::size_t>(k);
+      double exact = 0.0;
+      ASSERT_EQ(read_number_field(std::string_view(line).substr(10 * i, 10), exact),
+                FieldReading::number);
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(vector[i]), std::bit_cast<std::uint64_t>(exact))
+          << line.substr(10 * i, 10);
+    }
+  }
+}
+
+// Every exponent of the form, with the smallest, largest and a middle mantissa, both signs.
+TEST_P(VectorFields, EveryExponentAndTheEndsOfTheMantissa) {
+  const std::int64_t target = GetParam();
+  if (target != 0 && !runs(target)) GTEST_SKIP() << "the processor lacks this target";
+  for (const char* mantissa : {"0.000", "1.000", "9.999", "4.567"}) {
+    for (int e = -99; e <= 99; ++e) {
+      std::string field = std::string("-") + mantissa + (e < 0 ? "E-" : "E+");
+      field += static_cast<char>('0' + (e < 0 ? -e : e) / 10);
+      field += static_cast<char>('0' + (e < 0 ? -e : e) % 10);
+      const std::string line = field + " " + field.substr(1);
+      double got[2] = {};
+      double exact[2] = {};
+      ASSERT_TRUE(parse_e_fields10_on_target(target, line.data(), 2, got)) << line;
+      ASSERT_EQ(read_number_field(field, exact[0]), FieldReading::number);
+      ASSERT_EQ(read_number_field(" " + field.substr(1), exact[1]), FieldReading::number);
+      for (int k = 0; k < 2; ++k) {
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(got[k]), std::bit_cast<std::uint64_t>(exact[k]))
+            << line;
+      }
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, VectorFields,
+                         testing::Values(std::int64_t{HWY_AVX2}, std::int64_t{HWY_SSSE3},
+                                         std::int64_t{0}),
+                         [](const testing::TestParamInfo<std::int64_t>& target) {
+                           return target.param == 0 ? std::string("Best")
+                                                    : std::string(hwy::TargetName(target.param));
+                         });
+
+}  // namespace
+}  // namespace kestrane
