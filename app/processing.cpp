@@ -12,6 +12,7 @@
 
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
+#include "dose/run_request.h"
 #include "input/integration_times.h"
 #include "output/csv_file.h"
 #include "output/notes_file.h"
@@ -26,20 +27,6 @@ namespace {
 PreparationStop missing(std::vector<std::string> lines) { return {true, std::move(lines)}; }
 
 PreparationStop refused(const InputError& error) { return {false, {error.what()}}; }
-
-// The names of the selected regions, in selection order, from the region list.
-std::vector<std::string> selected_region_names(const RunChoice& choice) {
-  std::vector<std::string> names;
-  names.reserve(choice.regions.size());
-  for (const int region : choice.regions) {
-    if (region < 1 || static_cast<std::size_t>(region) > choice.region_list.size()) {
-      throw std::invalid_argument("region number " + std::to_string(region) +
-                                  " is not in the region list");
-    }
-    names.push_back(choice.region_list[static_cast<std::size_t>(region) - 1]);
-  }
-  return names;
-}
 
 // Appends the rows of each processed record to the coefficient file of its age, in the
 // layout of the data set in use, and passes the record on to the CSV files and to `also`.
@@ -179,18 +166,19 @@ CoefficientRun::CoefficientRun(RunChoice choice) {
   if (choice.region_list.size() < 2) {
     throw std::invalid_argument("the region list lacks \"Lung\" and \"ALL ORGANS\"");
   }
-  const std::vector<std::string> region_names = selected_region_names(choice);
-  impl_ = std::make_unique<Impl>(choice.working_dir);
-
-  RunSetup& setup = impl_->setup;
-  setup.data_set = choice.data_set;
-  setup.times = std::move(choice.times);
-  setup.age_groups = std::move(choice.age_groups);
-  setup.regions = std::move(choice.regions);
   // The region list holds the file's names, then "Lung", then "ALL ORGANS".
-  setup.lung_region = static_cast<int>(choice.region_list.size()) - 1;
-  setup.threads = choice.threads;
-  setup.region_names = region_names;
+  RunRequest request;
+  request.data_set = choice.data_set;
+  request.times = std::move(choice.times);
+  request.age_groups = std::move(choice.age_groups);
+  request.regions = std::move(choice.regions);
+  request.file_names.assign(choice.region_list.begin(), choice.region_list.end() - 2);
+  request.threads = choice.threads;
+  RunSetup resolved = make_run_setup(request);  // refuses a region without a name first
+  impl_ = std::make_unique<Impl>(choice.working_dir);
+  impl_->setup = std::move(resolved);
+  const RunSetup& setup = impl_->setup;
+  const std::vector<std::string>& region_names = setup.region_names;
 
   try {
     impl_->files = open_coefficient_files(impl_->output, setup.data_set, setup.age_groups);

@@ -1,0 +1,60 @@
+// The coefficients of a run kept in memory, column by column, as the CSV files lay them out:
+// one row per record, integration time and selected region. No file is written and no lock
+// taken, so a library can run the record loop straight into these columns.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "dose/record_loop.h"
+
+namespace kestrane {
+
+// The fields of one processed record that every one of its rows repeats.
+struct RecordFields {
+  std::string nuclide;      // without its surrounding blanks
+  std::string class_or_f1;  // without its surrounding blanks
+  std::int32_t age_days = 0;
+  std::int64_t header_line = 0;
+  std::int32_t points = 0;  // N; 1 means the values were copied, not integrated
+};
+
+// The rows of one selected age, in the order of its CSV file. A coefficient of a table the
+// record does not carry is NaN, and so is the share outside of a coefficient that is NaN or
+// was copied (N = 1).
+struct CoefficientColumns {
+  std::vector<RecordFields> records;
+  std::vector<std::int32_t> record;  // index into `records`
+  std::vector<double> time_d;
+  std::vector<std::int32_t> region;  // selected-region position, from 0
+  std::vector<double> low;
+  std::vector<double> high;
+  std::vector<double> low_share_outside;
+  std::vector<double> high_share_outside;
+  std::size_t rows() const { return record.size(); }
+};
+
+// Whether the table code of `header` names table t (0 low, 1 high): "L" the low table, "H"
+// the high one, "B" both, blanks after the letter not counting.
+bool record_has_table(const HeaderRecord& header, int t);
+
+// A record sink that appends every processed record to the columns of its selected age.
+// `nuclides` (empty for all) keeps only the records of those nuclides (see nuclide_chosen).
+class ColumnSink : public RecordSink {
+ public:
+  ColumnSink(std::size_t ages, std::vector<double> times, std::size_t region_count,
+             std::vector<std::string> nuclides = {});
+  void record_done(int position, const HeaderRecord& header, const CoefficientTable& coef) override;
+  std::vector<CoefficientColumns>& columns() { return columns_; }
+
+ private:
+  std::vector<CoefficientColumns> columns_;
+  std::vector<double> times_;
+  std::size_t region_count_;
+  std::vector<std::string> nuclides_;
+};
+
+}  // namespace kestrane
