@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dose/run_request.h"
+#include "input/ascii.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
 #include "input/line_reader.h"
@@ -41,7 +42,7 @@ std::vector<std::string> name_list(const py::handle& list) {
   std::string_view rest = text;
   for (;;) {
     const std::size_t comma = rest.find(',');
-    names.emplace_back(rest.substr(0, comma));
+    names.emplace_back(ascii::trim(rest.substr(0, comma)));
     if (comma == std::string_view::npos) break;
     rest.remove_prefix(comma + 1);
   }

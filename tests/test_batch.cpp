@@ -143,6 +143,25 @@ TEST(RegionList, RefusesUnknownEmptyAndRepeatedItemsListingTheValidOnes) {
                        "\"30\" repeats region 30 (Lung)"));
 }
 
+TEST(RegionList, NumbersAndKeywordsWinOverRegionNamesThatLookLikeThem) {
+  // Columns 1 to 3 are named like keywords; they are reached by their numbers.
+  const std::vector<std::string> names{"all", "Lung", "3", "Liver"};
+  EXPECT_EQ(parse_region_list("all", names), range(1, 5));
+  EXPECT_EQ(parse_region_list("lung", names), (std::vector<int>{5}));
+  EXPECT_EQ(parse_region_list("3,1,2,liver", names), (std::vector<int>{3, 1, 2, 4}));
+  EXPECT_TRUE(contains(refusal([&] { parse_region_list("4,Liver", names); }),
+                       "\"Liver\" repeats region 4 (Liver)"));
+}
+
+TEST(RegionList, ValidItemsEscapeEveryByteOfTheFileThatIsNotPrintable) {
+  const std::vector<std::string> names{"Heart", "A\x1b]0;title\x07", "B\xc3\xa9"};
+  const std::string message = refusal([&] { parse_region_list("Kidney", names); });
+  EXPECT_TRUE(
+      contains(message, "Valid items: 1 to 4, Heart, A\\x1b]0;title\\x07, B\\xc3\\xa9, Lung, all."))
+      << message;
+  EXPECT_EQ(message.find_first_of("\x1b\x07\xc3"), std::string::npos) << message;
+}
+
 // ---- command line ----------------------------------------------------------------------
 
 struct CommandLineResult {
