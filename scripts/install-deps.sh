@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Kestrane's build, tests, benchmarks, manual pages
-# (help2man) and Debian package (dpkg-dev and file, for the dependency list) need.
+# (help2man), Debian package (dpkg-dev and file, for the dependency list) and Python module
+# (pybind11, the Python headers, numpy, pandas, pytest) need.
 # Runs apt-get (through sudo when not root) when packages are missing; without sudo it
 # prints the command to run.
 set -euo pipefail
@@ -11,6 +12,7 @@ packages=(
   libncurses-dev libfast-float-dev libcli11-dev
   tmux time libexpat1-dev
   help2man dpkg-dev file
+  pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pandas python3-pytest
 )
 
 missing=()
