@@ -13,6 +13,7 @@
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
 #include "dose/run_request.h"
+#include "input/ascii.h"
 #include "input/integration_times.h"
 #include "output/csv_file.h"
 #include "output/notes_file.h"
@@ -24,9 +25,16 @@ namespace kestrane {
 
 namespace {
 
-PreparationStop missing(std::vector<std::string> lines) { return {true, std::move(lines)}; }
+PreparationStop missing(std::vector<std::string> lines, const std::string& file) {
+  StopDetails details{
+      StopKind::missing_file, file, 0, 0, std::string(ascii::trim(kUnableToLocate)), {}};
+  for (const std::string& line : lines) details.message += line + "\n";
+  return {true, std::move(lines), std::move(details)};
+}
 
-PreparationStop refused(const InputError& error) { return {false, {error.what()}}; }
+PreparationStop refused(const InputError& error, const std::string& file) {
+  return {false, {error.what()}, stop_details(error, file)};
+}
 
 // Appends the rows of each processed record to the coefficient file of its age, in the
 // layout of the data set in use, and passes the record on to the CSV files and to `also`.
@@ -116,17 +124,18 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   const std::string times_path(kIntegrationTimesPath);
   if (!program_file_exists(working_dir, times_path)) {
     run.stop = missing(
-        {std::string(kUnableToLocate) + times_path + ".", std::string(kIntegrationTimesNote)});
+        {std::string(kUnableToLocate) + times_path + ".", std::string(kIntegrationTimesNote)},
+        times_path);
     return run;
   }
   try {
     run.times = read_integration_times(resolve_program_path(working_dir, times_path), times_path);
   } catch (const InputError& error) {
-    run.stop = refused(error);
+    run.stop = refused(error, times_path);
     return run;
   }
   if (!program_file_exists(working_dir, run.data_set_path)) {
-    run.stop = missing({std::string(kUnableToLocate) + run.data_set_path + "."});
+    run.stop = missing({std::string(kUnableToLocate) + run.data_set_path + "."}, run.data_set_path);
     return run;
   }
   try {
@@ -134,7 +143,7 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     read_names(*run.reader);
   } catch (const InputError& error) {
     run.reader.reset();
-    run.stop = refused(error);
+    run.stop = refused(error, run.data_set_path);
   }
   return run;
 }
@@ -293,12 +302,13 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
   // A stop keeps every row already written in the partial files, closed where they stand;
   // the earlier files are not touched. One in the middle of the renames leaves their journal,
   // which the next run completes.
-  const auto stop = [this](const std::string& cause) {
+  const auto stop = [this](StopDetails details) {
     impl_->output.abandon();
     if (impl_->output.commit_begun()) {
-      throw RunStopped(cause + "\n" + std::string(kCommitCutShortText), {}, {});
+      details.message += "\n" + std::string(kCommitCutShortText);
+      throw RunStopped(std::move(details), {}, {});
     }
-    throw RunStopped(cause, partial_files(), partial_paths());
+    throw RunStopped(std::move(details), partial_files(), partial_paths());
   };
   try {
     FileSink sink(run.files, run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also,
@@ -306,14 +316,15 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
     process_records(reader, run.setup, sink, progress);
     if (run.pictures && run.pictures->count() == 0) {
       // The user asked for pictures and would get none: nothing is replaced.
-      stop("no processed record of the nuclide " + run.pictures->nuclide() +
-           ": no picture was drawn");
+      const std::string reason = "no processed record of the nuclide " + run.pictures->nuclide() +
+                                 ": no picture was drawn";
+      stop({StopKind::no_record, {}, 0, 0, reason, reason});
     }
     run.output.commit(true, run.on_committed);
   } catch (const InputError& e) {
-    stop(e.what());
+    stop(stop_details(e, reader.display_name()));
   } catch (const OutputError& e) {
-    stop(e.what());
+    stop({StopKind::output_failed, {}, 0, 0, e.what(), e.what()});
   }
 }
 

@@ -40,6 +40,7 @@ enum class StopKind {
   missing_file,   // an input file was not found
   input_refused,  // an input file was refused
   output_failed,  // a file of the run could not be made or written
+  no_record,      // a nuclide chosen has no processed record
   interrupted,    // the caller asked the run to stop
 };
 
