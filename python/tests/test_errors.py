@@ -49,3 +49,11 @@ def test_a_missing_file_is_file_not_found(workdir, tmp_path):
         kestrane.coefficients(workdir)
     with pytest.raises(FileNotFoundError):
         kestrane.DoseRateFile(tmp_path / "KVR13ING.DRT")
+
+
+def test_without_pandas_it_says_so_and_arrays_still_come(workdir, monkeypatch):
+    monkeypatch.setitem(__import__("sys").modules, "pandas", None)
+    with pytest.raises(ImportError, match="as_arrays=True"):
+        kestrane.coefficients(workdir, ages="infant")
+    arrays = kestrane.coefficients(workdir, ages="infant", regions="Liver", as_arrays=True)
+    assert arrays["region"].tolist() == ["Liver"] * len(arrays["low"])
