@@ -83,21 +83,16 @@ py::array_t<T> owned(std::vector<T>&& values) {
   return py::array_t<T>(static_cast<py::ssize_t>(kept->size()), kept->data(), free);
 }
 
-// The columns of every age one after another, each age's part freed once it is copied.
-template <typename T, typename Member>
-py::array_t<T> joined(std::vector<CoefficientColumns>& parts, Member member) {
-  if (parts.size() == 1) return owned(std::move(parts[0].*member));
-  std::size_t total = 0;
-  for (const CoefficientColumns& part : parts) total += (part.*member).size();
-  py::array_t<T> out(static_cast<py::ssize_t>(total));
-  T* at = out.mutable_data();
+// Copies one column of every age, one after another, to `at`, each age's part freed once it
+// is copied.
+void join_into(std::vector<CoefficientColumns>& parts,
+               std::vector<double> CoefficientColumns::*column, double* at) {
   for (CoefficientColumns& part : parts) {
-    std::vector<T>& values = part.*member;
-    if (!values.empty()) std::memcpy(at, values.data(), values.size() * sizeof(T));
+    std::vector<double>& values = part.*column;
+    if (!values.empty()) std::memcpy(at, values.data(), values.size() * sizeof(double));
     at += values.size();
-    std::vector<T>().swap(values);
+    std::vector<double>().swap(values);
   }
-  return out;
 }
 
 // An object array of one Python object per row, each row taking the object of its index.
@@ -226,21 +221,46 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
     region_index.push_back(&part.region);
   }
 
-  py::dict columns;
-  columns["nuclide"] = object_rows(record_index, nuclide_obj);
+  // The numbers of the coefficients, each a row of one block, which pandas takes as it is.
+  const std::pair<const char*, std::vector<double> CoefficientColumns::*> numbers[] = {
+      {"time_d", &CoefficientColumns::time_d},
+      {"low", &CoefficientColumns::low},
+      {"high", &CoefficientColumns::high},
+      {"low_share_outside", &CoefficientColumns::low_share_outside},
+      {"high_share_outside", &CoefficientColumns::high_share_outside}};
+  std::size_t total = 0;
+  for (const CoefficientColumns& part : parts) total += part.rows();
+  constexpr auto kNumbers = static_cast<py::ssize_t>(std::size(numbers));
+  py::array_t<double> block({kNumbers, static_cast<py::ssize_t>(total)});
+  for (py::ssize_t i = 0; i < kNumbers; ++i) {
+    join_into(parts, numbers[i].second, block.mutable_data(i, 0));
+  }
+
+  // The other columns, in their places among the numbers.
   const char* class_name = request.data_set == DataSet::inhalation ? "class" : "f1";
-  columns[class_name] = numeric_class ? py::object(owned(std::move(f1)))
-                                      : py::object(object_rows(record_index, class_obj));
-  columns["age_days"] = owned(std::move(age_days));
-  columns["header_line"] = owned(std::move(header_line));
-  columns["points"] = owned(std::move(points));
-  columns["time_d"] = joined<double>(parts, &CoefficientColumns::time_d);
-  columns["region"] = object_rows(region_index, region_obj);
-  columns["low"] = joined<double>(parts, &CoefficientColumns::low);
-  columns["high"] = joined<double>(parts, &CoefficientColumns::high);
-  columns["low_share_outside"] = joined<double>(parts, &CoefficientColumns::low_share_outside);
-  columns["high_share_outside"] = joined<double>(parts, &CoefficientColumns::high_share_outside);
-  if (as_arrays) return columns;
+  const std::pair<py::ssize_t, std::pair<const char*, py::object>> others[] = {
+      {0, {"nuclide", object_rows(record_index, nuclide_obj)}},
+      {1,
+       {class_name, numeric_class ? py::object(owned(std::move(f1)))
+                                  : py::object(object_rows(record_index, class_obj))}},
+      {2, {"age_days", owned(std::move(age_days))}},
+      {3, {"header_line", owned(std::move(header_line))}},
+      {4, {"points", owned(std::move(points))}},
+      {6, {"region", object_rows(region_index, region_obj)}}};
+
+  if (as_arrays) {
+    py::dict columns;
+    std::size_t next = 0;
+    for (py::ssize_t i = 0; i < kNumbers; ++i) {
+      while (next < std::size(others) &&
+             others[next].first == static_cast<py::ssize_t>(columns.size())) {
+        columns[others[next].second.first] = others[next].second.second;
+        ++next;
+      }
+      columns[numbers[i].first] = block[py::int_(i)];
+    }
+    return columns;
+  }
   py::module_ pandas;
   try {
     pandas = py::module_::import("pandas");
@@ -250,7 +270,13 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
                     "as_arrays=True gives a dict of numpy arrays without it");
     throw py::error_already_set();
   }
-  return pandas.attr("DataFrame")(columns, py::arg("copy") = false);
+  py::list number_names;
+  for (const auto& number : numbers) number_names.append(number.first);
+  py::object table = pandas.attr("DataFrame")(block.attr("T"), py::arg("columns") = number_names,
+                                              py::arg("copy") = false);
+  for (const auto& [place, column] : others)
+    table.attr("insert")(place, column.first, column.second);
+  return table;
 }
 
 }  // namespace
