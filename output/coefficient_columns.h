@@ -4,7 +4,7 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -22,19 +22,39 @@ struct RecordFields {
   std::int32_t points = 0;  // N; 1 means the values were copied, not integrated
 };
 
-// The rows of one selected age, in the order of its CSV file. A coefficient of a table the
-// record does not carry is NaN, and so is the share outside of a coefficient that is NaN or
-// was copied (N = 1).
+// Doubles appended one by one and kept in chunks of a fixed size: the column grows with no
+// copy and no spare room beyond its last chunk, and is handed on chunk by chunk.
+class ChunkedDoubles {
+ public:
+  void push_back(double value) {
+    if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<double[]>(kChunk));
+    chunks_.back()[size_ % kChunk] = value;
+    ++size_;
+  }
+  std::size_t size() const { return size_; }
+  double operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
+  // Copies the values to `out` in order, freeing each chunk once it is copied; the column is
+  // then empty.
+  void move_to(double* out);
+
+ private:
+  static constexpr std::size_t kChunk = std::size_t{1} << 15;
+  std::vector<std::unique_ptr<double[]>> chunks_;
+  std::size_t size_ = 0;
+};
+
+// The rows of one selected age, in the order of its CSV file: every record has the same
+// number of rows, one per integration time and selected region in that order, so a row's
+// record, time and region follow from its place. A coefficient of a table the record does not
+// carry is NaN, and so is the share outside of a coefficient that is NaN or was copied
+// (N = 1).
 struct CoefficientColumns {
   std::vector<RecordFields> records;
-  std::vector<std::int32_t> record;  // index into `records`
-  std::vector<double> time_d;
-  std::vector<std::int32_t> region;  // selected-region position, from 0
-  std::vector<double> low;
-  std::vector<double> high;
-  std::vector<double> low_share_outside;
-  std::vector<double> high_share_outside;
-  std::size_t rows() const { return record.size(); }
+  ChunkedDoubles low;
+  ChunkedDoubles high;
+  ChunkedDoubles low_share_outside;
+  ChunkedDoubles high_share_outside;
+  std::size_t rows() const { return low.size(); }
 };
 
 // Whether the table code of `header` names table t (0 low, 1 high): "L" the low table, "H"
@@ -49,6 +69,8 @@ class ColumnSink : public RecordSink {
              std::vector<std::string> nuclides = {});
   void record_done(int position, const HeaderRecord& header, const CoefficientTable& coef) override;
   std::vector<CoefficientColumns>& columns() { return columns_; }
+  // The rows of each record: integration times x selected regions.
+  std::size_t rows_per_record() const { return times_.size() * region_count_; }
 
  private:
   std::vector<CoefficientColumns> columns_;

@@ -75,41 +75,64 @@ class Interruptible : public ProgressObserver {
   SignalCheck check_;
 };
 
-// A numpy array that owns a vector's storage, with no copy.
-template <typename T>
-py::array_t<T> owned(std::vector<T>&& values) {
-  auto* kept = new std::vector<T>(std::move(values));
-  py::capsule free(kept, [](void* p) { delete static_cast<std::vector<T>*>(p); });
-  return py::array_t<T>(static_cast<py::ssize_t>(kept->size()), kept->data(), free);
-}
-
-// Copies one column of every age, one after another, to `at`, each age's part freed once it
-// is copied.
-void join_into(std::vector<CoefficientColumns>& parts,
-               std::vector<double> CoefficientColumns::*column, double* at) {
-  for (CoefficientColumns& part : parts) {
-    std::vector<double>& values = part.*column;
-    if (!values.empty()) std::memcpy(at, values.data(), values.size() * sizeof(double));
-    at += values.size();
-    std::vector<double>().swap(values);
+// The rows of a run: each selected age's rows in turn, every record's rows one per
+// integration time and selected region.
+struct RowLayout {
+  const std::vector<CoefficientColumns>& parts;
+  std::size_t times;
+  std::size_t regions;
+  std::size_t total() const {
+    std::size_t rows = 0;
+    for (const CoefficientColumns& part : parts) rows += part.rows();
+    return rows;
   }
+};
+
+// A column of one value per record, repeated on each of the record's rows.
+template <typename T, typename Value>
+py::array_t<T> per_record(const RowLayout& layout, Value value) {
+  py::array_t<T> out(static_cast<py::ssize_t>(layout.total()));
+  T* at = out.mutable_data();
+  for (const CoefficientColumns& part : layout.parts) {
+    for (const RecordFields& record : part.records) {
+      at = std::fill_n(at, layout.times * layout.regions, value(record));
+    }
+  }
+  return out;
 }
 
-// An object array of one Python object per row, each row taking the object of its index.
-py::array object_rows(const std::vector<const std::vector<std::int32_t>*>& indices,
-                      const std::vector<std::vector<py::object>>& objects) {
-  std::size_t total = 0;
-  for (const auto* part : indices) total += part->size();
+// A column of Python objects, one per record (`objects` of each age, in record order) or one
+// per region (`by_region`), each taken again on every row it stands for.
+py::array object_rows(const RowLayout& layout, const std::vector<std::vector<py::object>>& objects,
+                      bool by_region) {
+  const std::size_t total = layout.total();
   py::array out(py::dtype("O"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(total)});
   auto** cells = static_cast<PyObject**>(out.mutable_data());
   std::size_t row = 0;
-  for (std::size_t p = 0; p < indices.size(); ++p) {
-    for (const std::int32_t index : *indices[p]) {
-      PyObject* value = objects[p][static_cast<std::size_t>(index)].ptr();
-      Py_INCREF(value);
-      Py_XDECREF(cells[row]);
-      cells[row++] = value;
+  for (std::size_t p = 0; p < layout.parts.size(); ++p) {
+    for (std::size_t r = 0; r < layout.parts[p].records.size(); ++r) {
+      for (std::size_t k = 0; k < layout.times * layout.regions; ++k) {
+        PyObject* value = (by_region ? objects[0][k % layout.regions] : objects[p][r]).ptr();
+        Py_INCREF(value);
+        Py_XDECREF(cells[row]);
+        cells[row++] = value;
+      }
     }
+  }
+  return out;
+}
+
+// A column of the coefficients moved out of every age's chunks, each freed once copied.
+py::array_t<double> moved(std::vector<CoefficientColumns>& parts,
+                          ChunkedDoubles CoefficientColumns::*column) {
+  std::size_t total = 0;
+  for (const CoefficientColumns& part : parts) total += (part.*column).size();
+  py::array_t<double> out(static_cast<py::ssize_t>(total));
+  double* at = out.mutable_data();
+  for (CoefficientColumns& part : parts) {
+    const std::size_t size = (part.*column).size();
+    (part.*column).move_to(at);
+    at += size;
   }
   return out;
 }
@@ -181,86 +204,52 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
     bool any = false;
     for (const CoefficientColumns& part : parts) {
       for (const RecordFields& record : part.records) {
-        any = any || nuclide_chosen(std::vector<std::string>{nuclide}, record.nuclide);
+        any = any || nuclide_chosen(std::span<const std::string>(&nuclide, 1), record.nuclide);
       }
     }
     if (!any) throw py::value_error("nuclides: no processed record of the nuclide " + nuclide);
   }
 
-  // Per-record and per-region objects, shared by their rows.
-  std::vector<const std::vector<std::int32_t>*> record_index, region_index;
-  std::vector<std::vector<py::object>> nuclide_obj(parts.size()), class_obj(parts.size()),
-      age_obj(parts.size()), line_obj(parts.size()), points_obj(parts.size());
-  std::vector<std::vector<py::object>> region_obj(parts.size());
+  // The objects of each record and region, shared by their rows.
+  const RowLayout layout{parts, request.times.size(), names.size()};
   bool numeric_class = request.data_set == DataSet::ingestion;
-  for (const CoefficientColumns& part : parts) {
-    for (const RecordFields& record : part.records) {
-      numeric_class = numeric_class && number_of(record.class_or_f1).has_value();
-    }
-  }
-  std::vector<py::object> region_names;
-  for (const std::string& name : names) region_names.push_back(text(name));
-  std::vector<std::int64_t> age_days, header_line, points;
-  std::vector<double> f1;
+  std::vector<std::vector<py::object>> nuclide_texts(parts.size()), classes(parts.size());
   for (std::size_t p = 0; p < parts.size(); ++p) {
-    CoefficientColumns& part = parts[p];
-    for (const RecordFields& record : part.records) {
-      nuclide_obj[p].push_back(text(record.nuclide));
-      class_obj[p].push_back(numeric_class ? py::object(py::float_(*number_of(record.class_or_f1)))
-                                           : py::object(text(record.class_or_f1)));
+    for (const RecordFields& record : parts[p].records) {
+      numeric_class = numeric_class && number_of(record.class_or_f1).has_value();
+      nuclide_texts[p].push_back(text(record.nuclide));
+      classes[p].push_back(text(record.class_or_f1));
     }
-    for (const std::int32_t index : part.record) {
-      const RecordFields& record = part.records[static_cast<std::size_t>(index)];
-      age_days.push_back(record.age_days);
-      header_line.push_back(record.header_line);
-      points.push_back(record.points);
-      if (numeric_class) f1.push_back(*number_of(record.class_or_f1));
+  }
+  std::vector<std::vector<py::object>> regions_by_column(1);
+  for (const std::string& name : names) regions_by_column[0].push_back(text(name));
+  py::array_t<double> times_by_row(static_cast<py::ssize_t>(layout.total()));
+  double* time_at = times_by_row.mutable_data();
+  for (const CoefficientColumns& part : parts) {
+    for (std::size_t r = 0; r < part.records.size(); ++r) {
+      for (const double time : request.times) time_at = std::fill_n(time_at, names.size(), time);
     }
-    region_obj[p] = region_names;
-    record_index.push_back(&part.record);
-    region_index.push_back(&part.region);
   }
 
-  // The numbers of the coefficients, each a row of one block, which pandas takes as it is.
-  const std::pair<const char*, std::vector<double> CoefficientColumns::*> numbers[] = {
-      {"time_d", &CoefficientColumns::time_d},
-      {"low", &CoefficientColumns::low},
-      {"high", &CoefficientColumns::high},
-      {"low_share_outside", &CoefficientColumns::low_share_outside},
-      {"high_share_outside", &CoefficientColumns::high_share_outside}};
-  std::size_t total = 0;
-  for (const CoefficientColumns& part : parts) total += part.rows();
-  constexpr auto kNumbers = static_cast<py::ssize_t>(std::size(numbers));
-  py::array_t<double> block({kNumbers, static_cast<py::ssize_t>(total)});
-  for (py::ssize_t i = 0; i < kNumbers; ++i) {
-    join_into(parts, numbers[i].second, block.mutable_data(i, 0));
-  }
-
-  // The other columns, in their places among the numbers.
-  const char* class_name = request.data_set == DataSet::inhalation ? "class" : "f1";
-  const std::pair<py::ssize_t, std::pair<const char*, py::object>> others[] = {
-      {0, {"nuclide", object_rows(record_index, nuclide_obj)}},
-      {1,
-       {class_name, numeric_class ? py::object(owned(std::move(f1)))
-                                  : py::object(object_rows(record_index, class_obj))}},
-      {2, {"age_days", owned(std::move(age_days))}},
-      {3, {"header_line", owned(std::move(header_line))}},
-      {4, {"points", owned(std::move(points))}},
-      {6, {"region", object_rows(region_index, region_obj)}}};
-
-  if (as_arrays) {
-    py::dict columns;
-    std::size_t next = 0;
-    for (py::ssize_t i = 0; i < kNumbers; ++i) {
-      while (next < std::size(others) &&
-             others[next].first == static_cast<py::ssize_t>(columns.size())) {
-        columns[others[next].second.first] = others[next].second.second;
-        ++next;
-      }
-      columns[numbers[i].first] = block[py::int_(i)];
-    }
-    return columns;
-  }
+  py::dict columns;
+  columns["nuclide"] = object_rows(layout, nuclide_texts, false);
+  columns[request.data_set == DataSet::inhalation ? "class" : "f1"] =
+      numeric_class ? py::object(per_record<double>(
+                          layout, [](const RecordFields& r) { return *number_of(r.class_or_f1); }))
+                    : py::object(object_rows(layout, classes, false));
+  columns["age_days"] =
+      per_record<std::int64_t>(layout, [](const RecordFields& r) { return r.age_days; });
+  columns["header_line"] =
+      per_record<std::int64_t>(layout, [](const RecordFields& r) { return r.header_line; });
+  columns["points"] =
+      per_record<std::int64_t>(layout, [](const RecordFields& r) { return r.points; });
+  columns["time_d"] = times_by_row;
+  columns["region"] = object_rows(layout, regions_by_column, true);
+  columns["low"] = moved(parts, &CoefficientColumns::low);
+  columns["high"] = moved(parts, &CoefficientColumns::high);
+  columns["low_share_outside"] = moved(parts, &CoefficientColumns::low_share_outside);
+  columns["high_share_outside"] = moved(parts, &CoefficientColumns::high_share_outside);
+  if (as_arrays) return columns;
   py::module_ pandas;
   try {
     pandas = py::module_::import("pandas");
@@ -270,13 +259,9 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
                     "as_arrays=True gives a dict of numpy arrays without it");
     throw py::error_already_set();
   }
-  py::list number_names;
-  for (const auto& number : numbers) number_names.append(number.first);
-  py::object table = pandas.attr("DataFrame")(block.attr("T"), py::arg("columns") = number_names,
-                                              py::arg("copy") = false);
-  for (const auto& [place, column] : others)
-    table.attr("insert")(place, column.first, column.second);
-  return table;
+  // Without a copy, pandas keeps each array as a block of its own: the table holds little
+  // more than its own size.
+  return pandas.attr("DataFrame")(columns, py::arg("copy") = false);
 }
 
 }  // namespace
