@@ -2,8 +2,11 @@
 // tabulated times appended to the columns of its selected age.
 #include "output/coefficient_columns.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <limits>
+#include <new>
 
 #include "dose/run_request.h"
 #include "input/ascii.h"
@@ -11,6 +14,17 @@
 #include "output/notes_file.h"
 
 namespace kestrane {
+
+void ChunkedDoubles::Unmap::operator()(double* chunk) const {
+  ::munmap(chunk, kChunk * sizeof(double));
+}
+
+void ChunkedDoubles::add_chunk() {
+  void* chunk = ::mmap(nullptr, kChunk * sizeof(double), PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (chunk == MAP_FAILED) throw std::bad_alloc();
+  chunks_.emplace_back(static_cast<double*>(chunk));
+}
 
 void ChunkedDoubles::move_to(double* out) {
   for (std::size_t c = 0; c < chunks_.size(); ++c) {

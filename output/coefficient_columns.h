@@ -22,24 +22,29 @@ struct RecordFields {
   std::int32_t points = 0;  // N; 1 means the values were copied, not integrated
 };
 
-// Doubles appended one by one and kept in chunks of a fixed size: the column grows with no
-// copy and no spare room beyond its last chunk, and is handed on chunk by chunk.
+// Doubles appended one by one and kept in chunks of a fixed size, each mapped from the system
+// on its own: the column grows with no copy, a chunk holds memory only for the values written
+// to it, and each chunk handed on is given back to the system at once (memory the allocator
+// would keep for itself).
 class ChunkedDoubles {
  public:
   void push_back(double value) {
-    if (size_ % kChunk == 0) chunks_.push_back(std::make_unique<double[]>(kChunk));
-    chunks_.back()[size_ % kChunk] = value;
+    if (size_ % kChunk == 0) add_chunk();
+    chunks_.back().get()[size_ % kChunk] = value;
     ++size_;
   }
   std::size_t size() const { return size_; }
-  double operator[](std::size_t i) const { return chunks_[i / kChunk][i % kChunk]; }
-  // Copies the values to `out` in order, freeing each chunk once it is copied; the column is
-  // then empty.
+  // Copies the values to `out` in order, giving back each chunk once it is copied; the column
+  // is then empty.
   void move_to(double* out);
 
  private:
-  static constexpr std::size_t kChunk = std::size_t{1} << 15;
-  std::vector<std::unique_ptr<double[]>> chunks_;
+  static constexpr std::size_t kChunk = std::size_t{1} << 20;  // 8 MiB of address space
+  struct Unmap {
+    void operator()(double* chunk) const;
+  };
+  void add_chunk();
+  std::vector<std::unique_ptr<double, Unmap>> chunks_;
   std::size_t size_ = 0;
 };
 

@@ -83,7 +83,7 @@ struct RowLayout {
   std::size_t regions;
   std::size_t total() const {
     std::size_t rows = 0;
-    for (const CoefficientColumns& part : parts) rows += part.rows();
+    for (const CoefficientColumns& part : parts) rows += part.records.size() * times * regions;
     return rows;
   }
 };
@@ -210,6 +210,13 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
     if (!any) throw py::value_error("nuclides: no processed record of the nuclide " + nuclide);
   }
 
+  // The coefficients first, each chunk given back as it is copied; then the columns that
+  // repeat a record's or a region's value, so that the rows are never held twice.
+  const py::array_t<double> low = moved(parts, &CoefficientColumns::low);
+  const py::array_t<double> high = moved(parts, &CoefficientColumns::high);
+  const py::array_t<double> low_share = moved(parts, &CoefficientColumns::low_share_outside);
+  const py::array_t<double> high_share = moved(parts, &CoefficientColumns::high_share_outside);
+
   // The objects of each record and region, shared by their rows.
   const RowLayout layout{parts, request.times.size(), names.size()};
   bool numeric_class = request.data_set == DataSet::ingestion;
@@ -245,10 +252,10 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
       per_record<std::int64_t>(layout, [](const RecordFields& r) { return r.points; });
   columns["time_d"] = times_by_row;
   columns["region"] = object_rows(layout, regions_by_column, true);
-  columns["low"] = moved(parts, &CoefficientColumns::low);
-  columns["high"] = moved(parts, &CoefficientColumns::high);
-  columns["low_share_outside"] = moved(parts, &CoefficientColumns::low_share_outside);
-  columns["high_share_outside"] = moved(parts, &CoefficientColumns::high_share_outside);
+  columns["low"] = low;
+  columns["high"] = high;
+  columns["low_share_outside"] = low_share;
+  columns["high_share_outside"] = high_share;
   if (as_arrays) return columns;
   py::module_ pandas;
   try {
