@@ -73,8 +73,10 @@ void write_stop(std::ostream& err, std::string_view message) {
   }
 }
 
+// The message may quote the file's region names, whose escapes are written as the stops
+// write them.
 void write_usage_error(std::ostream& err, const UsageError& error) {
-  err << kProgram << error.what() << '\n'
+  err << kProgram << without_backslashes(error.what()) << '\n'
       << kBatchUsage << "\nRun with --help for more information.\n";
 }
 

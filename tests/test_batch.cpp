@@ -390,6 +390,15 @@ TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
   EXPECT_TRUE(contains(err, "?]0;X?")) << err;
 }
 
+TEST_F(BatchRun, RegionNamesOfTheFileInAUsageErrorShowTheirControlBytesAsQuestionMarks) {
+  std::string drt = read_file(dir / "DATA" / "KVR13INH.DRT");
+  drt.insert(drt.find("Adrenals"), "\x1b]0;X\x07");
+  write_file(dir / "DATA" / "KVR13INH.DRT", drt);
+  EXPECT_EQ(batch(DataSet::inhalation, "1", "Kidney"), kBatchUsageError);
+  EXPECT_EQ(err.find_first_of("\x1b\x07\\"), std::string::npos) << err;
+  EXPECT_TRUE(contains(err, "Valid items: 1 to 30, ?]0;X?Adrenals, ")) << err;
+}
+
 TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {
   const fs::path drt = dir / "DATA" / "KVR13INH.DRT";
   const std::string whole = read_file(drt);
