@@ -2,43 +2,17 @@
 #include "app/batch_options.h"
 
 #include <CLI/CLI.hpp>
-#include <algorithm>
-#include <charconv>
-#include <cstdint>
 #include <optional>
 
 #include "app/command_line.h"
 #include "app/version.h"
+#include "dose/run_request.h"
 #include "input/ascii.h"
 
 namespace kestrane {
 namespace {
 
 using ascii::equal_ignoring_case;
-using ascii::trim;
-
-// The value of an item made of decimal digits only; nothing for any other item.
-std::optional<long long> item_number(std::string_view item) {
-  if (item.empty() ||
-      !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; })) {
-    return std::nullopt;
-  }
-  long long value = 0;
-  const auto result = std::from_chars(item.data(), item.data() + item.size(), value);
-  if (result.ec != std::errc()) return std::nullopt;
-  return value;
-}
-
-std::vector<std::string_view> split_items(std::string_view list) {
-  std::vector<std::string_view> items;
-  for (;;) {
-    const std::size_t comma = list.find(',');
-    items.push_back(trim(list.substr(0, comma)));
-    if (comma == std::string_view::npos) break;
-    list.remove_prefix(comma + 1);
-  }
-  return items;
-}
 
 // The six age groups as --help shows them: number, name and age in days, one to a line.
 std::string age_group_table() {
@@ -53,99 +27,22 @@ std::string age_group_table() {
   return table;
 }
 
-std::string quoted(std::string_view text) { return "\"" + std::string(text) + "\""; }
-
-// Reads a list whose items each stand for one number, or for all of them; `resolve`
-// returns the number of an item (0 for "all", -1 for an unknown item).
-template <typename Resolve, typename Describe>
-std::vector<int> parse_list(std::string_view option, std::string_view list,
-                            const std::string& valid, int all_count, Resolve resolve,
-                            Describe describe) {
-  const std::string hint = " Valid items: " + valid + ".";
-  if (trim(list).empty()) {
-    throw UsageError(std::string(option) + ": the list is empty." + hint);
-  }
-  const std::vector<std::string_view> items = split_items(list);
-  std::vector<int> result;
-  for (std::string_view item : items) {
-    if (item.empty()) {
-      throw UsageError(std::string(option) + ": empty item in " + quoted(list) + "." + hint);
-    }
-    const int number = resolve(item);
-    if (number < 0) {
-      throw UsageError(std::string(option) + ": unknown item " + quoted(item) + "." + hint);
-    }
-    if (number == 0) {
-      if (items.size() > 1) {
-        throw UsageError(std::string(option) + ": " + quoted(item) +
-                         " already takes every item and cannot be combined with others." + hint);
-      }
-      for (int i = 1; i <= all_count; ++i) result.push_back(i);
-      return result;
-    }
-    if (std::find(result.begin(), result.end(), number) != result.end()) {
-      throw UsageError(std::string(option) + ": " + quoted(item) + " repeats " + describe(number) +
-                       "." + hint);
-    }
-    result.push_back(number);
-  }
-  return result;
-}
-
 }  // namespace
 
 std::vector<int> parse_age_list(std::string_view list) {
-  std::string valid = "1 to 6";
-  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::to_string(group.days);
-  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::string(trim(group.label));
-  valid += ", all";
-
-  const auto resolve = [](std::string_view item) -> int {
-    if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL AGES")) return 0;
-    if (const auto number = item_number(item)) {
-      if (*number >= 1 && *number <= kAgeGroupCount) return static_cast<int>(*number);
-      for (int g = 1; g <= kAgeGroupCount; ++g) {
-        if (kAgeGroups[static_cast<std::size_t>(g - 1)].days == *number) return g;
-      }
-      return -1;
-    }
-    for (int g = 1; g <= kAgeGroupCount; ++g) {
-      if (equal_ignoring_case(item, trim(kAgeGroups[static_cast<std::size_t>(g - 1)].label))) {
-        return g;
-      }
-    }
-    return -1;
-  };
-  const auto describe = [](int g) {
-    const AgeGroup& group = kAgeGroups[static_cast<std::size_t>(g - 1)];
-    return "age group " + std::to_string(g) + " (" + std::string(trim(group.label)) + ", " +
-           std::to_string(group.days) + " days)";
-  };
-  return parse_list("--ages", list, valid, kAgeGroupCount, resolve, describe);
+  try {
+    return resolve_age_list(list);
+  } catch (const ChoiceError& error) {
+    throw UsageError(error.what());
+  }
 }
 
 std::vector<int> parse_region_list(std::string_view list, std::span<const std::string> names) {
-  const int lung = static_cast<int>(names.size()) + 1;
-  std::string valid = "1 to " + std::to_string(lung);
-  for (const std::string& name : names) valid += ", " + name;
-  valid += ", Lung, all";
-
-  const auto resolve = [&](std::string_view item) -> int {
-    if (const auto number = item_number(item)) {
-      return (*number >= 1 && *number <= lung) ? static_cast<int>(*number) : -1;
-    }
-    for (std::size_t k = 0; k < names.size(); ++k) {
-      if (equal_ignoring_case(item, names[k])) return static_cast<int>(k) + 1;
-    }
-    if (equal_ignoring_case(item, "Lung")) return lung;
-    if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL ORGANS")) return 0;
-    return -1;
-  };
-  const auto describe = [&](int region) {
-    const std::string name = region == lung ? "Lung" : names[static_cast<std::size_t>(region - 1)];
-    return "region " + std::to_string(region) + " (" + name + ")";
-  };
-  return parse_list("--regions", list, valid, lung, resolve, describe);
+  try {
+    return resolve_region_list(list, names);
+  } catch (const ChoiceError& error) {
+    throw UsageError(error.what());
+  }
 }
 
 std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const* argv,
@@ -181,7 +78,9 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
   app.add_option("--regions", options.regions,
                  "Comma-separated target regions, in the order of the columns: a region "
                  "number (1 to 29 for the columns of the file, 30 for Lung), a region name "
-                 "of the file without regard to case, Lung, or all (every column and Lung)")
+                 "of the file without regard to case, Lung (the composite of columns 15 to "
+                 "18), or all (every column and Lung). Numbers, Lung and all always mean "
+                 "this: a region whose name is one of them is chosen by its column number")
       ->required()
       ->type_name("LIST");
   app.add_option("--dir", dir,

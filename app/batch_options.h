@@ -47,18 +47,10 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                                                      std::ostream& out, std::ostream& err,
                                                      int& exit_status);
 
-// The selected-age list of an --ages list: comma-separated items, each an age-group number
-// 1 to 6, the age in days of an age group (100, 365, 1825, 3650, 5475, 7300), an age-list
-// text without regard to case and surrounding blanks ("infant", "1 y-old", "adult"), or
-// "all" (also "ALL AGES") for groups 1 to 6. Kept in the order given. Throws UsageError,
-// listing the valid items, for an unknown, empty or repeated item.
+// The selected-age list of an --ages list, and the selected-region list of a --regions list
+// for the names of the region-name line, as resolve_age_list and resolve_region_list
+// (dose/run_request.h) read them; a list they refuse is a UsageError with their message.
 std::vector<int> parse_age_list(std::string_view list);
-
-// The selected-region list of a --regions list, for the names of the region-name line:
-// comma-separated items, each a region number 1 to n + 1, a region name without regard to
-// case, "Lung" (region n + 1), or "all" (also "ALL ORGANS") for regions 1 to n + 1. Kept in
-// the order given. Throws UsageError, listing the valid items, for an unknown, empty or
-// repeated item.
 std::vector<int> parse_region_list(std::string_view list, std::span<const std::string> names);
 
 // The nuclides of a --nuclides list: comma-separated names, each without its surrounding

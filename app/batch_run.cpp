@@ -74,8 +74,11 @@ void write_stop(std::ostream& err, std::string_view message) {
   }
 }
 
+// The message may quote the file's region names, whose escapes are written as the stops
+// write them.
 void write_usage_error(std::ostream& err, const UsageError& error) {
-  kestrane::write_usage_error(err, "kestrane-batch", kBatchUsage, error.what());
+  kestrane::write_usage_error(err, "kestrane-batch", kBatchUsage,
+                              without_backslashes(error.what()));
 }
 
 // The partial files a stop leaves, named on standard error.

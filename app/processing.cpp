@@ -17,6 +17,7 @@
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
 #include "app/version.h"
+#include "dose/run_request.h"
 #include "input/ascii.h"
 #include "input/input_error.h"
 #include "input/integration_times.h"
@@ -31,9 +32,16 @@ namespace kestrane {
 
 namespace {
 
-PreparationStop missing(std::vector<std::string> lines) { return {true, std::move(lines)}; }
+PreparationStop missing(std::vector<std::string> lines, const std::string& file) {
+  StopDetails details{
+      StopKind::missing_file, file, 0, 0, std::string(ascii::trim(kUnableToLocate)), {}};
+  for (const std::string& line : lines) details.message += line + "\n";
+  return {true, std::move(lines), std::move(details)};
+}
 
-PreparationStop refused(const InputError& error) { return {false, {error.what()}}; }
+PreparationStop refused(const InputError& error, const std::string& file) {
+  return {false, {error.what()}, stop_details(error, file)};
+}
 
 // The stop for a program file that was not found: when a folder on its way (the working
 // directory, then the folders of the path as resolved) may not be searched, that folder is
@@ -48,26 +56,13 @@ PreparationStop not_found(const std::filesystem::path& working_dir, std::string_
     if (::access(folder.c_str(), R_OK | X_OK) != 0) {
       if (errno != EACCES) break;
       return missing({" Cannot search the folder \"" + printable_excerpt(folder.string()) +
-                      "\" for " + std::string(program_path) + ": " + std::strerror(EACCES) + "."});
+                      "\" for " + std::string(program_path) + ": " + std::strerror(EACCES) + "."},
+                     std::string(program_path));
     }
     if (next == folders.end()) break;
     folder /= *next++;
   }
-  return missing(std::move(lines));
-}
-
-// The names of the selected regions, in selection order, from the region list.
-std::vector<std::string> selected_region_names(const RunChoice& choice) {
-  std::vector<std::string> names;
-  names.reserve(choice.regions.size());
-  for (const int region : choice.regions) {
-    if (region < 1 || static_cast<std::size_t>(region) > choice.region_list.size()) {
-      throw std::invalid_argument("region number " + std::to_string(region) +
-                                  " is not in the region list");
-    }
-    names.push_back(choice.region_list[static_cast<std::size_t>(region) - 1]);
-  }
-  return names;
+  return missing(std::move(lines), std::string(program_path));
 }
 
 // Appends the rows of each processed record to the coefficient file of its age, in the
@@ -188,7 +183,7 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   try {
     run.times = read_integration_times(resolve_program_path(working_dir, times_path), times_path);
   } catch (const InputError& error) {
-    run.stop = refused(error);
+    run.stop = refused(error, times_path);
     return run;
   }
   if (!program_file_exists(working_dir, run.data_set_path)) {
@@ -207,7 +202,7 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     read_names(*run.reader);
   } catch (const InputError& error) {
     run.reader.reset();
-    run.stop = refused(error);
+    run.stop = refused(error, run.data_set_path);
   }
   return run;
 }
@@ -301,18 +296,19 @@ CoefficientRun::CoefficientRun(RunChoice choice) {
   if (choice.region_list.size() < 2) {
     throw std::invalid_argument("the region list lacks \"Lung\" and \"ALL ORGANS\"");
   }
-  const std::vector<std::string> region_names = selected_region_names(choice);
-  impl_ = std::make_unique<Impl>(choice.working_dir);
-
-  RunSetup& setup = impl_->setup;
-  setup.data_set = choice.data_set;
-  setup.times = std::move(choice.times);
-  setup.age_groups = std::move(choice.age_groups);
-  setup.regions = std::move(choice.regions);
   // The region list holds the file's names, then "Lung", then "ALL ORGANS".
-  setup.lung_region = static_cast<int>(choice.region_list.size()) - 1;
-  setup.threads = choice.threads;
-  setup.region_names = region_names;
+  RunRequest request;
+  request.data_set = choice.data_set;
+  request.times = std::move(choice.times);
+  request.age_groups = std::move(choice.age_groups);
+  request.regions = std::move(choice.regions);
+  request.file_names.assign(choice.region_list.begin(), choice.region_list.end() - 2);
+  request.threads = choice.threads;
+  RunSetup resolved = make_run_setup(request);  // refuses a region without a name first
+  impl_ = std::make_unique<Impl>(choice.working_dir);
+  impl_->setup = std::move(resolved);
+  RunSetup& setup = impl_->setup;
+  const std::vector<std::string> region_names = setup.region_names;
   for (const std::string& nuclide : choice.nuclides) {
     setup.nuclides.push_back(ascii::to_upper(ascii::trim_right(nuclide)));
   }
@@ -435,12 +431,13 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
   // A stop keeps every row already written in the partial files, closed where they stand;
   // the earlier files are not touched. One in the middle of the renames leaves their journal,
   // which the next run completes.
-  const auto stop = [this](const std::string& cause) {
+  const auto stop = [this](StopDetails details) {
     impl_->output.abandon();
     if (impl_->output.commit_begun()) {
-      throw RunStopped(cause + "\n" + std::string(kCommitCutShortText), {}, {});
+      details.message += "\n" + std::string(kCommitCutShortText);
+      throw RunStopped(std::move(details), {}, {});
     }
-    throw RunStopped(cause, partial_files(), partial_paths());
+    throw RunStopped(std::move(details), partial_files(), partial_paths());
   };
   try {
     FileSink sink(run.files, run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also,
@@ -448,8 +445,9 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
     process_records(reader, run.setup, sink, progress);
     if (run.pictures && run.pictures->count() == 0) {
       // The user asked for pictures and would get none: nothing is replaced.
-      stop("no processed record of the nuclide " + run.pictures->nuclide() +
-           ": no picture was drawn");
+      const std::string reason = "no processed record of the nuclide " + run.pictures->nuclide() +
+                                 ": no picture was drawn";
+      stop({StopKind::no_record, {}, 0, 0, reason, reason});
     }
     for (std::size_t i = 0; i < run.met.size(); ++i) {
       // Nor is anything replaced when a listed nuclide got no record.
@@ -459,9 +457,9 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
     run.write_provenance();
     run.output.commit(true, run.on_committed);
   } catch (const InputError& e) {
-    stop(e.what());
+    stop(stop_details(e, reader.display_name()));
   } catch (const OutputError& e) {
-    stop(e.what());
+    stop({StopKind::output_failed, {}, 0, 0, e.what(), e.what()});
   }
 }
 

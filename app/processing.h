@@ -13,6 +13,7 @@
 
 #include "dose/record_loop.h"
 #include "input/data_sets.h"
+#include "input/input_error.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
 #include "output/notes_file.h"
@@ -23,9 +24,11 @@ namespace kestrane {
 // Why a run could not be prepared. `missing_file`: a file was not found, and `lines` are the
 // lines of the message, each beginning with a blank (" Unable to locate the file ...").
 // Otherwise an input file was refused, and `lines` holds its one message (file, line, reason).
+// `details` holds the same stop in parts, for a front end that lays it out otherwise.
 struct PreparationStop {
   bool missing_file = false;
   std::vector<std::string> lines;
+  StopDetails details;
 };
 
 // Where the input of a run comes from, for its provenance files: the host paths of the
@@ -87,15 +90,19 @@ inline constexpr std::string_view kCommitCutShortText =
 // same files as host paths. Every earlier file is as it was.
 class RunStopped : public std::runtime_error {
  public:
-  RunStopped(const std::string& message, std::vector<std::string> incomplete_files,
+  RunStopped(StopDetails details, std::vector<std::string> incomplete_files,
              std::vector<std::filesystem::path> incomplete_paths)
-      : std::runtime_error(message),
+      : std::runtime_error(details.message),
+        details_(std::move(details)),
         incomplete_files_(std::move(incomplete_files)),
         incomplete_paths_(std::move(incomplete_paths)) {}
+  // The stop in parts: an input refusal (file, line, record, reason) or a failed output.
+  const StopDetails& details() const { return details_; }
   const std::vector<std::string>& incomplete_files() const { return incomplete_files_; }
   const std::vector<std::filesystem::path>& incomplete_paths() const { return incomplete_paths_; }
 
  private:
+  StopDetails details_;
   std::vector<std::string> incomplete_files_;
   std::vector<std::filesystem::path> incomplete_paths_;
 };

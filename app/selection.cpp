@@ -5,6 +5,7 @@
 #include <numeric>
 
 #include "app/screen_texts.h"
+#include "dose/run_request.h"
 #include "input/data_sets.h"
 #include "input/dose_rate_file.h"
 
@@ -70,8 +71,8 @@ std::vector<int> ages_from_result(const ListBoxResult& choice) {
 }
 
 std::vector<int> regions_from_result(const ListBoxResult& choice, int name_count) {
-  const int lung = name_count + 1;
-  if (contains(choice.items, name_count + 2)) return one_to(lung);
+  const int lung = lung_region_number(static_cast<std::size_t>(name_count));
+  if (contains(choice.items, lung + 1)) return one_to(lung);
   return within(choice.items, lung);
 }
 

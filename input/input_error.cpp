@@ -41,7 +41,36 @@ std::string record_refusal_message(std::string_view file_name, std::int64_t line
 
 void refuse_in_record(std::string_view file_name, std::int64_t line, std::string_view reason,
                       std::string_view header_text, std::int64_t header_line) {
-  throw InputError(record_refusal_message(file_name, line, reason, header_text, header_line));
+  throw InputError(record_refusal_message(file_name, line, reason, header_text, header_line),
+                   file_name, line, header_line, reason);
+}
+
+StopDetails stop_details(const InputError& error, std::string_view file) {
+  StopDetails stop;
+  stop.message = error.what();
+  if (!error.reason().empty()) {
+    stop.file = error.file();
+    stop.line = error.line();
+    stop.record = error.record();
+    stop.reason = error.reason();
+    return stop;
+  }
+  stop.file = file;
+  stop.reason = stop.message;
+  // "<file>, line <n>: <reason>", the form of every refusal of a line.
+  const std::string_view message = stop.message;
+  const std::size_t at = message.find(", line ");
+  if (at == std::string_view::npos) return stop;
+  std::size_t end = at + 7;
+  std::int64_t line = 0;
+  while (end < message.size() && message[end] >= '0' && message[end] <= '9') {
+    line = line * 10 + (message[end++] - '0');
+  }
+  if (end == at + 7 || message.substr(end, 2) != ": ") return stop;
+  stop.file = message.substr(0, at);
+  stop.line = line;
+  stop.reason = message.substr(end + 2);
+  return stop;
 }
 
 }  // namespace kestrane

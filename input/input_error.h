@@ -14,25 +14,57 @@ namespace kestrane {
 
 // A refusal of an input file. The message names the file and, where it applies, the line
 // and the record; the run driver shows it and stops the run.
+// Where it is known, the refusal also carries its parts: the file as named in the message,
+// the 1-based offending line, the line of the record's header and the reason alone.
 class InputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+  InputError(const std::string& message, std::string_view file, std::int64_t line,
+             std::int64_t record, std::string_view reason)
+      : std::runtime_error(message), file_(file), line_(line), record_(record), reason_(reason) {}
+  const std::string& file() const { return file_; }
+  std::int64_t line() const { return line_; }            // 0 when not known
+  std::int64_t record() const { return record_; }        // 0 outside a record
+  const std::string& reason() const { return reason_; }  // empty when not known
+
+ private:
+  std::string file_;
+  std::int64_t line_ = 0;
+  std::int64_t record_ = 0;
+  std::string reason_;
 };
+
+// What stopped a run, in parts, for each front end to lay out in its own way (the screen,
+// kestrane-batch's lines, a Python exception).
+enum class StopKind {
+  missing_file,   // an input file was not found
+  input_refused,  // an input file was refused
+  output_failed,  // a file of the run could not be made or written
+  no_record,      // a nuclide chosen has no processed record
+  interrupted,    // the caller asked the run to stop
+};
+
+struct StopDetails {
+  StopKind kind = StopKind::input_refused;
+  std::string file;         // the file, as the message names it
+  std::int64_t line = 0;    // the 1-based offending line; 0 when none
+  std::int64_t record = 0;  // the line of the record's header; 0 outside a record
+  std::string reason;       // the reason alone (the whole message where it has no parts)
+  std::string message;      // the message as the programs show it
+};
+
+// The parts of a refusal: those it carries, or else read from its message
+// ("<file>, line <n>: <reason>"); `file` names the file being read when the message names
+// none.
+StopDetails stop_details(const InputError& error, std::string_view file);
 
 // A line longer than the line reader accepts. Readers of records catch it to add the record's
 // header line to the message.
 class LineTooLong : public InputError {
  public:
   LineTooLong(std::string_view file_name, std::int64_t line, std::string reason)
-      : InputError(std::string(file_name) + ", line " + std::to_string(line) + ": " + reason),
-        line_(line),
-        reason_(std::move(reason)) {}
-  std::int64_t line() const { return line_; }
-  const std::string& reason() const { return reason_; }
-
- private:
-  std::int64_t line_;
-  std::string reason_;
+      : InputError(std::string(file_name) + ", line " + std::to_string(line) + ": " + reason,
+                   file_name, line, 0, reason) {}
 };
 
 // How many characters of a line a message quotes at most (the escapes included).

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that Kestrane's build, tests, benchmarks, manual pages
 # (help2man), Debian package (dpkg-dev and file, for the dependency list; lintian, to check
-# it) and real-terminal tests (tmux, python3) need.
+# it), real-terminal tests (tmux, python3) and Python module (pybind11, the Python headers,
+# numpy, pandas, pytest) need.
 # Runs apt-get (through sudo when not root) when packages are missing; without sudo it
 # prints the command to run.
 set -euo pipefail
@@ -13,6 +14,7 @@ packages=(
   tmux time libexpat1-dev
   help2man dpkg-dev file lintian python3
   nlohmann-json3-dev libssl-dev librsvg2-bin
+  pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pandas python3-pytest
 )
 
 missing=()

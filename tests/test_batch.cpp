@@ -146,6 +146,25 @@ TEST(RegionList, RefusesUnknownEmptyAndRepeatedItemsListingTheValidOnes) {
                        "\"30\" repeats region 30 (Lung)"));
 }
 
+TEST(RegionList, NumbersAndKeywordsWinOverRegionNamesThatLookLikeThem) {
+  // Columns 1 to 3 are named like keywords; they are reached by their numbers.
+  const std::vector<std::string> names{"all", "Lung", "3", "Liver"};
+  EXPECT_EQ(parse_region_list("all", names), range(1, 5));
+  EXPECT_EQ(parse_region_list("lung", names), (std::vector<int>{5}));
+  EXPECT_EQ(parse_region_list("3,1,2,liver", names), (std::vector<int>{3, 1, 2, 4}));
+  EXPECT_TRUE(contains(refusal([&] { parse_region_list("4,Liver", names); }),
+                       "\"Liver\" repeats region 4 (Liver)"));
+}
+
+TEST(RegionList, ValidItemsEscapeEveryByteOfTheFileThatIsNotPrintable) {
+  const std::vector<std::string> names{"Heart", "A\x1b]0;title\x07", "B\xc3\xa9"};
+  const std::string message = refusal([&] { parse_region_list("Kidney", names); });
+  EXPECT_TRUE(
+      contains(message, "Valid items: 1 to 4, Heart, A\\x1b]0;title\\x07, B\\xc3\\xa9, Lung, all."))
+      << message;
+  EXPECT_EQ(message.find_first_of("\x1b\x07\xc3"), std::string::npos) << message;
+}
+
 // ---- command line ----------------------------------------------------------------------
 
 struct CommandLineResult {
@@ -404,6 +423,15 @@ TEST_F(BatchRun, StandardOutputThatCannotBeWrittenGivesStatusOne) {
               "kestrane-batch: write error on standard output: No space left on device\n")
         << args;
   }
+}
+
+TEST_F(BatchRun, RegionNamesOfTheFileInAUsageErrorShowTheirControlBytesAsQuestionMarks) {
+  std::string drt = read_file(dir / "DATA" / "KVR13INH.DRT");
+  drt.insert(drt.find("Adrenals"), "\x1b]0;X\x07");
+  write_file(dir / "DATA" / "KVR13INH.DRT", drt);
+  EXPECT_EQ(batch(DataSet::inhalation, "1", "Kidney"), kBatchUsageError);
+  EXPECT_EQ(err.find_first_of("\x1b\x07\\"), std::string::npos) << err;
+  EXPECT_TRUE(contains(err, "Valid items: 1 to 30, ?]0;X?Adrenals, ")) << err;
 }
 
 TEST_F(BatchRun, ARecordCutShortStopsTheRunAndKeepsTheRowsBeforeIt) {

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and runs what was installed: each program's
 # --version and --help (ASCII, at most 80 columns a line), its manual page through `man -l`
-# with every section (skipped where man is missing), and the Debian package that cpack makes:
-# its fields, copyright file, changelog and stripped programs (skipped without
-# dpkg-shlibdeps), and lintian's verdict (skipped where lintian is missing).
+# with every section (skipped where man is missing), the Python module's import (where it was
+# built), and the Debian package that cpack makes: its fields, copyright file, changelog,
+# stripped programs and the module (skipped without dpkg-shlibdeps), and lintian's verdict
+# (skipped where lintian is missing).
 # Usage: test_install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: test_install.sh BUILD_DIR}" && pwd)
@@ -53,8 +54,19 @@ check_programs() {  # ROOT: a folder holding usr/bin and usr/share/man
   done
 }
 
+# The Python module, where the build made it: imported by Debian's python3 from the folder
+# it is installed in.
+check_module() {  # ROOT
+  ls "$build"/python/kestrane.*.so >/dev/null 2>&1 || return 0
+  local dir=$1/usr/lib/python3/dist-packages
+  [ -f "$dir/kestrane.pyi" ] || fail "no kestrane.pyi in $dir"
+  PYTHONPATH=$dir /usr/bin/python3 -c "import kestrane; kestrane.DoseRateFile" ||
+    fail "python3 cannot import kestrane from $dir"
+}
+
 cmake --install "$build" --prefix "$tmp/inst/usr" >/dev/null
 check_programs "$tmp/inst"
+check_module "$tmp/inst"
 
 if command -v dpkg-shlibdeps >/dev/null && command -v dpkg-deb >/dev/null; then
   (cd "$tmp" && cpack -G DEB --config "$build/CPackConfig.cmake" -B "$tmp/pkg" >/dev/null)
@@ -86,6 +98,7 @@ if command -v dpkg-shlibdeps >/dev/null && command -v dpkg-deb >/dev/null; then
   else
     echo "lintian is missing: the package is not checked"
   fi
+  check_module "$tmp/deb"
 else
   echo "dpkg-shlibdeps is missing: Debian package not made"
 fi

@@ -1,0 +1,175 @@
+// The age and region lists of a run read into age-group and region numbers, and the request
+// that becomes the record loop's setup.
+#include "dose/run_request.h"
+
+#include <algorithm>
+#include <charconv>
+#include <optional>
+
+#include "input/ascii.h"
+#include "input/input_error.h"
+
+namespace kestrane {
+namespace {
+
+using ascii::equal_ignoring_case;
+using ascii::trim;
+
+// Region names are short; an escaped name is never cut in a list of the valid items.
+constexpr std::size_t kWholeName = 4096;
+
+// The value of an item made of decimal digits only; nothing for any other item.
+std::optional<long long> item_number(std::string_view item) {
+  if (item.empty() ||
+      !std::all_of(item.begin(), item.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+    return std::nullopt;
+  }
+  long long value = 0;
+  const auto result = std::from_chars(item.data(), item.data() + item.size(), value);
+  if (result.ec != std::errc()) return std::nullopt;
+  return value;
+}
+
+std::vector<std::string_view> split_items(std::string_view list) {
+  std::vector<std::string_view> items;
+  for (;;) {
+    const std::size_t comma = list.find(',');
+    items.push_back(trim(list.substr(0, comma)));
+    if (comma == std::string_view::npos) break;
+    list.remove_prefix(comma + 1);
+  }
+  return items;
+}
+
+// A text quoted in a message, its bytes that a terminal would act on escaped.
+std::string quoted(std::string_view text) {
+  return "\"" + printable_excerpt(text, kWholeName) + "\"";
+}
+
+// Reads a list whose items each stand for one number, or for all of them; `resolve`
+// returns the number of an item (0 for "all", -1 for an unknown item).
+template <typename Resolve, typename Describe>
+std::vector<int> resolve_list(std::string_view label, std::string_view list,
+                              const std::string& valid, int all_count, Resolve resolve,
+                              Describe describe) {
+  const std::string hint = " Valid items: " + valid + ".";
+  if (trim(list).empty()) {
+    throw ChoiceError(std::string(label) + ": the list is empty." + hint);
+  }
+  const std::vector<std::string_view> items = split_items(list);
+  std::vector<int> result;
+  for (std::string_view item : items) {
+    if (item.empty()) {
+      throw ChoiceError(std::string(label) + ": empty item in " + quoted(list) + "." + hint);
+    }
+    const int number = resolve(item);
+    if (number < 0) {
+      throw ChoiceError(std::string(label) + ": unknown item " + quoted(item) + "." + hint);
+    }
+    if (number == 0) {
+      if (items.size() > 1) {
+        throw ChoiceError(std::string(label) + ": " + quoted(item) +
+                          " already takes every item and cannot be combined with others." + hint);
+      }
+      for (int i = 1; i <= all_count; ++i) result.push_back(i);
+      return result;
+    }
+    if (std::find(result.begin(), result.end(), number) != result.end()) {
+      throw ChoiceError(std::string(label) + ": " + quoted(item) + " repeats " + describe(number) +
+                        "." + hint);
+    }
+    result.push_back(number);
+  }
+  return result;
+}
+
+}  // namespace
+
+std::string region_name(int region, std::span<const std::string> names) {
+  if (region == lung_region_number(names.size())) return std::string(kLungRegionName);
+  if (region < 1 || static_cast<std::size_t>(region) > names.size()) {
+    throw std::invalid_argument("region number " + std::to_string(region) + " has no name");
+  }
+  return names[static_cast<std::size_t>(region) - 1];
+}
+
+std::vector<int> resolve_age_list(std::string_view list, std::string_view label) {
+  std::string valid = "1 to 6";
+  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::to_string(group.days);
+  for (const AgeGroup& group : kAgeGroups) valid += ", " + std::string(trim(group.label));
+  valid += ", all";
+
+  const auto resolve = [](std::string_view item) -> int {
+    if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL AGES")) return 0;
+    if (const auto number = item_number(item)) {
+      if (*number >= 1 && *number <= kAgeGroupCount) return static_cast<int>(*number);
+      for (int g = 1; g <= kAgeGroupCount; ++g) {
+        if (kAgeGroups[static_cast<std::size_t>(g - 1)].days == *number) return g;
+      }
+      return -1;
+    }
+    for (int g = 1; g <= kAgeGroupCount; ++g) {
+      if (equal_ignoring_case(item, trim(kAgeGroups[static_cast<std::size_t>(g - 1)].label))) {
+        return g;
+      }
+    }
+    return -1;
+  };
+  const auto describe = [](int g) {
+    const AgeGroup& group = kAgeGroups[static_cast<std::size_t>(g - 1)];
+    return "age group " + std::to_string(g) + " (" + std::string(trim(group.label)) + ", " +
+           std::to_string(group.days) + " days)";
+  };
+  return resolve_list(label, list, valid, kAgeGroupCount, resolve, describe);
+}
+
+std::vector<int> resolve_region_list(std::string_view list, std::span<const std::string> names,
+                                     std::string_view label) {
+  const int lung = lung_region_number(names.size());
+  std::string valid = "1 to " + std::to_string(lung);
+  for (const std::string& name : names) valid += ", " + printable_excerpt(name, kWholeName);
+  valid += ", Lung, all";
+
+  // Numbers and keywords first: a name of the file never takes their place.
+  const auto resolve = [&](std::string_view item) -> int {
+    if (const auto number = item_number(item)) {
+      return (*number >= 1 && *number <= lung) ? static_cast<int>(*number) : -1;
+    }
+    if (equal_ignoring_case(item, kLungRegionName)) return lung;
+    if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL ORGANS")) return 0;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      if (equal_ignoring_case(item, names[k])) return static_cast<int>(k) + 1;
+    }
+    return -1;
+  };
+  const auto describe = [&](int region) {
+    return "region " + std::to_string(region) + " (" +
+           printable_excerpt(region_name(region, names), kWholeName) + ")";
+  };
+  return resolve_list(label, list, valid, lung, resolve, describe);
+}
+
+bool nuclide_chosen(std::span<const std::string> chosen, std::string_view nuclide) {
+  if (chosen.empty()) return true;
+  nuclide = ascii::trim_right(nuclide);
+  return std::any_of(chosen.begin(), chosen.end(), [&](const std::string& name) {
+    return equal_ignoring_case(ascii::trim_right(name), nuclide);
+  });
+}
+
+RunSetup make_run_setup(const RunRequest& request) {
+  RunSetup setup;
+  setup.data_set = request.data_set;
+  setup.times = request.times;
+  setup.age_groups = request.age_groups;
+  setup.regions = request.regions;
+  setup.lung_region = lung_region_number(request.file_names.size());
+  setup.threads = request.threads;
+  setup.region_names.reserve(request.regions.size());
+  for (const int region : request.regions) {
+    setup.region_names.push_back(region_name(region, request.file_names));
+  }
+  return setup;
+}
+
+}  // namespace kestrane
