@@ -451,7 +451,11 @@ void CoefficientRun::process(LineReader& reader, ProgressObserver* progress, Rec
     }
     for (std::size_t i = 0; i < run.met.size(); ++i) {
       // Nor is anything replaced when a listed nuclide got no record.
-      if (!run.met[i]) stop("No record of the nuclide " + run.nuclides[i] + " was processed.");
+      if (!run.met[i]) {
+        const std::string reason =
+            "No record of the nuclide " + run.nuclides[i] + " was processed.";
+        stop({StopKind::no_record, {}, 0, 0, reason, reason});
+      }
     }
     reader.observe_rest();
     run.write_provenance();
