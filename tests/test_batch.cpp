@@ -211,9 +211,9 @@ TEST(CommandLine, HelpDescribesEverythingAndExitsZero) {
   const auto r = command_line({"--help"});
   EXPECT_FALSE(r.options);
   EXPECT_EQ(r.status, 0);
-  for (const char* part : {"--data-set", "--ages", "--regions", "--dir", "--csv", "--version",
-                           "--nuclides", "nuclide,class,age_days,header_line,points,time_d,",
-                           "region,low,high,low_share_outside,high_share_outside", "Lung"}) {
+  for (const char* part :
+       {"--data-set", "--ages", "--regions", "--dir", "--csv", "--version", "--nuclides",
+        "header_line,", "low_share_outside", "high_share_outside", "Lung"}) {
     EXPECT_TRUE(contains(r.out, part)) << part;
   }
   // The age groups, and every exit status.
@@ -419,8 +419,10 @@ TEST_F(BatchRun, StandardOutputThatCannotBeWrittenGivesStatusOne) {
     const int status = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(status)) << args;
     EXPECT_EQ(WEXITSTATUS(status), 1) << args;
-    EXPECT_EQ(read_file(messages),
-              "kestrane-batch: write error on standard output: No space left on device\n")
+    // The notes line of a run goes to standard error before the failure is found.
+    std::string said = read_file(messages);
+    if (said.rfind("Notes: ", 0) == 0) said.erase(0, said.find('\n') + 1);
+    EXPECT_EQ(said, "kestrane-batch: write error on standard output: No space left on device\n")
         << args;
   }
 }

@@ -96,8 +96,9 @@ INSTANTIATE_TEST_SUITE_P(
                    "/no/such"},
                   "invalid argument '/no/such' for '--dir': directory does not exist"},
         UsageCase{"SampleUnknown", {kSample, "--sizes", "2M"}, "unknown option '--sizes'"},
-        UsageCase{
-            "SampleNotANumber", {kSample, "--seed", "abc"}, "invalid argument 'abc' for '--seed'"}),
+        UsageCase{"SampleNotANumber",
+                  {kSample, "--seed", "abc"},
+                  "--seed: \"abc\" is not a whole number from 0 to 18446744073709551615"}),
     [](const ::testing::TestParamInfo<UsageCase>& test) { return test.param.name; });
 
 // The output and exit status of a shell command.

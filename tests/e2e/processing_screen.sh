@@ -44,7 +44,7 @@ expect_exit 0
 # at blanks into lines of at most 80 columns, then the notes line naming every notes file.
 wait_for_row 1 'Files written: OUTPUT/DC100h.OUT OUTPUT/DC365h.OUT OUTPUT/DC1825h.OUT'
 expect_row 2 'OUTPUT/DC3650h.OUT OUTPUT/DC5475h.OUT OUTPUT/DC7300h.OUT'
-[[ "$(row 3)" =~ ^'Notes: '[0-9]+' negative, '[0-9]+' extended coefficients in '[0-9]+' records; see OUTPUT' ]] ||
+[[ "$(row 3)" =~ ^'Notes: '[0-9]+' negative, '[0-9]+' extended coefficients in '[0-9]+' records; see' ]] ||
   fail "row 3 is not the notes line: '$(row 3)'"
 screen | sed -n '3,6p' | tr -d '\n' | grep -qF 'DC7300h-notes.csv' ||
   fail "the notes line does not name the adult notes file"
