@@ -18,8 +18,7 @@ namespace kestrane {
 namespace {
 
 // Width of the time field and of each region column of a data line.
-constexpr int kTimeWidth = 9;
-constexpr int kColumnWidth = 10;
+constexpr int kTimeWidth = 9, kColumnWidth = 10;
 // Region columns that may be read: those of the longest region-name line accepted.
 constexpr int kMaxColumn = kMaxRegionNames;
 // The characters of a data line that any field read lies in: the text of a block keeps no
@@ -32,9 +31,7 @@ constexpr double kLungWeightOuter = static_cast<double>(0.1665f);
 constexpr double kLungWeightInner = static_cast<double>(0.333f);
 
 // Columns of the header fields that are numbers: age, and N by data set.
-constexpr int kAgeColumn = 9;
-constexpr int kAgeWidth = 5;
-constexpr int kCountWidth = 3;
+constexpr int kAgeColumn = 9, kAgeWidth = 5, kCountWidth = 3;
 constexpr int count_column(DataSet data_set) { return data_set == DataSet::inhalation ? 29 : 22; }
 // Lines per time point and the table code run from these columns to the end of the line.
 constexpr int lines_column(DataSet data_set) { return data_set == DataSet::inhalation ? 33 : 26; }
