@@ -26,6 +26,7 @@
 #include "output/format_using.h"
 #include "platform/memory_console.h"
 #include "sample/sample_data.h"
+#include "tests/support/batch_capture.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -276,12 +277,7 @@ class BatchRun : public ::testing::Test {
     options.regions = regions;
     options.dir = dir;
     options.csv = csv;
-    std::ostringstream o;
-    std::ostringstream e;
-    const int status = run_batch(options, o, e, progress);
-    out = o.str();
-    err = e.str();
-    return status;
+    return test::run_batch_captured(options, out, err, progress);
   }
 
   // The interactive program through its whole dialogue, with the list-box answers given.

@@ -24,6 +24,7 @@
 #include "platform/interrupt_note.h"
 #include "platform/memory_console.h"
 #include "sample/sample_data.h"
+#include "tests/support/batch_capture.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -48,12 +49,7 @@ class RunFiles : public ::testing::Test {
     options.dir = where;
     options.csv = csv;
     options.plot = plot;
-    std::ostringstream o;
-    std::ostringstream e;
-    const int status = run_batch(options, o, e, false);
-    out = o.str();
-    err = e.str();
-    return status;
+    return test::run_batch_captured(options, out, err);
   }
   int batch(bool csv, const std::string& plot = {}) { return batch(csv, plot, dir.path()); }
 

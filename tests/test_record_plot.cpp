@@ -20,6 +20,7 @@
 #include "output/record_plot.h"
 #include "output/svg_writer.h"
 #include "sample/sample_data.h"
+#include "tests/support/batch_capture.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -324,12 +325,7 @@ class PlotRun : public ::testing::Test {
     options.regions = regions;
     options.dir = dir.path();
     options.plot = nuclide;
-    std::ostringstream o;
-    std::ostringstream e;
-    const int status = run_batch(options, o, e, false);
-    out = o.str();
-    err = e.str();
-    return status;
+    return test::run_batch_captured(options, out, err);
   }
 
   test_support::TempDir dir{"kestrane_plot"};
