@@ -194,11 +194,19 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   try {
     run.source.times_path = resolve_program_path(working_dir, times_path);
     run.source.input_path = resolve_program_path(working_dir, run.data_set_path);
+    // The provenance files need the dose-rate file's hash: the one an earlier run took of the
+    // same unchanged file, or else one worked out as the file is read.
+    run.source.input_stamp = file_stamp(run.source.input_path);
+    run.source.read_from_ns = clock_now_ns();
     run.reader.emplace(run.source.input_path, run.data_set_path);
-    // The dose-rate file is hashed as it is read, for the provenance files.
-    run.source.input_sha256 = std::make_shared<BackgroundSha256>();
-    run.reader->observe_bytes(
-        [sha = run.source.input_sha256](std::string_view bytes) { sha->update(bytes); });
+    if (const auto cache = InputHashCache::of_user(); cache && run.source.input_stamp) {
+      run.source.remembered_sha256 = cache->find(*run.source.input_stamp);
+    }
+    if (run.source.remembered_sha256.empty()) {
+      run.source.input_sha256 = std::make_shared<BackgroundSha256>();
+      run.reader->observe_bytes(
+          [sha = run.source.input_sha256](std::string_view bytes) { sha->update(bytes); });
+    }
     read_names(*run.reader);
   } catch (const InputError& error) {
     run.reader.reset();
@@ -246,6 +254,32 @@ struct CoefficientRun::Impl {
   bool processed = false;
 };
 
+namespace {
+
+// The dose-rate file's size and hash for the provenance files. A hash taken as the file was
+// read is remembered for later runs; a remembered one holds only while the file's stamp is the
+// one it had when the run opened it (else the hash is given as unknown).
+void describe_input(const RunSource& source, ProvenanceEntry& input, bool& hashed_in_run) {
+  const std::optional<FileStamp> now = file_stamp(source.input_path);
+  const bool unchanged = now && source.input_stamp && *now == *source.input_stamp;
+  hashed_in_run = source.input_sha256 != nullptr;
+  if (source.input_sha256) {
+    input.bytes = source.input_sha256->bytes();
+    input.sha256 = source.input_sha256->hex();
+    const auto cache = InputHashCache::of_user();
+    if (unchanged && cache && input.bytes == now->size) {
+      cache->remember(*now, input.sha256, source.read_from_ns);
+    }
+  } else if (unchanged) {
+    input.bytes = now->size;
+    input.sha256 = source.remembered_sha256;
+  } else if (now) {
+    input.bytes = now->size;
+  }
+}
+
+}  // namespace
+
 // Writes the provenance file of every position, listing the files of the run beside it.
 void CoefficientRun::Impl::write_provenance() {
   Provenance p;
@@ -253,10 +287,7 @@ void CoefficientRun::Impl::write_provenance() {
   p.created = utc_now();
   p.data_set = setup.data_set;
   p.input.file = relative_name(source.input_path, working_dir);
-  if (source.input_sha256) {
-    p.input.bytes = source.input_sha256->bytes();
-    p.input.sha256 = source.input_sha256->hex();
-  }
+  describe_input(source, p.input, p.input_hashed_in_run);
   p.times_file.file = relative_name(source.times_path, working_dir);
   p.times_file.sha256 = file_sha256(source.times_path.string());
   p.times = setup.times;

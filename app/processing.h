@@ -16,6 +16,7 @@
 #include "input/input_error.h"
 #include "input/line_reader.h"
 #include "output/coefficient_files.h"
+#include "output/hash_cache.h"
 #include "output/notes_file.h"
 #include "output/provenance.h"
 
@@ -32,12 +33,16 @@ struct PreparationStop {
 };
 
 // Where the input of a run comes from, for its provenance files: the host paths of the
-// integration-times and dose-rate files and the SHA-256 of the dose-rate file, which the
-// reader feeds with every byte it reads.
+// integration-times and dose-rate files and the SHA-256 of the dose-rate file: either the one
+// an earlier run took of the same unchanged file, or one worked out from every byte the reader
+// reads.
 struct RunSource {
   std::filesystem::path times_path;
   std::filesystem::path input_path;
-  std::shared_ptr<BackgroundSha256> input_sha256;
+  std::shared_ptr<BackgroundSha256> input_sha256;  // when hashed as read
+  std::string remembered_sha256;                   // when an earlier run hashed the file
+  std::optional<FileStamp> input_stamp;            // the file as the run found it
+  std::int64_t read_from_ns = 0;                   // when the run began to read it
 };
 
 // The input of a run, located and read.

@@ -158,6 +158,7 @@ std::string provenance_json(const Provenance& p) {
   json["created"] = p.created;
   json["data_set"] = p.data_set == DataSet::inhalation ? "inhalation" : "ingestion";
   json["input"] = entry(p.input, true);
+  json["input"]["hashed_in_this_run"] = p.input_hashed_in_run;
   json["times_file"] = entry(p.times_file, false);
   ordered_json times = ordered_json::array();
   for (const double t : p.times) times.push_back(day_number(t));

@@ -84,6 +84,7 @@ struct Provenance {
   std::string created;  // "2026-12-10T03:12:45Z"
   DataSet data_set = DataSet::inhalation;
   ProvenanceEntry input;
+  bool input_hashed_in_run = true;  // false: an earlier run hashed the same unchanged file
   ProvenanceEntry times_file;
   std::vector<double> times;
   int age_group = 1;

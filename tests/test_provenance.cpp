@@ -2,7 +2,10 @@
 // named, and the run they describe is the one that was made.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <fstream>
 #include <filesystem>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -11,6 +14,7 @@
 #include "app/batch_options.h"
 #include "app/batch_run.h"
 #include "app/version.h"
+#include "output/hash_cache.h"
 #include "output/provenance.h"
 #include "sample/sample_data.h"
 #include "tests/support/test_support.h"
@@ -81,6 +85,7 @@ TEST_P(ProvenanceFile, HashesEveryFileAndDescribesTheRun) {
     EXPECT_EQ(json["input"]["file"], input);
     EXPECT_EQ(json["input"]["bytes"], fs::file_size(dir / input));
     EXPECT_EQ(json["input"]["sha256"], sha256sum(dir / input));
+    EXPECT_EQ(json["input"]["hashed_in_this_run"], true);
     EXPECT_EQ(json["times_file"]["file"], "data/Kestrane.ini");
     EXPECT_EQ(json["times_file"]["sha256"], sha256sum(dir / "data" / "Kestrane.ini"));
     EXPECT_EQ(json["integration_times_d"], nlohmann::json::parse("[1, 7, 30, 365, 1825, 18250]"));
@@ -131,6 +136,124 @@ TEST(Sha256, GivesTheStandardDigests) {
   abc.update("bc");
   EXPECT_EQ(abc.hex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(abc.bytes(), 3u);
+}
+
+// The hash cache: a hash is found again only for the same stamp, and remembered only for a
+// file left alone long enough before its reading began.
+constexpr std::int64_t kSecond = 1'000'000'000;
+const std::string kDigest(64, 'a');
+
+FileStamp settled_stamp() { return {7, 1234, 1000, 100 * kSecond, 100 * kSecond}; }
+
+class HashCacheStamp : public ::testing::TestWithParam<std::pair<const char*, FileStamp>> {};
+
+TEST_P(HashCacheStamp, FindsAHashOnlyForTheSameStamp) {
+  test_support::TempDir dir("kestrane_hash_cache");
+  const InputHashCache cache(dir / "kestrane" / "input-sha256");
+  ASSERT_TRUE(cache.remember(settled_stamp(), kDigest, 200 * kSecond));
+  EXPECT_EQ(cache.find(settled_stamp()), kDigest);
+  EXPECT_EQ(cache.find(GetParam().second), "");
+}
+
+FileStamp changed(std::uint64_t FileStamp::*field) {
+  FileStamp s = settled_stamp();
+  s.*field += 1;
+  return s;
+}
+FileStamp changed(std::int64_t FileStamp::*field) {
+  FileStamp s = settled_stamp();
+  s.*field += 1;  // one nanosecond
+  return s;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    OtherFiles, HashCacheStamp,
+    ::testing::Values(std::pair{"Device", changed(&FileStamp::device)},
+                      std::pair{"Inode", changed(&FileStamp::inode)},
+                      std::pair{"Size", changed(&FileStamp::size)},
+                      std::pair{"Modified", changed(&FileStamp::modified_ns)},
+                      std::pair{"Changed", changed(&FileStamp::changed_ns)}),
+    [](const auto& test) { return std::string(test.param.first); });
+
+TEST(HashCache, RemembersOnlySettledFilesAndSoundDigests) {
+  test_support::TempDir dir("kestrane_hash_cache");
+  const InputHashCache cache(dir / "input-sha256");
+  const std::int64_t read_from = 100 * kSecond + InputHashCache::kSettledNs;
+  FileStamp recent = settled_stamp();
+  recent.changed_ns += 1;  // changed less than kSettledNs before the reading
+  EXPECT_FALSE(cache.remember(recent, kDigest, read_from));
+  recent = settled_stamp();
+  recent.modified_ns += 1;
+  EXPECT_FALSE(cache.remember(recent, kDigest, read_from));
+  EXPECT_FALSE(cache.remember(settled_stamp(), "not a digest", read_from + 1));
+  EXPECT_FALSE(fs::exists(cache.file()));
+  EXPECT_TRUE(cache.remember(settled_stamp(), kDigest, read_from + 1));
+
+  // The most recent kEntries files are kept; a line that does not read back is passed over.
+  std::ofstream(cache.file(), std::ios::app) << "garbage\n" << kDigest << " 1 2\n";
+  for (std::uint64_t i = 1; i <= InputHashCache::kEntries; ++i) {
+    FileStamp other = settled_stamp();
+    other.inode = 5000 + i;
+    ASSERT_TRUE(cache.remember(other, std::string(64, 'b'), read_from + 1));
+  }
+  EXPECT_EQ(cache.find(settled_stamp()), "");
+  FileStamp last = settled_stamp();
+  last.inode = 5000 + InputHashCache::kEntries;
+  EXPECT_EQ(cache.find(last), std::string(64, 'b'));
+
+  // A cache that cannot be written costs the remembering, nothing else.
+  const InputHashCache blocked(cache.file() / "input-sha256");
+  EXPECT_FALSE(blocked.remember(settled_stamp(), kDigest, read_from + 1));
+  EXPECT_EQ(blocked.find(settled_stamp()), "");
+}
+
+// A run takes a remembered hash only while the dose-rate file keeps the stamp it was
+// remembered with; otherwise it hashes the file as it reads it.
+TEST(HashCache, RunTakesARememberedHashOnlyForTheUnchangedFile) {
+  test_support::TempDir dir("kestrane_hash_cache_run");
+  write_sample_directory(dir.path(), 100000, 3);
+  const char* saved = std::getenv("XDG_CACHE_HOME");
+  const std::string saved_value = saved != nullptr ? saved : "";
+  ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  const fs::path input = dir / "DATA" / "KVR13ING.DRT";
+  const auto run = [&] {
+    BatchOptions options;
+    options.data_set = DataSet::ingestion;
+    options.ages = "adult";
+    options.regions = "1";
+    options.dir = dir.path();
+    std::ostringstream out;
+    std::ostringstream err;
+    EXPECT_EQ(run_batch(options, out, err, false), kBatchCompleted) << err.str();
+    return nlohmann::json::parse(read_file(dir / "OUTPUT" / "DC7300g.json"))["input"];
+  };
+  // Just written, the file is hashed as it is read and not remembered.
+  auto json = run();
+  EXPECT_EQ(json["sha256"], sha256sum(input));
+  EXPECT_EQ(json["hashed_in_this_run"], true);
+  EXPECT_FALSE(fs::exists(dir / "cache" / "kestrane" / "input-sha256"));
+
+  // A remembered hash (here a made-up one, to see that it is taken) for the file's stamp.
+  const InputHashCache cache = *InputHashCache::of_user();
+  const std::optional<FileStamp> stamp = file_stamp(input);
+  ASSERT_TRUE(stamp);
+  ASSERT_TRUE(cache.remember(*stamp, kDigest, stamp->changed_ns + InputHashCache::kSettledNs + 1));
+  json = run();
+  EXPECT_EQ(json["sha256"], kDigest);
+  EXPECT_EQ(json["bytes"], fs::file_size(input));
+  EXPECT_EQ(json["hashed_in_this_run"], false);
+
+  // Touched, the file has another stamp and is hashed again.
+  fs::last_write_time(input, fs::last_write_time(input) - std::chrono::hours(1));
+  json = run();
+  EXPECT_EQ(json["sha256"], sha256sum(input));
+  EXPECT_EQ(json["hashed_in_this_run"], true);
+
+  if (saved != nullptr) {
+    ::setenv("XDG_CACHE_HOME", saved_value.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CACHE_HOME");
+  }
 }
 
 }  // namespace

@@ -1,0 +1,167 @@
+// The cache of input hashes: one header line, then one line a file,
+// "<sha256> <size> <device> <inode> <modified_ns> <changed_ns>", the most recent last.
+#include "output/hash_cache.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <charconv>
+#include <cstdlib>
+#include <ctime>
+#include <fstream>
+#include <system_error>
+#include <vector>
+
+namespace kestrane {
+
+namespace {
+
+constexpr std::string_view kHeader = "# kestrane input-sha256 1";
+// Lines read at most; a cache file is never longer than its header and kEntries lines.
+constexpr std::size_t kMostLines = 4 * InputHashCache::kEntries;
+
+std::int64_t nanoseconds(const struct timespec& t) {
+  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
+
+struct Entry {
+  std::string sha256;
+  FileStamp stamp;
+};
+
+bool is_hex_digest(std::string_view text) {
+  if (text.size() != 64) return false;
+  for (const char c : text) {
+    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
+  }
+  return true;
+}
+
+// Reads the next blank-separated number of `line` from `at`; false when there is none.
+template <typename Number>
+bool next_number(std::string_view line, std::size_t& at, Number& value) {
+  if (at >= line.size() || line[at] != ' ') return false;
+  const char* first = line.data() + at + 1;
+  const char* last = line.data() + line.size();
+  const auto [end, error] = std::from_chars(first, last, value);
+  if (error != std::errc() || end == first) return false;
+  at = static_cast<std::size_t>(end - line.data());
+  return true;
+}
+
+std::optional<Entry> parse_entry(std::string_view line) {
+  Entry entry;
+  if (line.size() < 64 || !is_hex_digest(line.substr(0, 64))) return std::nullopt;
+  entry.sha256 = std::string(line.substr(0, 64));
+  std::size_t at = 64;
+  FileStamp& s = entry.stamp;
+  if (!next_number(line, at, s.size) || !next_number(line, at, s.device) ||
+      !next_number(line, at, s.inode) || !next_number(line, at, s.modified_ns) ||
+      !next_number(line, at, s.changed_ns) || at != line.size()) {
+    return std::nullopt;
+  }
+  return entry;
+}
+
+std::vector<Entry> read_entries(const std::filesystem::path& file) {
+  std::vector<Entry> entries;
+  std::ifstream in(file);
+  std::string line;
+  if (!std::getline(in, line) || line != kHeader) return entries;
+  for (std::size_t lines = 0; lines < kMostLines && std::getline(in, line); ++lines) {
+    if (auto entry = parse_entry(line)) entries.push_back(std::move(*entry));
+  }
+  return entries;
+}
+
+std::string entry_line(const Entry& e) {
+  const FileStamp& s = e.stamp;
+  return e.sha256 + ' ' + std::to_string(s.size) + ' ' + std::to_string(s.device) + ' ' +
+         std::to_string(s.inode) + ' ' + std::to_string(s.modified_ns) + ' ' +
+         std::to_string(s.changed_ns) + '\n';
+}
+
+// Writes `text` to `file` through a new file beside it, put in place by a rename, so that a
+// reader sees the old cache or the new one and a link planted at the temporary name is never
+// followed.
+bool replace_file(const std::filesystem::path& file, const std::string& text) {
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  if (error) return false;
+  const std::filesystem::path temporary =
+      file.string() + "." + std::to_string(::getpid()) + ".tmp";
+  ::unlink(temporary.c_str());
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  std::size_t written = 0;
+  while (written < text.size()) {
+    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
+    if (n <= 0) break;
+    written += static_cast<std::size_t>(n);
+  }
+  const bool closed = ::close(fd) == 0;
+  if (written != text.size() || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+std::optional<FileStamp> file_stamp(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  FileStamp stamp;
+  stamp.device = static_cast<std::uint64_t>(st.st_dev);
+  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
+  stamp.size = static_cast<std::uint64_t>(st.st_size);
+  stamp.modified_ns = nanoseconds(st.st_mtim);
+  stamp.changed_ns = nanoseconds(st.st_ctim);
+  return stamp;
+}
+
+std::int64_t clock_now_ns() {
+  struct timespec now {};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return nanoseconds(now);
+}
+
+std::optional<InputHashCache> InputHashCache::of_user() {
+  const char* cache_home = std::getenv("XDG_CACHE_HOME");
+  std::filesystem::path base;
+  if (cache_home != nullptr && cache_home[0] == '/') {
+    base = cache_home;
+  } else {
+    const char* home = std::getenv("HOME");
+    if (home == nullptr || home[0] != '/') return std::nullopt;
+    base = std::filesystem::path(home) / ".cache";
+  }
+  return InputHashCache(base / "kestrane" / "input-sha256");
+}
+
+std::string InputHashCache::find(const FileStamp& stamp) const {
+  for (const Entry& entry : read_entries(file_)) {
+    if (entry.stamp == stamp) return entry.sha256;
+  }
+  return {};
+}
+
+bool InputHashCache::remember(const FileStamp& stamp, const std::string& sha256,
+                              std::int64_t read_from_ns) const {
+  const std::int64_t settled_by = read_from_ns - kSettledNs;
+  if (!is_hex_digest(sha256) || stamp.modified_ns >= settled_by || stamp.changed_ns >= settled_by) {
+    return false;
+  }
+  std::vector<Entry> entries = read_entries(file_);
+  std::erase_if(entries, [&](const Entry& e) { return e.stamp == stamp; });
+  entries.push_back({sha256, stamp});
+  const std::size_t first = entries.size() > kEntries ? entries.size() - kEntries : 0;
+  std::string text = std::string(kHeader) + '\n';
+  for (std::size_t i = first; i < entries.size(); ++i) text += entry_line(entries[i]);
+  return replace_file(file_, text);
+}
+
+}  // namespace kestrane

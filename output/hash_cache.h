@@ -1,0 +1,62 @@
+// The SHA-256 of dose-rate files read whole by an earlier run, remembered with what the file
+// system says of each file (device, inode, size, times of the last change of its bytes and of
+// its inode), so that a run on an unchanged file need not hash its bytes again.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace kestrane {
+
+// What the file system says of a file; two equal stamps mean the same, unchanged bytes. The
+// inode's change time moves with every write, rename, link or change of times and cannot be
+// set back by a user, so a file rewritten with the same size and modification time still gets
+// a new stamp.
+struct FileStamp {
+  std::uint64_t device = 0;
+  std::uint64_t inode = 0;
+  std::uint64_t size = 0;
+  std::int64_t modified_ns = 0;  // nanoseconds since 1970, UTC
+  std::int64_t changed_ns = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the file at `path` (symbolic links followed, as an open does); none when it
+// cannot be had.
+std::optional<FileStamp> file_stamp(const std::filesystem::path& path);
+// The time of day in nanoseconds since 1970, UTC, on the clock the file system stamps with.
+std::int64_t clock_now_ns();
+
+// A small text file of stamps and hashes, the most recent last. It is an aid to speed only: a
+// file that cannot be read or written, or a line that does not read back, costs a hash, never
+// a wrong one.
+class InputHashCache {
+ public:
+  // How long before its reading began a file must have been left alone for its hash to be
+  // remembered. A file system stamps with a coarse clock (a few milliseconds here, two seconds
+  // on some), so a file changed twice within one tick could keep its stamp over other bytes;
+  // a file that has not changed in the last seconds before the reading cannot.
+  static constexpr std::int64_t kSettledNs = std::int64_t{3'000'000'000};
+  // Files remembered; older ones are forgotten.
+  static constexpr std::size_t kEntries = 32;
+
+  explicit InputHashCache(std::filesystem::path file) : file_(std::move(file)) {}
+  // The cache of the user: "kestrane/input-sha256" under $XDG_CACHE_HOME, or under
+  // $HOME/.cache where that is not set to an absolute path; none when neither is.
+  static std::optional<InputHashCache> of_user();
+
+  const std::filesystem::path& file() const { return file_; }
+  // The hash remembered for a file with this stamp; empty when there is none.
+  std::string find(const FileStamp& stamp) const;
+  // Remembers `sha256` of the file described by `stamp`, read whole from `read_from_ns` on,
+  // if the file had been left alone long enough by then (kSettledNs). Returns whether it was
+  // remembered (false too when the cache file could not be written).
+  bool remember(const FileStamp& stamp, const std::string& sha256, std::int64_t read_from_ns) const;
+
+ private:
+  std::filesystem::path file_;
+};
+
+}  // namespace kestrane
