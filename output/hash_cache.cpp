@@ -89,8 +89,7 @@ bool replace_file(const std::filesystem::path& file, const std::string& text) {
   std::error_code error;
   std::filesystem::create_directories(file.parent_path(), error);
   if (error) return false;
-  const std::filesystem::path temporary =
-      file.string() + "." + std::to_string(::getpid()) + ".tmp";
+  const std::filesystem::path temporary = file.string() + "." + std::to_string(::getpid()) + ".tmp";
   ::unlink(temporary.c_str());
   const int fd =
       ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -166,14 +166,13 @@ FileStamp changed(std::int64_t FileStamp::*field) {
   return s;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    OtherFiles, HashCacheStamp,
-    ::testing::Values(std::pair{"Device", changed(&FileStamp::device)},
-                      std::pair{"Inode", changed(&FileStamp::inode)},
-                      std::pair{"Size", changed(&FileStamp::size)},
-                      std::pair{"Modified", changed(&FileStamp::modified_ns)},
-                      std::pair{"Changed", changed(&FileStamp::changed_ns)}),
-    [](const auto& test) { return std::string(test.param.first); });
+INSTANTIATE_TEST_SUITE_P(OtherFiles, HashCacheStamp,
+                         ::testing::Values(std::pair{"Device", changed(&FileStamp::device)},
+                                           std::pair{"Inode", changed(&FileStamp::inode)},
+                                           std::pair{"Size", changed(&FileStamp::size)},
+                                           std::pair{"Modified", changed(&FileStamp::modified_ns)},
+                                           std::pair{"Changed", changed(&FileStamp::changed_ns)}),
+                         [](const auto& test) { return std::string(test.param.first); });
 
 TEST(HashCache, RemembersOnlySettledFilesAndSoundDigests) {
   test_support::TempDir dir("kestrane_hash_cache");
