@@ -7,24 +7,23 @@
 #include <limits>
 #include <stdexcept>
 
-#include "output/format_using.h"
+#include "output/format_using_float.h"
 
 namespace kestrane {
 namespace {
 
-constexpr std::string_view kTimeMask = "##.#^^^^";
-constexpr std::string_view kPairMask = "##.##^^^^##.##^^^^ ";
 constexpr int kNameWidth = 18;
 
 // `v` as the nearest 32-bit value, ties to even; beyond the largest one it becomes infinite
 // as single precision overflows. Written out so the conversion never leaves the float range.
-double narrow_to_float(double v) {
-  if (!std::isfinite(v)) return v;
-  constexpr double kLargest = std::numeric_limits<float>::max();
-  if (std::fabs(v) >= kCoefficientFileLimit)
-    return std::copysign(std::numeric_limits<double>::infinity(), v);
-  if (std::fabs(v) > kLargest) return std::copysign(kLargest, v);
-  return static_cast<double>(static_cast<float>(v));
+float narrow_to_float(double v) {
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
+  if (!std::isfinite(v))
+    return std::isnan(v) ? std::numeric_limits<float>::quiet_NaN() : v < 0 ? -kInfinity : kInfinity;
+  constexpr float kLargest = std::numeric_limits<float>::max();
+  if (std::fabs(v) >= kCoefficientFileLimit) return v < 0 ? -kInfinity : kInfinity;
+  if (std::fabs(v) > kLargest) return v < 0 ? -kLargest : kLargest;
+  return static_cast<float>(v);
 }
 
 // Columns `from` to `to` (1-based, inclusive) of `line`, as far as the line reaches.
@@ -87,34 +86,36 @@ std::string coefficient_block(DataSet data_set, std::string_view header_line,
   const bool inhalation = data_set == DataSet::inhalation;
   const auto regions = static_cast<std::size_t>(region_count);
   const std::size_t row_count = std::max<std::size_t>(times.size(), 1);
-  std::string block;
-  // The rows, and the room the formatter asks for beyond the last row's numbers.
-  block.reserve(row_count * (26 + 19 * regions) + 8 * regions + 32);
-  // The pairs of a row go to the mask in one list: a list longer than the mask starts it
-  // again, so the text is that of one mask per pair, with the mask read once per row.
-  std::array<double, 2 * kMaxSelectedRegions> pairs;
+  // Each row: at most 15 characters before the time, the time, a pair of fields and a blank
+  // per region, CR LF. The fields are those of the masks "##.#^^^^" (the time) and
+  // "##.##^^^^##.##^^^^ " (each region's pair), written by the fields' own path.
+  const std::size_t row_room = 15 + kFloatFieldRoom + regions * (2 * kFloatFieldRoom + 1) + 2;
+  std::string block(row_count * row_room, ' ');
+  char* t = block.data();
+  const auto put = [&t](std::string_view text) { t = std::copy(text.begin(), text.end(), t); };
   for (std::size_t m = 0; m < row_count; ++m) {
     if (m > 0) {
-      block.append(inhalation ? 9 : 15, ' ');
-    } else if (inhalation) {  // nuclide name and class letter, copied as they stand
-      block += columns(header_line, 1, 7);
-      block += columns(header_line, 19, 19);
-      block += ' ';
+      t += inhalation ? 9 : 15;  // blanks already
+    } else if (inhalation) {     // nuclide name and class letter, copied as they stand
+      put(columns(header_line, 1, 7));
+      put(columns(header_line, 19, 19));
+      *t++ = ' ';
     } else {  // nuclide name and f1 field
-      block += columns(header_line, 1, 7);
-      block += ' ';
-      block += columns(header_line, 14, 20);
+      put(columns(header_line, 1, 7));
+      *t++ = ' ';
+      put(columns(header_line, 14, 20));
     }
     const bool zero = times.empty();
-    const std::array<double, 1> time{zero ? 0.0 : narrow_to_float(times[m])};
-    append_using(block, kTimeMask, time);
+    t = write_time_field(zero ? 0.0f : narrow_to_float(times[m]), t);
     for (std::size_t j = 0; j < regions; ++j) {
-      pairs[2 * j] = zero ? 0.0 : narrow_to_float(coef.coef[0][j][m]);
-      pairs[2 * j + 1] = zero ? 0.0 : narrow_to_float(coef.coef[1][j][m]);
+      t = write_coefficient_field(zero ? 0.0f : narrow_to_float(coef.coef[0][j][m]), t);
+      t = write_coefficient_field(zero ? 0.0f : narrow_to_float(coef.coef[1][j][m]), t);
+      *t++ = ' ';
     }
-    append_using(block, kPairMask, std::span<const double>(pairs.data(), 2 * regions));
-    block += "\r\n";
+    *t++ = '\r';
+    *t++ = '\n';
   }
+  block.resize(static_cast<std::size_t>(t - block.data()));
   return block;
 }
 

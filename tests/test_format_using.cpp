@@ -1,5 +1,6 @@
-// Tests of the picture-mask formatter: worked values, the mask language, refused masks, and a
-// comparison with the C library's correctly rounded conversion over whole binades.
+// Tests of the picture-mask formatter: worked values, the mask language, refused masks, a
+// comparison with the C library's correctly rounded conversion over whole binades, and the
+// coefficient files' own path for their two fields against the mask formatter.
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -12,11 +13,13 @@
 #include <vector>
 
 #include "output/format_using.h"
+#include "output/format_using_float.h"
 
 namespace kestrane {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
+constexpr float kInfF = std::numeric_limits<float>::infinity();
 
 // The value as the coefficient files hand it over: narrowed to 32 bits first.
 double f32(double v) { return static_cast<double>(static_cast<float>(v)); }
@@ -206,7 +209,7 @@ TEST(FormatUsing, FieldWidthIsFixedForFiniteFloats) {
 // The sweeps below format every value of their range when the long tests are built
 // (KESTRANE_LONG_TESTS); otherwise they take every 251st value and fewer random ones, to stay
 // within seconds in any build.
-#if defined(KESTRANE_LONG_TESTS)
+#if KESTRANE_LONG_TESTS
 constexpr std::uint32_t kStride = 1;
 constexpr int kScale = 1;
 #else
@@ -291,6 +294,173 @@ TEST(FormatUsingAgainstLibrary, RandomDoublesLongFields) {
     const int frac = static_cast<int>(rng() % 30);
     const std::string mask = "##." + std::string(static_cast<std::size_t>(frac), '#') + "^^^^";
     ASSERT_EQ(format_using(mask, {v}), reference_field(v, frac)) << mask << " " << v;
+  }
+}
+
+// ---- The coefficient files' own path for their two fields ------------------------------
+
+std::string float_time_field(float v) {
+  char text[kFloatFieldRoom];
+  return std::string(text, write_time_field(v, text));
+}
+std::string float_coef_field(float v) {
+  char text[kFloatFieldRoom];
+  return std::string(text, write_coefficient_field(v, text));
+}
+
+// `v`, `-v` and their neighbours on either side in both fields, the own path against the mask.
+void expect_fields_agree(float v) {
+  for (const float w : {v, std::nextafter(v, -kInfF), std::nextafter(v, kInfF)}) {
+    for (const float x : {w, -w}) {
+      ASSERT_EQ(float_time_field(x), time_field(x)) << std::bit_cast<std::uint32_t>(x);
+      ASSERT_EQ(float_coef_field(x), coef_field(x)) << std::bit_cast<std::uint32_t>(x);
+    }
+  }
+}
+
+// 10^k as the nearest float, for k where that is finite and not zero.
+float float_power_of_10(int k) { return std::strtof(("1e" + std::to_string(k)).c_str(), nullptr); }
+
+struct FloatCase {
+  const char* name;
+  std::vector<float> (*values)();
+};
+void PrintTo(const FloatCase& c, std::ostream* os) { *os << c.name; }
+
+std::vector<float> exact_ties() {
+  // d.d5 x 10^q and d.5 x 10^q: (2n+1)/2 x 10^q with n of two or three digits, held exactly
+  // where a float can (else the nearest float). For q < 0 that is when 5^-q divides 2n+1.
+  std::vector<float> values;
+  for (std::uint64_t n = 10; n < 1000; ++n) {
+    std::uint64_t odd = 2 * n + 1;
+    for (int q = 0; q <= 8; ++q, odd *= 10) values.push_back(static_cast<float>(odd) / 2);
+    odd = 2 * n + 1;
+    for (int q = -1; odd % 5 == 0; --q) {
+      odd /= 5;
+      values.push_back(std::ldexp(static_cast<float>(odd), q - 1));
+    }
+  }
+  std::erase_if(values, [](float v) { return !std::isfinite(v); });
+  return values;
+}
+std::vector<float> nearest_to_ties() {
+  // The floats nearest the middles between two outcomes, in every decade of the float range.
+  std::vector<float> values;
+  for (int q = -47; q <= 36; ++q) {
+    for (const char* digits :
+         {"1.25", "1.35", "3.65", "9.45", "1.125", "2.675", "9.995", "1.005"}) {
+      const float v = std::strtof((std::string(digits) + "e" + std::to_string(q)).c_str(), nullptr);
+      if (v != 0 && std::isfinite(v)) values.push_back(v);
+    }
+  }
+  return values;
+}
+std::vector<float> powers_of_ten() {
+  std::vector<float> values;
+  for (int k = -45; k <= 38; ++k) values.push_back(float_power_of_10(k));
+  return values;
+}
+std::vector<float> rounding_up_to_a_power() {
+  // Printed as 1.0E+xx or 1.00E+xx after rounding up: just above 9.95 and 9.995 x 10^q.
+  std::vector<float> values;
+  for (int q = -45; q <= 37; ++q) {
+    for (const char* digits : {"9.951", "9.9951", "9.96", "9.996", "9.9999"}) {
+      values.push_back(
+          std::strtof((std::string(digits) + "e" + std::to_string(q)).c_str(), nullptr));
+    }
+  }
+  std::erase_if(values, [](float v) { return v == 0 || !std::isfinite(v); });
+  return values;
+}
+std::vector<float> extremes() {
+  return {std::numeric_limits<float>::max(), std::numeric_limits<float>::min(),
+          std::numeric_limits<float>::denorm_min(), std::nextafter(kInfF, 0.0f)};
+}
+std::vector<float> subnormals() {
+  std::vector<float> values;
+  for (std::uint32_t bits = 1; bits < (1u << 23); bits = bits * 3 + 1) {
+    values.push_back(std::bit_cast<float>(bits));
+  }
+  return values;
+}
+std::vector<float> zeros_and_not_finite() {
+  return {0.0f, -0.0f, kInfF, std::numeric_limits<float>::quiet_NaN()};
+}
+
+class FloatFieldsAgreeWithMask : public testing::TestWithParam<FloatCase> {};
+
+TEST_P(FloatFieldsAgreeWithMask, ValueTheirNeighboursAndNegatives) {
+  const std::vector<float> values = GetParam().values();
+  ASSERT_FALSE(values.empty());
+  for (const float v : values) expect_fields_agree(v);
+}
+
+INSTANTIATE_TEST_SUITE_P(HandPicked, FloatFieldsAgreeWithMask,
+                         testing::Values(FloatCase{"ExactTies", exact_ties},
+                                         FloatCase{"NearestToTies", nearest_to_ties},
+                                         FloatCase{"PowersOfTen", powers_of_ten},
+                                         FloatCase{"RoundingUpToAPower", rounding_up_to_a_power},
+                                         FloatCase{"Extremes", extremes},
+                                         FloatCase{"Subnormals", subnormals},
+                                         FloatCase{"ZerosAndNotFinite", zeros_and_not_finite}),
+                         [](const testing::TestParamInfo<FloatCase>& case_info) {
+                           return std::string(case_info.param.name);
+                         });
+
+TEST(FloatFields, WorkedValues) {
+  EXPECT_EQ(float_time_field(365), " 3.6E+02");  // a tie, to even
+  EXPECT_EQ(float_coef_field(1.125f), " 1.12E+00");
+  EXPECT_EQ(float_coef_field(9.996f), " 1.00E+01");
+  EXPECT_EQ(float_coef_field(-kInfF), "-1.00E+999");
+  EXPECT_EQ(float_coef_field(std::numeric_limits<float>::denorm_min()), " 1.40E-45");
+  EXPECT_EQ(float_time_field(-0.0f), " 0.0E+00");
+}
+
+// Every float of one sign (every kFloatStride-th outside the long tests), both fields, against
+// the mask formatter. Both texts only grow with the value, so where the own path gives one text
+// to a run of values it is enough to ask the mask formatter for the first and the last of it.
+#if KESTRANE_LONG_TESTS
+constexpr std::uint32_t kFloatStride = 1;
+#else
+constexpr std::uint32_t kFloatStride = 4099;
+#endif
+
+void sweep_float_fields(char* (*write)(float, char*), const char* mask) {
+  int mismatches = 0;
+  auto check = [&](std::uint32_t bits, const std::string& text) {
+    const std::string expected = format_using(mask, {std::bit_cast<float>(bits)});
+    if (text != expected && ++mismatches <= 10) {
+      ADD_FAILURE() << mask << " bits 0x" << std::hex << bits << ": " << text << " expected "
+                    << expected;
+    }
+  };
+  const std::uint32_t last = std::bit_cast<std::uint32_t>(kInfF);
+  std::string run_text;
+  std::uint32_t run_last = 0;
+  char buffer[kFloatFieldRoom];
+  for (std::uint32_t bits = 0; bits < last; bits += kFloatStride) {
+    const std::string_view text(buffer, write(std::bit_cast<float>(bits), buffer));
+    if (text != run_text) {
+      if (!run_text.empty()) check(run_last, run_text);
+      run_text = text;
+      check(bits, run_text);
+    }
+    run_last = bits;
+  }
+  check(run_last, run_text);
+}
+
+TEST(FloatFieldsSweep, EveryBinadeTimeField) { sweep_float_fields(write_time_field, "##.#^^^^"); }
+TEST(FloatFieldsSweep, EveryBinadeCoefficientField) {
+  sweep_float_fields(write_coefficient_field, "##.##^^^^");
+}
+
+TEST(FloatFieldsSweep, RandomFloatsOfBothSigns) {
+  std::mt19937 rng(23);
+  for (int n = 0; n < 1'000'000 / kScale; ++n) {
+    const float v = std::bit_cast<float>(static_cast<std::uint32_t>(rng()));
+    ASSERT_EQ(float_coef_field(v), coef_field(v)) << std::bit_cast<std::uint32_t>(v);
+    ASSERT_EQ(float_time_field(v), time_field(v)) << std::bit_cast<std::uint32_t>(v);
   }
 }
 
