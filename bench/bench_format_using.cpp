@@ -1,5 +1,6 @@
-// Speed of the mask formatter on the two masks of the coefficient files, and of the C library's
-// "%.*E" conversion on the same values for comparison.
+// Speed of the mask formatter on the two masks of the coefficient files, of the coefficient
+// files' own path for those two fields, and of the C library's "%.*E" conversion on the same
+// values for comparison.
 #include <benchmark/benchmark.h>
 
 #include <bit>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "output/format_using.h"
+#include "output/format_using_float.h"
 
 namespace {
 
@@ -43,6 +45,34 @@ void BM_CoefficientPair(benchmark::State& state) {
   }
 }
 BENCHMARK(BM_CoefficientPair);
+
+void BM_FloatTimeField(benchmark::State& state) {
+  const std::vector<double> values = random_floats();
+  std::size_t i = 0;
+  char text[kestrane::kFloatFieldRoom];
+  for (auto _ : state) {
+    const auto v = static_cast<float>(values[i++ % values.size()]);
+    benchmark::DoNotOptimize(kestrane::write_time_field(v, text));
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_FloatTimeField);
+
+void BM_FloatCoefficientPair(benchmark::State& state) {
+  const std::vector<double> values = random_floats();
+  std::size_t i = 0;
+  char text[2 * kestrane::kFloatFieldRoom + 1];
+  for (auto _ : state) {
+    const auto a = static_cast<float>(values[i++ % values.size()]);
+    const auto b = static_cast<float>(values[i++ % values.size()]);
+    char* t = kestrane::write_coefficient_field(a, text);
+    t = kestrane::write_coefficient_field(b, t);
+    *t = ' ';
+    benchmark::DoNotOptimize(t);
+    benchmark::ClobberMemory();
+  }
+}
+BENCHMARK(BM_FloatCoefficientPair);
 
 void BM_LibraryPair(benchmark::State& state) {
   const std::vector<double> values = random_floats();

@@ -2,6 +2,7 @@
 #include "output/csv_file.h"
 
 #include <charconv>
+#include <vector>
 
 #include "input/ascii.h"
 #include "output/notes_file.h"
@@ -73,13 +74,25 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
   prefix += std::to_string(header.n);
   prefix += ',';
   const std::array<bool, 2> carried = record_tables(header);
+  // The region fields, each with its comma, are the same on every time's lines: made once.
+  std::string regions;
+  std::vector<std::size_t> region_ends;
+  region_ends.reserve(region_names.size());
+  for (const std::string& name : region_names) {
+    append_csv_field(regions, name);
+    regions += ',';
+    region_ends.push_back(regions.size());
+  }
+  std::string line_start;
   for (std::size_t m = 0; m < times.size(); ++m) {
+    // The start of every line of this time: the record's fields and the time.
+    line_start = prefix;
+    append_double(line_start, times[m]);
+    line_start += ',';
     for (std::size_t j = 0; j < region_names.size(); ++j) {
-      out += prefix;
-      append_double(out, times[m]);
-      out += ',';
-      append_csv_field(out, region_names[j]);
-      out += ',';
+      out += line_start;
+      const std::size_t region_start = j == 0 ? 0 : region_ends[j - 1];
+      out.append(regions, region_start, region_ends[j] - region_start);
       for (std::size_t t = 0; t < 2; ++t) {
         if (carried[t]) append_double(out, coef.coef[t][j][m]);
         out += ',';
