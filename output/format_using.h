@@ -1,4 +1,5 @@
-// The picture-mask number formatter of the coefficient files ("##.#^^^^", "##.##^^^^").
+// The picture-mask number formatter ("##.#^^^^", "##.##^^^^"). The coefficient files write their
+// two fields through output/format_using_float.h, which gives the same text for float values.
 #pragma once
 
 #include <initializer_list>

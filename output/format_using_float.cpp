@@ -4,6 +4,7 @@
 // between two outcomes to tell goes to the exact digit engine (output/decimal_digits.h).
 #include "output/format_using_float.h"
 
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdint>
@@ -72,6 +73,19 @@ int float_digits(float v, unsigned& n) {
   return p;
 }
 
+// "E-45" to "E+38", the exponent texts of the first digits of floats.
+constexpr int kLowestExponent = -45;
+constexpr auto kExponents = [] {
+  std::array<std::array<char, 4>, 38 - kLowestExponent + 1> texts{};
+  for (int p = kLowestExponent; p <= 38; ++p) {
+    const int magnitude = p < 0 ? -p : p;
+    texts[static_cast<std::size_t>(p - kLowestExponent)] = {
+        'E', p < 0 ? '-' : '+', static_cast<char>('0' + magnitude / 10),
+        static_cast<char>('0' + magnitude % 10)};
+  }
+  return texts;
+}();
+
 template <int kCount>
 char* write_field(float v, char* out) {
   *out++ = v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
@@ -96,11 +110,7 @@ char* write_field(float v, char* out) {
     out += 4;
   }
   // A float's first digit lies between 10^-45 and 10^38: two exponent digits, as the marks ask.
-  const unsigned magnitude = static_cast<unsigned>(p < 0 ? -p : p);
-  out[0] = 'E';
-  out[1] = p < 0 ? '-' : '+';
-  out[2] = static_cast<char>('0' + magnitude / 10);
-  out[3] = static_cast<char>('0' + magnitude % 10);
+  std::memcpy(out, kExponents[static_cast<std::size_t>(p - kLowestExponent)].data(), 4);
   return out + 4;
 }
 
