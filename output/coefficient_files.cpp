@@ -17,13 +17,12 @@ constexpr int kNameWidth = 18;
 // `v` as the nearest 32-bit value, ties to even; beyond the largest one it becomes infinite
 // as single precision overflows. Written out so the conversion never leaves the float range.
 float narrow_to_float(double v) {
-  constexpr float kInfinity = std::numeric_limits<float>::infinity();
-  if (!std::isfinite(v))
-    return std::isnan(v) ? std::numeric_limits<float>::quiet_NaN() : v < 0 ? -kInfinity : kInfinity;
   constexpr float kLargest = std::numeric_limits<float>::max();
+  if (std::fabs(v) <= kLargest) return static_cast<float>(v);  // the usual case
+  if (std::isnan(v)) return std::numeric_limits<float>::quiet_NaN();
+  constexpr float kInfinity = std::numeric_limits<float>::infinity();
   if (std::fabs(v) >= kCoefficientFileLimit) return v < 0 ? -kInfinity : kInfinity;
-  if (std::fabs(v) > kLargest) return v < 0 ? -kLargest : kLargest;
-  return static_cast<float>(v);
+  return v < 0 ? -kLargest : kLargest;
 }
 
 // Columns `from` to `to` (1-based, inclusive) of `line`, as far as the line reaches.

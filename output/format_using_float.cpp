@@ -86,29 +86,34 @@ constexpr auto kExponents = [] {
   return texts;
 }();
 
+// "d.d" (two digits) or "d.dd" (three) for every n below 10^kCount, four characters apiece.
+template <int kCount>
+constexpr auto kMantissas = [] {
+  std::array<std::array<char, 4>, kCount == 2 ? 100 : 1000> texts{};
+  for (std::size_t n = 0; n < texts.size(); ++n) {
+    const auto digit = [n](std::size_t place) { return static_cast<char>('0' + n / place % 10); };
+    texts[n] = kCount == 2 ? std::array<char, 4>{digit(10), '.', digit(1), ' '}
+                           : std::array<char, 4>{digit(100), '.', digit(10), digit(1)};
+  }
+  return texts;
+}();
+
 template <int kCount>
 char* write_field(float v, char* out) {
   *out++ = v < 0 ? '-' : ' ';  // NaN and negative zero show a blank
-  if (std::isinf(v)) {
+  const std::uint32_t magnitude = std::bit_cast<std::uint32_t>(v) & 0x7fffffffu;
+  unsigned n = 0;
+  int p = 0;
+  if (magnitude - 1 < 0x7f7fffffu) {  // finite and not zero
+    p = float_digits<kCount>(std::bit_cast<float>(magnitude), n);
+  } else if (magnitude == 0x7f800000u) {  // infinite
     constexpr std::string_view kInfinity = kCount == 2 ? "1.0E+999" : "1.00E+999";
     std::memcpy(out, kInfinity.data(), kInfinity.size());
     return out + kInfinity.size();
-  }
-  unsigned n = 0;
-  int p = 0;
-  if (v != 0 && !std::isnan(v)) p = float_digits<kCount>(std::fabs(v), n);
-  if constexpr (kCount == 2) {
-    out[0] = static_cast<char>('0' + n / 10);
-    out[1] = '.';
-    out[2] = static_cast<char>('0' + n % 10);
-    out += 3;
-  } else {
-    out[0] = static_cast<char>('0' + n / 100);
-    out[1] = '.';
-    out[2] = static_cast<char>('0' + n / 10 % 10);
-    out[3] = static_cast<char>('0' + n % 10);
-    out += 4;
-  }
+  }  // zero and NaN show 0
+  // All four characters are copied; with two digits the last is written over by the exponent.
+  std::memcpy(out, kMantissas<kCount>[n].data(), 4);
+  out += kCount + 1;
   // A float's first digit lies between 10^-45 and 10^38: two exponent digits, as the marks ask.
   std::memcpy(out, kExponents[static_cast<std::size_t>(p - kLowestExponent)].data(), 4);
   return out + 4;
