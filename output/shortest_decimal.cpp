@@ -3,10 +3,9 @@
 // comparisons with the interval's ends exact (R. Giulietti's "Schubfach" method); the text is
 // laid out as std::to_chars lays it out, and values outside the usual range go to the library.
 //
-// Measured on 2026-12-10 (GCC 12, Release): about 290 instructions a number against 470 for
-// libstdc++'s std::to_chars on coefficient-like values (callgrind), and a kestrane-batch run
-// with --csv, all ages and regions on a 128 MB inhalation file, took 0.62 s of CPU against
-// 0.72 s before the CSV lines were reworked (median of five alternating runs).
+// Measured on 2026-12-10 (GCC 12, Release, callgrind): about 290 instructions a number against
+// 470 for libstdc++'s std::to_chars on values like the coefficients and shares; std::to_chars
+// had been a tenth of the instructions of a kestrane-batch run with --csv.
 #include "output/shortest_decimal.h"
 
 #include <array>
