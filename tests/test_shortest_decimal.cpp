@@ -95,26 +95,18 @@ std::vector<double> choice_of_form() {
   }
   return values;
 }
-std::vector<double> coefficients_and_shares() {
-  // As the runs make them: coefficients of about 1e-13 to 1e-8 Sv/Bq and shares below one.
-  return {6.780911148466055e-10,  1.3535388328326414e-09, 3.2411023300773996e-11,
-          4.5380913890101694e-13, 0.10661610302731817,    0.0987335468187794,
-          0.2796561884338972,     0.009146078283661676,   1.0 / 7,
-          2.0 / 3 * 1e-10};
-}
-std::vector<double> extremes_and_subnormals() {
+std::vector<double> extremes_and_subnormals() {  // and zero, infinity and NaN
   std::vector<double> values = {std::numeric_limits<double>::max(),
                                 std::numeric_limits<double>::min(),
-                                std::numeric_limits<double>::denorm_min()};
+                                std::numeric_limits<double>::denorm_min(),
+                                0.0,
+                                kInf,
+                                std::numeric_limits<double>::quiet_NaN()};
   for (std::uint64_t bits = 1; bits < (std::uint64_t{1} << 52); bits = bits * 7 + 3) {
     values.push_back(std::bit_cast<double>(bits));
   }
   return values;
 }
-std::vector<double> zeros_and_not_finite() {
-  return {0.0, kInf, std::numeric_limits<double>::quiet_NaN()};
-}
-
 class ShortestDecimalAsLibrary : public testing::TestWithParam<DoubleCase> {};
 
 TEST_P(ShortestDecimalAsLibrary, ValueTheirNeighboursAndNegatives) {
@@ -123,18 +115,16 @@ TEST_P(ShortestDecimalAsLibrary, ValueTheirNeighboursAndNegatives) {
   for (const double v : values) expect_as_library(v);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    HandPicked, ShortestDecimalAsLibrary,
-    testing::Values(DoubleCase{"PowersOfTwo", powers_of_two},
-                    DoubleCase{"PowersOfTen", powers_of_ten},
-                    DoubleCase{"IntegersAndHalves", integers_and_halves},
-                    DoubleCase{"ChoiceOfForm", choice_of_form},
-                    DoubleCase{"CoefficientsAndShares", coefficients_and_shares},
-                    DoubleCase{"ExtremesAndSubnormals", extremes_and_subnormals},
-                    DoubleCase{"ZerosAndNotFinite", zeros_and_not_finite}),
-    [](const testing::TestParamInfo<DoubleCase>& case_info) {
-      return std::string(case_info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(HandPicked, ShortestDecimalAsLibrary,
+                         testing::Values(DoubleCase{"PowersOfTwo", powers_of_two},
+                                         DoubleCase{"PowersOfTen", powers_of_ten},
+                                         DoubleCase{"IntegersAndHalves", integers_and_halves},
+                                         DoubleCase{"ChoiceOfForm", choice_of_form},
+                                         DoubleCase{"ExtremesSubnormalsAndNotFinite",
+                                                    extremes_and_subnormals}),
+                         [](const testing::TestParamInfo<DoubleCase>& case_info) {
+                           return std::string(case_info.param.name);
+                         });
 
 // Random doubles: any bit pattern (every exponent alike), and magnitudes spread evenly over
 // those of the coefficients and shares. More of them in the long tests.
