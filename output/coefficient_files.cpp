@@ -2,7 +2,6 @@
 #include "output/coefficient_files.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <limits>
 #include <stdexcept>
@@ -94,7 +93,7 @@ std::string coefficient_block(DataSet data_set, std::string_view header_line,
   const auto put = [&t](std::string_view text) { t = std::copy(text.begin(), text.end(), t); };
   for (std::size_t m = 0; m < row_count; ++m) {
     if (m > 0) {
-      t += inhalation ? 9 : 15;  // blanks already
+      t += inhalation ? 9 : 15;  // the block starts out blank
     } else if (inhalation) {     // nuclide name and class letter, copied as they stand
       put(columns(header_line, 1, 7));
       put(columns(header_line, 19, 19));
