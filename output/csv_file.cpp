@@ -1,18 +1,19 @@
 // The CSV files of a run: full double-precision coefficients beside each coefficient file.
 #include "output/csv_file.h"
 
+#include <charconv>
 #include <vector>
 
 #include "input/ascii.h"
 #include "output/notes_file.h"
-#include "output/shortest_decimal.h"
 
 namespace kestrane {
 namespace {
 
 void append_double(std::string& out, double value) {
-  char text[kShortestDecimalRoom];
-  out.append(text, write_shortest_decimal(value, text));
+  char buf[32];
+  const auto result = std::to_chars(buf, buf + sizeof buf, value);
+  out.append(buf, result.ptr);
 }
 
 }  // namespace
