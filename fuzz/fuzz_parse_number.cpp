@@ -2,8 +2,9 @@
 // form, short texts) must give what the general path gives on the same text made long by
 // trailing blanks, which end any number; integer fields must stay in range; the strict
 // reading of a field accepts only what the rule reads, with the same value, and finite. The
-// text cut into ten-column fields reads alike by the scalar and the vector path (every target
-// the processor runs), and a field either path reads has the value of the strict reading.
+// text cut into ten-column fields, and a line of usual fields with characters the text sets,
+// read alike by the scalar and the vector path (every target the processor runs), and a field
+// either path reads has the value of the strict reading.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -12,6 +13,7 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "hwy/targets.h"
 #include "input/fast_fields.h"
@@ -25,12 +27,14 @@ namespace {
 void check_vector_fields(const std::string& text) {
   const int count = static_cast<int>(std::min<std::size_t>(text.size() / 10, 29));
   if (count == 0) return;
+  // The fields in a buffer of their own size, so that a read past the last one is caught.
+  const std::vector<char> fields(text.begin(), text.begin() + 10 * count);
   double scalar[29];
-  const bool read = kestrane::number_detail::parse_e_fields10(text.data(), count, scalar);
+  const bool read = kestrane::number_detail::parse_e_fields10(fields.data(), count, scalar);
   for (std::int64_t targets = hwy::SupportedTargets(); targets != 0; targets &= targets - 1) {
     double vector[29];
     const std::int64_t target = targets & -targets;
-    if (kestrane::number_detail::parse_e_fields10_on_target(target, text.data(), count, vector) !=
+    if (kestrane::number_detail::parse_e_fields10_on_target(target, fields.data(), count, vector) !=
         read) {
       std::abort();
     }
@@ -64,5 +68,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (std::bit_cast<std::uint64_t>(strict) != std::bit_cast<std::uint64_t>(value)) std::abort();
   }
   check_vector_fields(text);
+  // Lines of the usual fields with a few characters changed, where the input's bytes are taken
+  // in pairs as a position and what to put there; the first byte picks the number of fields.
+  std::string usual;
+  for (int k = 0; k < 1 + (size > 0 ? data[0] % 29 : 28); ++k)
+    usual += k % 2 ? "-4.567e+89" : " 1.234E-05";
+  for (std::size_t i = 1; i + 1 < size; i += 2)
+    usual[data[i] % usual.size()] = static_cast<char>(data[i + 1]);
+  check_vector_fields(usual);
   return 0;
 }

@@ -1,9 +1,10 @@
-// The usual rate fields of a data line read in vector registers: every field checked and
-// converted in the lanes of one vector, with the very integer steps and the very products of
-// parse_e_digits3 (input/fast_fields.h), so that each lane gives the same double. Compiled
-// once per processor target by Highway; the best target of the processor is chosen at run
-// time. Built without contraction of products and sums into fused multiply-adds, which would
-// round differently.
+// The usual rate fields of a data line read in vector registers, one field to a 64-bit lane:
+// the first and the last eight characters of each field loaded side by side, every character
+// checked at once against what its column allows, the digits combined by integer products and
+// the value scaled by a power of ten, so that each lane gives the same double as the scalar
+// reading (input/fast_fields.h) or the line is declined. Compiled once per processor target by
+// Highway; the best target of the processor is chosen at run time. Built without contraction of
+// products and sums into fused multiply-adds, which would round differently.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "input/vector_fields.cpp"
 #include "input/vector_fields.h"
@@ -19,88 +20,169 @@ HWY_BEFORE_NAMESPACE();
 namespace kestrane::number_detail::HWY_NAMESPACE {
 namespace hn = hwy::HWY_NAMESPACE;
 
+#if HWY_TARGET == HWY_SCALAR
+// One lane, nothing to gain and no bytes to reinterpret: the scalar reading itself.
 bool ParseFields10(const char* p, int count, double* out) {
-  const hn::ScalableTag<std::uint64_t> du;
-  const hn::RebindToSigned<decltype(du)> di;
-  const hn::Rebind<double, decltype(du)> dd;
-  const auto lanes = static_cast<int>(hn::Lanes(du));
-  constexpr int kMost = HWY_MAX_BYTES / 8;
-  HWY_ALIGN std::uint64_t words[kMost];
-  HWY_ALIGN std::uint64_t leads[kMost];
-  HWY_ALIGN std::uint64_t lasts[kMost];
-  HWY_ALIGN double values[kMost];
-  const double* scales = &kFieldScales[0][0];
-  for (int first = 0; first < count; first += lanes) {
-    const int here = count - first < lanes ? count - first : lanes;
-    // The bytes 1-8 of each field side by side, its lead and its last character; lanes past
-    // the last field repeat it.
-    for (int j = 0; j < lanes; ++j) {
-      const char* field = p + 10 * (first + (j < here ? j : here - 1));
-      std::memcpy(&words[j], field + 1, 8);
-      leads[j] = static_cast<unsigned char>(field[0]);
-      lasts[j] = static_cast<unsigned char>(field[9]);
-    }
-    const auto u = hn::Load(du, words);
-    const auto lead = hn::Load(du, leads);
-    const auto e2 = hn::Sub(hn::Load(du, lasts), hn::Set(du, '0'));
-    // The checks of parse_e_digits3, lane by lane.
-    constexpr std::uint64_t kDigits = 0xFF0000FFFFFF00FF;
-    constexpr std::uint64_t kHigh = kDigits & 0xF0F0F0F0F0F0F0F0;
-    constexpr std::uint64_t kLow = kDigits & 0x0F0F0F0F0F0F0F0F;
-    const auto digits =
-        hn::And(hn::Eq(hn::And(u, hn::Set(du, kHigh)), hn::Set(du, kDigits & 0x3030303030303030)),
-                hn::Eq(hn::And(hn::Add(hn::And(u, hn::Set(du, kLow)),
-                                       hn::Set(du, kDigits & 0x0606060606060606)),
-                               hn::Set(du, kHigh)),
-                       hn::Zero(du)));
-    const auto sign = hn::And(hn::ShiftRight<48>(u), hn::Set(du, 0xFF));
-    const auto fixed = hn::And(
-        hn::Eq(hn::And(u, hn::Set(du, 0x00F9DE000000FF00)), hn::Set(du, 0x0029440000002E00)),
-        hn::Ne(hn::And(hn::Xor(hn::ShiftRight<1>(sign), hn::ShiftRight<2>(sign)), hn::Set(du, 1)),
-               hn::Zero(du)));
-    const auto lead_ok =
-        hn::Or(hn::Or(hn::Eq(lead, hn::Set(du, ' ')), hn::Eq(lead, hn::Set(du, '-'))),
-               hn::Eq(lead, hn::Set(du, '+')));
-    const auto sound =
-        hn::And(hn::And(digits, fixed), hn::And(lead_ok, hn::Lt(e2, hn::Set(du, 10))));
-    if (!hn::AllTrue(du, sound)) return false;
-    // The four digits side by side, combined pairwise; x * 10 and x * 100 as sums of shifts.
-    auto d4 = hn::ShiftRight<8>(hn::Or(hn::And(u, hn::Set(du, 0x0000000F0F0F0000)),
-                                       hn::ShiftLeft<8>(hn::And(u, hn::Set(du, 0xF)))));
-    d4 = hn::Add(hn::Add(hn::ShiftLeft<3>(d4), hn::ShiftLeft<1>(d4)), hn::ShiftRight<8>(d4));
-    const auto pairs = hn::And(d4, hn::Set(du, 0x00FF00FF));
-    const auto hundred =
-        hn::Add(hn::Add(hn::ShiftLeft<6>(pairs), hn::ShiftLeft<5>(pairs)), hn::ShiftLeft<2>(pairs));
-    const auto mantissa_bits = hn::And(
-        hn::ShiftRight<16>(hn::Add(hn::ShiftLeft<16>(hundred), pairs)), hn::Set(du, 0xFFFF));
-    const auto mantissa = hn::ConvertTo(dd, hn::BitCast(di, mantissa_bits));
-    // The exponent as written, its sign, less the three fraction digits; the row of scales.
-    const auto e1 = hn::And(hn::ShiftRight<56>(u), hn::Set(du, 0xF));
-    const auto written =
-        hn::BitCast(di, hn::Add(hn::Add(hn::ShiftLeft<3>(e1), hn::ShiftLeft<1>(e1)), e2));
-    const auto negative_exponent = hn::RebindMask(di, hn::Eq(sign, hn::Set(du, '-')));
-    const auto exponent =
-        hn::Sub(hn::IfThenElse(negative_exponent, hn::Neg(written), written), hn::Set(di, 3));
+  return parse_e_fields10(p, count, out);
+}
+#else
+// Block j (16 bytes) of the vector holds the 16 characters at p + 20 * j: the fields 2j and
+// 2j + 1 of p, side by side, as far as they go.
+template <class D8>
+HWY_INLINE hn::Vec<D8> LoadFieldPairs(D8 d8, const char* p) {
+  if constexpr (hn::MaxLanes(D8()) <= 16) {
+    return hn::LoadU(d8, reinterpret_cast<const std::uint8_t*>(p));
+  } else {
+    const hn::Half<D8> dh;
+    return hn::Combine(d8, LoadFieldPairs(dh, p + 20 * (hn::MaxLanes(dh) / 16)),
+                       LoadFieldPairs(dh, p));
+  }
+}
+
+// 10^at[0], 10^at[1], ... as a vector, joined from 64-bit loads in halves.
+template <class DD>
+HWY_INLINE hn::Vec<DD> JoinPowers(DD dd, const std::int64_t* at) {
+  if constexpr (hn::MaxLanes(DD()) == 1) {
+    return hn::Set(dd, kExactPowersOfTen[*at]);
+  } else {
+    const hn::Half<DD> dh;
+    return hn::Combine(dd, JoinPowers(dh, at + hn::MaxLanes(dh)), JoinPowers(dh, at));
+  }
+}
+
+// The exact powers of ten 10^magnitude[j], magnitude at most 22, gathered lane by lane.
+template <class DD, class VI>
+HWY_INLINE hn::Vec<DD> ExactPowers(DD dd, VI magnitude) {
+#if HWY_TARGET <= HWY_AVX2
+  return hn::GatherIndex(dd, kExactPowersOfTen, magnitude);
+#else
+  // Without a gather instruction: the lanes loaded one by one and joined in halves.
+  HWY_ALIGN std::int64_t at[hn::MaxLanes(DD())];
+  hn::Store(magnitude, hn::RebindToSigned<DD>(), at);
+  return JoinPowers(dd, at);
+#endif
+}
+
+// Eight bytes, the first in the lowest, as one 64-bit word.
+constexpr std::uint64_t Bytes(unsigned char b0, unsigned char b1, unsigned char b2,
+                              unsigned char b3, unsigned char b4, unsigned char b5,
+                              unsigned char b6, unsigned char b7) {
+  return std::uint64_t{b0} | std::uint64_t{b1} << 8 | std::uint64_t{b2} << 16 |
+         std::uint64_t{b3} << 24 | std::uint64_t{b4} << 32 | std::uint64_t{b5} << 40 |
+         std::uint64_t{b6} << 48 | std::uint64_t{b7} << 56;
+}
+
+// Reads the fields from p on, one to a lane, into `value`: false when any of them is not
+// " d.dddEsdd" (the lead a blank or sign).
+template <class D>
+HWY_INLINE bool ReadVector(D du, const char* p, hn::Vec<hn::Rebind<double, D> >& value) {
+  const hn::RebindToSigned<D> di;
+  const hn::Rebind<double, D> dd;
+  const hn::Repartition<std::uint8_t, D> d8;
+  const hn::Repartition<std::uint32_t, D> d32;
+  // Characters 0-7 (lead, digit, point, three digits, letter, sign) and 2-9 of each field: in
+  // each block of 16 bytes the two fields at p + 20 j and p + 20 j + 10, loaded from there and
+  // from 4 characters on, moved into place and blended lane by lane.
+  const auto from0 = LoadFieldPairs(d8, p);
+  const auto from4 = LoadFieldPairs(d8, p + 4);
+  const auto head =
+      hn::OddEven(hn::BitCast(du, hn::ShiftLeftBytes<2>(d8, from4)), hn::BitCast(du, from0));
+  const auto tail =
+      hn::OddEven(hn::BitCast(du, from4), hn::BitCast(du, hn::ShiftRightBytes<2>(d8, from0)));
+
+  // Each character of the head passes (c & mask) == want, c - low <= span (bytes wrapping)
+  // or c == also: the lead ' ', '+' or '-'; digits; '.'; E, e, D or d; '+' or '-'.
+  const auto h8 = hn::BitCast(d8, head);
+  const auto t8 = hn::BitCast(d8, tail);
+  auto bytes = [&](std::uint64_t word) { return hn::BitCast(d8, hn::Set(du, word)); };
+  const auto h_off = hn::Sub(h8, bytes(Bytes('+', '0', 0, '0', '0', '0', 0, '+')));
+  const auto h_in = hn::Eq(hn::Min(h_off, bytes(Bytes(2, 9, 0xFF, 9, 9, 9, 0xFF, 2))), h_off);
+  const auto h_fixed = hn::Eq(hn::And(h8, bytes(Bytes(0xF9, 0, 0xFF, 0, 0, 0, 0xDE, 0xF9))),
+                              bytes(Bytes(0x29, 0, '.', 0, 0, 0, 0x44, 0x29)));
+  const auto h_also = hn::Eq(h8, bytes(Bytes(' ', '0', '.', '0', '0', '0', 'E', '+')));
+  // Of the tail only the two exponent digits, its last two characters, are checked.
+  const auto t_off = hn::Sub(t8, bytes(Bytes(0, 0, 0, 0, 0, 0, '0', '0')));
+  const auto t_in =
+      hn::Eq(hn::Min(t_off, bytes(Bytes(0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 9, 9))), t_off);
+  if (!hn::AllTrue(d8, hn::And(hn::Or(hn::And(h_in, h_fixed), h_also), t_in))) return false;
+
+  // The four mantissa digits side by side, then combined pairwise by 32-bit products.
+  const auto d4 = hn::ShiftRight<16>(hn::Or(hn::And(head, hn::Set(du, 0x00000F0F0F000000)),
+                                            hn::ShiftLeft<8>(hn::And(head, hn::Set(du, 0xF00)))));
+  const auto tens = hn::Add(hn::MulEven(hn::BitCast(d32, d4), hn::BitCast(d32, hn::Set(du, 10))),
+                            hn::ShiftRight<8>(d4));
+  const auto pairs = hn::And(tens, hn::Set(du, 0x00FF00FF));
+  const auto mantissa_bits =
+      hn::And(hn::ShiftRight<16>(hn::MulEven(hn::BitCast(d32, pairs),
+                                             hn::BitCast(d32, hn::Set(du, (100u << 16) + 1)))),
+              hn::Set(du, 0xFFFF));
+  // Exact: below 2^52, added to the bits of 2^52 and 2^52 taken away.
+  const auto mantissa = hn::Sub(
+      hn::BitCast(dd, hn::Or(mantissa_bits, hn::Set(du, 0x4330000000000000))), hn::Set(dd, 0x1p52));
+
+  // The exponent as written, with its sign ('-' has bit 2 set, '+' not), less the three
+  // fraction digits.
+  const auto e1 = hn::And(hn::ShiftRight<48>(tail), hn::Set(du, 0xF));
+  const auto e2 = hn::And(hn::ShiftRight<56>(tail), hn::Set(du, 0xF));
+  const auto written = hn::BitCast(
+      di, hn::Add(hn::MulEven(hn::BitCast(d32, e1), hn::BitCast(d32, hn::Set(du, 10))), e2));
+  const auto negative = hn::RebindMask(di, hn::TestBit(head, hn::Set(du, std::uint64_t{1} << 58)));
+  const auto exponent =
+      hn::Sub(hn::IfThenElse(negative, hn::Neg(written), written), hn::Set(di, 3));
+
+  // Where the mantissa and 10^|exponent| are both exact doubles, one division or product rounds
+  // correctly; elsewhere the three-part scale of the scalar reading, also correctly rounded.
+  const auto below = hn::Lt(exponent, hn::Zero(di));
+  const auto magnitude = hn::IfThenElse(below, hn::Neg(exponent), exponent);
+  if (hn::AllTrue(di, hn::Lt(magnitude, hn::Set(di, kMaxExactPower + 1)))) {
+    const auto power = ExactPowers(dd, magnitude);
+    value = hn::IfThenElse(hn::RebindMask(dd, below), hn::Div(mantissa, power),
+                           hn::Mul(mantissa, power));
+  } else {
     const auto row = hn::Sub(exponent, hn::Set(di, kFieldScaleLowest));
     const auto at = hn::Add(hn::Add(row, row), row);
+    const double* scales = &kFieldScales[0][0];
     const auto s0 = hn::GatherIndex(dd, scales, at);
     const auto s1 = hn::GatherIndex(dd, scales + 1, at);
     const auto s2 = hn::GatherIndex(dd, scales + 2, at);
-    const auto value =
-        hn::Add(hn::Mul(mantissa, s0), hn::Add(hn::Mul(mantissa, s1), hn::Mul(mantissa, s2)));
-    // A '-' lead sets the sign bit, as parse_e_fields10 does.
-    const auto minus = hn::And(hn::VecFromMask(du, hn::Eq(lead, hn::Set(du, '-'))),
-                               hn::Set(du, std::uint64_t{1} << 63));
-    const auto signed_value = hn::BitCast(dd, hn::Or(hn::BitCast(du, value), minus));
-    if (here == lanes) {
-      hn::StoreU(signed_value, dd, out + first);
-    } else {
-      hn::Store(signed_value, dd, values);
-      for (int j = 0; j < here; ++j) out[first + j] = values[j];
-    }
+    value = hn::Add(hn::Mul(mantissa, s0), hn::Add(hn::Mul(mantissa, s1), hn::Mul(mantissa, s2)));
+  }
+  // A '-' lead (bit 2 set, not in ' ' or '+') sets the sign bit, as parse_e_fields10 does.
+  const auto minus = hn::And(hn::ShiftLeft<61>(head), hn::Set(du, std::uint64_t{1} << 63));
+  value = hn::BitCast(dd, hn::Or(hn::BitCast(du, value), minus));
+  return true;
+}
+
+bool ParseFields10(const char* p, int count, double* out) {
+  const hn::ScalableTag<std::uint64_t> du;
+  const hn::Rebind<double, decltype(du)> dd;
+  const auto lanes = static_cast<int>(hn::Lanes(du));
+  hn::Vec<decltype(dd)> value;
+  if (count < lanes) {
+    // Fewer fields than lanes: read from a copy filled out with zeros of the usual form.
+    constexpr int kMost = HWY_MAX_BYTES / 8;
+    char text[10 * kMost];
+    for (int k = count; k < lanes; ++k) std::memcpy(text + 10 * k, " 0.000E+00", 10);
+    std::memcpy(text, p, 10 * static_cast<std::size_t>(count));
+    HWY_ALIGN double values[kMost];
+    if (!ReadVector(du, text, value)) return false;
+    hn::Store(value, dd, values);
+    std::memcpy(out, values, sizeof(double) * static_cast<std::size_t>(count));
+    return true;
+  }
+  int first = 0;
+  for (; first + lanes <= count; first += lanes) {
+    if (!ReadVector(du, p + 10 * first, value)) return false;
+    hn::StoreU(value, dd, out + first);
+  }
+  // The last fields again with some before them, so that the vector ends at the last field.
+  if (first < count) {
+    if (!ReadVector(du, p + 10 * (count - lanes), value)) return false;
+    hn::StoreU(value, dd, out + count - lanes);
   }
   return true;
 }
+#endif  // HWY_TARGET == HWY_SCALAR
 
 }  // namespace kestrane::number_detail::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
@@ -110,17 +192,33 @@ namespace kestrane::number_detail {
 
 HWY_EXPORT(ParseFields10);
 
-// Measured on this program's own data lines (29 fields, GCC 12, 2026-12-10): against 700 ns a
-// line for the scalar reading, about 480 ns with AVX-512, about the same with AVX2 and 30%
-// more with SSE4 or SSSE3, where putting the fields side by side costs more than the vectors
-// of two lanes save. So the vectors are used only where AVX-512 is there.
-bool vectors_pay() {
-  static const bool pay = (hwy::SupportedTargets() & (HWY_AVX3 | HWY_AVX3_DL)) != 0;
-  return pay;
+// Measured on this program's own data lines (29 fields, GCC 12, 2026-12-10), against about
+// 170 ns a line for the scalar reading: about 55 ns with AVX-512, 90 ns with AVX2, 120 ns with
+// SSE4 and 155 ns with SSSE3; Highway's emulation of vectors (EMU128) takes longer than the
+// scalar reading, which is used where the processor has none of those.
+namespace {
+
+using FieldsReader = bool (*)(const char*, int, double*);
+
+// The reading for this processor, chosen once: its best target's vectors where they pay, the
+// scalar reading elsewhere. (Finding the target's entry on every call costs a call into Highway's
+// library per line.)
+FieldsReader chosen_reader() {
+  const bool pay =
+      (hwy::SupportedTargets() & (HWY_AVX3 | HWY_AVX3_DL | HWY_AVX2 | HWY_SSE4 | HWY_SSSE3)) != 0;
+  if (!pay) return &parse_e_fields10;
+  // SupportedTargets has settled the chosen target, so this is its entry, not the chooser's.
+  return HWY_DYNAMIC_DISPATCH(ParseFields10);
 }
 
+}  // namespace
+
 bool parse_e_fields10_vector(const char* p, int count, double* out) {
-  if (!vectors_pay()) return parse_e_fields10(p, count, out);
+  static const FieldsReader reader = chosen_reader();
+  return reader(p, count, out);
+}
+
+bool parse_e_fields10_dispatched(const char* p, int count, double* out) {
   return HWY_DYNAMIC_DISPATCH(ParseFields10)(p, count, out);
 }
 

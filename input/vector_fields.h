@@ -8,9 +8,13 @@ namespace kestrane::number_detail {
 // every one of them is the usual " d.dddEsdd" (a blank or sign, then "d.dddEsdd"): true with
 // exactly the values parse_e_fields10 (input/fast_fields.h) gives, bit for bit, or false, with
 // `out` partly written, when any of them is in another form. The caller makes sure that the
-// 10 x count characters are there. The vectors are used where they pay (AVX-512); elsewhere
-// this is parse_e_fields10 itself.
+// 10 x count characters are there; none past them is read. The vectors are used where they
+// pay (AVX2 and AVX-512); elsewhere this is parse_e_fields10 itself.
 bool parse_e_fields10_vector(const char* p, int count, double* out);
+
+// The same on the vectors of the best target allowed at the moment, whether or not they pay:
+// for benchmarks that force a target with hwy::SetSupportedTargetsForTest.
+bool parse_e_fields10_dispatched(const char* p, int count, double* out);
 
 // The same, on the vectors of the named target alone (a bit of hwy::SupportedTargets(), or 0
 // for the best the processor has), for the tests.

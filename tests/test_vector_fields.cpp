@@ -5,6 +5,7 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -63,9 +64,12 @@ TEST_P(VectorFields, SameBitsAsTheScalarReadingOrRefused) {
           at, 10,
           kOtherFields[static_cast<std::size_t>(rng.below(static_cast<int>(kOtherFields.size())))]);
     }
+    // In a buffer of its own size, so that a read past the last field is caught.
+    const std::vector<char> exact_size(line.begin(), line.end());
     std::vector<double> scalar(29), vector(29);
     const bool scalar_read = parse_e_fields10(line.data(), count, scalar.data());
-    const bool vector_read = parse_e_fields10_on_target(target, line.data(), count, vector.data());
+    const bool vector_read =
+        parse_e_fields10_on_target(target, exact_size.data(), count, vector.data());
     ASSERT_EQ(vector_read, scalar_read) << line;
     ASSERT_EQ(vector_read, !other) << line;
     if (!vector_read) continue;
@@ -98,6 +102,68 @@ TEST_P(VectorFields, EveryExponentAndTheEndsOfTheMantissa) {
       for (int k = 0; k < 2; ++k) {
         ASSERT_EQ(std::bit_cast<std::uint64_t>(got[k]), std::bit_cast<std::uint64_t>(exact[k]))
             << line;
+      }
+    }
+  }
+}
+
+// Every mantissa with every exponent whose power of ten a double holds exactly (scaled by one
+// division or product), and the exponents either side of them, against the exact reading.
+TEST_P(VectorFields, EveryMantissaWhereOneProductOrDivisionRounds) {
+  const std::int64_t target = GetParam();
+  if (target != 0 && !runs(target)) GTEST_SKIP() << "the processor lacks this target";
+  std::string line;
+  std::vector<double> exact;
+  auto check = [&] {
+    const int count = static_cast<int>(exact.size());
+    std::vector<double> got(exact.size());
+    ASSERT_TRUE(parse_e_fields10_on_target(target, line.data(), count, got.data())) << line;
+    for (std::size_t k = 0; k < exact.size(); ++k) {
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(got[k]), std::bit_cast<std::uint64_t>(exact[k]))
+          << line.substr(10 * k, 10);
+    }
+    line.clear();
+    exact.clear();
+  };
+  // Written exponents -20 to 26 are 10^-23 to 10^23 once the three fraction digits are counted.
+  for (int written = -20; written <= 26; ++written) {
+    for (int m = 0; m < 10000; ++m) {
+      char field[16];
+      std::snprintf(field, sizeof field, "%c%d.%03d%c%c%02d", " -+"[m % 3], m / 1000, m % 1000,
+                    "EeDd"[m % 4], written < 0 || (written == 0 && m % 2 == 1) ? '-' : '+',
+                    written < 0 ? -written : written);
+      double value = 0.0;
+      ASSERT_EQ(read_number_field(field, value), FieldReading::number) << field;
+      line += field;
+      exact.push_back(value);
+      if (exact.size() == 29) check();
+    }
+  }
+  if (!exact.empty()) check();
+}
+
+// Each column of a field in turn holds every byte: the vector reading takes the field exactly
+// when the scalar reading does, with the same bits, wherever the field stands among others.
+TEST_P(VectorFields, EveryByteInEveryColumnOfAField) {
+  const std::int64_t target = GetParam();
+  if (target != 0 && !runs(target)) GTEST_SKIP() << "the processor lacks this target";
+  const std::string usual = "-9.876E-12";
+  for (int count : {1, 3, 29}) {
+    for (int column = 0; column < 10; ++column) {
+      for (int byte = 0; byte < 256; ++byte) {
+        std::string line;
+        for (int k = 0; k < count; ++k) line += usual;
+        const auto at = static_cast<std::size_t>(10 * (byte % count) + column);
+        line[at] = static_cast<char>(byte);
+        double scalar[29], vector[29];
+        const bool scalar_read = parse_e_fields10(line.data(), count, scalar);
+        ASSERT_EQ(parse_e_fields10_on_target(target, line.data(), count, vector), scalar_read)
+            << column << " " << byte;
+        for (int k = 0; scalar_read && k < count; ++k) {
+          ASSERT_EQ(std::bit_cast<std::uint64_t>(vector[k]),
+                    std::bit_cast<std::uint64_t>(scalar[k]))
+              << line;
+        }
       }
     }
   }
