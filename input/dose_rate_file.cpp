@@ -9,26 +9,12 @@
 #include <utility>
 
 #include "input/ascii.h"
-#include "input/fast_fields.h"
+#include "input/data_line.h"
 #include "input/input_error.h"
-#include "input/vector_fields.h"
 
 namespace kestrane {
 
 namespace {
-
-// Width of the time field and of each region column of a data line.
-constexpr int kTimeWidth = 9, kColumnWidth = 10;
-// Region columns that may be read: those of the longest region-name line accepted.
-constexpr int kMaxColumn = kMaxRegionNames;
-// The characters of a data line that any field read lies in: the text of a block keeps no
-// more of a line, so that a record of long lines takes no more memory than a usual one.
-constexpr std::size_t kDataLineColumns = kTimeWidth + kColumnWidth * kMaxColumn;
-
-// "Lung" combines region columns 15 to 18 with these single-precision weights.
-constexpr std::array<int, 4> kLungColumns{15, 16, 17, 18};
-constexpr double kLungWeightOuter = static_cast<double>(0.1665f);
-constexpr double kLungWeightInner = static_cast<double>(0.333f);
 
 // Columns of the header fields that are numbers: age, and N by data set.
 constexpr int kAgeColumn = 9, kAgeWidth = 5, kCountWidth = 3;
@@ -36,12 +22,6 @@ constexpr int count_column(DataSet data_set) { return data_set == DataSet::inhal
 // Lines per time point and the table code run from these columns to the end of the line.
 constexpr int lines_column(DataSet data_set) { return data_set == DataSet::inhalation ? 33 : 26; }
 constexpr int code_column(DataSet data_set) { return data_set == DataSet::inhalation ? 35 : 28; }
-
-// A field named with its columns, for messages: "age field (columns 9-13)".
-std::string field_name(std::string_view name, int first, int last) {
-  return std::string(name) + " (columns " + std::to_string(first) + "-" + std::to_string(last) +
-         ")";
-}
 
 // Lines per time point that a table code takes: 1 for L and H, 2 for B, 0 for no valid code.
 int lines_for_code(std::string_view trimmed_code) {
@@ -54,19 +34,6 @@ int lines_for_code(std::string_view trimmed_code) {
 [[noreturn]] void refuse_record(std::string_view file_name, std::int64_t line_number,
                                 std::string_view header_line, const std::string& problem) {
   refuse_in_record(file_name, line_number, problem, header_line, line_number);
-}
-
-// What a field that should hold one number holds instead, for a message.
-std::string field_fault(std::string_view what, std::string_view field, FieldReading reading) {
-  // Built by appending: GCC 12 at -O2 warns of a false overlap in "\"" + std::string.
-  std::string quoted(1, '"');
-  quoted += printable_excerpt(field);
-  quoted += '"';
-  if (reading == FieldReading::not_finite) {
-    return "the " + std::string(what) + " " + quoted +
-           " is a number too large to be read as a finite value";
-  }
-  return "the " + std::string(what) + " holds " + quoted + ", not one number with blanks around it";
 }
 
 // Refuses a header whose number field at columns first..first+width-1 is not one number.
@@ -114,131 +81,6 @@ void check_time_point_count(const HeaderRecord& header, std::string_view file_na
   refuse_record(reader.display_name(), header_line, header.line,
                 "the file ends after " + std::to_string(found) + " of the " +
                     std::to_string(expected) + " data lines of the record");
-}
-
-// Where the value of each selected-region position comes from on a data line.
-struct ColumnPlan {
-  std::array<int, kMaxColumn> columns{};  // distinct region columns to parse, ascending
-  int column_count = 0;
-  std::array<int, kMaxSelectedRegions> source{};  // column of position k, or 0 for "Lung"
-  std::size_t shortest_full_line = 0;  // a line at least this long holds every column read
-  bool leading_columns = false;        // the columns read are 1 to column_count, side by side
-
-  ColumnPlan(std::span<const int> regions, int lung_region) {
-    std::array<bool, kMaxColumn + 1> wanted{};
-    for (std::size_t k = 0; k < regions.size(); ++k) {
-      const int r = regions[k];
-      if (r == lung_region) {
-        source[k] = 0;
-        for (int c : kLungColumns) wanted[static_cast<std::size_t>(c)] = true;
-      } else if (r >= 1 && r <= kMaxColumn) {
-        source[k] = r;
-        wanted[static_cast<std::size_t>(r)] = true;
-      } else {
-        throw std::invalid_argument("region number " + std::to_string(r) +
-                                    " has no column in the dose-rate file");
-      }
-    }
-    shortest_full_line = kTimeWidth;
-    for (int c = 1; c <= kMaxColumn; ++c) {
-      if (!wanted[static_cast<std::size_t>(c)]) continue;
-      columns[static_cast<std::size_t>(column_count++)] = c;
-      shortest_full_line = static_cast<std::size_t>(kColumnWidth * c + kColumnWidth - 1);
-    }
-    leading_columns =
-        column_count > 0 && columns[static_cast<std::size_t>(column_count - 1)] == column_count;
-  }
-};
-
-// A field of a data line: the usual form read in line, anything else by the strict rule.
-// False when the field is not one finite number with blanks around it (nor blanks only).
-inline bool read_field(std::string_view field, double& value) {
-  if (number_detail::parse_e_field(field.data(), field.size(), value)) return true;
-  return read_number_field(field, value) == FieldReading::number;
-}
-
-// Refuses a data line that store_data_line could not read: finds the first field read that
-// the line does not hold in full, or that holds no sound number, and names it.
-[[noreturn]] void refuse_data_line(std::string_view line, std::int64_t line_number,
-                                   const ColumnPlan& plan, const HeaderRecord& header,
-                                   std::int64_t header_line, std::string_view file_name) {
-  auto check = [&](int first, int last, std::string_view name) {
-    const std::string what = field_name(name, first, last);
-    if (line.size() < static_cast<std::size_t>(last)) {
-      refuse_in_record(file_name, line_number,
-                       "the data line ends after column " + std::to_string(line.size()) +
-                           ", before the " + what + " that is read from it is complete",
-                       header.line, header_line);
-    }
-    const std::string_view field = cut_field(line, first, last - first + 1);
-    double value = 0.0;
-    const FieldReading reading = read_number_field(field, value);
-    if (reading != FieldReading::number) {
-      refuse_in_record(file_name, line_number, field_fault(what, field, reading), header.line,
-                       header_line);
-    }
-  };
-  check(1, kTimeWidth, "time field");
-  for (int n = 0; n < plan.column_count; ++n) {
-    const int c = plan.columns[static_cast<std::size_t>(n)];
-    check(kColumnWidth * c, kColumnWidth * c + kColumnWidth - 1,
-          "rate field of region column " + std::to_string(c));
-  }
-  // Not reached: store_data_line fails only where one of the checks above fails.
-  refuse_in_record(file_name, line_number, "the data line cannot be read", header.line,
-                   header_line);
-}
-
-// Reads one data line: its time into x[i] and the selected regions into value[t][.][i].
-// False, with the tables partly written, when a field read is not held in full by the line or
-// holds anything but one finite number with blanks around it (blanks only read as 0).
-bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
-                     std::size_t t, std::size_t i, RateTable& table) {
-  // A line too short for any field read is refused whole; the fields are looked at only on
-  // lines long enough for all of them.
-  if (line.size() < plan.shortest_full_line) return false;
-  bool sound = read_field(line.substr(0, kTimeWidth), table.x[i]);
-  // Only the columns of the plan are set, and only they are read below.
-  std::array<double, kMaxColumn + 1> column;
-  if (plan.leading_columns && number_detail::parse_e_fields10_vector(
-                                  line.data() + kTimeWidth, plan.column_count, &column[1])) {
-    // Every column read, as with all regions selected, held the usual form: read in one pass.
-  } else {
-    // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
-    // give the processor two independent chains of work to overlap.
-    const char* const base = line.data() - 1;
-    int n = 0;
-    for (; n + 1 < plan.column_count; n += 2) {
-      const auto c0 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
-      const auto c1 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n + 1)]);
-      const bool first =
-          read_field(std::string_view(base + kColumnWidth * c0, kColumnWidth), column[c0]);
-      const bool second =
-          read_field(std::string_view(base + kColumnWidth * c1, kColumnWidth), column[c1]);
-      sound = sound & first & second;
-    }
-    if (n < plan.column_count) {
-      const auto c = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
-      sound =
-          sound & read_field(std::string_view(base + kColumnWidth * c, kColumnWidth), column[c]);
-    }
-  }
-  if (!sound) return false;
-  auto& rows = table.value[t];
-  for (std::size_t k = 0; k < region_count; ++k) {
-    const int c = plan.source[k];
-    if (c != 0) {
-      rows[k][i] = column[static_cast<std::size_t>(c)];
-    } else {
-      // The first product is stored, then each further product is added to the stored value.
-      double& cell = rows[k][i];
-      cell = kLungWeightOuter * column[15];
-      cell += kLungWeightOuter * column[16];
-      cell += kLungWeightInner * column[17];
-      cell += kLungWeightInner * column[18];
-    }
-  }
-  return true;
 }
 
 // A number as the shortest text that reads back to it, for messages.

@@ -416,7 +416,7 @@ TEST(DataBlock, AllRegionsInReverseOrder) {
 
 // Lines of the usual " d.dddEsdd" fields, read with all regions in one pass, and lines where one
 // field has another form, read field by field: every cell as when its region is read alone,
-// which reads only its own field, and as strtod reads the field.
+// which reads only its own field, as strtod reads the field, and as with a few regions.
 TEST(DataBlock, AllRegionsInOnePassAgreeWithEachRegionAlone) {
   std::mt19937_64 rng(8);
   std::uniform_real_distribution<double> rate(1.0, 10.0);
@@ -475,6 +475,22 @@ TEST(DataBlock, AllRegionsInOnePassAgreeWithEachRegionAlone) {
   }
   EXPECT_EQ(table.x[0], 0.5);
   EXPECT_EQ(table.x[59], 30.0);
+  // Regions whose columns make a run with gaps, read in one pass over the whole run (Lung alone
+  // is columns 15 to 18): the same cells.
+  for (const std::vector<int>& some :
+       {std::vector<int>{30}, std::vector<int>{20, 15, 17}, std::vector<int>{2, 4}}) {
+    LineReader some_reader = reader_after_header(header, lines);
+    RateTable some_table = filled_table();
+    read_data_block(some_reader, decode_header(header, DataSet::inhalation), some, 30, some_table);
+    for (std::size_t k = 0; k < some.size(); ++k) {
+      for (std::size_t i = 0; i < static_cast<std::size_t>(n); ++i) {
+        ASSERT_EQ(
+            std::bit_cast<std::uint64_t>(some_table.value[0][k][i]),
+            std::bit_cast<std::uint64_t>(table.value[0][static_cast<std::size_t>(some[k] - 1)][i]))
+            << "line " << i << " region " << some[k];
+      }
+    }
+  }
 }
 
 TEST(DataBlock, LungUsesSinglePrecisionWeightsInItsOwnOrder) {

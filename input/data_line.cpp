@@ -1,0 +1,124 @@
+// One data line of a record: the plan of the columns read and the reading of a line.
+#include "input/data_line.h"
+
+#include <stdexcept>
+
+#include "input/fast_fields.h"
+#include "input/input_error.h"
+#include "input/line_reader.h"
+#include "input/vector_fields.h"
+
+namespace kestrane {
+
+namespace {
+
+// A field of a data line: the usual form read in line, anything else by the strict rule.
+// False when the field is not one finite number with blanks around it (nor blanks only).
+inline bool read_field(std::string_view field, double& value) {
+  if (number_detail::parse_e_field(field.data(), field.size(), value)) return true;
+  return read_number_field(field, value) == FieldReading::number;
+}
+
+}  // namespace
+
+std::string field_name(std::string_view name, int first, int last) {
+  return std::string(name) + " (columns " + std::to_string(first) + "-" + std::to_string(last) +
+         ")";
+}
+
+std::string field_fault(std::string_view what, std::string_view field, FieldReading reading) {
+  // Built by appending: GCC 12 at -O2 warns of a false overlap in "\"" + std::string.
+  std::string quoted(1, '"');
+  quoted += printable_excerpt(field);
+  quoted += '"';
+  if (reading == FieldReading::not_finite) {
+    return "the " + std::string(what) + " " + quoted +
+           " is a number too large to be read as a finite value";
+  }
+  return "the " + std::string(what) + " holds " + quoted + ", not one number with blanks around it";
+}
+
+[[noreturn]] void refuse_data_line(std::string_view line, std::int64_t line_number,
+                                   const ColumnPlan& plan, const HeaderRecord& header,
+                                   std::int64_t header_line, std::string_view file_name) {
+  auto check = [&](int first, int last, std::string_view name) {
+    const std::string what = field_name(name, first, last);
+    if (line.size() < static_cast<std::size_t>(last)) {
+      refuse_in_record(file_name, line_number,
+                       "the data line ends after column " + std::to_string(line.size()) +
+                           ", before the " + what + " that is read from it is complete",
+                       header.line, header_line);
+    }
+    const std::string_view field = cut_field(line, first, last - first + 1);
+    double value = 0.0;
+    const FieldReading reading = read_number_field(field, value);
+    if (reading != FieldReading::number) {
+      refuse_in_record(file_name, line_number, field_fault(what, field, reading), header.line,
+                       header_line);
+    }
+  };
+  check(1, kTimeWidth, "time field");
+  for (int n = 0; n < plan.column_count; ++n) {
+    const int c = plan.columns[static_cast<std::size_t>(n)];
+    check(kColumnWidth * c, kColumnWidth * c + kColumnWidth - 1,
+          "rate field of region column " + std::to_string(c));
+  }
+  // Not reached: store_data_line fails only where one of the checks above fails.
+  refuse_in_record(file_name, line_number, "the data line cannot be read", header.line,
+                   header_line);
+}
+
+bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
+                     std::size_t t, std::size_t i, RateTable& table) {
+  // A line too short for any field read is refused whole; the fields are looked at only on
+  // lines long enough for all of them.
+  if (line.size() < plan.shortest_full_line) return false;
+  bool sound = read_field(line.substr(0, kTimeWidth), table.x[i]);
+  // Only the columns of the plan and of its run are set, and only they are read below.
+  std::array<double, kMaxColumn + 1> column;
+  const auto run_first = static_cast<std::size_t>(plan.run_first);
+  if (plan.run_count > 0 &&
+      number_detail::parse_e_fields10_vector(line.data() + kColumnWidth * run_first - 1,
+                                             plan.run_count, &column[run_first])) {
+    // Every column of the run held the usual form: read in one pass.
+  } else {
+    // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
+    // give the processor two independent chains of work to overlap.
+    const char* const base = line.data() - 1;
+    int n = 0;
+    for (; n + 1 < plan.column_count; n += 2) {
+      const auto c0 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
+      const auto c1 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n + 1)]);
+      const bool first =
+          read_field(std::string_view(base + kColumnWidth * c0, kColumnWidth), column[c0]);
+      const bool second =
+          read_field(std::string_view(base + kColumnWidth * c1, kColumnWidth), column[c1]);
+      sound = sound & first & second;
+    }
+    if (n < plan.column_count) {
+      const auto c = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
+      sound =
+          sound & read_field(std::string_view(base + kColumnWidth * c, kColumnWidth), column[c]);
+    }
+  }
+  if (!sound) return false;
+  auto& rows = table.value[t];
+  std::size_t k = 0;
+  for (; k < plan.in_order; ++k) rows[k][i] = column[k + 1];
+  for (; k < region_count; ++k) {
+    const int c = plan.source[k];
+    if (c != 0) {
+      rows[k][i] = column[static_cast<std::size_t>(c)];
+    } else {
+      // The first product is stored, then each further product is added to the stored value.
+      double& cell = rows[k][i];
+      cell = kLungWeightOuter * column[15];
+      cell += kLungWeightOuter * column[16];
+      cell += kLungWeightInner * column[17];
+      cell += kLungWeightInner * column[18];
+    }
+  }
+  return true;
+}
+
+}  // namespace kestrane
