@@ -126,9 +126,10 @@ HWY_INLINE bool ReadVector(D du, const char* p, hn::Vec<hn::Rebind<double, D> >&
   const auto e2 = hn::And(hn::ShiftRight<56>(tail), hn::Set(du, 0xF));
   const auto written = hn::BitCast(
       di, hn::Add(hn::MulEven(hn::BitCast(d32, e1), hn::BitCast(d32, hn::Set(du, 10))), e2));
-  const auto negative = hn::RebindMask(di, hn::TestBit(head, hn::Set(du, std::uint64_t{1} << 58)));
-  const auto exponent =
-      hn::Sub(hn::IfThenElse(negative, hn::Neg(written), written), hn::Set(di, 3));
+  // All ones where the exponent sign is '-': its bit 2, moved to the top, spread over the lane.
+  const auto negative =
+      hn::VecFromMask(di, hn::Lt(hn::BitCast(di, hn::ShiftLeft<5>(head)), hn::Zero(di)));
+  const auto exponent = hn::Sub(hn::Xor(written, negative), hn::Add(negative, hn::Set(di, 3)));
 
   // Where the mantissa and 10^|exponent| are both exact doubles, one division or product rounds
   // correctly; elsewhere the three-part scale of the scalar reading, also correctly rounded.
@@ -148,7 +149,7 @@ HWY_INLINE bool ReadVector(D du, const char* p, hn::Vec<hn::Rebind<double, D> >&
     value = hn::Add(hn::Mul(mantissa, s0), hn::Add(hn::Mul(mantissa, s1), hn::Mul(mantissa, s2)));
   }
   // A '-' lead (bit 2 set, not in ' ' or '+') sets the sign bit, as parse_e_fields10 does.
-  const auto minus = hn::And(hn::ShiftLeft<61>(head), hn::Set(du, std::uint64_t{1} << 63));
+  const auto minus = hn::ShiftLeft<63>(hn::ShiftRight<2>(head));
   value = hn::BitCast(dd, hn::Or(hn::BitCast(du, value), minus));
   return true;
 }
