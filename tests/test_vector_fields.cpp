@@ -1,11 +1,12 @@
 // The vector reading of the usual rate fields against the scalar one and the exact rule: the
 // same double, bit for bit, for every field it reads, and a refusal of every other form, on
-// each processor target the machine can run (AVX2 and SSSE3 forced, and the best).
+// each processor target the machine can run (AVX2, SSE4 and SSSE3 forced, and the best).
 #include <gtest/gtest.h>
 
 #include <bit>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -108,7 +109,8 @@ TEST_P(VectorFields, EveryExponentAndTheEndsOfTheMantissa) {
 }
 
 // Every mantissa with every exponent whose power of ten a double holds exactly (scaled by one
-// division or product), and the exponents either side of them, against the exact reading.
+// division or product), and the exponents either side of them, against the exact reading and
+// strtod.
 TEST_P(VectorFields, EveryMantissaWhereOneProductOrDivisionRounds) {
   const std::int64_t target = GetParam();
   if (target != 0 && !runs(target)) GTEST_SKIP() << "the processor lacks this target";
@@ -134,6 +136,11 @@ TEST_P(VectorFields, EveryMantissaWhereOneProductOrDivisionRounds) {
                     written < 0 ? -written : written);
       double value = 0.0;
       ASSERT_EQ(read_number_field(field, value), FieldReading::number) << field;
+      std::string written_e = field;  // strtod takes no exponent letter D
+      written_e[6] = 'E';
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(value),
+                std::bit_cast<std::uint64_t>(std::strtod(written_e.c_str(), nullptr)))
+          << field;
       line += field;
       exact.push_back(value);
       if (exact.size() == 29) check();
@@ -170,8 +177,8 @@ TEST_P(VectorFields, EveryByteInEveryColumnOfAField) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Targets, VectorFields,
-                         testing::Values(std::int64_t{HWY_AVX2}, std::int64_t{HWY_SSSE3},
-                                         std::int64_t{0}),
+                         testing::Values(std::int64_t{HWY_AVX2}, std::int64_t{HWY_SSE4},
+                                         std::int64_t{HWY_SSSE3}, std::int64_t{0}),
                          [](const testing::TestParamInfo<std::int64_t>& target) {
                            return target.param == 0 ? std::string("Best")
                                                     : std::string(hwy::TargetName(target.param));
