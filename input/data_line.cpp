@@ -76,16 +76,22 @@ bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t 
   bool sound = read_field(line.substr(0, kTimeWidth), table.x[i]);
   // Only the columns of the plan and of its run are set, and only they are read below.
   std::array<double, kMaxColumn + 1> column;
+  // The run in one pass, as far as its fields hold the usual form; the columns after that, or
+  // all of them where there is no run, field by field.
   const auto run_first = static_cast<std::size_t>(plan.run_first);
-  if (plan.run_count > 0 &&
-      number_detail::parse_e_fields10_vector(line.data() + kColumnWidth * run_first - 1,
-                                             plan.run_count, &column[run_first])) {
-    // Every column of the run held the usual form: read in one pass.
-  } else {
+  const int read = plan.run_count == 0 ? 0
+                                       : number_detail::parse_e_fields10_vector(
+                                             line.data() + kColumnWidth * run_first - 1,
+                                             plan.run_count, &column[run_first]);
+  if (plan.run_count == 0 || read < plan.run_count) {
     // Region column c occupies characters 10c to 10c + 9, counted from 1. Two fields per step
     // give the processor two independent chains of work to overlap.
     const char* const base = line.data() - 1;
     int n = 0;
+    while (n < plan.column_count &&
+           plan.columns[static_cast<std::size_t>(n)] < plan.run_first + read) {
+      ++n;
+    }
     for (; n + 1 < plan.column_count; n += 2) {
       const auto c0 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n)]);
       const auto c1 = static_cast<std::size_t>(plan.columns[static_cast<std::size_t>(n + 1)]);

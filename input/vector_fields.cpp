@@ -22,8 +22,8 @@ namespace hn = hwy::HWY_NAMESPACE;
 
 #if HWY_TARGET == HWY_SCALAR
 // One lane, nothing to gain and no bytes to reinterpret: the scalar reading itself.
-bool ParseFields10(const char* p, int count, double* out) {
-  return parse_e_fields10(p, count, out);
+int ParseFields10(const char* p, int count, double* out) {
+  return parse_e_fields10(p, count, out) ? count : 0;
 }
 #else
 // Block j (16 bytes) of the vector holds the 16 characters at p + 20 * j: the fields 2j and
@@ -154,7 +154,7 @@ HWY_INLINE bool ReadVector(D du, const char* p, hn::Vec<hn::Rebind<double, D> >&
   return true;
 }
 
-bool ParseFields10(const char* p, int count, double* out) {
+int ParseFields10(const char* p, int count, double* out) {
   const hn::ScalableTag<std::uint64_t> du;
   const hn::Rebind<double, decltype(du)> dd;
   const auto lanes = static_cast<int>(hn::Lanes(du));
@@ -166,22 +166,22 @@ bool ParseFields10(const char* p, int count, double* out) {
     for (int k = count; k < lanes; ++k) std::memcpy(text + 10 * k, " 0.000E+00", 10);
     std::memcpy(text, p, 10 * static_cast<std::size_t>(count));
     HWY_ALIGN double values[kMost];
-    if (!ReadVector(du, text, value)) return false;
+    if (!ReadVector(du, text, value)) return 0;
     hn::Store(value, dd, values);
     std::memcpy(out, values, sizeof(double) * static_cast<std::size_t>(count));
-    return true;
+    return count;
   }
   int first = 0;
   for (; first + lanes <= count; first += lanes) {
-    if (!ReadVector(du, p + 10 * first, value)) return false;
+    if (!ReadVector(du, p + 10 * first, value)) return first;
     hn::StoreU(value, dd, out + first);
   }
   // The last fields again with some before them, so that the vector ends at the last field.
   if (first < count) {
-    if (!ReadVector(du, p + 10 * (count - lanes), value)) return false;
+    if (!ReadVector(du, p + 10 * (count - lanes), value)) return first;
     hn::StoreU(value, dd, out + count - lanes);
   }
-  return true;
+  return count;
 }
 #endif  // HWY_TARGET == HWY_SCALAR
 
@@ -199,7 +199,11 @@ HWY_EXPORT(ParseFields10);
 // scalar reading, which is used where the processor has none of those.
 namespace {
 
-using FieldsReader = bool (*)(const char*, int, double*);
+using FieldsReader = int (*)(const char*, int, double*);
+
+int read_scalar(const char* p, int count, double* out) {
+  return parse_e_fields10(p, count, out) ? count : 0;
+}
 
 // The reading for this processor, chosen once: its best target's vectors where they pay, the
 // scalar reading elsewhere. (Finding the target's entry on every call costs a call into Highway's
@@ -207,25 +211,25 @@ using FieldsReader = bool (*)(const char*, int, double*);
 FieldsReader chosen_reader() {
   const bool pay =
       (hwy::SupportedTargets() & (HWY_AVX3 | HWY_AVX3_DL | HWY_AVX2 | HWY_SSE4 | HWY_SSSE3)) != 0;
-  if (!pay) return &parse_e_fields10;
+  if (!pay) return &read_scalar;
   // SupportedTargets has settled the chosen target, so this is its entry, not the chooser's.
   return HWY_DYNAMIC_DISPATCH(ParseFields10);
 }
 
 }  // namespace
 
-bool parse_e_fields10_vector(const char* p, int count, double* out) {
+int parse_e_fields10_vector(const char* p, int count, double* out) {
   static const FieldsReader reader = chosen_reader();
   return reader(p, count, out);
 }
 
-bool parse_e_fields10_dispatched(const char* p, int count, double* out) {
+int parse_e_fields10_dispatched(const char* p, int count, double* out) {
   return HWY_DYNAMIC_DISPATCH(ParseFields10)(p, count, out);
 }
 
-bool parse_e_fields10_on_target(long long target, const char* p, int count, double* out) {
+int parse_e_fields10_on_target(long long target, const char* p, int count, double* out) {
   hwy::SetSupportedTargetsForTest(static_cast<std::int64_t>(target));
-  const bool read = HWY_DYNAMIC_DISPATCH(ParseFields10)(p, count, out);
+  const int read = HWY_DYNAMIC_DISPATCH(ParseFields10)(p, count, out);
   hwy::SetSupportedTargetsForTest(0);
   return read;
 }
