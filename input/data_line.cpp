@@ -68,8 +68,21 @@ std::string field_fault(std::string_view what, std::string_view field, FieldRead
                    header_line);
 }
 
-bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
-                     std::size_t t, std::size_t i, RateTable& table) {
+bool store_one_column(std::string_view line, const ColumnPlan& plan, std::size_t t, std::size_t i,
+                      RateTable& table) {
+  if (line.size() < plan.shortest_full_line) return false;
+  const auto c = static_cast<std::size_t>(plan.columns[0]);
+  double value;
+  const bool sound =
+      read_field(line.substr(0, kTimeWidth), table.x[i]) &
+      read_field(std::string_view(line.data() - 1 + kColumnWidth * c, kColumnWidth), value);
+  if (!sound) return false;
+  table.value[t][0][i] = value;
+  return true;
+}
+
+bool store_columns(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
+                   std::size_t t, std::size_t i, RateTable& table) {
   // A line too short for any field read is refused whole; the fields are looked at only on
   // lines long enough for all of them.
   if (line.size() < plan.shortest_full_line) return false;

@@ -47,6 +47,7 @@ struct ColumnPlan {
   int run_first = 0, run_count = 0;
   // Positions 0 to in_order - 1 take region columns 1, 2, ... in turn, as with all regions.
   std::size_t in_order = 0;
+  bool one_column = false;  // one region, not "Lung": one field of a line is read
 
   ColumnPlan(std::span<const int> regions, int lung_region) {
     std::array<bool, kMaxColumn + 1> wanted{};
@@ -77,14 +78,24 @@ struct ColumnPlan {
     while (in_order < regions.size() && source[in_order] == static_cast<int>(in_order) + 1) {
       ++in_order;
     }
+    one_column = regions.size() == 1 && source[0] != 0;
   }
 };
+
+// The two ways store_data_line reads a line: any plan, and the plan of one column.
+bool store_columns(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
+                   std::size_t t, std::size_t i, RateTable& table);
+bool store_one_column(std::string_view line, const ColumnPlan& plan, std::size_t t, std::size_t i,
+                      RateTable& table);
 
 // Reads one data line: its time into x[i] and the selected regions into value[t][.][i].
 // False, with the tables partly written, when a field read is not held in full by the line or
 // holds anything but one finite number with blanks around it (blanks only read as 0).
-bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
-                     std::size_t t, std::size_t i, RateTable& table);
+inline bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
+                            std::size_t t, std::size_t i, RateTable& table) {
+  return plan.one_column ? store_one_column(line, plan, t, i, table)
+                         : store_columns(line, plan, region_count, t, i, table);
+}
 
 // Refuses a data line that store_data_line could not read: finds the first field read that
 // the line does not hold in full, or that holds no sound number, and names it.

@@ -620,8 +620,10 @@ struct DataLineCase {
 
 // Reads the record of a 2-point L record at line 3 whose second data line (line 5) is changed
 // as the case says, for regions 1, 3 and "Lung" (columns 15-18): from the file, and from the
-// text of the block. Returns both messages.
-std::pair<std::string, std::string> data_line_refusals(const DataLineCase& c) {
+// text of the block (or for the regions given). Returns both messages.
+std::pair<std::string, std::string> data_line_refusals(const DataLineCase& c,
+                                                       const std::vector<int>& regions = {1, 3,
+                                                                                          30}) {
   const std::string header = inhalation_header("Pu-239", "100", 'M', "2", "1 L");
   std::string bad = data_line(2.0, columns_of_line(1));
   if (c.replacement.empty()) {
@@ -630,7 +632,6 @@ std::pair<std::string, std::string> data_line_refusals(const DataLineCase& c) {
     bad.replace(c.at, c.replacement.size(), c.replacement);
   }
   const std::vector<std::string> lines{data_line(1.0, columns_of_line(0)), bad};
-  const std::vector<int> regions{1, 3, 30};
   RateTable table = filled_table();
   LineReader reader = reader_after_header(header, lines);
   const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
@@ -653,6 +654,14 @@ TEST_P(DataLineRefusal, NamesLineColumnsAndHeader) {
             std::string::npos)
       << direct;
   EXPECT_EQ(parsed, direct);
+  // Region 3 alone, read through the reading of one column, meets the same first fault where
+  // that is in the time field or in column 3.
+  if (GetParam().expected.find("region column 3 ") != std::string::npos ||
+      GetParam().expected.find("time field") != std::string::npos) {
+    const auto [alone, alone_parsed] = data_line_refusals(GetParam(), {3});
+    EXPECT_EQ(alone, direct);
+    EXPECT_EQ(alone_parsed, direct);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
