@@ -63,13 +63,15 @@ std::string field_fault(std::string_view what, std::string_view field, FieldRead
     check(kColumnWidth * c, kColumnWidth * c + kColumnWidth - 1,
           "rate field of region column " + std::to_string(c));
   }
-  // Not reached: store_data_line fails only where one of the checks above fails.
+  // Not reached: a line is refused by its reading only where one of the checks above fails.
   refuse_in_record(file_name, line_number, "the data line cannot be read", header.line,
                    header_line);
 }
 
-bool store_one_column(std::string_view line, const ColumnPlan& plan, std::size_t t, std::size_t i,
-                      RateTable& table) {
+namespace {
+
+bool store_one_column(std::string_view line, const ColumnPlan& plan, std::size_t /*region_count*/,
+                      std::size_t t, std::size_t i, RateTable& table) {
   if (line.size() < plan.shortest_full_line) return false;
   const auto c = static_cast<std::size_t>(plan.columns[0]);
   double value;
@@ -138,6 +140,12 @@ bool store_columns(std::string_view line, const ColumnPlan& plan, std::size_t re
     }
   }
   return true;
+}
+
+}  // namespace
+
+StoreDataLine data_line_store(const ColumnPlan& plan) {
+  return plan.one_column ? &store_one_column : &store_columns;
 }
 
 }  // namespace kestrane

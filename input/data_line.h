@@ -82,22 +82,18 @@ struct ColumnPlan {
   }
 };
 
-// The two ways store_data_line reads a line: any plan, and the plan of one column.
-bool store_columns(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
-                   std::size_t t, std::size_t i, RateTable& table);
-bool store_one_column(std::string_view line, const ColumnPlan& plan, std::size_t t, std::size_t i,
-                      RateTable& table);
-
-// Reads one data line: its time into x[i] and the selected regions into value[t][.][i].
+// Reading one data line: its time into x[i] and the selected regions into value[t][.][i].
 // False, with the tables partly written, when a field read is not held in full by the line or
 // holds anything but one finite number with blanks around it (blanks only read as 0).
-inline bool store_data_line(std::string_view line, const ColumnPlan& plan, std::size_t region_count,
-                            std::size_t t, std::size_t i, RateTable& table) {
-  return plan.one_column ? store_one_column(line, plan, t, i, table)
-                         : store_columns(line, plan, region_count, t, i, table);
-}
+using StoreDataLine = bool (*)(std::string_view line, const ColumnPlan& plan,
+                               std::size_t region_count, std::size_t t, std::size_t i,
+                               RateTable& table);
 
-// Refuses a data line that store_data_line could not read: finds the first field read that
+// The reading of a line for the plan, chosen once for a block: of the plan's columns, or of
+// its one column (the time and that field alone, without the frame of the many-column reading).
+StoreDataLine data_line_store(const ColumnPlan& plan);
+
+// Refuses a data line that its reading (data_line_store) refused: finds the first field read that
 // the line does not hold in full, or that holds no sound number, and names it.
 [[noreturn]] void refuse_data_line(std::string_view line, std::int64_t line_number,
                                    const ColumnPlan& plan, const HeaderRecord& header,

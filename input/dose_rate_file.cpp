@@ -139,6 +139,7 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
     throw std::invalid_argument("more selected regions than the rate table holds");
   }
   const ColumnPlan plan(regions, lung_region);
+  const StoreDataLine store_line = data_line_store(plan);
   check_time_point_count(header, file_name, header_line);
   if (header.n <= 0) return;
   const auto count = static_cast<std::size_t>(header.n);
@@ -146,7 +147,7 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
   auto store = [&](std::size_t t, std::size_t i) {
     const std::string_view line = next_line();
     ++line_number;
-    if (!store_data_line(line, plan, regions.size(), t, i, table)) {
+    if (!store_line(line, plan, regions.size(), t, i, table)) {
       refuse_data_line(line, line_number, plan, header, header_line, file_name);
     }
   };
