@@ -194,9 +194,9 @@ namespace kestrane::number_detail {
 HWY_EXPORT(ParseFields10);
 
 // Measured on this program's own data lines (29 fields, GCC 12, 2026-12-10), against about
-// 170 ns a line for the scalar reading: about 55 ns with AVX-512, 90 ns with AVX2, 120 ns with
-// SSE4 and 155 ns with SSSE3; Highway's emulation of vectors (EMU128) takes longer than the
-// scalar reading, which is used where the processor has none of those.
+// 180 ns a line for the scalar reading: about 57 ns with AVX-512, 82 ns with AVX2, 123 ns with
+// SSE4 and 154 ns with SSSE3; Highway's emulation of vectors (EMU128) takes as long as the
+// scalar reading or longer, which is used where the processor has none of those.
 namespace {
 
 using FieldsReader = int (*)(const char*, int, double*);
