@@ -9,6 +9,8 @@
 #include <cstring>
 #include <limits>
 
+#include "dose/hermite_lanes.h"
+
 // The same order of operations as the reference, so no contraction into fused multiply-adds.
 #if defined(__clang__)
 #pragma STDC FP_CONTRACT OFF
@@ -184,6 +186,14 @@ void HermiteRows::prepare(std::span<const double> times, double a, std::span<con
     hsum = h_[n - 3] + h2;
     last_w1_ = -h2 / hsum;
     last_w2_ = (h2 + hsum) / hsum;
+    inverse_h_.resize(static_cast<std::size_t>(n - 1));
+    half_ulp_h_.resize(static_cast<std::size_t>(n - 1));
+    reciprocal_ = true;
+    for (int k = 0; k < n - 1; ++k) {
+      reciprocal_ = reciprocal_ && h_[k] >= 0x1p-200 && h_[k] <= 0x1p200;
+      inverse_h_[k] = 1.0 / h_[k];
+      half_ulp_h_[k] = h_[k] * 0x1p-53;
+    }
   }
 
   // The limits take integrate_hermite's own route where the times are in order (no NaN among
@@ -351,6 +361,52 @@ SlopeResult HermiteRows::slopes(std::span<const double> row, std::span<double> s
     if (std::abs(d[n - 1]) > std::abs(dmax)) d[n - 1] = dmax;
   }
   return {SlopeStatus::ok, changes};
+}
+
+void HermiteRows::slopes_of_rows(const double* rows, std::size_t row_stride, int count, double* d,
+                                 std::size_t d_stride, std::span<SlopeResult> results) {
+  const int n = n_;
+  // Below four rows the lanes would mostly carry padding; vectors of two lanes do no better
+  // than the pass over one row two points at a time.
+  if (slope_check_ != SlopeStatus::ok || n < 3 || count < 4 || hermite_lanes::lane_count() < 4) {
+    for (int j = 0; j < count; ++j) {
+      const std::size_t at = static_cast<std::size_t>(j);
+      results[at] = slopes({rows + at * row_stride, static_cast<std::size_t>(n)},
+                           {d + at * d_stride, static_cast<std::size_t>(n)});
+    }
+    return;
+  }
+  const int block = hermite_lanes::kLaneBlock;
+  const int width = (count + block - 1) / block * block;
+  const auto cells = static_cast<std::size_t>(n) * static_cast<std::size_t>(width);
+  slab_f_.resize(cells);
+  slab_d_.resize(cells);
+  lane_changes_.resize(static_cast<std::size_t>(width));
+  lane_finite_.resize(static_cast<std::size_t>(width));
+  hermite_lanes::gather_rows(rows, row_stride, count, n, width, slab_f_.data());
+  hermite_lanes::SlopeTimes times;
+  times.n = n;
+  times.h = h_.data();
+  times.wl = wl_.data();
+  times.wr = wr_.data();
+  times.first_w1 = first_w1_;
+  times.first_w2 = first_w2_;
+  times.last_w1 = last_w1_;
+  times.last_w2 = last_w2_;
+  if (reciprocal_) {
+    times.inverse_h = inverse_h_.data();
+    times.half_ulp_h = half_ulp_h_.data();
+  }
+  hermite_lanes::slopes_across(times, width, slab_f_.data(), slab_d_.data(), lane_changes_.data(),
+                               lane_finite_.data());
+  hermite_lanes::scatter_rows(slab_d_.data(), n, width, count, d, d_stride);
+  for (int j = 0; j < count; ++j) {
+    const std::size_t at = static_cast<std::size_t>(j);
+    // A row with an infinite or NaN secant goes to the point-by-point estimate.
+    results[at] = lane_finite_[at] != 0.0
+                      ? SlopeResult{SlopeStatus::ok, static_cast<int>(lane_changes_[at])}
+                      : slopes_in_order(rows + at * row_stride, d + at * d_stride);
+  }
 }
 
 SlopeResult HermiteRows::slopes_in_order(const double* f, double* d) const {

@@ -2,6 +2,7 @@
 // the record loop beside the point-by-point reference of dose/hermite.h.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -27,6 +28,13 @@ class HermiteRows {
 
   // d and the result as estimate_monotone_slopes(x, f, d) leaves them (f and d hold n values).
   SlopeResult slopes(std::span<const double> f, std::span<double> d) const;
+
+  // slopes() of `count` rows at once: row j of the rates at rows + j * row_stride, its slopes
+  // to d + j * d_stride (n values each), its result to results[j]. The rows go side by side
+  // into the lanes of vector registers, one lane per row (dose/hermite_lanes.h); a few rows
+  // go one by one.
+  void slopes_of_rows(const double* rows, std::size_t row_stride, int count, double* d,
+                      std::size_t d_stride, std::span<SlopeResult> results);
 
   // out[m] = integrate_hermite(x, f, d, a, limits[m]).value, checking the times, for every m
   // (out holds a value per limit). Returns the status of the last limit (inside when there are
@@ -86,6 +94,11 @@ class HermiteRows {
   // formula at each point and those of the end formulas.
   std::vector<double> h_, wl_, wr_;
   double first_w1_ = 0, first_w2_ = 0, last_w1_ = 0, last_w2_ = 0;
+  // For the secants of the rows side by side: 1 / h(k) and h(k) 2^-53, where every width
+  // allows them (reciprocal_), and the rates and slopes of the rows point by point.
+  std::vector<double> inverse_h_, half_ulp_h_;
+  bool reciprocal_ = false;
+  std::vector<double> slab_f_, slab_d_, lane_changes_, lane_finite_;
   // Integrals.
   std::vector<double> sixth_;  // h(k) / 6
   std::vector<Limit> limits_;

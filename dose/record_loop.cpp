@@ -70,18 +70,22 @@ int first_time_out_of_order(int n, const double* x) {
   refuse_record(header, file_name, reason);
 }
 
-// Integrates table t of every selected region from 0 to each time. The slopes of a row are
-// estimated once and serve every time; `work` has been prepared for the record's times.
+// Integrates table t of every selected region from 0 to each time. The slopes of all rows are
+// estimated together and serve every time; `work` has been prepared for the record's times.
 void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, int region_count,
-                     std::size_t time_count, const std::string& file_name, const HermiteRows& work,
+                     std::size_t time_count, const std::string& file_name, HermiteRows& work,
                      CoefficientTable& coef) {
-  std::array<double, kMaxTimePoints> d;
+  std::array<std::array<double, kMaxTimePoints>, kMaxSelectedRegions> d;
+  std::array<SlopeResult, kMaxSelectedRegions> results;
   const auto n = static_cast<std::size_t>(header.n);
+  work.slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, d[0].data(),
+                      kMaxTimePoints, results);
   for (int j = 0; j < region_count; ++j) {
     const std::span<const double> f(rates.value[t][j].data(), n);
-    const std::span<const double> slopes(d.data(), n);
-    const SlopeResult slope = work.slopes(f, std::span<double>(d.data(), n));
-    if (slope.status != SlopeStatus::ok) refuse_integration(header, rates, file_name, slope.status);
+    const std::span<const double> slopes(d[j].data(), n);
+    if (results[j].status != SlopeStatus::ok) {
+      refuse_integration(header, rates, file_name, results[j].status);
+    }
     // A limit beyond the table only continues the end piece (its part outside is recorded
     // below); a refusal of the table holds for every time alike.
     const std::span<double> values(coef.coef[t][j].data(), time_count);

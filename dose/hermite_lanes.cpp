@@ -1,0 +1,201 @@
+// The slopes of many rate rows at once, one row per lane: every operation of the point-by-point
+// estimate (dose/hermite.cpp) taken lane by lane in the same order, so that each lane rounds
+// as the scalar operation does. Compiled once per processor target by Highway; the best target
+// of the processor is chosen at run time. Built without contraction of products and sums into
+// fused multiply-adds; the only fused operations are the explicit ones that check a secant
+// formed from a reciprocal.
+#undef HWY_TARGET_INCLUDE
+#define HWY_TARGET_INCLUDE "dose/hermite_lanes.cpp"
+#include "dose/hermite_lanes.h"
+
+#include <cstdint>
+#include <limits>
+
+#include "hwy/foreach_target.h"  // IWYU pragma: keep
+#include "hwy/highway.h"
+
+// No contraction of products and sums (the build turns it off for GCC as well).
+#if defined(__clang__)
+#pragma STDC FP_CONTRACT OFF
+#endif
+
+HWY_BEFORE_NAMESPACE();
+namespace kestrane::hermite_lanes::HWY_NAMESPACE {
+namespace hn = hwy::HWY_NAMESPACE;
+
+using D = hn::ScalableTag<double>;
+using V = hn::Vec<D>;
+using M = hn::Mask<D>;
+
+// The secant dF / h(k) of every lane. Where the processor fuses multiply-adds and the widths
+// allow it, the quotient q is formed from the reciprocal y = 1 / h (q = dF y, corrected once
+// by the remainder dF - q h) and kept only when its remainder shows it to be the correctly
+// rounded quotient, which is what the division gives:
+//   |dF - q h| < h ulp(q) / 2 (h ulp(q) / 4 when q is a power of two, whose lower neighbour is
+//   nearer) means that no other double lies as near dF / h. The remainder is rounded once by
+//   the fused operation, and rounding cannot carry a value across the threshold, which is
+//   exact (a power of two times h 2^-53), so the test never passes a wrong quotient.
+// The half-ulp of q comes from the exponent of the double just below |q|, which is q's own
+// except at a power of two. With |dF| within 2^-500..2^500 (or 0, whose quotient is exact)
+// and the widths within 2^-200..2^200, nothing over- or underflows. Any lane that fails sends
+// the whole vector to the division.
+V secants(D d, V df, const SlopeTimes& t, int k) {
+  const V h = hn::Set(d, t.h[k]);
+#if HWY_NATIVE_FMA
+  if (t.inverse_h != nullptr) {
+    const hn::RebindToUnsigned<D> du;
+    const V y = hn::Set(d, t.inverse_h[k]);
+    V q = hn::Mul(df, y);
+    q = hn::MulAdd(hn::NegMulAdd(q, h, df), y, q);
+    const V r = hn::NegMulAdd(q, h, df);
+    const auto below = hn::Sub(hn::BitCast(du, q), hn::Set(du, 1));
+    const V exponent = hn::BitCast(d, hn::And(below, hn::Set(du, 0x7FF0000000000000ULL)));
+    const V threshold = hn::Mul(exponent, hn::Set(d, t.half_ulp_h[k]));
+    const V size = hn::Abs(df);
+    const M in_range = hn::And(hn::Le(size, hn::Set(d, 0x1p500)),
+                               hn::Or(hn::Ge(size, hn::Set(d, 0x1p-500)), hn::Eq(df, hn::Zero(d))));
+    if (hn::AllTrue(d, hn::And(in_range, hn::Lt(hn::Abs(r), threshold)))) return q;
+  }
+#endif
+  return hn::Div(df, h);
+}
+
+// The end formula: s = w1 del1 + w2 del2, 0 unless it has the sign of `near` (the secant of
+// the end interval), and within 3 near where the secants differ in sign. Signs as
+// sign_product sees them: negative is below 0, and 0 has none.
+V end_slope(D d, V w1, V del1, V w2, V del2, V near, V far) {
+  const V zero = hn::Zero(d);
+  const V s = hn::Add(hn::Mul(w1, del1), hn::Mul(w2, del2));
+  const M near_negative = hn::Lt(near, zero);
+  const M against =
+      hn::Or(hn::Or(hn::Eq(s, zero), hn::Eq(near, zero)), hn::Xor(hn::Lt(s, zero), near_negative));
+  const M turn =
+      hn::And(hn::Ne(far, zero), hn::Xor(near_negative, hn::Lt(far, zero)));  // near is non-zero
+  const V dmax = hn::Mul(hn::Set(d, 3.0), near);
+  const M clamp = hn::And(turn, hn::Gt(hn::Abs(s), hn::Abs(dmax)));
+  return hn::IfThenZeroElse(against, hn::IfThenElse(clamp, dmax, s));
+}
+
+void SlopesAcross(const SlopeTimes& t, int width, const double* f, double* out, double* changes,
+                  double* finite) {
+  const D d;
+  const auto lanes = static_cast<int>(hn::Lanes(d));
+  const int n = t.n;
+  const V zero = hn::Zero(d);
+  const V one = hn::Set(d, 1.0);
+  const V largest = hn::Set(d, std::numeric_limits<double>::max());
+  const V sign_bit = hn::Set(d, -0.0);
+  const auto w = static_cast<std::size_t>(width);
+  for (int b = 0; b < width; b += lanes) {
+    const double* fb = f + b;
+    double* db = out + b;
+    V f_here = hn::LoadU(d, fb + w);
+    V del1 = secants(d, hn::Sub(f_here, hn::LoadU(d, fb)), t, 0);
+    V a1 = hn::Abs(del1);
+    M negative1 = hn::Lt(del1, zero);
+    M all_finite = hn::Le(a1, largest);
+    // The sign of the last non-zero secant so far: changes of direction are the neighbours of
+    // opposite sign among the non-zero secants.
+    M seen = hn::Ne(del1, zero);
+    M seen_negative = negative1;
+    V count = zero;
+    const V first_del1 = del1;
+    V first_del2 = zero, last_del1 = zero;
+    for (int i = 1; i < n - 1; ++i) {
+      const V f_next = hn::LoadU(d, fb + static_cast<std::size_t>(i + 1) * w);
+      const V del2 = secants(d, hn::Sub(f_next, f_here), t, i);
+      const V a2 = hn::Abs(del2);
+      const M negative2 = hn::Lt(del2, zero);
+      const M non_zero2 = hn::Ne(del2, zero);
+      all_finite = hn::And(all_finite, hn::Le(a2, largest));
+      count = hn::Add(
+          count, hn::IfThenElseZero(
+                     hn::And(hn::And(non_zero2, seen), hn::Xor(negative2, seen_negative)), one));
+      seen_negative = hn::Or(hn::And(non_zero2, negative2), hn::AndNot(non_zero2, seen_negative));
+      seen = hn::Or(seen, non_zero2);
+
+      // Brodlie's weighted harmonic mean where both secants are non-zero with the same sign,
+      // 0 elsewhere. The larger magnitude divided by itself is exactly 1 with its sign, and
+      // the weight times +-1 is the weight with that sign: only the smaller is divided.
+      const V dmin = hn::Min(a1, a2);
+      const M same = hn::AndNot(hn::Xor(negative1, negative2), hn::Gt(dmin, zero));
+      V slope = zero;
+      if (!hn::AllFalse(d, same)) {
+        const V wl = hn::Set(d, t.wl[i]);
+        const V wr = hn::Set(d, t.wr[i]);
+        const M left_smaller = hn::Lt(a1, a2);
+        const V dmax = hn::IfThenElse(left_smaller, a2, a1);
+        const V ratio = hn::Div(hn::IfThenElse(left_smaller, del1, del2), dmax);
+        const V left =
+            hn::IfThenElse(left_smaller, hn::Mul(wl, ratio), hn::Xor(wl, hn::And(del1, sign_bit)));
+        const V right =
+            hn::IfThenElse(left_smaller, hn::Xor(wr, hn::And(del2, sign_bit)), hn::Mul(wr, ratio));
+        slope = hn::IfThenElseZero(same, hn::Div(dmin, hn::Add(left, right)));
+      }
+      hn::StoreU(slope, d, db + static_cast<std::size_t>(i) * w);
+      if (i == 1) first_del2 = del2;
+      last_del1 = del1;
+      del1 = del2;
+      a1 = a2;
+      negative1 = negative2;
+      f_here = f_next;
+    }
+    const V last_del2 = del1;
+    hn::StoreU(end_slope(d, hn::Set(d, t.first_w1), first_del1, hn::Set(d, t.first_w2), first_del2,
+                         first_del1, first_del2),
+               d, db);
+    hn::StoreU(end_slope(d, hn::Set(d, t.last_w1), last_del1, hn::Set(d, t.last_w2), last_del2,
+                         last_del2, last_del1),
+               d, db + static_cast<std::size_t>(n - 1) * w);
+    hn::StoreU(count, d, changes + b);
+    hn::StoreU(hn::IfThenElseZero(all_finite, one), d, finite + b);
+  }
+}
+
+int LaneCount() { return static_cast<int>(hn::Lanes(D())); }
+
+}  // namespace kestrane::hermite_lanes::HWY_NAMESPACE
+HWY_AFTER_NAMESPACE();
+
+#if HWY_ONCE
+namespace kestrane::hermite_lanes {
+
+HWY_EXPORT(SlopesAcross);
+HWY_EXPORT(LaneCount);
+
+int lane_count() { return HWY_DYNAMIC_DISPATCH(LaneCount)(); }
+
+void gather_rows(const double* rows, std::size_t stride, int count, int n, int width,
+                 double* slab) {
+  const auto w = static_cast<std::size_t>(width);
+  for (int i = 0; i < n; ++i) {
+    double* point = slab + static_cast<std::size_t>(i) * w;
+    const double* column = rows + i;
+    for (int j = 0; j < count; ++j) point[j] = column[static_cast<std::size_t>(j) * stride];
+    for (int j = count; j < width; ++j) point[j] = 0.0;
+  }
+}
+
+void scatter_rows(const double* slab, int n, int width, int count, double* rows,
+                  std::size_t stride) {
+  const auto w = static_cast<std::size_t>(width);
+  for (int j = 0; j < count; ++j) {
+    double* row = rows + static_cast<std::size_t>(j) * stride;
+    for (int i = 0; i < n; ++i) row[i] = slab[static_cast<std::size_t>(i) * w + j];
+  }
+}
+
+void slopes_across(const SlopeTimes& times, int width, const double* f, double* d, double* changes,
+                   double* finite) {
+  HWY_DYNAMIC_DISPATCH(SlopesAcross)(times, width, f, d, changes, finite);
+}
+
+void slopes_across_on_target(long long target, const SlopeTimes& times, int width, const double* f,
+                             double* d, double* changes, double* finite) {
+  hwy::SetSupportedTargetsForTest(static_cast<std::int64_t>(target));
+  HWY_DYNAMIC_DISPATCH(SlopesAcross)(times, width, f, d, changes, finite);
+  hwy::SetSupportedTargetsForTest(0);
+}
+
+}  // namespace kestrane::hermite_lanes
+#endif  // HWY_ONCE

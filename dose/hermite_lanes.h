@@ -1,0 +1,56 @@
+// The slopes of many rate rows at once: rows that share their times side by side in the lanes
+// of vector registers, one lane per row, with the processor's widest vectors chosen when the
+// program runs. Used by HermiteRows (dose/hermite_rows.h); every slope is the one
+// estimate_monotone_slopes gives, bit for bit.
+#pragma once
+
+#include <cstddef>
+
+namespace kestrane::hermite_lanes {
+
+// Lanes are handed over in blocks of this many rows (the widest vector holds eight doubles).
+inline constexpr int kLaneBlock = 8;
+
+// What the slopes of a table depend on besides its rates: the times (at least three, strictly
+// increasing) reduced to the factors of the slope formulas, each formed exactly as
+// estimate_monotone_slopes forms it.
+struct SlopeTimes {
+  int n = 0;                   // points, at least 3
+  const double* h = nullptr;   // n - 1 interval widths x(k + 1) - x(k)
+  const double* wl = nullptr;  // n weights of the interior formula (1 to n - 2 used)
+  const double* wr = nullptr;  // the same, right
+  double first_w1 = 0, first_w2 = 0, last_w1 = 0, last_w2 = 0;  // the end formulas
+  // For secants formed from the widths' reciprocals (each quotient checked to be the
+  // correctly rounded one by its remainder, or formed by a division): 1 / h(k) and
+  // h(k) * 2^-53, when every width lies between 2^-200 and 2^200; otherwise null.
+  const double* inverse_h = nullptr;
+  const double* half_ulp_h = nullptr;
+};
+
+// The slopes of `width` rows (a multiple of kLaneBlock) laid out point by point: the rate of
+// row j at point i is f[i * width + j], its slope goes to d[i * width + j]. changes[j] gets the
+// row's changes of direction; finite[j] is 1 for a row whose secants are all finite and 0
+// otherwise (such a row's d and changes are not its slopes: it is left to the point-by-point
+// estimate).
+void slopes_across(const SlopeTimes& times, int width, const double* f, double* d, double* changes,
+                   double* finite);
+
+// The same on the vectors of the named target alone (a bit of hwy::SupportedTargets(), or 0
+// for the best the processor has), for the tests and benchmarks.
+void slopes_across_on_target(long long target, const SlopeTimes& times, int width, const double* f,
+                             double* d, double* changes, double* finite);
+
+// How many rows the vectors of the best target the processor has (or the one a test forced)
+// hold side by side: 8 with AVX-512, 4 with AVX2, 2 below. Rows in lanes pay only from 4 on,
+// where they save more than it costs to lay them side by side.
+int lane_count();
+
+// Lays `count` rows of n values (row j at rows + j * stride) point by point into `slab`
+// (n * width values): slab[i * width + j] is value i of row j, the lanes past the last row 0.
+void gather_rows(const double* rows, std::size_t stride, int count, int n, int width, double* slab);
+
+// The inverse: value i of row j (j < count) back to rows[j * stride + i].
+void scatter_rows(const double* slab, int n, int width, int count, double* rows,
+                  std::size_t stride);
+
+}  // namespace kestrane::hermite_lanes
