@@ -45,12 +45,4 @@ void slopes_across_on_target(long long target, const SlopeTimes& times, int widt
 // where they save more than it costs to lay them side by side.
 int lane_count();
 
-// Lays `count` rows of n values (row j at rows + j * stride) point by point into `slab`
-// (n * width values): slab[i * width + j] is value i of row j, the lanes past the last row 0.
-void gather_rows(const double* rows, std::size_t stride, int count, int n, int width, double* slab);
-
-// The inverse: value i of row j (j < count) back to rows[j * stride + i].
-void scatter_rows(const double* slab, int n, int width, int count, double* rows,
-                  std::size_t stride);
-
 }  // namespace kestrane::hermite_lanes

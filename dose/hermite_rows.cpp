@@ -9,8 +9,6 @@
 #include <cstring>
 #include <limits>
 
-#include "dose/hermite_lanes.h"
-
 // The same order of operations as the reference, so no contraction into fused multiply-adds.
 #if defined(__clang__)
 #pragma STDC FP_CONTRACT OFF
@@ -124,13 +122,14 @@ void HermiteRows::Piece::set(const double* x, int first, double a, double b) {
   if (!zero_width) factors.set(x[first], x[first + 1], a, b);
 }
 
-double HermiteRows::Piece::integral(const double* f, const double* d) const {
+double HermiteRows::Piece::integral(const double* f, RowSlopes slopes) const {
+  const double d1 = slopes.d[static_cast<std::size_t>(left) * slopes.stride];
+  const double d2 = slopes.d[static_cast<std::size_t>(left + 1) * slopes.stride];
   if (zero_width) return 0.0;
   if (far) {
-    return hermite_detail::far_piece_integral(x1, x2, f[left], f[left + 1], d[left], d[left + 1],
-                                              lower, upper);
+    return hermite_detail::far_piece_integral(x1, x2, f[left], f[left + 1], d1, d2, lower, upper);
   }
-  return factors.integral(f[left], f[left + 1], d[left], d[left + 1]);
+  return factors.integral(f[left], f[left + 1], d1, d2);
 }
 
 void HermiteRows::prepare(std::span<const double> times, double a, std::span<const double> limits) {
@@ -363,52 +362,6 @@ SlopeResult HermiteRows::slopes(std::span<const double> row, std::span<double> s
   return {SlopeStatus::ok, changes};
 }
 
-void HermiteRows::slopes_of_rows(const double* rows, std::size_t row_stride, int count, double* d,
-                                 std::size_t d_stride, std::span<SlopeResult> results) {
-  const int n = n_;
-  // Below four rows the lanes would mostly carry padding; vectors of two lanes do no better
-  // than the pass over one row two points at a time.
-  if (slope_check_ != SlopeStatus::ok || n < 3 || count < 4 || hermite_lanes::lane_count() < 4) {
-    for (int j = 0; j < count; ++j) {
-      const std::size_t at = static_cast<std::size_t>(j);
-      results[at] = slopes({rows + at * row_stride, static_cast<std::size_t>(n)},
-                           {d + at * d_stride, static_cast<std::size_t>(n)});
-    }
-    return;
-  }
-  const int block = hermite_lanes::kLaneBlock;
-  const int width = (count + block - 1) / block * block;
-  const auto cells = static_cast<std::size_t>(n) * static_cast<std::size_t>(width);
-  slab_f_.resize(cells);
-  slab_d_.resize(cells);
-  lane_changes_.resize(static_cast<std::size_t>(width));
-  lane_finite_.resize(static_cast<std::size_t>(width));
-  hermite_lanes::gather_rows(rows, row_stride, count, n, width, slab_f_.data());
-  hermite_lanes::SlopeTimes times;
-  times.n = n;
-  times.h = h_.data();
-  times.wl = wl_.data();
-  times.wr = wr_.data();
-  times.first_w1 = first_w1_;
-  times.first_w2 = first_w2_;
-  times.last_w1 = last_w1_;
-  times.last_w2 = last_w2_;
-  if (reciprocal_) {
-    times.inverse_h = inverse_h_.data();
-    times.half_ulp_h = half_ulp_h_.data();
-  }
-  hermite_lanes::slopes_across(times, width, slab_f_.data(), slab_d_.data(), lane_changes_.data(),
-                               lane_finite_.data());
-  hermite_lanes::scatter_rows(slab_d_.data(), n, width, count, d, d_stride);
-  for (int j = 0; j < count; ++j) {
-    const std::size_t at = static_cast<std::size_t>(j);
-    // A row with an infinite or NaN secant goes to the point-by-point estimate.
-    results[at] = lane_finite_[at] != 0.0
-                      ? SlopeResult{SlopeStatus::ok, static_cast<int>(lane_changes_[at])}
-                      : slopes_in_order(rows + at * row_stride, d + at * d_stride);
-  }
-}
-
 SlopeResult HermiteRows::slopes_in_order(const double* f, double* d) const {
   // The rare rows that leave the two-point pass are given to the point-by-point estimate
   // itself, which checks the times once more and is by definition the same to the bit.
@@ -416,12 +369,11 @@ SlopeResult HermiteRows::slopes_in_order(const double* f, double* d) const {
   return estimate_monotone_slopes(x_, {f, n}, {d, n});
 }
 
-IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<const double> slopes,
+IntegralStatus HermiteRows::integrate(std::span<const double> row, RowSlopes d,
                                       std::span<double> values,
                                       std::span<IntegralStatus> statuses) const {
   if (limits_.empty()) return IntegralStatus::inside;
   const double* f = row.data();
-  const double* d = slopes.data();
   double* out = values.data();
   if (integral_check_ != IntegralStatus::inside) {
     for (std::size_t m = 0; m < limits_.size(); ++m) {
@@ -440,7 +392,9 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<con
     for (const int m : by_ib_) {
       const Limit& limit = limits_[m];
       for (; k <= limit.ib - 2; ++k) {
-        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (d[k] - d[k + 1]) * sixth_[k]);
+        const double dk = d.d[static_cast<std::size_t>(k) * d.stride];
+        const double dk1 = d.d[static_cast<std::size_t>(k + 1) * d.stride];
+        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (dk - dk1) * sixth_[k]);
       }
       double value = 0.0;
       if (limit.ib > ia_) value = 0.5 * sum;
@@ -456,9 +410,14 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<con
     if (limit.route == Route::piece) {
       out[m] = limit.piece.integral(f, d);
     } else if (limit.route == Route::single_call) {
-      const IntegralResult result =
-          integrate_hermite(x_, row.first(x_.size()), slopes.first(x_.size()), a_, limit.b,
-                            TimesCheck::checked);  // checked above
+      const auto n = x_.size();
+      if (d.stride != 1) {
+        row_d_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) row_d_[i] = d.d[i * d.stride];
+      }
+      const double* slopes = d.stride == 1 ? d.d : row_d_.data();
+      const IntegralResult result = integrate_hermite(x_, row.first(n), {slopes, n}, a_, limit.b,
+                                                      TimesCheck::checked);  // checked above
       out[m] = result.value;
       status = result.status;
     }
@@ -467,10 +426,9 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<con
   return status;
 }
 
-void HermiteRows::outside(std::span<const double> row, std::span<const double> slopes,
+void HermiteRows::outside(std::span<const double> row, RowSlopes d,
                           std::span<const double> integrals, std::span<double> parts) const {
   const double* f = row.data();
-  const double* d = slopes.data();
   double* out = parts.data();
   if (integral_check_ != IntegralStatus::inside) {
     std::fill_n(out, limits_.size(), 0.0);

@@ -29,18 +29,30 @@ class HermiteRows {
   // d and the result as estimate_monotone_slopes(x, f, d) leaves them (f and d hold n values).
   SlopeResult slopes(std::span<const double> f, std::span<double> d) const;
 
-  // slopes() of `count` rows at once: row j of the rates at rows + j * row_stride, its slopes
-  // to d + j * d_stride (n values each), its result to results[j]. The rows go side by side
-  // into the lanes of vector registers, one lane per row (dose/hermite_lanes.h); a few rows
-  // go one by one.
-  void slopes_of_rows(const double* rows, std::size_t row_stride, int count, double* d,
-                      std::size_t d_stride, std::span<SlopeResult> results);
+  // The slopes of one row: slope i at d[i * stride].
+  struct RowSlopes {
+    const double* d = nullptr;
+    std::size_t stride = 1;
+  };
+
+  // slopes() of `count` rows at once: row j of the rates at rows + j * row_stride (n values),
+  // its result to results[j] and its slopes kept here, as row_slopes(j), until the next call.
+  // From four rows on, where the processor's vectors hold four doubles or more, the rows go
+  // side by side into their lanes, one lane per row (dose/hermite_lanes.h); otherwise one by
+  // one. Defined in dose/hermite_lanes.cpp.
+  void slopes_of_rows(const double* rows, std::size_t row_stride, int count,
+                      std::span<SlopeResult> results);
+  RowSlopes row_slopes(int j) const;
 
   // out[m] = integrate_hermite(x, f, d, a, limits[m]).value, checking the times, for every m
   // (out holds a value per limit). Returns the status of the last limit (inside when there are
   // none); `statuses`, when not empty, receives every status.
   IntegralStatus integrate(std::span<const double> f, std::span<const double> d,
-                           std::span<double> out, std::span<IntegralStatus> statuses = {}) const;
+                           std::span<double> out, std::span<IntegralStatus> statuses = {}) const {
+    return integrate(f, RowSlopes{d.data(), 1}, out, statuses);
+  }
+  IntegralStatus integrate(std::span<const double> f, RowSlopes d, std::span<double> out,
+                           std::span<IntegralStatus> statuses = {}) const;
 
   // out[m]: the part of integrals[m] (the integral to limits[m], as integrate() leaves it) that
   // lies outside [x(1), x(n)], where the first piece is continued below the table and the last
@@ -48,7 +60,11 @@ class HermiteRows {
   // outside the table is its own outside part; one wholly inside has 0. All 0 when the times
   // were refused.
   void outside(std::span<const double> f, std::span<const double> d,
-               std::span<const double> integrals, std::span<double> out) const;
+               std::span<const double> integrals, std::span<double> out) const {
+    outside(f, RowSlopes{d.data(), 1}, integrals, out);
+  }
+  void outside(std::span<const double> f, RowSlopes d, std::span<const double> integrals,
+               std::span<double> out) const;
 
  private:
   // integrate_cubic_piece on the piece from x[left] to x[left + 1] between two fixed limits.
@@ -60,7 +76,7 @@ class HermiteRows {
     double x1 = 0, x2 = 0, lower = 0, upper = 0;  // for the far form: the piece and limits
     hermite_detail::CubicFactors factors;
     void set(const double* x, int first, double a, double b);
-    double integral(const double* f, const double* d) const;
+    double integral(const double* f, RowSlopes d) const;
   };
   // slopes() by estimate_monotone_slopes itself; for two points and for rows with an
   // infinite or NaN secant.
@@ -99,6 +115,9 @@ class HermiteRows {
   std::vector<double> inverse_h_, half_ulp_h_;
   bool reciprocal_ = false;
   std::vector<double> slab_f_, slab_d_, lane_changes_, lane_finite_;
+  int slab_width_ = 0;  // the lanes of a point in slab_d_, or 0 for rows of n one after another
+  // A row's slopes side by side for integrate_hermite (integrate() stays const).
+  mutable std::vector<double> row_d_;
   // Integrals.
   std::vector<double> sixth_;  // h(k) / 6
   std::vector<Limit> limits_;

@@ -75,14 +75,12 @@ int first_time_out_of_order(int n, const double* x) {
 void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, int region_count,
                      std::size_t time_count, const std::string& file_name, HermiteRows& work,
                      CoefficientTable& coef) {
-  std::array<std::array<double, kMaxTimePoints>, kMaxSelectedRegions> d;
   std::array<SlopeResult, kMaxSelectedRegions> results;
   const auto n = static_cast<std::size_t>(header.n);
-  work.slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, d[0].data(),
-                      kMaxTimePoints, results);
+  work.slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, results);
   for (int j = 0; j < region_count; ++j) {
     const std::span<const double> f(rates.value[t][j].data(), n);
-    const std::span<const double> slopes(d[j].data(), n);
+    const HermiteRows::RowSlopes slopes = work.row_slopes(j);
     if (results[j].status != SlopeStatus::ok) {
       refuse_integration(header, rates, file_name, results[j].status);
     }
