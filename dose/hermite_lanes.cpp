@@ -192,6 +192,34 @@ void GatherRows(const double* rows, std::size_t stride, int count, int n, int wi
   }
 }
 
+// The sums over whole intervals of integrate_between_nodes, in every lane, from interval
+// `first` on: sums[s * width + j] is that of row j up to (not including) interval stops[s],
+// for the ascending stops.
+void NodeSums(const double* f, const double* d, int width, const double* h, const double* sixth,
+              int first, const int* stops, int stop_count, double* sums) {
+  const D dd;
+  const auto lanes = static_cast<int>(hn::Lanes(dd));
+  const auto w = static_cast<std::size_t>(width);
+  for (int b = 0; b < width; b += lanes) {
+    V sum = hn::Zero(dd);
+    int k = first;
+    V f_here = hn::LoadU(dd, f + static_cast<std::size_t>(k) * w + b);
+    V d_here = hn::LoadU(dd, d + static_cast<std::size_t>(k) * w + b);
+    for (int s = 0; s < stop_count; ++s) {
+      for (; k < stops[s]; ++k) {
+        const V f_next = hn::LoadU(dd, f + static_cast<std::size_t>(k + 1) * w + b);
+        const V d_next = hn::LoadU(dd, d + static_cast<std::size_t>(k + 1) * w + b);
+        const V term = hn::Add(hn::Add(f_here, f_next),
+                               hn::Mul(hn::Sub(d_here, d_next), hn::Set(dd, sixth[k])));
+        sum = hn::Add(sum, hn::Mul(hn::Set(dd, h[k]), term));
+        f_here = f_next;
+        d_here = d_next;
+      }
+      hn::StoreU(sum, dd, sums + static_cast<std::size_t>(s) * w + b);
+    }
+  }
+}
+
 }  // namespace kestrane::hermite_lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -201,12 +229,18 @@ namespace kestrane::hermite_lanes {
 HWY_EXPORT(SlopesAcross);
 HWY_EXPORT(LaneCount);
 HWY_EXPORT(GatherRows);
+HWY_EXPORT(NodeSums);
 
 namespace {
 
 void gather_rows(const double* rows, std::size_t stride, int count, int n, int width,
                  double* slab) {
   HWY_DYNAMIC_DISPATCH(GatherRows)(rows, stride, count, n, width, slab);
+}
+
+void node_sums(const double* f, const double* d, int width, const double* h, const double* sixth,
+               int first, const int* stops, int stop_count, double* sums) {
+  HWY_DYNAMIC_DISPATCH(NodeSums)(f, d, width, h, sixth, first, stops, stop_count, sums);
 }
 
 }  // namespace
@@ -280,6 +314,31 @@ void HermiteRows::slopes_of_rows(const double* rows, std::size_t row_stride, int
     results[lane] = slopes_in_order(row(j), row_d_.data());
     for (std::size_t i = 0; i < points; ++i) slab_d_[i * w + lane] = row_d_[i];
   }
+}
+
+IntegralStatus HermiteRows::integrate_rows(const double* rows, std::size_t row_stride, int count,
+                                           double* out, std::size_t out_stride) {
+  const double* node_sums = nullptr;
+  const auto w = static_cast<std::size_t>(slab_width_);
+  if (slab_width_ != 0 && integral_check_ == IntegralStatus::inside && !by_ib_.empty()) {
+    // Each sum runs while k <= ib - 2, from ia - 1 on.
+    stops_.clear();
+    for (const int m : by_ib_) stops_.push_back(limits_[static_cast<std::size_t>(m)].ib - 1);
+    node_sums_.resize(stops_.size() * w);
+    hermite_lanes::node_sums(slab_f_.data(), slab_d_.data(), slab_width_, h_.data(), sixth_.data(),
+                             ia_ - 1, stops_.data(), static_cast<int>(stops_.size()),
+                             node_sums_.data());
+    node_sums = node_sums_.data();
+  }
+  IntegralStatus status = IntegralStatus::inside;
+  const auto points = static_cast<std::size_t>(n_);
+  for (int j = 0; j < count; ++j) {
+    const auto row = static_cast<std::size_t>(j);
+    status = integrate_row({rows + row * row_stride, points}, row_slopes(j),
+                           {out + row * out_stride, limits_.size()}, {},
+                           node_sums == nullptr ? nullptr : node_sums + row, w);
+  }
+  return status;
 }
 
 HermiteRows::RowSlopes HermiteRows::row_slopes(int j) const {

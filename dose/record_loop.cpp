@@ -79,17 +79,21 @@ void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, 
   const auto n = static_cast<std::size_t>(header.n);
   work.slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, results);
   for (int j = 0; j < region_count; ++j) {
-    const std::span<const double> f(rates.value[t][j].data(), n);
-    const HermiteRows::RowSlopes slopes = work.row_slopes(j);
     if (results[j].status != SlopeStatus::ok) {
       refuse_integration(header, rates, file_name, results[j].status);
     }
-    // A limit beyond the table only continues the end piece (its part outside is recorded
-    // below); a refusal of the table holds for every time alike.
-    const std::span<double> values(coef.coef[t][j].data(), time_count);
-    const IntegralStatus status = work.integrate(f, slopes, values);
-    if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
-    work.outside(f, slopes, values, std::span<double>(coef.outside[t][j].data(), time_count));
+  }
+  // A limit beyond the table only continues the end piece (its part outside is recorded
+  // below); a refusal of the table holds for every time alike.
+  const IntegralStatus status =
+      work.integrate_rows(rates.value[t][0].data(), kMaxTimePoints, region_count,
+                          coef.coef[t][0].data(), kMaxIntegrationTimes);
+  if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
+  for (int j = 0; j < region_count; ++j) {
+    const std::span<const double> f(rates.value[t][j].data(), n);
+    const std::span<const double> values(coef.coef[t][j].data(), time_count);
+    work.outside(f, work.row_slopes(j), values,
+                 std::span<double>(coef.outside[t][j].data(), time_count));
   }
   coef.integrated[t] = true;
 }
