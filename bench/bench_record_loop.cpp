@@ -203,6 +203,33 @@ void BM_RecordSlopesAcrossRows(benchmark::State& state) {
 }
 BENCHMARK(BM_RecordSlopesAcrossRows)->Arg(0)->Arg(HWY_AVX2)->Arg(HWY_SSE4);
 
+// The whole numerics of the record as the record loop now makes them (compare
+// BM_RecordNumericsHermiteRows, row by row): the slopes and the sums over whole intervals of
+// each table's 30 rows side by side, then each row's integrals and their parts outside the
+// table. The argument forces a Highway target as above.
+void BM_RecordNumericsAcrossRows(benchmark::State& state) {
+  const Record rec;
+  std::array<SlopeResult, Record::kRows / 2> results;
+  std::array<std::array<double, 6>, Record::kRows / 2> values, outside;
+  HermiteRows rows;
+  hwy::SetSupportedTargetsForTest(state.range(0));
+  for (auto _ : state) {
+    rows.prepare(rec.x, 0.0, rec.times);
+    for (int t = 0; t < 2; ++t) {
+      const double* f = rec.f[t * 30].data();
+      rows.slopes_of_rows(f, Record::kPoints, 30, results);
+      rows.integrate_rows(f, Record::kPoints, 30, values[0].data(), 6);
+      for (int j = 0; j < 30; ++j) {
+        rows.outside(rec.f[t * 30 + j], rows.row_slopes(j), values[j], outside[j]);
+      }
+      benchmark::DoNotOptimize(outside);
+    }
+  }
+  hwy::SetSupportedTargetsForTest(0);
+  state.SetItemsProcessed(state.iterations() * Record::kRows);
+}
+BENCHMARK(BM_RecordNumericsAcrossRows)->Arg(0)->Arg(HWY_AVX2)->Arg(HWY_SSE4);
+
 }  // namespace
 
 BENCHMARK_MAIN();
