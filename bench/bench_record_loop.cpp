@@ -205,8 +205,8 @@ BENCHMARK(BM_RecordSlopesAcrossRows)->Arg(0)->Arg(HWY_AVX2)->Arg(HWY_SSE4);
 
 // The whole numerics of the record as the record loop now makes them (compare
 // BM_RecordNumericsHermiteRows, row by row): the slopes and the sums over whole intervals of
-// each table's 30 rows side by side, then each row's integrals and their parts outside the
-// table. The argument forces a Highway target as above.
+// each table's 30 rows side by side, and their integrals and the parts outside the table. The
+// argument forces a Highway target as above.
 void BM_RecordNumericsAcrossRows(benchmark::State& state) {
   const Record rec;
   std::array<SlopeResult, Record::kRows / 2> results;
@@ -218,10 +218,7 @@ void BM_RecordNumericsAcrossRows(benchmark::State& state) {
     for (int t = 0; t < 2; ++t) {
       const double* f = rec.f[t * 30].data();
       rows.slopes_of_rows(f, Record::kPoints, 30, results);
-      rows.integrate_rows(f, Record::kPoints, 30, values[0].data(), 6);
-      for (int j = 0; j < 30; ++j) {
-        rows.outside(rec.f[t * 30 + j], rows.row_slopes(j), values[j], outside[j]);
-      }
+      rows.integrate_rows(f, Record::kPoints, 30, values[0].data(), 6, outside[0].data(), 6);
       benchmark::DoNotOptimize(outside);
     }
   }

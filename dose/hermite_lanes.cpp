@@ -220,6 +220,56 @@ void NodeSums(const double* f, const double* d, int width, const double* h, cons
   }
 }
 
+void LimitsAcross(const double* f, const double* d, int width, const LanePiece* pieces,
+                  int piece_count, const LaneLimit* limits, int limit_count, const double* sums,
+                  double* piece_values, double* values, double* outside) {
+  const D dd;
+  const auto lanes = static_cast<int>(hn::Lanes(dd));
+  const auto w = static_cast<std::size_t>(width);
+  const auto at = [w](auto* base, int row, int b) {
+    return base + static_cast<std::size_t>(row) * w + static_cast<std::size_t>(b);
+  };
+  for (int b = 0; b < width; b += lanes) {
+    for (int p = 0; p < piece_count; ++p) {
+      const LanePiece& piece = pieces[p];
+      V value = hn::Zero(dd);
+      if (!piece.zero_width) {
+        const V fterm =
+            hn::Add(hn::Mul(hn::LoadU(dd, at(f, piece.left, b)), hn::Set(dd, piece.f1)),
+                    hn::Mul(hn::LoadU(dd, at(f, piece.left + 1, b)), hn::Set(dd, piece.f2)));
+        const V dterm = hn::Mul(
+            hn::Add(hn::Mul(hn::LoadU(dd, at(d, piece.left, b)), hn::Set(dd, piece.d1)),
+                    hn::Mul(hn::LoadU(dd, at(d, piece.left + 1, b)), hn::Set(dd, piece.d2))),
+            hn::Set(dd, piece.sixth));
+        value = hn::Mul(hn::Set(dd, piece.half), hn::Add(fterm, dterm));
+      }
+      hn::StoreU(value, dd, at(piece_values, p, b));
+    }
+    const auto piece = [&](int p) { return hn::LoadU(dd, at(piece_values, p, b)); };
+    for (int m = 0; m < limit_count; ++m) {
+      const LaneLimit& limit = limits[m];
+      V value = hn::Zero(dd);
+      if (limit.piece_only) {
+        value = piece(limit.right);
+      } else {
+        if (limit.sum >= 0)
+          value = hn::Mul(hn::Set(dd, 0.5), hn::LoadU(dd, at(sums, limit.sum, b)));
+        if (limit.left >= 0) value = hn::Add(value, piece(limit.left));
+        if (limit.right >= 0) value = hn::Add(value, piece(limit.right));
+      }
+      hn::StoreU(value, dd, at(values, m, b));
+      V part = hn::Zero(dd);
+      if (limit.outside == 1) {
+        part = value;
+      } else if (limit.outside == 2) {
+        if (limit.below >= 0) part = piece(limit.below);
+        if (limit.above >= 0) part = hn::Add(part, piece(limit.above));
+      }
+      hn::StoreU(part, dd, at(outside, m, b));
+    }
+  }
+}
+
 }  // namespace kestrane::hermite_lanes::HWY_NAMESPACE
 HWY_AFTER_NAMESPACE();
 
@@ -230,6 +280,14 @@ HWY_EXPORT(SlopesAcross);
 HWY_EXPORT(LaneCount);
 HWY_EXPORT(GatherRows);
 HWY_EXPORT(NodeSums);
+HWY_EXPORT(LimitsAcross);
+
+void limits_across(const double* f, const double* d, int width, const LanePiece* pieces,
+                   int piece_count, const LaneLimit* limits, int limit_count, const double* sums,
+                   double* piece_values, double* values, double* outside) {
+  HWY_DYNAMIC_DISPATCH(LimitsAcross)
+  (f, d, width, pieces, piece_count, limits, limit_count, sums, piece_values, values, outside);
+}
 
 namespace {
 
@@ -250,13 +308,6 @@ int lane_count() { return HWY_DYNAMIC_DISPATCH(LaneCount)(); }
 void slopes_across(const SlopeTimes& times, int width, const double* f, double* d, double* changes,
                    double* finite) {
   HWY_DYNAMIC_DISPATCH(SlopesAcross)(times, width, f, d, changes, finite);
-}
-
-void slopes_across_on_target(long long target, const SlopeTimes& times, int width, const double* f,
-                             double* d, double* changes, double* finite) {
-  hwy::SetSupportedTargetsForTest(static_cast<std::int64_t>(target));
-  HWY_DYNAMIC_DISPATCH(SlopesAcross)(times, width, f, d, changes, finite);
-  hwy::SetSupportedTargetsForTest(0);
 }
 
 }  // namespace kestrane::hermite_lanes
@@ -316,29 +367,96 @@ void HermiteRows::slopes_of_rows(const double* rows, std::size_t row_stride, int
   }
 }
 
+bool HermiteRows::limits_in_lanes() {
+  if (lane_limits_ != LaneLimits::unknown) return lane_limits_ == LaneLimits::lanes;
+  lane_pieces_.clear();
+  lane_limit_table_.clear();
+  // Not in lanes: a refused table, a limit left to integrate_hermite, a piece of the far form.
+  bool lanes = integral_check_ == IntegralStatus::inside;
+  const auto add = [&](const Piece& p) {
+    lanes = lanes && !p.far;
+    hermite_lanes::LanePiece piece;
+    piece.left = p.left;
+    piece.zero_width = p.zero_width;
+    piece.f1 = p.factors.f1;
+    piece.f2 = p.factors.f2;
+    piece.d1 = p.factors.d1;
+    piece.d2 = p.factors.d2;
+    piece.sixth = p.factors.sixth;
+    piece.half = p.factors.half;
+    lane_pieces_.push_back(piece);
+    return static_cast<int>(lane_pieces_.size()) - 1;
+  };
+  const int left = left_ ? add(left_piece_) : -1;
+  const int below = below_shared_ ? add(below_shared_piece_) : -1;
+  for (std::size_t m = 0; m < limits_.size(); ++m) {
+    const Limit& limit = limits_[m];
+    hermite_lanes::LaneLimit lane;
+    if (limit.route == Route::single_call) {
+      lanes = false;
+    } else if (limit.route == Route::piece) {
+      lane.piece_only = true;
+      lane.right = add(limit.piece);
+    } else {
+      if (limit.ib > ia_) {
+        lane.sum = static_cast<int>(std::find(by_ib_.begin(), by_ib_.end(), m) - by_ib_.begin());
+      }
+      lane.left = left;
+      if (limit.right) lane.right = add(limit.piece);
+    }
+    lane.outside = static_cast<int>(limit.outside);
+    if (limit.outside == Limit::Outside::ends) {
+      if (limit.below_shared) lane.below = below;
+      if (limit.below_own) lane.below = add(limit.below_piece);
+      if (limit.above) lane.above = add(limit.above_piece);
+    }
+    lane_limit_table_.push_back(lane);
+  }
+  lane_limits_ = lanes ? LaneLimits::lanes : LaneLimits::rows;
+  return lanes;
+}
+
 IntegralStatus HermiteRows::integrate_rows(const double* rows, std::size_t row_stride, int count,
-                                           double* out, std::size_t out_stride) {
-  const double* node_sums = nullptr;
+                                           double* out, std::size_t out_stride, double* parts,
+                                           std::size_t parts_stride) {
+  const std::size_t limit_count = limits_.size();
+  const auto points = static_cast<std::size_t>(n_);
+  if (limit_count == 0 || slab_width_ == 0 || !limits_in_lanes()) {
+    IntegralStatus status = IntegralStatus::inside;
+    for (int j = 0; j < count; ++j) {
+      const auto row = static_cast<std::size_t>(j);
+      const std::span<const double> f(rows + row * row_stride, points);
+      const std::span<double> values(out + row * out_stride, limit_count);
+      status = integrate(f, row_slopes(j), values);
+      outside(f, row_slopes(j), values, {parts + row * parts_stride, limit_count});
+    }
+    return status;
+  }
   const auto w = static_cast<std::size_t>(slab_width_);
-  if (slab_width_ != 0 && integral_check_ == IntegralStatus::inside && !by_ib_.empty()) {
-    // Each sum runs while k <= ib - 2, from ia - 1 on.
-    stops_.clear();
-    for (const int m : by_ib_) stops_.push_back(limits_[static_cast<std::size_t>(m)].ib - 1);
-    node_sums_.resize(stops_.size() * w);
+  // Each sum over whole intervals runs while k <= ib - 2, from ia - 1 on.
+  stops_.clear();
+  for (const int m : by_ib_) stops_.push_back(limits_[static_cast<std::size_t>(m)].ib - 1);
+  node_sums_.resize(stops_.size() * w);
+  if (!stops_.empty()) {
     hermite_lanes::node_sums(slab_f_.data(), slab_d_.data(), slab_width_, h_.data(), sixth_.data(),
                              ia_ - 1, stops_.data(), static_cast<int>(stops_.size()),
                              node_sums_.data());
-    node_sums = node_sums_.data();
   }
-  IntegralStatus status = IntegralStatus::inside;
-  const auto points = static_cast<std::size_t>(n_);
+  piece_values_.resize(lane_pieces_.size() * w);
+  lane_values_.resize(limit_count * w);
+  lane_parts_.resize(limit_count * w);
+  hermite_lanes::limits_across(slab_f_.data(), slab_d_.data(), slab_width_, lane_pieces_.data(),
+                               static_cast<int>(lane_pieces_.size()), lane_limit_table_.data(),
+                               static_cast<int>(limit_count), node_sums_.data(),
+                               piece_values_.data(), lane_values_.data(), lane_parts_.data());
   for (int j = 0; j < count; ++j) {
     const auto row = static_cast<std::size_t>(j);
-    status = integrate_row({rows + row * row_stride, points}, row_slopes(j),
-                           {out + row * out_stride, limits_.size()}, {},
-                           node_sums == nullptr ? nullptr : node_sums + row, w);
+    for (std::size_t m = 0; m < limit_count; ++m) {
+      out[row * out_stride + m] = lane_values_[m * w + row];
+      parts[row * parts_stride + m] = lane_parts_[m * w + row];
+    }
   }
-  return status;
+  return limits_.back().status;
 }
 
 HermiteRows::RowSlopes HermiteRows::row_slopes(int j) const {

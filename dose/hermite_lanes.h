@@ -35,14 +35,36 @@ struct SlopeTimes {
 void slopes_across(const SlopeTimes& times, int width, const double* f, double* d, double* changes,
                    double* finite);
 
-// The same on the vectors of the named target alone (a bit of hwy::SupportedTargets(), or 0
-// for the best the processor has), for the tests and benchmarks.
-void slopes_across_on_target(long long target, const SlopeTimes& times, int width, const double* f,
-                             double* d, double* changes, double* finite);
-
 // How many rows the vectors of the best target the processor has (or the one a test forced)
 // hold side by side: 8 with AVX-512, 4 with AVX2, 2 below. Rows in lanes pay only from 4 on,
 // where they save more than it costs to lay them side by side.
 int lane_count();
+
+// The integral over one piece between two fixed limits, as hermite_detail::CubicFactors forms
+// it from the values and slopes at points `left` and left + 1; 0 for a piece of zero width.
+struct LanePiece {
+  int left = 0;
+  bool zero_width = false;
+  double f1 = 0, f2 = 0, d1 = 0, d2 = 0, sixth = 0, half = 0;
+};
+
+// How the integral to one limit above the lower limit and its part outside the table are put
+// together from the sums over whole intervals and the pieces (indices, or -1 for none), in the
+// order of HermiteRows::integrate and HermiteRows::outside.
+struct LaneLimit {
+  bool piece_only = false;     // the integral is piece `right` alone
+  int sum = -1;                // half of this sum over whole intervals, then
+  int left = -1, right = -1;   // plus the left end, plus the right end
+  int outside = 0;             // outside part: 0 none, 1 the whole integral, 2 the ends:
+  int below = -1, above = -1;  // below + above (the sign of a limit above `a` is 1)
+};
+
+// The integrals of `width` rows laid out as for slopes_across (f and d point by point) to each
+// of `limit_count` limits, into values[m * width + j], and their parts outside the table into
+// outside[m * width + j]; sums[s * width + j] holds the sums over whole intervals, and
+// piece_values room for piece_count * width values.
+void limits_across(const double* f, const double* d, int width, const LanePiece* pieces,
+                   int piece_count, const LaneLimit* limits, int limit_count, const double* sums,
+                   double* piece_values, double* values, double* outside);
 
 }  // namespace kestrane::hermite_lanes

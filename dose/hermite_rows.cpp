@@ -143,6 +143,7 @@ void HermiteRows::prepare(std::span<const double> times, double a, std::span<con
   left_ = false;
   below_shared_ = false;
   ia_ = 0;
+  lane_limits_ = LaneLimits::unknown;
 
   slope_check_ = SlopeStatus::ok;
   if (n < 2) {
@@ -369,10 +370,9 @@ SlopeResult HermiteRows::slopes_in_order(const double* f, double* d) const {
   return estimate_monotone_slopes(x_, {f, n}, {d, n});
 }
 
-IntegralStatus HermiteRows::integrate_row(std::span<const double> row, RowSlopes d,
-                                          std::span<double> values,
-                                          std::span<IntegralStatus> statuses,
-                                          const double* node_sums, std::size_t sums_stride) const {
+IntegralStatus HermiteRows::integrate(std::span<const double> row, RowSlopes d,
+                                      std::span<double> values,
+                                      std::span<IntegralStatus> statuses) const {
   if (limits_.empty()) return IntegralStatus::inside;
   const double* f = row.data();
   double* out = values.data();
@@ -390,14 +390,9 @@ IntegralStatus HermiteRows::integrate_row(std::span<const double> row, RowSlopes
     const double left_end = left_ ? left_piece_.integral(f, d) : 0.0;
     double sum = 0.0;
     int k = ia_ - 1;  // the next interval to add, from 0
-    const double* next_sum = node_sums;
     for (const int m : by_ib_) {
       const Limit& limit = limits_[m];
-      if (next_sum != nullptr) {
-        sum = *next_sum;
-        next_sum += sums_stride;
-      }
-      for (; next_sum == nullptr && k <= limit.ib - 2; ++k) {
+      for (; k <= limit.ib - 2; ++k) {
         const double dk = d.d[static_cast<std::size_t>(k) * d.stride];
         const double dk1 = d.d[static_cast<std::size_t>(k + 1) * d.stride];
         sum = sum + h_[k] * ((f[k] + f[k + 1]) + (dk - dk1) * sixth_[k]);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dose/hermite.h"
+#include "dose/hermite_lanes.h"
 
 namespace kestrane {
 
@@ -43,12 +44,13 @@ class HermiteRows {
   void slopes_of_rows(const double* rows, std::size_t row_stride, int count,
                       std::span<SlopeResult> results);
   RowSlopes row_slopes(int j) const;
-  // integrate() of each of the rows that slopes_of_rows() was last given (the same `rows`),
-  // row j's values to out + j * out_stride; the sums over whole intervals are formed in the
-  // lanes where the slopes were. Returns the status of the last limit, the same for every row.
-  // Defined in dose/hermite_lanes.cpp.
+  // integrate() and outside() of each of the rows that slopes_of_rows() was last given (the
+  // same `rows`): row j's integrals to out + j * out_stride, their parts outside the table to
+  // parts + j * parts_stride. Where the pieces allow it (no limit below `a`, none far from its
+  // piece) the integrals are formed in the lanes where the slopes are. Returns the status of
+  // the last limit, the same for every row. Defined in dose/hermite_lanes.cpp.
   IntegralStatus integrate_rows(const double* rows, std::size_t row_stride, int count, double* out,
-                                std::size_t out_stride);
+                                std::size_t out_stride, double* parts, std::size_t parts_stride);
 
   // out[m] = integrate_hermite(x, f, d, a, limits[m]).value, checking the times, for every m
   // (out holds a value per limit). Returns the status of the last limit (inside when there are
@@ -58,9 +60,7 @@ class HermiteRows {
     return integrate(f, RowSlopes{d.data(), 1}, out, statuses);
   }
   IntegralStatus integrate(std::span<const double> f, RowSlopes d, std::span<double> out,
-                           std::span<IntegralStatus> statuses = {}) const {
-    return integrate_row(f, d, out, statuses, nullptr, 0);
-  }
+                           std::span<IntegralStatus> statuses = {}) const;
 
   // out[m]: the part of integrals[m] (the integral to limits[m], as integrate() leaves it) that
   // lies outside [x(1), x(n)], where the first piece is continued below the table and the last
@@ -106,11 +106,9 @@ class HermiteRows {
     double sign = 1.0;
     Piece below_piece, above_piece;
   };
-  // integrate(), with the sums over whole intervals taken from node_sums[s * sums_stride] for
-  // the s-th limit by ascending ib, where node_sums is not null.
-  IntegralStatus integrate_row(std::span<const double> f, RowSlopes d, std::span<double> out,
-                               std::span<IntegralStatus> statuses, const double* node_sums,
-                               std::size_t sums_stride) const;
+  // Whether integrate_rows() can work in the lanes, with the pieces and limits laid out for
+  // them (once per prepare()).
+  bool limits_in_lanes();
   // Sets the outside part of a limit with a range warning.
   void set_outside(Limit& limit, double a, double b);
 
@@ -131,8 +129,13 @@ class HermiteRows {
   int slab_width_ = 0;  // the lanes of a point in slab_d_, or 0 for rows of n one after another
   // A row's slopes side by side for integrate_hermite (integrate() stays const).
   mutable std::vector<double> row_d_;
-  std::vector<int> stops_;  // integrate_rows: where each sum over whole intervals ends
-  std::vector<double> node_sums_;
+  // integrate_rows(): where each sum over whole intervals ends, the sums, the pieces and
+  // limits in the lanes' terms, and the lanes' results.
+  std::vector<int> stops_;
+  std::vector<double> node_sums_, piece_values_, lane_values_, lane_parts_;
+  enum class LaneLimits : std::uint8_t { unknown, lanes, rows } lane_limits_ = LaneLimits::unknown;
+  std::vector<hermite_lanes::LanePiece> lane_pieces_;
+  std::vector<hermite_lanes::LaneLimit> lane_limit_table_;
   // Integrals.
   std::vector<double> sixth_;  // h(k) / 6
   std::vector<Limit> limits_;

@@ -70,13 +70,12 @@ int first_time_out_of_order(int n, const double* x) {
   refuse_record(header, file_name, reason);
 }
 
-// Integrates table t of every selected region from 0 to each time. The slopes of all rows are
-// estimated together and serve every time; `work` has been prepared for the record's times.
+// Integrates table t of every selected region from 0 to each time (the limits `work` has been
+// prepared with, for the record's times). The rows are handed over all at once: their slopes
+// are estimated together and serve every time.
 void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, int region_count,
-                     std::size_t time_count, const std::string& file_name, HermiteRows& work,
-                     CoefficientTable& coef) {
+                     const std::string& file_name, HermiteRows& work, CoefficientTable& coef) {
   std::array<SlopeResult, kMaxSelectedRegions> results;
-  const auto n = static_cast<std::size_t>(header.n);
   work.slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, results);
   for (int j = 0; j < region_count; ++j) {
     if (results[j].status != SlopeStatus::ok) {
@@ -84,17 +83,11 @@ void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, 
     }
   }
   // A limit beyond the table only continues the end piece (its part outside is recorded
-  // below); a refusal of the table holds for every time alike.
-  const IntegralStatus status =
-      work.integrate_rows(rates.value[t][0].data(), kMaxTimePoints, region_count,
-                          coef.coef[t][0].data(), kMaxIntegrationTimes);
+  // beside it); a refusal of the table holds for every time alike.
+  const IntegralStatus status = work.integrate_rows(
+      rates.value[t][0].data(), kMaxTimePoints, region_count, coef.coef[t][0].data(),
+      kMaxIntegrationTimes, coef.outside[t][0].data(), kMaxIntegrationTimes);
   if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
-  for (int j = 0; j < region_count; ++j) {
-    const std::span<const double> f(rates.value[t][j].data(), n);
-    const std::span<const double> values(coef.coef[t][j].data(), time_count);
-    work.outside(f, work.row_slopes(j), values,
-                 std::span<double>(coef.outside[t][j].data(), time_count));
-  }
   coef.integrated[t] = true;
 }
 
@@ -220,12 +213,12 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
     work.prepare(std::span<const double>(rates.x.data(), static_cast<std::size_t>(n)), 0.0, times);
   }
   if (tables.low) {
-    integrate_table(kLow, header, rates, region_count, times.size(), file_name, work, coef);
+    integrate_table(kLow, header, rates, region_count, file_name, work, coef);
   } else {
     zero_table(kLow, times.size(), region_count, coef);
   }
   if (tables.high) {
-    integrate_table(kHigh, header, rates, region_count, times.size(), file_name, work, coef);
+    integrate_table(kHigh, header, rates, region_count, file_name, work, coef);
   } else {
     zero_table(kHigh, times.size(), region_count, coef);
   }

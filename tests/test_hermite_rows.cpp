@@ -357,15 +357,23 @@ class RowsInLanes : public testing::TestWithParam<std::int64_t> {
       std::copy(rows[j].begin(), rows[j].end(),
                 f.begin() + static_cast<std::ptrdiff_t>(j * stride));
     }
-    const std::vector<double> limits{x.empty() ? 1.0 : x.back() * 0.5, 1e5};
+    // Limits whose integrals go in the lanes (inside the first interval, between and at points,
+    // beyond the table), now and then with one that leaves them to the rows (far beyond the
+    // table, or below the lower limit 0).
+    std::vector<double> limits{1.0};
+    if (n >= 2) {
+      const double last = x.back(), width = x[n - 1] - x[n - 2];
+      limits = {x[0] + (x[1] - x[0]) * 0.25, last * 0.5, last, last + 3 * width, x[n / 2]};
+    }
+    if (++calls_ % 3 == 0) limits.push_back(calls_ % 2 == 0 ? 1e5 : -1.0);
     work_.prepare(x, 0.0, limits);
     std::vector<SlopeResult> results(rows.size());
     work_.slopes_of_rows(f.data(), stride, static_cast<int>(rows.size()), results);
-    std::vector<double> all_values(rows.size() * limits.size(), 5.0);
+    std::vector<double> all_values(rows.size() * limits.size(), 5.0), all_outside = all_values;
     if (std::all_of(results.begin(), results.end(),
                     [](const SlopeResult& r) { return r.status == SlopeStatus::ok; })) {
       work_.integrate_rows(f.data(), stride, static_cast<int>(rows.size()), all_values.data(),
-                           limits.size());
+                           limits.size(), all_outside.data(), limits.size());
     }
     for (std::size_t j = 0; j < rows.size(); ++j) {
       std::vector<double> expected(n, 7.0);
@@ -378,7 +386,8 @@ class RowsInLanes : public testing::TestWithParam<std::int64_t> {
             << what << ", row " << j << ", point " << i << ": " << d.d[i * d.stride]
             << " instead of " << expected[i];
       }
-      std::array<double, 2> values{}, outside{}, expected_outside{};
+      std::vector<double> values(limits.size()), outside(limits.size()),
+          expected_outside(limits.size());
       work_.integrate(rows[j], d, values);
       work_.outside(rows[j], d, values, outside);
       work_.outside(rows[j], expected, values, expected_outside);
@@ -388,6 +397,8 @@ class RowsInLanes : public testing::TestWithParam<std::int64_t> {
             << what << ", row " << j << ", limit " << m;
         ASSERT_EQ(bits_or_nan(all_values[j * limits.size() + m]), bits_or_nan(values[m]))
             << what << ", row " << j << ", limit " << m << ", all rows at once";
+        ASSERT_EQ(bits_or_nan(all_outside[j * limits.size() + m]), bits_or_nan(outside[m]))
+            << what << ", row " << j << ", limit " << m << ", all rows at once";
         ASSERT_EQ(bits_or_nan(outside[m]), bits_or_nan(expected_outside[m]))
             << what << ", row " << j << ", limit " << m;
       }
@@ -395,6 +406,7 @@ class RowsInLanes : public testing::TestWithParam<std::int64_t> {
   }
 
   HermiteRows work_;  // reused from record to record, as the record loop reuses it
+  int calls_ = 0;
 };
 
 // Every branch of the slope rules, in rows of one record side by side with other kinds of row
