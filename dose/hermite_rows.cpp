@@ -390,12 +390,13 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, RowSlopes d,
     const double left_end = left_ ? left_piece_.integral(f, d) : 0.0;
     double sum = 0.0;
     int k = ia_ - 1;  // the next interval to add, from 0
+    const double* dk = d.d + static_cast<std::size_t>(k) * d.stride;  // its slope at the left
     for (const int m : by_ib_) {
       const Limit& limit = limits_[m];
       for (; k <= limit.ib - 2; ++k) {
-        const double dk = d.d[static_cast<std::size_t>(k) * d.stride];
-        const double dk1 = d.d[static_cast<std::size_t>(k + 1) * d.stride];
-        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (dk - dk1) * sixth_[k]);
+        const double* dk1 = dk + d.stride;
+        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (*dk - *dk1) * sixth_[k]);
+        dk = dk1;
       }
       double value = 0.0;
       if (limit.ib > ia_) value = 0.5 * sum;
