@@ -1,9 +1,10 @@
-// The slopes of many rate rows at once, one row per lane: every operation of the point-by-point
-// estimate (dose/hermite.cpp) taken lane by lane in the same order, so that each lane rounds
-// as the scalar operation does. Compiled once per processor target by Highway; the best target
-// of the processor is chosen at run time. Built without contraction of products and sums into
-// fused multiply-adds; the only fused operations are the explicit ones that check a secant
-// formed from a reciprocal.
+// The slopes and integrals of many rate rows at once, one row per lane: every operation of the
+// point-by-point reference (dose/hermite.cpp) taken lane by lane in the same order, so that
+// each lane rounds as the scalar operation does. Compiled once per processor target by
+// Highway; the best target of the processor is chosen at run time. Built without contraction
+// of products and sums into fused multiply-adds; the only fused operations are the explicit
+// ones that check a secant formed from a reciprocal. The members of HermiteRows that hand the
+// rows to the lanes are defined here too, at the end.
 #undef HWY_TARGET_INCLUDE
 #define HWY_TARGET_INCLUDE "dose/hermite_lanes.cpp"
 #include "dose/hermite_lanes.h"
@@ -399,7 +400,8 @@ bool HermiteRows::limits_in_lanes() {
       lane.right = add(limit.piece);
     } else {
       if (limit.ib > ia_) {
-        lane.sum = static_cast<int>(std::find(by_ib_.begin(), by_ib_.end(), m) - by_ib_.begin());
+        lane.sum = static_cast<int>(std::find(by_ib_.begin(), by_ib_.end(), static_cast<int>(m)) -
+                                    by_ib_.begin());
       }
       lane.left = left;
       if (limit.right) lane.right = add(limit.piece);
