@@ -18,6 +18,7 @@
 #include "dose/hermite.h"
 #include "dose/hermite_rows.h"
 #include "dose/record_loop.h"
+#include "hwy/targets.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
 #include "input/line_reader.h"
@@ -181,6 +182,50 @@ void BM_RecordSlopesHermiteRows(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations() * Record::kRows);
 }
 BENCHMARK(BM_RecordSlopesHermiteRows);
+
+// The slopes of the same 60 rows side by side in vector lanes, in the record's two tables of
+// 30 rows as the record loop hands them over; the argument forces a Highway target (0 the
+// best the processor has: 2048 AVX2, 4096 SSE4).
+void BM_RecordSlopesAcrossRows(benchmark::State& state) {
+  const Record rec;
+  std::array<SlopeResult, Record::kRows / 2> results;
+  HermiteRows rows;
+  rows.prepare(rec.x, 0.0, rec.times);
+  hwy::SetSupportedTargetsForTest(state.range(0));
+  for (auto _ : state) {
+    for (int t = 0; t < 2; ++t) {
+      rows.slopes_of_rows(rec.f[t * 30].data(), Record::kPoints, 30, results);
+      benchmark::DoNotOptimize(rows.row_slopes(29).d[149]);
+    }
+  }
+  hwy::SetSupportedTargetsForTest(0);
+  state.SetItemsProcessed(state.iterations() * Record::kRows);
+}
+BENCHMARK(BM_RecordSlopesAcrossRows)->Arg(0)->Arg(HWY_AVX2)->Arg(HWY_SSE4);
+
+// The whole numerics of the record as the record loop now makes them (compare
+// BM_RecordNumericsHermiteRows, row by row): the slopes and the sums over whole intervals of
+// each table's 30 rows side by side, and their integrals and the parts outside the table. The
+// argument forces a Highway target as above.
+void BM_RecordNumericsAcrossRows(benchmark::State& state) {
+  const Record rec;
+  std::array<SlopeResult, Record::kRows / 2> results;
+  std::array<std::array<double, 6>, Record::kRows / 2> values, outside;
+  HermiteRows rows;
+  hwy::SetSupportedTargetsForTest(state.range(0));
+  for (auto _ : state) {
+    rows.prepare(rec.x, 0.0, rec.times);
+    for (int t = 0; t < 2; ++t) {
+      const double* f = rec.f[t * 30].data();
+      rows.slopes_of_rows(f, Record::kPoints, 30, results);
+      rows.integrate_rows(f, Record::kPoints, 30, values[0].data(), 6, outside[0].data(), 6);
+      benchmark::DoNotOptimize(outside);
+    }
+  }
+  hwy::SetSupportedTargetsForTest(0);
+  state.SetItemsProcessed(state.iterations() * Record::kRows);
+}
+BENCHMARK(BM_RecordNumericsAcrossRows)->Arg(0)->Arg(HWY_AVX2)->Arg(HWY_SSE4);
 
 }  // namespace
 

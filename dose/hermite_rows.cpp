@@ -122,13 +122,14 @@ void HermiteRows::Piece::set(const double* x, int first, double a, double b) {
   if (!zero_width) factors.set(x[first], x[first + 1], a, b);
 }
 
-double HermiteRows::Piece::integral(const double* f, const double* d) const {
+double HermiteRows::Piece::integral(const double* f, RowSlopes slopes) const {
+  const double d1 = slopes.d[static_cast<std::size_t>(left) * slopes.stride];
+  const double d2 = slopes.d[static_cast<std::size_t>(left + 1) * slopes.stride];
   if (zero_width) return 0.0;
   if (far) {
-    return hermite_detail::far_piece_integral(x1, x2, f[left], f[left + 1], d[left], d[left + 1],
-                                              lower, upper);
+    return hermite_detail::far_piece_integral(x1, x2, f[left], f[left + 1], d1, d2, lower, upper);
   }
-  return factors.integral(f[left], f[left + 1], d[left], d[left + 1]);
+  return factors.integral(f[left], f[left + 1], d1, d2);
 }
 
 void HermiteRows::prepare(std::span<const double> times, double a, std::span<const double> limits) {
@@ -142,6 +143,7 @@ void HermiteRows::prepare(std::span<const double> times, double a, std::span<con
   left_ = false;
   below_shared_ = false;
   ia_ = 0;
+  lane_limits_ = LaneLimits::unknown;
 
   slope_check_ = SlopeStatus::ok;
   if (n < 2) {
@@ -184,6 +186,14 @@ void HermiteRows::prepare(std::span<const double> times, double a, std::span<con
     hsum = h_[n - 3] + h2;
     last_w1_ = -h2 / hsum;
     last_w2_ = (h2 + hsum) / hsum;
+    inverse_h_.resize(static_cast<std::size_t>(n - 1));
+    half_ulp_h_.resize(static_cast<std::size_t>(n - 1));
+    reciprocal_ = true;
+    for (int k = 0; k < n - 1; ++k) {
+      reciprocal_ = reciprocal_ && h_[k] >= 0x1p-200 && h_[k] <= 0x1p200;
+      inverse_h_[k] = 1.0 / h_[k];
+      half_ulp_h_[k] = h_[k] * 0x1p-53;
+    }
   }
 
   // The limits take integrate_hermite's own route where the times are in order (no NaN among
@@ -360,12 +370,11 @@ SlopeResult HermiteRows::slopes_in_order(const double* f, double* d) const {
   return estimate_monotone_slopes(x_, {f, n}, {d, n});
 }
 
-IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<const double> slopes,
+IntegralStatus HermiteRows::integrate(std::span<const double> row, RowSlopes d,
                                       std::span<double> values,
                                       std::span<IntegralStatus> statuses) const {
   if (limits_.empty()) return IntegralStatus::inside;
   const double* f = row.data();
-  const double* d = slopes.data();
   double* out = values.data();
   if (integral_check_ != IntegralStatus::inside) {
     for (std::size_t m = 0; m < limits_.size(); ++m) {
@@ -381,10 +390,13 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<con
     const double left_end = left_ ? left_piece_.integral(f, d) : 0.0;
     double sum = 0.0;
     int k = ia_ - 1;  // the next interval to add, from 0
+    const double* dk = d.d + static_cast<std::size_t>(k) * d.stride;  // its slope at the left
     for (const int m : by_ib_) {
       const Limit& limit = limits_[m];
       for (; k <= limit.ib - 2; ++k) {
-        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (d[k] - d[k + 1]) * sixth_[k]);
+        const double* dk1 = dk + d.stride;
+        sum = sum + h_[k] * ((f[k] + f[k + 1]) + (*dk - *dk1) * sixth_[k]);
+        dk = dk1;
       }
       double value = 0.0;
       if (limit.ib > ia_) value = 0.5 * sum;
@@ -400,9 +412,14 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<con
     if (limit.route == Route::piece) {
       out[m] = limit.piece.integral(f, d);
     } else if (limit.route == Route::single_call) {
-      const IntegralResult result =
-          integrate_hermite(x_, row.first(x_.size()), slopes.first(x_.size()), a_, limit.b,
-                            TimesCheck::checked);  // checked above
+      const auto n = x_.size();
+      if (d.stride != 1) {
+        row_d_.resize(n);
+        for (std::size_t i = 0; i < n; ++i) row_d_[i] = d.d[i * d.stride];
+      }
+      const double* slopes = d.stride == 1 ? d.d : row_d_.data();
+      const IntegralResult result = integrate_hermite(x_, row.first(n), {slopes, n}, a_, limit.b,
+                                                      TimesCheck::checked);  // checked above
       out[m] = result.value;
       status = result.status;
     }
@@ -411,10 +428,9 @@ IntegralStatus HermiteRows::integrate(std::span<const double> row, std::span<con
   return status;
 }
 
-void HermiteRows::outside(std::span<const double> row, std::span<const double> slopes,
+void HermiteRows::outside(std::span<const double> row, RowSlopes d,
                           std::span<const double> integrals, std::span<double> parts) const {
   const double* f = row.data();
-  const double* d = slopes.data();
   double* out = parts.data();
   if (integral_check_ != IntegralStatus::inside) {
     std::fill_n(out, limits_.size(), 0.0);

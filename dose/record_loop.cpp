@@ -70,25 +70,24 @@ int first_time_out_of_order(int n, const double* x) {
   refuse_record(header, file_name, reason);
 }
 
-// Integrates table t of every selected region from 0 to each time. The slopes of a row are
-// estimated once and serve every time; `work` has been prepared for the record's times.
+// Integrates table t of every selected region from 0 to each time (the limits `work` has been
+// prepared with, for the record's times). The rows are handed over all at once: their slopes
+// are estimated together and serve every time.
 void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, int region_count,
-                     std::size_t time_count, const std::string& file_name, const HermiteRows& work,
-                     CoefficientTable& coef) {
-  std::array<double, kMaxTimePoints> d;
-  const auto n = static_cast<std::size_t>(header.n);
+                     const std::string& file_name, HermiteRows& work, CoefficientTable& coef) {
+  std::array<SlopeResult, kMaxSelectedRegions> results;
+  work.slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, results);
   for (int j = 0; j < region_count; ++j) {
-    const std::span<const double> f(rates.value[t][j].data(), n);
-    const std::span<const double> slopes(d.data(), n);
-    const SlopeResult slope = work.slopes(f, std::span<double>(d.data(), n));
-    if (slope.status != SlopeStatus::ok) refuse_integration(header, rates, file_name, slope.status);
-    // A limit beyond the table only continues the end piece (its part outside is recorded
-    // below); a refusal of the table holds for every time alike.
-    const std::span<double> values(coef.coef[t][j].data(), time_count);
-    const IntegralStatus status = work.integrate(f, slopes, values);
-    if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
-    work.outside(f, slopes, values, std::span<double>(coef.outside[t][j].data(), time_count));
+    if (results[j].status != SlopeStatus::ok) {
+      refuse_integration(header, rates, file_name, results[j].status);
+    }
   }
+  // A limit beyond the table only continues the end piece (its part outside is recorded
+  // beside it); a refusal of the table holds for every time alike.
+  const IntegralStatus status = work.integrate_rows(
+      rates.value[t][0].data(), kMaxTimePoints, region_count, coef.coef[t][0].data(),
+      kMaxIntegrationTimes, coef.outside[t][0].data(), kMaxIntegrationTimes);
+  if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
   coef.integrated[t] = true;
 }
 
@@ -214,12 +213,12 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
     work.prepare(std::span<const double>(rates.x.data(), static_cast<std::size_t>(n)), 0.0, times);
   }
   if (tables.low) {
-    integrate_table(kLow, header, rates, region_count, times.size(), file_name, work, coef);
+    integrate_table(kLow, header, rates, region_count, file_name, work, coef);
   } else {
     zero_table(kLow, times.size(), region_count, coef);
   }
   if (tables.high) {
-    integrate_table(kHigh, header, rates, region_count, times.size(), file_name, work, coef);
+    integrate_table(kHigh, header, rates, region_count, file_name, work, coef);
   } else {
     zero_table(kHigh, times.size(), region_count, coef);
   }

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dose/hermite_rows.h"
+#include "hwy/targets.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -23,6 +24,11 @@ constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 std::uint64_t bits(double v) { return std::bit_cast<std::uint64_t>(v); }
+
+// The bits of `v`, any NaN counting as the same (its sign and payload depend on the order of
+// the operands, which the sums of many rows at once need not keep; every NaN coefficient is
+// refused).
+std::uint64_t bits_or_nan(double v) { return std::isnan(v) ? 0x7FF8000000000000 : bits(v); }
 
 using test_support::Rng;
 
@@ -324,6 +330,193 @@ TEST(HermiteRows, PartOutsideTheTableOnRandomTables) {
   }
   EXPECT_GT(beyond, 1000);
 }
+
+// The rows of a record side by side: slopes_of_rows against estimate_monotone_slopes row by
+// row (slopes, status and changes of direction, bit for bit), and the integrals and their
+// parts outside the table from the slopes where they are kept, against integrate_hermite and
+// against the same from contiguous slopes, on the target the suite forces.
+class RowsInLanes : public testing::TestWithParam<std::int64_t> {
+ protected:
+  void SetUp() override {
+    const std::int64_t target = GetParam();
+    if (target != 0 && (hwy::SupportedTargets() & target) == 0) {
+      GTEST_SKIP() << "the processor lacks this target";
+    }
+    hwy::SetSupportedTargetsForTest(target);
+  }
+  void TearDown() override { hwy::SetSupportedTargetsForTest(0); }
+
+  void expect_rows_as_reference(const std::vector<double>& x,
+                                const std::vector<std::vector<double>>& rows,
+                                const std::string& what) {
+    const std::size_t n = x.size();
+    // A stride past the row, to see that nothing else is read.
+    const std::size_t stride = n + 3;
+    std::vector<double> f(stride * rows.size() + 1, kNaN);
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+      std::copy(rows[j].begin(), rows[j].end(),
+                f.begin() + static_cast<std::ptrdiff_t>(j * stride));
+    }
+    // Limits whose integrals go in the lanes (inside the first interval, between and at points,
+    // beyond the table), now and then with one that leaves them to the rows (far beyond the
+    // table, or below the lower limit 0).
+    std::vector<double> limits{1.0};
+    if (n >= 2) {
+      const double last = x.back(), width = x[n - 1] - x[n - 2];
+      limits = {x[0] + (x[1] - x[0]) * 0.25, last * 0.5, last, last + 3 * width, x[n / 2]};
+    }
+    if (++calls_ % 3 == 0) limits.push_back(calls_ % 2 == 0 ? 1e5 : -1.0);
+    work_.prepare(x, 0.0, limits);
+    std::vector<SlopeResult> results(rows.size());
+    work_.slopes_of_rows(f.data(), stride, static_cast<int>(rows.size()), results);
+    std::vector<double> all_values(rows.size() * limits.size(), 5.0), all_outside = all_values;
+    if (std::all_of(results.begin(), results.end(),
+                    [](const SlopeResult& r) { return r.status == SlopeStatus::ok; })) {
+      work_.integrate_rows(f.data(), stride, static_cast<int>(rows.size()), all_values.data(),
+                           limits.size(), all_outside.data(), limits.size());
+    }
+    for (std::size_t j = 0; j < rows.size(); ++j) {
+      std::vector<double> expected(n, 7.0);
+      const SlopeResult one = estimate_monotone_slopes(x, rows[j], expected);
+      ASSERT_EQ(results[j], one) << what << ", row " << j;
+      if (one.status != SlopeStatus::ok) continue;
+      const HermiteRows::RowSlopes d = work_.row_slopes(static_cast<int>(j));
+      for (std::size_t i = 0; i < n; ++i) {
+        ASSERT_EQ(bits(d.d[i * d.stride]), bits(expected[i]))
+            << what << ", row " << j << ", point " << i << ": " << d.d[i * d.stride]
+            << " instead of " << expected[i];
+      }
+      std::vector<double> values(limits.size()), outside(limits.size()),
+          expected_outside(limits.size());
+      work_.integrate(rows[j], d, values);
+      work_.outside(rows[j], d, values, outside);
+      work_.outside(rows[j], expected, values, expected_outside);
+      for (std::size_t m = 0; m < limits.size(); ++m) {
+        const IntegralResult single = integrate_hermite(x, rows[j], expected, 0.0, limits[m]);
+        ASSERT_EQ(bits_or_nan(values[m]), bits_or_nan(single.value))
+            << what << ", row " << j << ", limit " << m;
+        ASSERT_EQ(bits_or_nan(all_values[j * limits.size() + m]), bits_or_nan(values[m]))
+            << what << ", row " << j << ", limit " << m << ", all rows at once";
+        ASSERT_EQ(bits_or_nan(all_outside[j * limits.size() + m]), bits_or_nan(outside[m]))
+            << what << ", row " << j << ", limit " << m << ", all rows at once";
+        ASSERT_EQ(bits_or_nan(outside[m]), bits_or_nan(expected_outside[m]))
+            << what << ", row " << j << ", limit " << m;
+      }
+    }
+  }
+
+  HermiteRows work_;  // reused from record to record, as the record loop reuses it
+  int calls_ = 0;
+};
+
+// Every branch of the slope rules, in rows of one record side by side with other kinds of row
+// (so that a lane differs from its neighbours), on unevenly and evenly spaced times.
+TEST_P(RowsInLanes, EveryBranchOfTheSlopeRules) {
+  struct Case {
+    const char* what;
+    std::vector<std::vector<double>> rows;  // rates at 0, 1, 2, ...
+  };
+  const Case cases[] = {
+      {"two points", {{1, 2}, {2, 1}, {0, 0}, {-1, 3}, {5, 5}, {0, 1e-300}}},
+      {"three points",
+       {{1, 2, 3}, {3, 2, 1}, {1, 3, 2}, {2, 1, 3}, {0, 0, 1}, {1, 0, 0}, {4, 4, 4}, {1, 2, 2}}},
+      {"rises, falls, peaks and troughs",
+       {{1, 2, 4, 8, 9, 12},
+        {12, 9, 8, 4, 2, 1},
+        {1, 3, 6, 5, 2, 1},
+        {6, 3, 1, 2, 5, 9},
+        {-1, -2, -4, -3, -1, 0},
+        {1, -1, 2, -2, 3, -3}}},
+      {"zero secants between and around others",
+       {{0, 0, 0, 1, 2, 1, 0, 0, 0},
+        {1, 2, 2, 2, 1, 1, 3, 3, 3},
+        {1, 2, 2, 3, 3, 5, 5, 6, 6},
+        {5, 4, 6, 3, 7, 0, 0, 0, 0},
+        {3, 3, 3, 3, 3, 3, 3, 3, 3},
+        {0, -0.0, 0, -0.0, 0, 1, 0, -1, 0},
+        {2, 2, 1, 1, 2, 2, 1, 1, 2}}},
+      {"equal secants and equal magnitudes",
+       {{0, 1, 2, 3, 4, 5, 6},
+        {6, 5, 4, 3, 2, 1, 0},
+        {0, 1, 0, 1, 0, 1, 0},
+        {1, 3, 5, 3, 1, 3, 5},
+        {-2, -4, -6, -8, -10, -12, -14}}},
+      {"ends kept in direction or within three secants",
+       {{0, 10, 10.5, 0, -5, -5.2, -5.3},
+        {10, 0.1, 0, 0, 0.2, 4, 4.1},
+        {0, 1, 10, 1, 0, 1, 10},
+        {1, 0.9, -5, -6, -7, 20, 19},
+        {3, 1, 2, 2, 2, 2, 0}}},
+      {"rates at the edges of the double range",
+       {{1e300, 1.7e308, -1.7e308, 1e300, 0, 1, 2},
+        {4e-320, 5e-324, 0, 1e-310, 2e-310, 1e-300, 0},
+        {0x1p500, 0x1p501, 0x1p499, 0x1p-500, 0x1p-501, 0, 1},
+        {1, 2, kInf, 3, 4, 5, 6},
+        {1, kNaN, 2, 3, 4, 5, 6},
+        {-kInf, 1, 2, 3, 4, 5, 6}}},
+  };
+  for (const Case& c : cases) {
+    const std::size_t n = c.rows.front().size();
+    std::vector<double> even(n), uneven(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      even[i] = static_cast<double>(i);
+      uneven[i] = 0.01 * std::pow(3.0, static_cast<double>(i)) + (i == 0 ? 0.0 : 0.5);
+    }
+    // Few rows and many: the case's rows, then repeated to fill more lanes than a vector has.
+    std::vector<std::vector<double>> many;
+    for (int k = 0; k < 5; ++k) many.insert(many.end(), c.rows.begin(), c.rows.end());
+    for (const auto* x : {&even, &uneven}) {
+      expect_rows_as_reference(*x, c.rows, c.what);
+      expect_rows_as_reference(*x, many, std::string(c.what) + ", repeated");
+      expect_rows_as_reference(*x, {c.rows.begin(), c.rows.begin() + 1},
+                               std::string(c.what) + ", one row");
+      if (HasFatalFailure()) return;
+    }
+  }
+  // Refused times: every row gets the refusal, no slope is written.
+  expect_rows_as_reference({0, 1, 1, 2, 3}, std::vector<std::vector<double>>(6, {1, 2, 3, 4, 5}),
+                           "equal times");
+  expect_rows_as_reference({0}, std::vector<std::vector<double>>(5, {1}), "one point");
+}
+
+// Records of random length and width: times from intake on a rough logarithmic grid (now and
+// then refused), rows of every shape random_table makes, some scaled towards the ends of the
+// double range, where the secants leave the reciprocal for the division.
+TEST_P(RowsInLanes, SameBitsAsTheReferenceOnRandomRecords) {
+  Rng rng(2026121);
+  for (int record = 0; record < 700; ++record) {
+    const int n = rng.one_in(5) ? 2 + rng.below(3) : 2 + rng.below(149);
+    std::vector<double> x = random_table(rng, n).x;  // mostly refused: equal or falling times
+    if (!rng.one_in(10)) {
+      double time = rng.one_in(2) ? 0.0 : rng.unit() * 0.1;
+      for (double& xi : x) {
+        xi = time;
+        time += std::pow(10.0, rng.unit() * 5 - 3);
+      }
+    }
+    const int count = 1 + rng.below(35);
+    std::vector<std::vector<double>> rows;
+    for (int j = 0; j < count; ++j) {
+      std::vector<double> f = random_table(rng, n).f;
+      if (rng.one_in(8)) {
+        const double scale = std::ldexp(1.0, rng.below(1200) - 600);
+        for (double& v : f) v *= scale;
+      }
+      rows.push_back(std::move(f));
+    }
+    expect_rows_as_reference(x, rows, "record " + std::to_string(record));
+    if (HasFatalFailure()) return;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Targets, RowsInLanes,
+                         testing::Values(std::int64_t{HWY_AVX3}, std::int64_t{HWY_AVX2},
+                                         std::int64_t{HWY_SSE4}, std::int64_t{HWY_SSSE3},
+                                         std::int64_t{0}),
+                         [](const testing::TestParamInfo<std::int64_t>& target) {
+                           return target.param == 0 ? std::string("Best")
+                                                    : std::string(hwy::TargetName(target.param));
+                         });
 
 }  // namespace
 }  // namespace kestrane
