@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 #include <memory>
 #include <stdexcept>
 #include <string_view>
@@ -101,28 +102,27 @@ std::string shortest(double value) {
 // Refuses the record when a coefficient, or its part outside the table, is infinite or not a
 // number (rates near the double range, or an integration time far beyond the record), or when
 // a coefficient is too large for the single-precision numbers of the coefficient file: such a
-// value must never reach a file. A product with 0 is 0 for every finite value and NaN
-// otherwise, so one sum and the largest magnitude tell whether the cells need a closer look.
+// value must never reach a file.
+constexpr double kLargestDouble = std::numeric_limits<double>::max();
+
 void check_finite(const HeaderRecord& header, const CoefficientTable& coef,
                   std::span<const double> times, int region_count, const std::string& file_name,
                   std::span<const std::string> region_names) {
-  double probe = 0.0;
-  double largest = 0.0;
-  for (const auto* cells : {&coef.coef, &coef.outside}) {
-    for (const auto& table : *cells) {
-      for (int j = 0; j < region_count; ++j) {
-        for (std::size_t m = 0; m < times.size(); ++m) probe += 0.0 * table[j][m];
-      }
-    }
-  }
-  for (const auto& table : coef.coef) {
+  // One pass without branches over every cell first: a comparison that is false for NaN
+  // flags it with the values too large, and the flags are or-ed, which the compiler does in
+  // vector registers. Only a record with a flagged cell is looked at cell by cell below.
+  unsigned flagged = 0;
+  for (std::size_t t = 0; t < 2; ++t) {
     for (int j = 0; j < region_count; ++j) {
+      const auto& value = coef.coef[t][static_cast<std::size_t>(j)];
+      const auto& outside = coef.outside[t][static_cast<std::size_t>(j)];
       for (std::size_t m = 0; m < times.size(); ++m) {
-        largest = std::max(largest, std::fabs(table[j][m]));
+        flagged |= static_cast<unsigned>(!(std::fabs(value[m]) < kCoefficientFileLimit)) |
+                   static_cast<unsigned>(!(std::fabs(outside[m]) <= kLargestDouble));
       }
     }
   }
-  if (probe == 0.0 && largest < kCoefficientFileLimit) return;
+  if (flagged == 0) return;
   for (int t : {kLow, kHigh}) {
     for (int j = 0; j < region_count; ++j) {
       for (std::size_t m = 0; m < times.size(); ++m) {
@@ -173,11 +173,13 @@ int match_age(std::int32_t age_days, std::span<const int> age_groups) {
   return 0;
 }
 
-void clear_rates(RateTable& rates, int region_count, int n) {
-  const int points = std::clamp(n, 0, kMaxTimePoints);
-  for (auto& table : rates.value) {
+void clear_rates(RateTable& rates, int region_count, const HeaderRecord& header) {
+  const int points = std::clamp(header.n, 0, kMaxTimePoints);
+  const std::array<bool, 2> filled = tables_filled_by_block(header);
+  for (std::size_t t = 0; t < 2; ++t) {
+    if (filled[t]) continue;
     for (int j = 0; j < region_count; ++j) {
-      std::fill_n(table[static_cast<std::size_t>(j)].begin(), points, 0.0);
+      std::fill_n(rates.value[t][static_cast<std::size_t>(j)].begin(), points, 0.0);
     }
   }
 }
@@ -311,7 +313,7 @@ bool RecordReader::next(RecordText& record) {
 void read_rates(const RecordText& record, const RunSetup& setup, const std::string& file_name,
                 RecordWorkspace& space) {
   const int region_count = static_cast<int>(setup.regions.size());
-  clear_rates(space.rates, region_count, record.header.n);
+  clear_rates(space.rates, region_count, record.header);
   parse_data_block(record.block, record.header, setup.regions, setup.lung_region, space.rates,
                    file_name);
 }

@@ -83,10 +83,11 @@ class ProgressObserver {
 // The first selected-age position (1-based) whose age group matches `age_days`, or 0.
 int match_age(std::int32_t age_days, std::span<const int> age_groups);
 
-// Clears time points 1..n of both tables of the first `region_count` selected-region rows,
-// the only cells a record of n time points can use. Done before read_data_block, so a table
-// the record does not carry reads as zeros.
-void clear_rates(RateTable& rates, int region_count, int n);
+// Clears time points 1..N of the first `region_count` selected-region rows of the table that
+// the record's data block does not fill (tables_filled_by_block), the only cells of it a
+// record of N time points can use. Done before read_data_block, so a table the record does not
+// carry reads as zeros; the cells of a carried table are all written by the reading.
+void clear_rates(RateTable& rates, int region_count, const HeaderRecord& header);
 
 // The coefficients of one record whose data block has been read into `rates` (after
 // clear_rates): with N = 1 the tabulated low and high values themselves for every time,

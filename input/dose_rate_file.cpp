@@ -152,7 +152,7 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
     }
   };
   if (header.p == 1) {
-    const std::size_t target = ascii::trim_right(header.table_code) == "L" ? 0 : 1;
+    const std::size_t target = tables_filled_by_block(header)[0] ? 0 : 1;
     for (std::size_t i = 0; i < count; ++i) store(target, i);
   } else {
     for (std::size_t i = 0; i < count; ++i) {
@@ -167,6 +167,12 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
 }
 
 }  // namespace
+
+std::array<bool, 2> tables_filled_by_block(const HeaderRecord& header) {
+  if (header.p != 1) return {true, true};
+  const bool low = ascii::trim_right(header.table_code) == "L";
+  return {low, !low};
+}
 
 std::vector<std::string> read_region_names(LineReader& reader) {
   std::string_view line;

@@ -1,6 +1,7 @@
 // The dose-rate file: region names, header lines and data blocks of nuclide records.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -76,6 +77,12 @@ std::string read_data_block_text(LineReader& reader, const HeaderRecord& header)
 void parse_data_block(std::string_view text, const HeaderRecord& header,
                       std::span<const int> regions, int lung_region, RateTable& table,
                       std::string_view file_name);
+
+// The tables (0 low, 1 high) whose time points 1..N the data block of `header` fills, each
+// cell of every selected region: both where its lines come in pairs, else the one table its
+// code names as read_data_block says. A sound block is read whole or refused, so these cells
+// need no clearing beforehand.
+std::array<bool, 2> tables_filled_by_block(const HeaderRecord& header);
 
 // Passes over the data block of a record (N lines, 2N for "B" with any trailing blanks)
 // without parsing it. Throws InputError when the file ends before the block does.
