@@ -12,8 +12,9 @@ namespace {
 
 #if defined(__SSE2__)
 // How far ahead of the scan the bytes are asked for: a mapped file's pages come from memory,
-// and the processor's own prefetching stops at the end of each page.
-constexpr std::size_t kPrefetchAhead = 1024;
+// and the processor's own prefetching stops at the end of each page. A page ahead measured
+// best (a quarter of that took 10% more time).
+constexpr std::size_t kPrefetchAhead = 4096;
 
 // The offset of the first of the 64 bytes at `p` that is a control byte up to 26, which CR, LF
 // and byte 26 all are (a TAB is too, and is then looked at more closely), or 64 when there is
