@@ -12,6 +12,7 @@
 #include <cstring>
 #include <utility>
 
+#include "input/file_windows.h"
 #include "input/line_scan.h"
 
 namespace kestrane {
@@ -42,8 +43,10 @@ struct LineReader::Impl {
   bool windows = false;    // looks at windows of the source in place of copies of its blocks
   std::uint64_t page = 1;  // a window of a mapped file starts at a multiple of this
 
+  std::unique_ptr<FileWindows> files;  // maps the windows of a file
   std::unique_ptr<char[]> buf;         // the blocks copied
-  std::shared_ptr<const char> window;  // the window looked at, held while any text uses it
+  SourceWindow window;                 // the window looked at, held while any text uses it
+  SourceWindow ahead;                  // the window after it, made ready beforehand
   const char* base = nullptr;          // buf or the window
   std::size_t capacity = 0;            // bytes of the buffer, or of the window
   std::size_t pos = 0;
@@ -95,44 +98,54 @@ struct LineReader::Impl {
     }
   }
 
-  // The bytes [start, start + length) of the source, in place: mapped from the file, or
-  // shared with the bytes of an in-memory reader. Null when the file cannot be mapped.
-  std::shared_ptr<const char> map_window(std::uint64_t start, std::size_t length) const {
-    if (fd < 0) return {memory, memory->data() + start};
-    int flags = MAP_PRIVATE;
-#if defined(MAP_POPULATE)
-    flags |= MAP_POPULATE;  // the page tables at once rather than a fault per few pages
-#endif
-    void* at = ::mmap(nullptr, length, PROT_READ, flags, fd, static_cast<off_t>(start));
-    if (at == MAP_FAILED) return {};
-    return {static_cast<const char*>(at),
-            [length](const char* p) { ::munmap(const_cast<char*>(p), length); }};
+  // The bytes [start, end) of the source, in place: mapped from the file (ahead: its page
+  // tables filled in on another thread), or shared with the bytes of an in-memory reader.
+  // Without bytes when the file cannot be mapped.
+  SourceWindow map_window(std::uint64_t start, std::uint64_t end, bool in_advance) const {
+    const auto size = static_cast<std::size_t>(end - start);
+    if (fd < 0) return {{memory, memory->data() + start}, start, size};
+    return in_advance ? files->map_ahead(start, size) : files->map_now(start, size);
   }
 
-  // Looks at the next window: from the page of the first unread byte to a block beyond the
-  // bytes seen so far, so that the unread bytes stay in view. Returns the bytes added.
+  // Where a window whose new bytes start at `seen` ends: a block further, at a page boundary.
+  std::uint64_t window_end(std::uint64_t seen) const {
+    const std::uint64_t end = seen + block_size;
+    return std::min(total, end + (page - end % page) % page);
+  }
+
+  // Looks at the next window, which reaches a block beyond the bytes seen so far and holds the
+  // unread bytes too: the one made ready beforehand where it does, or else one mapped from the
+  // page of the first unread byte. Returns the bytes added.
   std::size_t next_window() {
     const std::uint64_t seen = buf_offset + lim;
     const std::uint64_t from = buf_offset + pos;
-    const std::uint64_t start = from - from % page;
-    std::uint64_t end = seen + block_size;
-    end = std::min(total, end + (page - end % page) % page);
-    std::shared_ptr<const char> next = map_window(start, static_cast<std::size_t>(end - start));
-    if (next) observe_to(seen);  // the rest of the window left
-    if (!next) {
-      if (seen > 0)
+    SourceWindow next = std::exchange(ahead, SourceWindow());
+    if (!next.bytes || next.start > from || next.start + next.size <= seen) {
+      next = map_window(from - from % page, window_end(seen), false);
+    }
+    if (!next.bytes) {
+      if (seen > 0) {
         throw InputError("Error reading " + display_name + ": " + system_message(errno));
+      }
       windows = false;  // a file that cannot be mapped is read in blocks
       allocate(block_size);
       return fill();
     }
+    observe_to(seen);  // the rest of the window left
     window = std::move(next);
-    base = window.get();
-    buf_offset = start;
-    capacity = static_cast<std::size_t>(end - start);
-    pos = static_cast<std::size_t>(from - start);
+    base = window.bytes.get();
+    buf_offset = window.start;
+    capacity = window.size;
+    pos = static_cast<std::size_t>(from - buf_offset);
     lim = capacity;
+    const std::uint64_t end = buf_offset + capacity;
     source_done = end == total;
+    if (!source_done) {
+      // The reader leaves this window at the start of a line of at most kMaxLineLength
+      // characters, which the next one is to hold as well.
+      const std::uint64_t back = end - std::min(end, std::uint64_t{kMaxLineLength});
+      ahead = map_window(std::max(buf_offset, back - back % page), window_end(end), true);
+    }
     return static_cast<std::size_t>(end - seen);
   }
 
@@ -266,6 +279,7 @@ LineReader::LineReader(const std::filesystem::path& host_path, std::string displ
     if (impl_->total > 0 && page > 0) {
       // Mapped a window at a time; a file that cannot be mapped falls back to blocks.
       impl_->windows = true;
+      impl_->files = std::make_unique<FileWindows>(fd);
       impl_->page = static_cast<std::uint64_t>(page);
       impl_->block_size = std::max<std::size_t>(block_size, 1);
       return;
@@ -371,8 +385,8 @@ std::int64_t LineReader::take_lines(std::int64_t count, LinesText& out, std::siz
     }
     if (run.lines == count) {
       out.text_ = std::string_view(r.base + r.pos, run.end - r.pos);
-      out.window_ = r.window;
-      out.window_bytes_ = r.capacity;
+      out.window_ = r.window.bytes;
+      out.window_bytes_ = r.window.size;
       r.pos = run.end;
       r.line_number += count;
       return count;
