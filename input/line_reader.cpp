@@ -58,7 +58,8 @@ struct LineReader::Impl {
 
   std::int64_t line_number = 0;
   std::uint64_t total = 0;
-  std::function<void(std::string_view)> observer;  // sees every byte read
+  // Sees every byte read, with what holds a window's bytes readable (null for a buffer's).
+  std::function<void(std::string_view, std::shared_ptr<const void>)> observer;
   // The bytes of the file before this offset have been handed to the observer. A window's
   // bytes are handed on once the lines are taken from them (they are then in the processor's
   // cache, while a copy made as the window is mapped would fetch them from memory twice).
@@ -87,7 +88,8 @@ struct LineReader::Impl {
   void observe_to(std::uint64_t to) {
     for (; observer && observed < to; observed += std::min(kObservedPiece, to - observed)) {
       const std::size_t piece = static_cast<std::size_t>(std::min(kObservedPiece, to - observed));
-      observer(std::string_view(base + (observed - buf_offset), piece));
+      observer(std::string_view(base + (observed - buf_offset), piece),
+               windows ? window.bytes : std::shared_ptr<const void>());
     }
   }
 
@@ -319,6 +321,12 @@ bool LineReader::next_line(std::string_view& line) { return impl_->next(line); }
 bool LineReader::at_end_of_file() { return impl_->at_end(); }
 
 void LineReader::observe_bytes(std::function<void(std::string_view)> observer) {
+  impl_->observer = [see = std::move(observer)](std::string_view bytes,
+                                                const std::shared_ptr<const void>&) { see(bytes); };
+}
+
+void LineReader::observe_held_bytes(
+    std::function<void(std::string_view, std::shared_ptr<const void>)> observer) {
   impl_->observer = std::move(observer);
 }
 

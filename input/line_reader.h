@@ -96,6 +96,11 @@ class LineReader {
   // they are read (a provenance file hashes the input this way). Set it before the first line
   // is read.
   void observe_bytes(std::function<void(std::string_view)> observer);
+  // The same, with what keeps the bytes readable after the call: an observer that holds it
+  // may keep the view (and the window of the file it lies in) rather than copy the bytes. It
+  // is null where the bytes lie in the reader's own buffer, which the next block overwrites.
+  void observe_held_bytes(
+      std::function<void(std::string_view, std::shared_ptr<const void>)> observer);
   // Hands the bytes after a byte 26, which end the file unread, to the observer as well.
   void observe_rest();
 
