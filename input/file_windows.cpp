@@ -6,6 +6,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <system_error>
 #include <utility>
 
@@ -29,6 +30,13 @@ void populate(const SourceWindow& window) {
 
 }  // namespace
 
+void find_window_breaks(const SourceWindow& window, std::size_t most) {
+  if (window.breaks && window.size <= line_scan::kMostBrokenWindow &&
+      line_scan::find_breaks(window.bytes.get(), window.size, most, window.breaks->at)) {
+    window.breaks->ready.store(true, std::memory_order_release);
+  }
+}
+
 FileWindows::~FileWindows() {
   {
     const std::lock_guard lock(mutex_);
@@ -48,7 +56,9 @@ SourceWindow FileWindows::map(std::uint64_t start, std::size_t size, bool popula
   SourceWindow window{{static_cast<const char*>(at),
                        [size](const char* p) { ::munmap(const_cast<char*>(p), size); }},
                       start,
-                      size};
+                      size,
+                      {},
+                      0};
 #if !defined(MAP_POPULATE)
   if (populate_now) populate(window);
 #endif
@@ -77,11 +87,19 @@ SourceWindow FileWindows::map_ahead(std::uint64_t start, std::size_t size) {
   if (no_thread_) return map(start, size, true);
   SourceWindow window = map(start, size, false);
   if (window.bytes) {
+    window.breaks = std::make_shared<line_scan::LineBreaks>();
+    window.breaks_from = start;
     pending_ = window;  // one left unfilled is no longer needed
     lock.unlock();
     changed_.notify_one();
   }
   return window;
+}
+
+void FileWindows::wait_for_breaks(const SourceWindow& window) {
+  if (!window.breaks) return;
+  std::unique_lock lock(mutex_);
+  looked_.wait(lock, [&window] { return window.breaks->looked.load(std::memory_order_acquire); });
 }
 
 void FileWindows::run() {
@@ -92,7 +110,12 @@ void FileWindows::run() {
     const SourceWindow window = std::exchange(pending_, SourceWindow());
     lock.unlock();
     populate(window);
+    // The line breaks of a window of short lines would take up to four times its size: they
+    // are left to the reader once they would take a quarter of it.
+    find_window_breaks(window, window.size / 16);
+    window.breaks->looked.store(true, std::memory_order_release);
     lock.lock();
+    looked_.notify_all();
   }
 }
 

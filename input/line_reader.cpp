@@ -47,8 +47,9 @@ struct LineReader::Impl {
   std::unique_ptr<char[]> buf;         // the blocks copied
   SourceWindow window;                 // the window looked at, held while any text uses it
   SourceWindow ahead;                  // the window after it, made ready beforehand
-  const char* base = nullptr;          // buf or the window
-  std::size_t capacity = 0;            // bytes of the buffer, or of the window
+  std::shared_ptr<line_scan::LineBreaks> memory_breaks;  // those of in-memory bytes
+  const char* base = nullptr;                            // buf or the window
+  std::size_t capacity = 0;                              // bytes of the buffer, or of the window
   std::size_t pos = 0;
   std::size_t lim = 0;
   std::uint64_t buf_offset = 0;  // file offset of base[0]
@@ -93,6 +94,28 @@ struct LineReader::Impl {
     }
   }
 
+  // The line breaks of the window, where they are known, and how far their offsets stand from
+  // those of the window's bytes.
+  const std::vector<std::uint32_t>* known_breaks(std::size_t& shift) const {
+    if (!windows || !window.breaks || !window.breaks->ready.load(std::memory_order_acquire)) {
+      return nullptr;
+    }
+    shift = static_cast<std::size_t>(window.start - window.breaks_from);
+    return &window.breaks->at;
+  }
+
+  // The run of plain lines from pos, by the known line breaks or else by the bytes.
+  line_scan::PlainRun plain_run(std::int64_t count, std::size_t keep) const {
+    std::size_t shift = 0;
+    if (const auto* breaks = known_breaks(shift)) {
+      line_scan::PlainRun run =
+          line_scan::plain_lines(*breaks, pos + shift, lim + shift, count, keep, kMaxLineLength);
+      run.end -= shift;
+      return run;
+    }
+    return line_scan::plain_lines(base, pos, lim, count, keep, kMaxLineLength);
+  }
+
   // The bytes of the window that the lines taken have passed, a piece at a time.
   void observe_behind() {
     if (windows && observer && buf_offset + pos >= observed + kObservedPiece) {
@@ -103,9 +126,18 @@ struct LineReader::Impl {
   // The bytes [start, end) of the source, in place: mapped from the file (ahead: its page
   // tables filled in on another thread), or shared with the bytes of an in-memory reader.
   // Without bytes when the file cannot be mapped.
-  SourceWindow map_window(std::uint64_t start, std::uint64_t end, bool in_advance) const {
+  SourceWindow map_window(std::uint64_t start, std::uint64_t end, bool in_advance) {
     const auto size = static_cast<std::size_t>(end - start);
-    if (fd < 0) return {{memory, memory->data() + start}, start, size};
+    if (fd < 0) {
+      // The line breaks of in-memory bytes (tests) are found at once for all windows, where a
+      // file's are found window by window beforehand on another thread.
+      if (!memory_breaks) {
+        memory_breaks = std::make_shared<line_scan::LineBreaks>();
+        find_window_breaks({{memory, memory->data()}, 0, memory->size(), memory_breaks, 0},
+                           memory->size());
+      }
+      return {{memory, memory->data() + start}, start, size, memory_breaks, 0};
+    }
     return in_advance ? files->map_ahead(start, size) : files->map_now(start, size);
   }
 
@@ -124,6 +156,8 @@ struct LineReader::Impl {
     SourceWindow next = std::exchange(ahead, SourceWindow());
     if (!next.bytes || next.start > from || next.start + next.size <= seen) {
       next = map_window(from - from % page, window_end(seen), false);
+    } else if (files) {
+      files->wait_for_breaks(next);
     }
     if (!next.bytes) {
       if (seen > 0) {
@@ -145,8 +179,9 @@ struct LineReader::Impl {
     if (!source_done) {
       // The reader leaves this window at the start of a line of at most kMaxLineLength
       // characters, which the next one is to hold as well.
-      const std::uint64_t back = end - std::min(end, std::uint64_t{kMaxLineLength});
-      ahead = map_window(std::max(buf_offset, back - back % page), window_end(end), true);
+      const std::uint64_t back =
+          std::max(buf_offset + pos, end - std::min(end, std::uint64_t{kMaxLineLength}));
+      ahead = map_window(back - back % page, window_end(end), true);
     }
     return static_cast<std::size_t>(end - seen);
   }
@@ -223,7 +258,12 @@ struct LineReader::Impl {
     }
     std::size_t scan = pos;
     for (;;) {
-      const char* hit = line_scan::find_line_break(base + scan, base + lim);
+      std::size_t shift = 0;
+      const auto* breaks = known_breaks(shift);
+      const char* hit =
+          breaks != nullptr
+              ? base + line_scan::next_break(*breaks, scan + shift, lim + shift) - shift
+              : line_scan::find_line_break(base + scan, base + lim);
       if (hit != base + lim) {
         const std::size_t end = static_cast<std::size_t>(hit - base);
         if (end - pos > kMaxLineLength) refuse_long_line();
@@ -344,8 +384,7 @@ std::int64_t LineReader::skip_lines(std::int64_t count) {
   Impl& r = *impl_;
   std::int64_t skipped = 0;
   while (skipped < count && !r.at_end()) {
-    const line_scan::PlainRun run = line_scan::plain_lines(r.base, r.pos, r.lim, count - skipped,
-                                                           kMaxLineLength, kMaxLineLength);
+    const line_scan::PlainRun run = r.plain_run(count - skipped, kMaxLineLength);
     if (run.lines > 0) {
       r.pos = run.end;
       r.line_number += run.lines;
@@ -363,8 +402,7 @@ std::int64_t LineReader::append_lines(std::int64_t count, std::string& out, std:
   Impl& r = *impl_;
   std::int64_t done = 0;
   while (done < count && !r.at_end()) {
-    const line_scan::PlainRun run =
-        line_scan::plain_lines(r.base, r.pos, r.lim, count - done, keep, kMaxLineLength);
+    const line_scan::PlainRun run = r.plain_run(count - done, keep);
     if (run.lines > 0) {
       out.append(r.base + r.pos, run.end - r.pos);
       r.pos = run.end;
@@ -387,9 +425,9 @@ std::int64_t LineReader::take_lines(std::int64_t count, LinesText& out, std::siz
   out = LinesText();
   if (r.windows && count > 0 && !r.at_end()) {
     // Lines that run on past the window are looked at again in a window from their start.
-    auto run = line_scan::plain_lines(r.base, r.pos, r.lim, count, keep, kMaxLineLength);
+    auto run = r.plain_run(count, keep);
     if (run.lines < count && run.ran_out && r.fill() > 0) {
-      run = line_scan::plain_lines(r.base, r.pos, r.lim, count, keep, kMaxLineLength);
+      run = r.plain_run(count, keep);
     }
     if (run.lines == count) {
       out.text_ = std::string_view(r.base + r.pos, run.end - r.pos);

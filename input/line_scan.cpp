@@ -2,6 +2,8 @@
 // at a time for the line breaks themselves (SSE2; byte by byte without it).
 #include "input/line_scan.h"
 
+#include <algorithm>
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -129,6 +131,92 @@ PlainRun plain_lines(const char* base, std::size_t pos, std::size_t lim, std::in
   (void)keep;
   (void)max_line;
 #endif
+  return run;
+}
+
+namespace {
+
+// The entry of LineBreaks::at for the line break base[p].
+std::uint32_t break_at(const char* base, std::size_t p) {
+  const std::uint32_t kind = base[p] == kLf ? 0 : base[p] == kCr ? kBreakCr : kBreakEnd;
+  return static_cast<std::uint32_t>(p) | kind;
+}
+
+// The first entry at or after offset `from`.
+std::vector<std::uint32_t>::const_iterator first_break(const std::vector<std::uint32_t>& breaks,
+                                                       std::size_t from) {
+  return std::lower_bound(
+      breaks.begin(), breaks.end(), from,
+      [](std::uint32_t entry, std::size_t offset) { return (entry & kBreakOffset) < offset; });
+}
+
+}  // namespace
+
+bool find_breaks(const char* base, std::size_t size, std::size_t most,
+                 std::vector<std::uint32_t>& at) {
+  at.clear();
+  std::size_t p = 0;
+#if defined(__SSE2__)
+  const __m128i cr = _mm_set1_epi8(kCr);
+  const __m128i lf = _mm_set1_epi8(kLf);
+  const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
+  for (; size - p >= 64; p += 64) {
+    _mm_prefetch(base + p + kPrefetchAhead, _MM_HINT_T0);
+    if (first_low_byte(base + p) == 64) continue;
+    for (std::size_t q = p; q < p + 64; q += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + q));
+      const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
+                                       _mm_cmpeq_epi8(v, eof));
+      for (auto mask = static_cast<unsigned>(_mm_movemask_epi8(hit)); mask != 0; mask &= mask - 1) {
+        at.push_back(break_at(base, q + static_cast<std::size_t>(__builtin_ctz(mask))));
+      }
+    }
+    if (at.size() > most) return false;
+  }
+#endif
+  for (; p < size; ++p) {
+    const char c = base[p];
+    if (c == kCr || c == kLf || c == kEndOfFileByte) at.push_back(break_at(base, p));
+  }
+  return at.size() <= most;
+}
+
+std::size_t next_break(const std::vector<std::uint32_t>& breaks, std::size_t from,
+                       std::size_t lim) {
+  const auto it = first_break(breaks, from);
+  return it == breaks.end() || (*it & kBreakOffset) >= lim ? lim : *it & kBreakOffset;
+}
+
+PlainRun plain_lines(const std::vector<std::uint32_t>& breaks, std::size_t pos, std::size_t lim,
+                     std::int64_t count, std::size_t keep, std::size_t max_line) {
+  PlainRun run{pos, 0, false};
+  auto k = static_cast<std::size_t>(first_break(breaks, pos) - breaks.begin());
+  while (run.lines < count) {
+    if (k == breaks.size() || (breaks[k] & kBreakOffset) >= lim) {
+      run.ran_out = true;  // the line goes on past the window
+      return run;
+    }
+    const std::uint32_t entry = breaks[k];
+    const std::size_t at = entry & kBreakOffset;
+    std::size_t end = at + 1;  // after the line end
+    if ((entry & ~kBreakOffset) == kBreakCr) {
+      if (at + 1 == lim) {
+        run.ran_out = true;  // its LF, if any, lies past the window
+        return run;
+      }
+      // A CR that no LF follows ends a line of another kind.
+      if (k + 1 == breaks.size() || breaks[k + 1] != at + 1) return run;
+      end = at + 2;
+      ++k;
+    } else if (entry != at) {
+      return run;  // byte 26
+    }
+    const std::size_t length = at - run.end;
+    if (length > max_line || length > keep) return run;
+    run.end = end;
+    ++run.lines;
+    ++k;
+  }
   return run;
 }
 

@@ -372,6 +372,7 @@ TEST_P(EverySource, ObserverSeesEveryByteOnceInOrder) {
   for (const std::string* text : {&small, static_cast<const std::string*>(&big)}) {
     for (const std::size_t block :
          {std::size_t{1}, std::size_t{7}, std::size_t{4096}, LineReader::kDefaultBlockSize}) {
+      if (text == &big && block < 4096) continue;  // a window for every few bytes of 3 MiB
       std::vector<Piece> pieces;
       {
         LineReader reader = open_reader(*text, block, GetParam());
