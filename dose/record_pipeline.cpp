@@ -43,18 +43,18 @@ struct Batch {
   std::vector<RecordJob> records;
   std::exception_ptr read_error;  // the refusal that ended the reading after these records
   std::size_t bytes = 0;          // a rough measure of the memory the batch takes
-  // The windows of the file that the records' texts hold readable, counted apart: a window
-  // holds many records and is shared with the batches around.
+  // The windows of the file that the records' texts hold readable, counted apart, each with
+  // the first batch that holds it: a window holds many records, for several batches in turn.
   std::size_t window_bytes = 0;
-  const void* last_window = nullptr;
   bool done = false;  // set when computed, under the pipeline's lock
 };
 
 // A batch is closed at about this many bytes of text, and at most a few batches per computing
 // thread are under way at once, holding together no more than kBytesInFlight (a single batch
 // larger than that goes alone), so that the memory taken stays small whatever the file holds.
-// The windows of the file the batches hold (each counted once per batch that holds it) are
-// kept within kWindowBytesInFlight the same way.
+// The windows of the file the batches hold are kept within kWindowBytesInFlight the same way
+// (with one window more at most: the one that the oldest batch under way shares with a batch
+// already handed on, which counted it).
 constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
 constexpr int kBatchesPerThread = 2;
 constexpr std::size_t kBytesInFlight = std::size_t{8} << 20;
@@ -140,8 +140,8 @@ class RecordPipeline {
     RecordText record;
     if (!records_.next(record)) return false;
     batch.bytes += record.block.view().size() + record.header.line.size() + per_record_bytes_;
-    if (record.block.holder() != nullptr && record.block.holder() != batch.last_window) {
-      batch.last_window = record.block.holder();
+    if (record.block.holder() != nullptr && record.block.holder() != last_window_) {
+      last_window_ = record.block.holder();
       batch.window_bytes += record.block.held_bytes();
     }
     batch.records.emplace_back().record = std::move(record);
@@ -307,6 +307,7 @@ class RecordPipeline {
   std::deque<Batch*> waiting_;                    // not yet taken by any thread
   std::size_t bytes_under_way_ = 0;               // the sum of their `bytes`
   std::size_t windows_under_way_ = 0;             // and of their `window_bytes`
+  const void* last_window_ = nullptr;             // the window last counted, on the reading thread
   bool stopping_ = false;
   std::atomic<bool> abandon_{false};  // the run ends early: the workers leave their batches
 };
