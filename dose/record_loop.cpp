@@ -302,7 +302,7 @@ bool RecordReader::next(RecordText& record) {
       if (setup_.passed_over != nullptr) ++*setup_.passed_over;
       continue;
     }
-    record.block = read_data_block_text(reader_, header);
+    take_data_block_text(reader_, header, record.block);
     record.position = position;
     record.header = std::move(header);
     record.bytes_done = reader_.bytes_consumed();
@@ -314,8 +314,8 @@ void read_rates(const RecordText& record, const RunSetup& setup, const std::stri
                 RecordWorkspace& space) {
   const int region_count = static_cast<int>(setup.regions.size());
   clear_rates(space.rates, region_count, record.header);
-  parse_data_block(record.block, record.header, setup.regions, setup.lung_region, space.rates,
-                   file_name);
+  parse_data_block(record.block.view(), record.header, setup.regions, setup.lung_region,
+                   space.rates, file_name);
 }
 
 void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,

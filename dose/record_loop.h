@@ -113,7 +113,7 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
 struct RecordText {
   int position = 0;
   HeaderRecord header;
-  std::string block;             // as read_data_block_text gives it
+  LinesText block;               // as take_data_block_text gives it
   std::uint64_t bytes_done = 0;  // the reader's progress after the block
 };
 

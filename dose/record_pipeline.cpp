@@ -26,7 +26,7 @@ namespace {
 // One processed record on its way: cut from the file on the calling thread, computed and
 // prepared on a worker (or the calling thread), handed on on the calling thread.
 struct RecordJob {
-  RecordText record;  // the block is released once parsed
+  RecordText record;  // the block (and the window of the file it may hold) is released once parsed
   // coef[t][j][m] at (t * R + j) * M + m, then outside[t][j][m] at ((2 + t) * R + j) * M + m
   std::vector<double> coef;
   double first_time = 0, last_time = 0;
@@ -43,15 +43,22 @@ struct Batch {
   std::vector<RecordJob> records;
   std::exception_ptr read_error;  // the refusal that ended the reading after these records
   std::size_t bytes = 0;          // a rough measure of the memory the batch takes
-  bool done = false;              // set when computed, under the pipeline's lock
+  // The windows of the file that the records' texts hold readable, counted apart, each with
+  // the first batch that holds it: a window holds many records, for several batches in turn.
+  std::size_t window_bytes = 0;
+  bool done = false;  // set when computed, under the pipeline's lock
 };
 
 // A batch is closed at about this many bytes of text, and at most a few batches per computing
 // thread are under way at once, holding together no more than kBytesInFlight (a single batch
 // larger than that goes alone), so that the memory taken stays small whatever the file holds.
+// The windows of the file the batches hold are kept within kWindowBytesInFlight the same way
+// (with one window more at most: the one that the oldest batch under way shares with a batch
+// already handed on, which counted it).
 constexpr std::size_t kBatchBytes = std::size_t{256} << 10;
 constexpr int kBatchesPerThread = 2;
 constexpr std::size_t kBytesInFlight = std::size_t{8} << 20;
+constexpr std::size_t kWindowBytesInFlight = std::size_t{16} << 20;
 
 // About what a processed record takes besides its data lines while under way: its packed
 // coefficients and its formatted rows.
@@ -132,7 +139,11 @@ class RecordPipeline {
   bool read_record(Batch& batch) {
     RecordText record;
     if (!records_.next(record)) return false;
-    batch.bytes += record.block.size() + record.header.line.size() + per_record_bytes_;
+    batch.bytes += record.block.view().size() + record.header.line.size() + per_record_bytes_;
+    if (record.block.holder() != nullptr && record.block.holder() != last_window_) {
+      last_window_ = record.block.holder();
+      batch.window_bytes += record.block.held_bytes();
+    }
     batch.records.emplace_back().record = std::move(record);
     return true;
   }
@@ -144,13 +155,15 @@ class RecordPipeline {
     for (;;) {
       while (!under_way_.empty() && under_way_.front()->done) deliver_front(lock);
       if (under_way_.empty() ||
-          (under_way_.size() < max_batches_ && bytes_under_way_ + batch->bytes <= kBytesInFlight)) {
+          (under_way_.size() < max_batches_ && bytes_under_way_ + batch->bytes <= kBytesInFlight &&
+           windows_under_way_ + batch->window_bytes <= kWindowBytesInFlight)) {
         break;
       }
       if (!help(lock)) batch_done_.wait(lock);
     }
     waiting_.push_back(batch.get());
     bytes_under_way_ += batch->bytes;
+    windows_under_way_ += batch->window_bytes;
     under_way_.push_back(std::move(batch));
     lock.unlock();
     work_ready_.notify_one();
@@ -185,6 +198,7 @@ class RecordPipeline {
     std::unique_ptr<Batch> batch = std::move(under_way_.front());
     under_way_.pop_front();
     bytes_under_way_ -= batch->bytes;
+    windows_under_way_ -= batch->window_bytes;
     lock.unlock();
     // Relock on the way out, also when the batch ends the run with a refusal.
     struct Relock {
@@ -246,7 +260,7 @@ class RecordPipeline {
       try {
         read_rates(job.record, setup_, file_name_, space);
         parsed = true;
-        job.record.block = std::string();
+        job.record.block = LinesText();
         compute_record(job.record, setup_, file_name_, space);
         job.coef.resize(carry_table_ ? 4 * regions * times : 0);
         double* to = job.coef.data();
@@ -260,8 +274,8 @@ class RecordPipeline {
         job.first_time = space.coef.first_time;
         job.last_time = space.coef.last_time;
         job.integrated = space.coef.integrated;
-        job.prepared = sink_.prepare_from(job.record.position - 1, job.record.header, space.rates,
-                                          space.coef);
+        job.prepared =
+            sink_.prepare_from(job.record.position - 1, job.record.header, space.rates, space.coef);
       } catch (...) {
         // The run stops at this record; the records after it are never handed on.
         job.error = std::current_exception();
@@ -292,6 +306,8 @@ class RecordPipeline {
   std::deque<std::unique_ptr<Batch>> under_way_;  // queued and not yet handed on, file order
   std::deque<Batch*> waiting_;                    // not yet taken by any thread
   std::size_t bytes_under_way_ = 0;               // the sum of their `bytes`
+  std::size_t windows_under_way_ = 0;             // and of their `window_bytes`
+  const void* last_window_ = nullptr;             // the window last counted, on the reading thread
   bool stopping_ = false;
   std::atomic<bool> abandon_{false};  // the run ends early: the workers leave their batches
 };

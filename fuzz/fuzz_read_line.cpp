@@ -1,5 +1,6 @@
 // Fuzz target: the line reader against a plain byte-by-byte statement of the line rule, with
-// block sizes, end-of-file tests and skipped lines chosen by the input.
+// block sizes, windows or copied blocks, end-of-file tests and skipped or taken lines chosen by
+// the input.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -38,9 +39,12 @@ std::vector<std::string> reference_lines(const std::string& bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return 0;
-  // First byte: block size; second byte: a pattern of end-of-file tests and skips.
+  // First byte: block size (its top bit: copied blocks rather than windows); second byte: a
+  // pattern of end-of-file tests and skips.
   const std::size_t block =
       data[0] == 0 ? kestrane::LineReader::kDefaultBlockSize : data[0] % 64 + 1;
+  const auto blocks = (data[0] & 0x80) != 0 ? kestrane::LineReader::Blocks::copied
+                                            : kestrane::LineReader::Blocks::shared;
   const std::uint8_t pattern = data[1];
   const std::string bytes(reinterpret_cast<const char*>(data + 2), size - 2);
   const std::vector<std::string> expected = reference_lines(bytes);
@@ -48,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const std::string& line : expected) {
     if (line.size() > kestrane::LineReader::kMaxLineLength) {
       try {
-        kestrane::LineReader whole = kestrane::LineReader::from_bytes(bytes, "fuzz", block);
+        kestrane::LineReader whole = kestrane::LineReader::from_bytes(bytes, "fuzz", block, blocks);
         while (whole.skip_lines(1) == 1) {
         }
       } catch (const kestrane::InputError&) {
@@ -58,15 +62,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
-  kestrane::LineReader reader = kestrane::LineReader::from_bytes(bytes, "fuzz", block);
+  kestrane::LineReader reader = kestrane::LineReader::from_bytes(bytes, "fuzz", block, blocks);
   std::size_t next = 0;
   for (int step = 0;; ++step) {
     const bool at_end = reader.at_end_of_file();
     if (at_end != (next == expected.size())) std::abort();
     if (((pattern >> (step % 8)) & 1) != 0) {
       const std::int64_t want = (step % 3) + 1;
-      const std::int64_t skipped = reader.skip_lines(want);
       const auto left = static_cast<std::int64_t>(expected.size() - next);
+      std::int64_t skipped = 0;
+      if (step % 2 == 0) {
+        skipped = reader.skip_lines(want);
+      } else {
+        // Taken lines: each ends in '\n', or in CR LF as it stands.
+        kestrane::LinesText taken;
+        skipped = reader.take_lines(want, taken);
+        std::string text(taken.view());
+        for (std::size_t at; (at = text.find("\r\n")) != std::string::npos;) text.erase(at, 1);
+        std::string lines;
+        for (std::int64_t i = 0; i < std::min(want, left); ++i) {
+          lines += expected[next + static_cast<std::size_t>(i)] + '\n';
+        }
+        if (text != lines) std::abort();
+      }
       if (skipped != std::min(want, left)) std::abort();
       next += static_cast<std::size_t>(skipped);
     } else {

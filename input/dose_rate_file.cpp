@@ -83,6 +83,24 @@ void check_time_point_count(const HeaderRecord& header, std::string_view file_na
                     std::to_string(expected) + " data lines of the record");
 }
 
+// Takes the `expected` lines of a block as text (the fields' columns of each) or, without
+// `text`, passes over them; a block cut short, a line too long or an N out of range (with
+// `text`) is refused with the record.
+void take_block(LineReader& reader, const HeaderRecord& header, std::int64_t expected,
+                LinesText* text) {
+  const std::int64_t header_line =
+      header.line_number != 0 ? header.line_number : reader.line_number();
+  if (text != nullptr) check_time_point_count(header, reader.display_name(), header_line);
+  std::int64_t found = 0;
+  try {
+    found =
+        text ? reader.take_lines(expected, *text, kDataLineColumns) : reader.skip_lines(expected);
+  } catch (const LineTooLong& error) {
+    refuse_long_line(reader, header, header_line, error);
+  }
+  if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
+}
+
 // A number as the shortest text that reads back to it, for messages.
 std::string shortest_text(double value) {
   std::array<char, 32> text{};
@@ -292,20 +310,8 @@ void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<c
   }
 }
 
-std::string read_data_block_text(LineReader& reader, const HeaderRecord& header) {
-  const std::int64_t header_line =
-      header.line_number != 0 ? header.line_number : reader.line_number();
-  check_time_point_count(header, reader.display_name(), header_line);
-  const std::int64_t expected = header.n > 0 ? lines_in_block(header) : 0;
-  std::string text;
-  std::int64_t found = 0;
-  try {
-    found = reader.append_lines(expected, text, kDataLineColumns);
-  } catch (const LineTooLong& error) {
-    refuse_long_line(reader, header, header_line, error);
-  }
-  if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
-  return text;
+void take_data_block_text(LineReader& reader, const HeaderRecord& header, LinesText& text) {
+  take_block(reader, header, header.n > 0 ? lines_in_block(header) : 0, &text);
 }
 
 void parse_data_block(std::string_view text, const HeaderRecord& header,
@@ -333,17 +339,8 @@ void parse_data_block(std::string_view text, const HeaderRecord& header,
 
 void skip_data_block(LineReader& reader, const HeaderRecord& header) {
   if (header.n <= 0) return;
-  const std::int64_t header_line =
-      header.line_number != 0 ? header.line_number : reader.line_number();
   const bool pairs = ascii::trim_right(header.table_code) == "B";
-  const std::int64_t expected = pairs ? 2 * std::int64_t{header.n} : header.n;
-  std::int64_t found = 0;
-  try {
-    found = reader.skip_lines(expected);
-  } catch (const LineTooLong& error) {
-    refuse_long_line(reader, header, header_line, error);
-  }
-  if (found < expected) refuse_cut_short(reader, header, header_line, found, expected);
+  take_block(reader, header, pairs ? 2 * std::int64_t{header.n} : header.n, nullptr);
 }
 
 }  // namespace kestrane

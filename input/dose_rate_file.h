@@ -68,12 +68,19 @@ void read_data_block(LineReader& reader, const HeaderRecord& header, std::span<c
                      int lung_region, RateTable& table);
 
 // The two halves of read_data_block, for reading and parsing on different threads:
-// read_data_block_text takes the N x P data lines from the reader, each followed by '\n' or
+// take_data_block_text takes the N x P data lines from the reader, each followed by '\n' or
 // by its CR LF line end, without parsing them and cut after the last column a field may be
-// read from (refusals of a block cut short as
-// read_data_block); parse_data_block fills the rate table from that text exactly as
-// read_data_block would have from the file, with the same refusals, naming `file_name`.
-std::string read_data_block_text(LineReader& reader, const HeaderRecord& header);
+// read from (refusals of a block cut short as read_data_block), as a view of the reader's
+// bytes where they can be handed on as they stand (LinesText); parse_data_block fills the rate
+// table from that text exactly as read_data_block would have from the file, with the same
+// refusals, naming `file_name`.
+void take_data_block_text(LineReader& reader, const HeaderRecord& header, LinesText& text);
+// The text of take_data_block_text, as a copy.
+inline std::string read_data_block_text(LineReader& reader, const HeaderRecord& header) {
+  LinesText text;
+  take_data_block_text(reader, header, text);
+  return std::string(text.view());
+}
 void parse_data_block(std::string_view text, const HeaderRecord& header,
                       std::span<const int> regions, int lung_region, RateTable& table,
                       std::string_view file_name);

@@ -3,6 +3,7 @@
 #include "input/line_reader.h"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,92 +12,59 @@
 #include <cstring>
 #include <utility>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "input/file_windows.h"
+#include "input/line_scan.h"
 
 namespace kestrane {
 
 namespace {
 
-constexpr char kCr = '\r';
-constexpr char kLf = '\n';
-constexpr char kEndOfFileByte = 26;
+using line_scan::kCr;
+using line_scan::kEndOfFileByte;
+using line_scan::kLf;
 
-#if defined(__SSE2__)
-// The offset of the first of the 64 bytes at `p` that is a control byte up to 26, which CR, LF
-// and byte 26 all are (a TAB is too, and is then looked at more closely), or 64 when there is
-// none: first the smallest byte of the four vectors, compared with 26, in a few instructions.
-inline unsigned first_low_byte(const char* p) {
-  const auto* v = reinterpret_cast<const __m128i*>(p);
-  const __m128i limit = _mm_set1_epi8(kEndOfFileByte);
-  const __m128i v0 = _mm_loadu_si128(v);
-  const __m128i v1 = _mm_loadu_si128(v + 1);
-  const __m128i v2 = _mm_loadu_si128(v + 2);
-  const __m128i v3 = _mm_loadu_si128(v + 3);
-  const __m128i smallest = _mm_min_epu8(_mm_min_epu8(v0, v1), _mm_min_epu8(v2, v3));
-  if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(smallest, limit), smallest)) == 0) return 64;
-  auto low = [&limit](__m128i w) {
-    return static_cast<std::uint64_t>(
-        static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_min_epu8(w, limit), w))));
-  };
-  const std::uint64_t mask = low(v0) | low(v1) << 16 | low(v2) << 32 | low(v3) << 48;
-  return static_cast<unsigned>(__builtin_ctzll(mask));
-}
-#endif
-
-// The first byte in [p, end) that is CR, LF or byte 26, or `end` when there is none.
-const char* find_line_break(const char* p, const char* end) {
-#if defined(__SSE2__)
-  const __m128i cr = _mm_set1_epi8(kCr);
-  const __m128i lf = _mm_set1_epi8(kLf);
-  const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
-  while (end - p >= 64) {
-    const unsigned offset = first_low_byte(p);
-    p += offset;
-    if (offset < 64) break;
-  }
-  while (end - p >= 16) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-    const __m128i hit = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)),
-                                     _mm_cmpeq_epi8(v, eof));
-    const int mask = _mm_movemask_epi8(hit);
-    if (mask != 0) return p + __builtin_ctz(static_cast<unsigned>(mask));
-    p += 16;
-  }
-#endif
-  for (; p != end; ++p) {
-    const char c = *p;
-    if (c == kCr || c == kLf || c == kEndOfFileByte) return p;
-  }
-  return end;
-}
+// The observer is handed the bytes read in pieces of at most this size.
+constexpr std::uint64_t kObservedPiece = std::uint64_t{1} << 20;
 
 std::string system_message(int error) { return std::strerror(error); }
 
 }  // namespace
 
-// The unread bytes of the file are buf[pos, lim). When the source is exhausted, lim marks
-// the end of the file; when a byte 26 has been met, `stopped` holds and nothing more is read.
+// The unread bytes of the file are base[pos, lim), base being the buffer the blocks are copied
+// into or the window of the source the reader looks at. When the source is exhausted, lim
+// marks the end of the file; when a byte 26 has been met, `stopped` holds and nothing more is
+// read.
 struct LineReader::Impl {
   std::string display_name;
-  int fd = -1;         // the open file, or -1 when reading from `memory`
-  std::string memory;  // the bytes of an in-memory reader
-  std::size_t memory_pos = 0;
+  int fd = -1;                                // the open file, or -1 when reading from `memory`
+  std::shared_ptr<const std::string> memory;  // the bytes of an in-memory reader
+  std::size_t memory_pos = 0;                 // the next of them to copy
   std::size_t block_size = kDefaultBlockSize;
+  bool windows = false;    // looks at windows of the source in place of copies of its blocks
+  std::uint64_t page = 1;  // a window of a mapped file starts at a multiple of this
 
-  std::unique_ptr<char[]> buf;
-  std::size_t capacity = 0;
+  std::unique_ptr<FileWindows> files;  // maps the windows of a file
+  std::unique_ptr<char[]> buf;         // the blocks copied
+  SourceWindow window;                 // the window looked at, held while any text uses it
+  SourceWindow ahead;                  // the window after it, made ready beforehand
+  std::shared_ptr<line_scan::LineBreaks> memory_breaks;  // those of in-memory bytes
+  const char* base = nullptr;                            // buf or the window
+  std::size_t capacity = 0;                              // bytes of the buffer, or of the window
   std::size_t pos = 0;
   std::size_t lim = 0;
-  std::uint64_t buf_offset = 0;  // file offset of buf[0]
+  std::uint64_t buf_offset = 0;  // file offset of base[0]
   bool source_done = false;      // every byte of the source is in the buffer
   bool stopped = false;          // a byte 26 ended the file
   bool pending_lf = false;       // the last line ended with a CR at the end of the buffer
 
   std::int64_t line_number = 0;
   std::uint64_t total = 0;
-  std::function<void(std::string_view)> observer;  // sees every block read
+  // Sees every byte read, with what holds a window's bytes readable (null for a buffer's).
+  std::function<void(std::string_view, std::shared_ptr<const void>)> observer;
+  // The bytes of the file before this offset have been handed to the observer. A window's
+  // bytes are handed on once the lines are taken from them (they are then in the processor's
+  // cache, while a copy made as the window is mapped would fetch them from memory twice).
+  std::uint64_t observed = 0;
 
   ~Impl() {
     if (fd >= 0) ::close(fd);
@@ -113,12 +81,117 @@ struct LineReader::Impl {
     block_size = std::max<std::size_t>(size, 1);
     capacity = block_size;
     buf.reset(new char[capacity]);  // left uninitialised: only bytes read are looked at
+    base = buf.get();
+  }
+
+  // Hands the bytes of the buffer or window up to file offset `to` to the observer, in pieces
+  // of at most kObservedPiece.
+  void observe_to(std::uint64_t to) {
+    for (; observer && observed < to; observed += std::min(kObservedPiece, to - observed)) {
+      const std::size_t piece = static_cast<std::size_t>(std::min(kObservedPiece, to - observed));
+      observer(std::string_view(base + (observed - buf_offset), piece),
+               windows ? window.bytes : std::shared_ptr<const void>());
+    }
+  }
+
+  // The line breaks of the window, where they are known, and how far their offsets stand from
+  // those of the window's bytes.
+  const std::vector<std::uint32_t>* known_breaks(std::size_t& shift) const {
+    if (!windows || !window.breaks || !window.breaks->ready.load(std::memory_order_acquire)) {
+      return nullptr;
+    }
+    shift = static_cast<std::size_t>(window.start - window.breaks_from);
+    return &window.breaks->at;
+  }
+
+  // The run of plain lines from pos, by the known line breaks or else by the bytes.
+  line_scan::PlainRun plain_run(std::int64_t count, std::size_t keep) const {
+    std::size_t shift = 0;
+    if (const auto* breaks = known_breaks(shift)) {
+      line_scan::PlainRun run =
+          line_scan::plain_lines(*breaks, pos + shift, lim + shift, count, keep, kMaxLineLength);
+      run.end -= shift;
+      return run;
+    }
+    return line_scan::plain_lines(base, pos, lim, count, keep, kMaxLineLength);
+  }
+
+  // The bytes of the window that the lines taken have passed, a piece at a time.
+  void observe_behind() {
+    if (windows && observer && buf_offset + pos >= observed + kObservedPiece) {
+      observe_to(buf_offset + pos);
+    }
+  }
+
+  // The bytes [start, end) of the source, in place: mapped from the file (ahead: its page
+  // tables filled in on another thread), or shared with the bytes of an in-memory reader.
+  // Without bytes when the file cannot be mapped.
+  SourceWindow map_window(std::uint64_t start, std::uint64_t end, bool in_advance) {
+    const auto size = static_cast<std::size_t>(end - start);
+    if (fd < 0) {
+      // The line breaks of in-memory bytes (tests) are found at once for all windows, where a
+      // file's are found window by window beforehand on another thread.
+      if (!memory_breaks) {
+        memory_breaks = std::make_shared<line_scan::LineBreaks>();
+        find_window_breaks({{memory, memory->data()}, 0, memory->size(), memory_breaks, 0},
+                           memory->size());
+      }
+      return {{memory, memory->data() + start}, start, size, memory_breaks, 0};
+    }
+    return in_advance ? files->map_ahead(start, size) : files->map_now(start, size);
+  }
+
+  // Where a window whose new bytes start at `seen` ends: a block further, at a page boundary.
+  std::uint64_t window_end(std::uint64_t seen) const {
+    const std::uint64_t end = seen + block_size;
+    return std::min(total, end + (page - end % page) % page);
+  }
+
+  // Looks at the next window, which reaches a block beyond the bytes seen so far and holds the
+  // unread bytes too: the one made ready beforehand where it does, or else one mapped from the
+  // page of the first unread byte. Returns the bytes added.
+  std::size_t next_window() {
+    const std::uint64_t seen = buf_offset + lim;
+    const std::uint64_t from = buf_offset + pos;
+    SourceWindow next = std::exchange(ahead, SourceWindow());
+    if (!next.bytes || next.start > from || next.start + next.size <= seen) {
+      next = map_window(from - from % page, window_end(seen), false);
+    } else if (files) {
+      files->wait_for_breaks(next);
+    }
+    if (!next.bytes) {
+      if (seen > 0) {
+        throw InputError("Error reading " + display_name + ": " + system_message(errno));
+      }
+      windows = false;  // a file that cannot be mapped is read in blocks
+      allocate(block_size);
+      return fill();
+    }
+    observe_to(seen);  // the rest of the window left
+    window = std::move(next);
+    base = window.bytes.get();
+    buf_offset = window.start;
+    capacity = window.size;
+    pos = static_cast<std::size_t>(from - buf_offset);
+    lim = capacity;
+    const std::uint64_t end = buf_offset + capacity;
+    source_done = end == total;
+    if (!source_done) {
+      // The reader leaves this window at the start of a line of at most kMaxLineLength
+      // characters, which the next one is to hold as well.
+      const std::uint64_t back =
+          std::max(buf_offset + pos, end - std::min(end, std::uint64_t{kMaxLineLength}));
+      ahead = map_window(back - back % page, window_end(end), true);
+    }
+    return static_cast<std::size_t>(end - seen);
   }
 
   // Moves the unread bytes to the front of the buffer (growing it when it is full of one
-  // unfinished line) and reads the next block behind them. Returns the number of bytes added.
+  // unfinished line) and reads the next block behind them, or looks at the next window.
+  // Returns the number of bytes added.
   std::size_t fill() {
     if (source_done) return 0;
+    if (windows) return next_window();
     if (pos > 0) {
       std::memmove(buf.get(), buf.get() + pos, lim - pos);
       buf_offset += pos;
@@ -130,13 +203,14 @@ struct LineReader::Impl {
       std::unique_ptr<char[]> bigger(new char[grown]);
       std::memcpy(bigger.get(), buf.get(), lim);
       buf = std::move(bigger);
+      base = buf.get();
       capacity = grown;
     }
     const std::size_t want = capacity - lim;
     std::size_t got = 0;
     if (fd < 0) {
-      got = std::min(want, memory.size() - memory_pos);
-      std::memcpy(buf.get() + lim, memory.data() + memory_pos, got);
+      got = std::min(want, memory->size() - memory_pos);
+      std::memcpy(buf.get() + lim, memory->data() + memory_pos, got);
       memory_pos += got;
     } else {
       for (;;) {
@@ -151,8 +225,8 @@ struct LineReader::Impl {
       }
     }
     if (got == 0) source_done = true;
-    if (observer && got > 0) observer(std::string_view(buf.get() + lim, got));
     lim += got;
+    observe_to(buf_offset + lim);
     return got;
   }
 
@@ -160,88 +234,20 @@ struct LineReader::Impl {
   void settle_pending_lf() {
     if (!pending_lf) return;
     if (pos == lim) fill();
-    if (pos < lim && buf[pos] == kLf) ++pos;
+    if (pos < lim && base[pos] == kLf) ++pos;
     pending_lf = false;
   }
 
   bool at_end() {
+    observe_behind();
     if (stopped) return true;
     settle_pending_lf();
     if (pos == lim && fill() == 0) return true;
-    if (buf[pos] == kEndOfFileByte) {
+    if (base[pos] == kEndOfFileByte) {
       stopped = true;
       return true;
     }
     return false;
-  }
-
-  // The bytes from `pos` up to `count` whole lines further, where each of those lines ends in
-  // LF or CR LF and holds no other line break or byte 26; stops earlier, at the end of the
-  // last such line, where another byte or the end of the buffer comes first. Sets `lines` to
-  // the lines covered.
-  // A line longer than `keep` also ends the run before it, so that the caller can cut it.
-  std::size_t plain_lines_end(std::int64_t count, std::size_t keep, std::int64_t& lines) const {
-    const char* const base = buf.get();
-    std::size_t end = pos;
-    std::size_t scan = pos;
-    lines = 0;
-#if defined(__SSE2__)
-    const __m128i cr = _mm_set1_epi8(kCr);
-    const __m128i lf = _mm_set1_epi8(kLf);
-    const __m128i eof = _mm_set1_epi8(kEndOfFileByte);
-    unsigned carried_cr = 0;  // the chunk before ended with a CR
-    while (lim - scan >= 16 && lines < count) {
-      // Most of a data line holds no line break: 64 bytes at a time are passed over, up to the
-      // first byte that may be one.
-      if (carried_cr == 0 && lim - scan >= 64) {
-        unsigned offset = 64;
-        while (lim - scan >= 64 && (offset = first_low_byte(base + scan)) == 64) scan += 64;
-        if (offset == 64) continue;
-        scan += offset;
-        if (lim - scan < 16) break;
-      }
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base + scan));
-      const auto lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
-      unsigned crs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
-      unsigned stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, eof)));
-      // A CR that no LF follows ends a line of another kind; so does a byte 26.
-      stops |= crs & ~(lfs >> 1) & 0x7FFF;
-      stops |= carried_cr & ~lfs & 1;
-      carried_cr = crs >> 15;
-      // Only the LFs before the first such byte count, and no more of them than asked for.
-      // Lines are long against a chunk, so the LFs are taken one by one.
-      // A line longer than kMaxLineLength is left to next(), which refuses it, and one longer
-      // than `keep` to the caller. Its length counts neither the LF nor a CR before it.
-      bool too_long = false;
-      const std::size_t lines_before = static_cast<std::size_t>(lines);
-      for (unsigned ends = stops != 0 ? lfs & ((1u << __builtin_ctz(stops)) - 1) : lfs;
-           ends != 0 && lines < count; ends &= ends - 1) {
-        const std::size_t lf_at = scan + static_cast<std::size_t>(__builtin_ctz(ends));
-        const std::size_t length = lf_at - end - (lf_at > end && base[lf_at - 1] == kCr ? 1 : 0);
-        if (length > kMaxLineLength || length > keep) {
-          too_long = true;
-          break;
-        }
-        const std::size_t line_end = lf_at + 1;
-        end = line_end;
-        ++lines;
-      }
-      if (too_long || stops != 0 || lines >= count) break;
-      if (static_cast<std::size_t>(lines) != lines_before) {
-        // The next line starts at `end`, within this chunk: looked at from there on.
-        scan = end;
-        carried_cr = 0;
-      } else {
-        scan += 16;
-      }
-    }
-#else
-    (void)base;
-    (void)scan;
-    (void)count;
-    (void)keep;
-#endif
-    return end;
   }
 
   // Reads the next line into `line` (a view into the buffer); false at the end of the file.
@@ -252,8 +258,12 @@ struct LineReader::Impl {
     }
     std::size_t scan = pos;
     for (;;) {
-      const char* const base = buf.get();
-      const char* hit = find_line_break(base + scan, base + lim);
+      std::size_t shift = 0;
+      const auto* breaks = known_breaks(shift);
+      const char* hit =
+          breaks != nullptr
+              ? base + line_scan::next_break(*breaks, scan + shift, lim + shift) - shift
+              : line_scan::find_line_break(base + scan, base + lim);
       if (hit != base + lim) {
         const std::size_t end = static_cast<std::size_t>(hit - base);
         if (end - pos > kMaxLineLength) refuse_long_line();
@@ -280,7 +290,7 @@ struct LineReader::Impl {
       if (scanned > kMaxLineLength) refuse_long_line();
       if (fill() == 0) {
         // The last line of the file, without a line end.
-        line = std::string_view(buf.get() + pos, lim - pos);
+        line = std::string_view(base + pos, lim - pos);
         pos = lim;
         ++line_number;
         return true;
@@ -307,17 +317,32 @@ LineReader::LineReader(const std::filesystem::path& host_path, std::string displ
 #if defined(POSIX_FADV_SEQUENTIAL)
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (impl_->total > 0 && page > 0) {
+      // Mapped a window at a time; a file that cannot be mapped falls back to blocks.
+      impl_->windows = true;
+      impl_->files = std::make_unique<FileWindows>(fd);
+      impl_->page = static_cast<std::uint64_t>(page);
+      impl_->block_size = std::max<std::size_t>(block_size, 1);
+      return;
+    }
   }
   impl_->allocate(block_size);
 }
 
 LineReader LineReader::from_bytes(std::string bytes, std::string display_name,
-                                  std::size_t block_size) {
+                                  std::size_t block_size, Blocks blocks) {
   LineReader reader;
-  reader.impl_->display_name = std::move(display_name);
-  reader.impl_->total = bytes.size();
-  reader.impl_->memory = std::move(bytes);
-  reader.impl_->allocate(block_size);
+  Impl& r = *reader.impl_;
+  r.display_name = std::move(display_name);
+  r.total = bytes.size();
+  r.memory = std::make_shared<const std::string>(std::move(bytes));
+  r.windows = blocks == Blocks::shared && r.total > 0;
+  if (r.windows) {
+    r.block_size = std::max<std::size_t>(block_size, 1);
+  } else {
+    r.allocate(block_size);
+  }
   return reader;
 }
 
@@ -336,6 +361,12 @@ bool LineReader::next_line(std::string_view& line) { return impl_->next(line); }
 bool LineReader::at_end_of_file() { return impl_->at_end(); }
 
 void LineReader::observe_bytes(std::function<void(std::string_view)> observer) {
+  impl_->observer = [see = std::move(observer)](std::string_view bytes,
+                                                const std::shared_ptr<const void>&) { see(bytes); };
+}
+
+void LineReader::observe_held_bytes(
+    std::function<void(std::string_view, std::shared_ptr<const void>)> observer) {
   impl_->observer = std::move(observer);
 }
 
@@ -345,6 +376,7 @@ void LineReader::observe_rest() {
     in.pos = in.lim;  // the bytes after a byte 26 are never read as lines
     in.fill();
   }
+  in.observe_to(in.buf_offset + in.lim);
 }
 
 std::int64_t LineReader::skip_lines(std::int64_t count) {
@@ -352,12 +384,11 @@ std::int64_t LineReader::skip_lines(std::int64_t count) {
   Impl& r = *impl_;
   std::int64_t skipped = 0;
   while (skipped < count && !r.at_end()) {
-    std::int64_t lines = 0;
-    const std::size_t end = r.plain_lines_end(count - skipped, kMaxLineLength, lines);
-    if (lines > 0) {
-      r.pos = end;
-      r.line_number += lines;
-      skipped += lines;
+    const line_scan::PlainRun run = r.plain_run(count - skipped, kMaxLineLength);
+    if (run.lines > 0) {
+      r.pos = run.end;
+      r.line_number += run.lines;
+      skipped += run.lines;
       continue;
     }
     std::string_view line;
@@ -371,13 +402,12 @@ std::int64_t LineReader::append_lines(std::int64_t count, std::string& out, std:
   Impl& r = *impl_;
   std::int64_t done = 0;
   while (done < count && !r.at_end()) {
-    std::int64_t lines = 0;
-    const std::size_t end = r.plain_lines_end(count - done, keep, lines);
-    if (lines > 0) {
-      out.append(r.buf.get() + r.pos, end - r.pos);
-      r.pos = end;
-      r.line_number += lines;
-      done += lines;
+    const line_scan::PlainRun run = r.plain_run(count - done, keep);
+    if (run.lines > 0) {
+      out.append(r.base + r.pos, run.end - r.pos);
+      r.pos = run.end;
+      r.line_number += run.lines;
+      done += run.lines;
       continue;
     }
     // A line of another kind, or one that the buffer does not yet hold whole.
@@ -388,6 +418,27 @@ std::int64_t LineReader::append_lines(std::int64_t count, std::string& out, std:
     ++done;
   }
   return done;
+}
+
+std::int64_t LineReader::take_lines(std::int64_t count, LinesText& out, std::size_t keep) {
+  Impl& r = *impl_;
+  out = LinesText();
+  if (r.windows && count > 0 && !r.at_end()) {
+    // Lines that run on past the window are looked at again in a window from their start.
+    auto run = r.plain_run(count, keep);
+    if (run.lines < count && run.ran_out && r.fill() > 0) {
+      run = r.plain_run(count, keep);
+    }
+    if (run.lines == count) {
+      out.text_ = std::string_view(r.base + r.pos, run.end - r.pos);
+      out.window_ = r.window.bytes;
+      out.window_bytes_ = r.window.size;
+      r.pos = run.end;
+      r.line_number += count;
+      return count;
+    }
+  }
+  return append_lines(count, out.own_, keep);
 }
 
 std::int64_t LineReader::line_number() const { return impl_->line_number; }

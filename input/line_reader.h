@@ -16,16 +16,39 @@
 
 namespace kestrane {
 
-// Reads an input file sequentially, in large blocks, one line at a time.
+// Lines taken from a reader as one text: where they could be handed on as they stand, a view
+// of the reader's own bytes, which it keeps readable (the reader moves on without copying
+// them); otherwise a copy of its own.
+class LinesText {
+ public:
+  std::string_view view() const { return window_ ? text_ : std::string_view(own_); }
+  // What keeps a view readable (null for a copy), and how many bytes it holds readable.
+  const void* holder() const { return window_.get(); }
+  std::size_t held_bytes() const { return window_ ? window_bytes_ : 0; }
+
+ private:
+  friend class LineReader;
+  std::string own_;
+  std::string_view text_;
+  std::shared_ptr<const char> window_;
+  std::size_t window_bytes_ = 0;
+};
+
+// Reads an input file sequentially, one line at a time: a regular file is mapped a window at
+// a time (so that lines and runs of lines are looked at where the file's pages lie), any other
+// file is read in large blocks.
 // A line ends at CR, CR LF or LF; a byte 26 ends the file (a line ends before it and
 // nothing after it is read). The last line needs no line end. A line longer than
 // kMaxLineLength is refused (InputError naming the file and the line) as soon as that many
 // of its characters have been seen, so that no line is ever held whole beyond that length.
 class LineReader {
  public:
-  // Size of the blocks the file is read in. The buffer grows beyond it only to hold a single
-  // line longer than a block.
-  static constexpr std::size_t kDefaultBlockSize = std::size_t{1} << 20;
+  // Size of the windows a file is mapped in, or of the blocks it is read in. A window or the
+  // buffer grows beyond it only to hold a single line longer than a block.
+  static constexpr std::size_t kDefaultBlockSize = std::size_t{4} << 20;
+  // How the bytes of an in-memory reader are looked at: in windows shared with the bytes, as
+  // a mapped file's, or in blocks copied into a buffer, as a file that cannot be mapped.
+  enum class Blocks { shared, copied };
   // The longest line accepted, without its line end. No line of a sound dose-rate or
   // integration-times file comes near it.
   static constexpr std::size_t kMaxLineLength = std::size_t{64} << 10;
@@ -34,10 +57,11 @@ class LineReader {
   // (for instance "DATA\KVR13INH.DRT"). Throws InputError when the file cannot be opened.
   LineReader(const std::filesystem::path& host_path, std::string display_name,
              std::size_t block_size = kDefaultBlockSize);
-  // Reads from bytes held in memory (tests, fuzzing), in blocks of `block_size` bytes like
-  // a file, so that small blocks exercise lines and line ends split between blocks.
+  // Reads from bytes held in memory (tests, fuzzing), in windows or blocks of `block_size`
+  // bytes like a file, so that small ones exercise lines and line ends split between them.
   static LineReader from_bytes(std::string bytes, std::string display_name,
-                               std::size_t block_size = kDefaultBlockSize);
+                               std::size_t block_size = kDefaultBlockSize,
+                               Blocks blocks = Blocks::shared);
 
   LineReader(LineReader&&) noexcept;
   LineReader& operator=(LineReader&&) noexcept;
@@ -63,9 +87,20 @@ class LineReader {
   std::int64_t append_lines(std::int64_t count, std::string& out,
                             std::size_t keep = kMaxLineLength);
 
-  // `observer` sees every byte of the file once, in file order, as the blocks are read (a
-  // provenance file hashes the input this way). Set it before the first line is read.
+  // take_lines: the same lines as append_lines, as a view of the reader's bytes when they are
+  // all plain (LF or CR LF line ends, none longer than `keep`) and lie in one window, and
+  // otherwise as append_lines copies them. `out` is replaced.
+  std::int64_t take_lines(std::int64_t count, LinesText& out, std::size_t keep = kMaxLineLength);
+
+  // `observer` sees every byte of the file once, in file order, in pieces of at most 1 MiB as
+  // they are read (a provenance file hashes the input this way). Set it before the first line
+  // is read.
   void observe_bytes(std::function<void(std::string_view)> observer);
+  // The same, with what keeps the bytes readable after the call: an observer that holds it
+  // may keep the view (and the window of the file it lies in) rather than copy the bytes. It
+  // is null where the bytes lie in the reader's own buffer, which the next block overwrites.
+  void observe_held_bytes(
+      std::function<void(std::string_view, std::shared_ptr<const void>)> observer);
   // Hands the bytes after a byte 26, which end the file unread, to the observer as well.
   void observe_rest();
 
@@ -75,8 +110,8 @@ class LineReader {
   std::uint64_t bytes_consumed() const;
   std::uint64_t total_bytes() const;
   const std::string& display_name() const;
-  // Bytes the reader's buffer holds room for (it stays within twice the larger of the block
-  // size and kMaxLineLength, whatever the file holds).
+  // Bytes the reader's buffer or window holds room for (it stays within twice the larger of
+  // the block size and kMaxLineLength, whatever the file holds).
   std::size_t buffer_capacity() const;
 
  private:

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <random>
 #include <string>
 #include <tuple>
@@ -28,10 +29,48 @@ std::vector<std::string> all_lines(LineReader& reader) {
   return lines;
 }
 
-std::vector<std::string> all_lines(const std::string& bytes, std::size_t block_size) {
-  LineReader reader = LineReader::from_bytes(bytes, "test", block_size);
+// Appended or taken lines with each CR LF line end as '\n': a CR before a '\n' is the CR LF
+// line end kept as it stands, and no other CR may be left.
+std::string without_crlf(std::string_view text) {
+  std::string lines;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    lines += text[i] == '\r' ? '?' : text[i];
+  }
+  return lines;
+}
+
+// Where a reader takes its bytes from: windows shared with bytes in memory, blocks copied
+// from them (as a file that cannot be mapped is read), or windows of a mapped file.
+enum class Source { shared, copied, mapped };
+
+std::string source_name(const testing::TestParamInfo<Source>& info) {
+  return info.param == Source::shared   ? "shared"
+         : info.param == Source::copied ? "copied"
+                                        : "mapped";
+}
+
+LineReader open_reader(const std::string& bytes, std::size_t block_size, Source source,
+                       std::string name = "test") {
+  if (source != Source::mapped) {
+    const auto blocks =
+        source == Source::shared ? LineReader::Blocks::shared : LineReader::Blocks::copied;
+    return LineReader::from_bytes(bytes, std::move(name), block_size, blocks);
+  }
+  // The open file outlives its folder.
+  test_support::TempDir dir("kestrane_line_reader");
+  test_support::write_file(dir / "lines.txt", bytes);
+  return LineReader(dir / "lines.txt", std::move(name), block_size);
+}
+
+std::vector<std::string> all_lines(const std::string& bytes, std::size_t block_size,
+                                   Source source = Source::shared) {
+  LineReader reader = open_reader(bytes, block_size, source);
   return all_lines(reader);
 }
+
+// Tests of a behaviour that must hold whatever the source of the bytes.
+class EverySource : public testing::TestWithParam<Source> {};
 
 using Lines = std::vector<std::string>;
 
@@ -104,7 +143,7 @@ TEST(LineRule, EmptyLineBeforeTheEndIsALine) {
 
 // The same text read in blocks of every size from 1 byte up gives the same lines: line ends
 // (CR and its LF in particular), byte 26 and long lines split between blocks.
-TEST(LineRule, BlockSizeDoesNotChangeTheLines) {
+TEST_P(EverySource, BlockSizeDoesNotChangeTheLines) {
   const std::string text = std::string("title line\r\n\r\nab\rcd\ne\r\n") + std::string(300, 'x') +
                            "\r\n\r\r\nlast\r\n" + "tail\x1A" + "junk";
   const Lines expected = all_lines(text, 1 << 20);
@@ -112,9 +151,13 @@ TEST(LineRule, BlockSizeDoesNotChangeTheLines) {
   EXPECT_EQ(expected[5], std::string(300, 'x'));
   EXPECT_EQ(expected[9], "tail");
   for (std::size_t block = 1; block <= 40; ++block) {
-    EXPECT_EQ(all_lines(text, block), expected) << "block size " << block;
+    EXPECT_EQ(all_lines(text, block, GetParam()), expected) << "block size " << block;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(Sources, EverySource,
+                         testing::Values(Source::shared, Source::copied, Source::mapped),
+                         source_name);
 
 TEST(LineRule, CrAtTheEndOfABlockTakesTheLfOfTheNext) {
   // "ab\r" fills a 3-byte block exactly; the LF that follows belongs to the same line end.
@@ -126,26 +169,26 @@ TEST(LineRule, CrAtTheEndOfABlockTakesTheLfOfTheNext) {
   EXPECT_EQ(reader.bytes_consumed(), 7u);
 }
 
-TEST(SkipLines, PassesOverLinesAndCountsThem) {
+TEST_P(EverySource, SkipLinesPassesOverLinesAndCountsThem) {
   const std::string text = "h\r\n1\r\n2\n3\r4\r\nnext\r\n";
   for (std::size_t block : {std::size_t{1}, std::size_t{2}, std::size_t{5}, std::size_t{1} << 20}) {
-    LineReader reader = LineReader::from_bytes(text, "test", block);
+    LineReader reader = open_reader(text, block, GetParam());
     EXPECT_EQ(reader.read_line(), "h");
     EXPECT_EQ(reader.skip_lines(4), 4);
     EXPECT_EQ(reader.line_number(), 5);
     EXPECT_EQ(reader.read_line(), "next");
     EXPECT_EQ(reader.skip_lines(3), 0);
   }
-  LineReader reader = LineReader::from_bytes("a\r\nb\r\nc", "test");
+  LineReader reader = open_reader("a\r\nb\r\nc", 1 << 20, GetParam());
   EXPECT_EQ(reader.skip_lines(10), 3);
   EXPECT_TRUE(reader.at_end_of_file());
 }
 
 // Texts of long lines with every kind of line end, some lines without one at the end of the
-// file, byte 26 and other control bytes inside lines: appending or skipping lines gives the
-// lines that next_line gives, with the same line numbers and bytes consumed, for every block
-// size.
-TEST(AppendLines, AgreesWithReadingLineByLine) {
+// file, byte 26 and other control bytes inside lines: appending, taking or skipping lines gives
+// the lines that next_line gives, with the same line numbers and bytes consumed, for every
+// block size; taking them gives the text that appending does.
+TEST_P(EverySource, AppendingAndTakingLinesAgreeWithReadingLineByLine) {
   std::mt19937_64 rng(3);
   auto pick = [&rng](int low, int high) {
     return std::uniform_int_distribution<int>(low, high)(rng);
@@ -167,8 +210,8 @@ TEST(AppendLines, AgreesWithReadingLineByLine) {
     const std::size_t block = pick(0, 2) == 0 ? std::size_t{1} << 20 : pick(1, 70);
     const std::int64_t want = pick(0, 14);
 
-    LineReader one = LineReader::from_bytes(text, "test", block);
-    LineReader all = LineReader::from_bytes(text, "test", block);
+    LineReader one = open_reader(text, block, GetParam());
+    LineReader all = open_reader(text, block, GetParam());
     std::string expected;
     std::int64_t expected_count = 0;
     std::string_view line;
@@ -179,23 +222,23 @@ TEST(AppendLines, AgreesWithReadingLineByLine) {
     std::string got = "kept ";
     ASSERT_EQ(all.append_lines(want, got), expected_count) << n;
     ASSERT_EQ(got.substr(0, 5), "kept ");
-    // A CR before a '\n' is the CR LF line end kept as it stands.
-    std::string normalised;
-    for (std::size_t i = 5; i < got.size(); ++i) {
-      if (got[i] == '\r' && i + 1 < got.size() && got[i + 1] == '\n') continue;
-      ASSERT_NE(got[i], '\r') << n;
-      normalised += got[i];
-    }
-    ASSERT_EQ(normalised, expected) << n;
+    ASSERT_EQ(without_crlf(std::string_view(got).substr(5)), expected) << n;
     ASSERT_EQ(all.line_number(), one.line_number()) << n;
     ASSERT_EQ(all.bytes_consumed(), one.bytes_consumed()) << n;
-    LineReader skipping = LineReader::from_bytes(text, "test", block);
+    LineReader skipping = open_reader(text, block, GetParam());
     ASSERT_EQ(skipping.skip_lines(want), expected_count) << n;
     ASSERT_EQ(skipping.line_number(), one.line_number()) << n;
     ASSERT_EQ(skipping.bytes_consumed(), one.bytes_consumed()) << n;
+    LineReader taking = open_reader(text, block, GetParam());
+    LinesText taken;
+    ASSERT_EQ(taking.take_lines(want, taken), expected_count) << n;
+    ASSERT_EQ(without_crlf(taken.view()), expected) << n;
+    ASSERT_EQ(taking.line_number(), one.line_number()) << n;
+    ASSERT_EQ(taking.bytes_consumed(), one.bytes_consumed()) << n;
     const auto rest = all_lines(one);
     ASSERT_EQ(all_lines(skipping), rest) << n;
     ASSERT_EQ(all_lines(all), rest) << n;
+    ASSERT_EQ(all_lines(taking), rest) << n;
   }
 }
 
@@ -228,8 +271,8 @@ TEST(FileReading, ReadsAFileFromDiskAndNamesItWhenMissing) {
   }
 }
 
-// How a test takes the next line: as read_line, skip_lines or append_lines do.
-enum class Take { read, skip, append };
+// How a test takes the next line: as read_line, skip_lines, append_lines or take_lines do.
+enum class Take { read, skip, append, take };
 
 // Takes one line; false at the end of the file.
 bool take_line(LineReader& reader, Take how) {
@@ -242,6 +285,10 @@ bool take_line(LineReader& reader, Take how) {
       return reader.skip_lines(1) == 1;
     case Take::append:
       return reader.append_lines(1, out) == 1;
+    case Take::take: {
+      LinesText text;
+      return reader.take_lines(1, text) == 1;
+    }
   }
   return false;
 }
@@ -258,26 +305,102 @@ std::string long_line_refusal(LineReader& reader, Take how) {
 
 // A line of up to 64 KiB is read; a longer one is refused naming the file and its line, by
 // every way of taking lines, whatever the block size and whatever the line end.
-class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t, const char*>> {};
+class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t, const char*, Source>> {
+};
 
 TEST_P(LongLine, OverTheLimitIsRefused) {
-  const auto [how, block, end] = GetParam();
+  const auto [how, block, end, source] = GetParam();
   const std::size_t limit = LineReader::kMaxLineLength;
   ASSERT_EQ(limit, 65536u);
   const std::string bytes = "a\r\n" + std::string(limit, 'x') + end + "b\r\n" +
                             std::string(limit + 1, 'y') + end + "z\r\n";
-  LineReader reader = LineReader::from_bytes(bytes, "DATA\\KVR13INH.DRT", block);
+  LineReader reader = open_reader(bytes, block, source, "DATA\\KVR13INH.DRT");
   EXPECT_EQ(long_line_refusal(reader, how),
             "DATA\\KVR13INH.DRT, line 4: the line goes on past column 65536, far longer than any "
             "line of a sound input file");
   EXPECT_EQ(reader.line_number(), 3);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryWayAndBlock, LongLine,
-                         testing::Combine(testing::Values(Take::read, Take::skip, Take::append),
-                                          testing::Values(std::size_t{7}, std::size_t{4096},
-                                                          LineReader::kDefaultBlockSize),
-                                          testing::Values("\r\n", "\n", "\r")));
+INSTANTIATE_TEST_SUITE_P(
+    EveryWayAndBlock, LongLine,
+    testing::Combine(testing::Values(Take::read, Take::skip, Take::append, Take::take),
+                     testing::Values(std::size_t{7}, std::size_t{4096},
+                                     LineReader::kDefaultBlockSize),
+                     testing::Values("\r\n", "\n", "\r"),
+                     testing::Values(Source::shared, Source::copied, Source::mapped)));
+
+// Plain lines that lie in one window are handed on as a view wherever the block stands against
+// the windows, and the view stays readable after the reader has moved far on and is gone;
+// lines of another kind are copied. Blocks copied from the source are never handed on.
+TEST_P(EverySource, TakenPlainLinesAreAViewThatOutlivesTheReader) {
+  const std::string line(300, 'd');
+  const std::string block = line + "\r\n" + line + "\n" + line + "\r\n";
+  std::string rest;
+  for (int i = 0; i < 100; ++i) rest += line + "\r\n";
+  for (std::size_t pad = 0; pad < 5000; pad += 613) {
+    LinesText kept;
+    {
+      LineReader reader = open_reader(std::string(pad, 'p') + "\r\n" + block + "odd\rx\r\n" + rest,
+                                      4096, GetParam());
+      reader.read_line();
+      ASSERT_EQ(reader.take_lines(3, kept), 3);
+      LinesText odd;
+      ASSERT_EQ(reader.take_lines(2, odd), 2);
+      EXPECT_EQ(odd.view(), "odd\nx\r\n");
+      EXPECT_EQ(odd.holder(), nullptr);
+      EXPECT_EQ(reader.skip_lines(200), 100);
+    }
+    EXPECT_EQ(kept.view(), block) << pad;
+    EXPECT_EQ(kept.holder() != nullptr, GetParam() != Source::copied) << pad;
+    EXPECT_GE(kept.held_bytes(), kept.holder() != nullptr ? block.size() : 0) << pad;
+  }
+}
+
+// The observer sees every byte of the file once, in file order (those after a byte 26 through
+// observe_rest), in pieces of at most 1 MiB, however the lines are taken; one that is handed
+// what holds the bytes (all but copied blocks) may keep them past the reader's end.
+TEST_P(EverySource, ObserverSeesEveryByteOnceInOrder) {
+  std::string big;
+  while (big.size() < (std::size_t{3} << 20)) big += std::string(299, 'b') + "\r\n";
+  const std::string small =
+      "head\r\none\ntwo\rthree\r\n" + std::string(5000, 'w') + "\r\nlast\r\n\x1A after the end\r\n";
+  struct Piece {
+    std::string_view bytes;
+    std::shared_ptr<const void> holder;
+    std::string copy;
+  };
+  for (const std::string* text : {&small, static_cast<const std::string*>(&big)}) {
+    for (const std::size_t block :
+         {std::size_t{1}, std::size_t{7}, std::size_t{4096}, LineReader::kDefaultBlockSize}) {
+      if (text == &big && block < 4096) continue;  // a window for every few bytes of 3 MiB
+      std::vector<Piece> pieces;
+      {
+        LineReader reader = open_reader(*text, block, GetParam());
+        if (block % 2 == 0) {
+          reader.observe_bytes([&](std::string_view bytes) {
+            pieces.push_back({{}, {}, std::string(bytes)});
+          });
+        } else {
+          reader.observe_held_bytes(
+              [&](std::string_view bytes, std::shared_ptr<const void> holder) {
+                EXPECT_EQ(holder != nullptr, GetParam() != Source::copied);
+                pieces.push_back({bytes, holder, holder ? std::string() : std::string(bytes)});
+              });
+        }
+        for (int step = 0; take_line(reader, static_cast<Take>(step % 4)); ++step) {
+        }
+        reader.observe_rest();
+      }
+      std::string seen;
+      for (const Piece& piece : pieces) {
+        const std::string_view bytes = piece.holder ? piece.bytes : piece.copy;
+        EXPECT_LE(bytes.size(), std::size_t{1} << 20);
+        seen += bytes;
+      }
+      EXPECT_TRUE(seen == *text) << "block " << block << ", " << seen.size() << " bytes seen";
+    }
+  }
+}
 
 // append_lines keeps at most `keep` characters of each line, whatever its line end, and counts
 // the lines and bytes as read_line does.
