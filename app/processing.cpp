@@ -204,8 +204,10 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     }
     if (run.source.remembered_sha256.empty()) {
       run.source.input_sha256 = std::make_shared<BackgroundSha256>();
-      run.reader->observe_bytes(
-          [sha = run.source.input_sha256](std::string_view bytes) { sha->update(bytes); });
+      run.reader->observe_held_bytes([sha = run.source.input_sha256](
+                                         std::string_view bytes, std::shared_ptr<const void> held) {
+        sha->update(bytes, std::move(held));
+      });
     }
     read_names(*run.reader);
   } catch (const InputError& error) {

@@ -65,7 +65,9 @@ void BackgroundSha256::stop() {
   if (thread_.joinable()) thread_.join();
 }
 
-void BackgroundSha256::update(std::string_view bytes) {
+void BackgroundSha256::update(std::string_view bytes) { update(bytes, nullptr); }
+
+void BackgroundSha256::update(std::string_view bytes, std::shared_ptr<const void> holder) {
   bytes_ += bytes.size();
   if (!thread_.joinable()) {
     sha_.update(bytes);
@@ -73,12 +75,17 @@ void BackgroundSha256::update(std::string_view bytes) {
   }
   std::unique_lock lock(mutex_);
   changed_.wait(lock, [this] { return queue_.size() < kBlocksInFlight; });
-  std::string block;
-  if (!spare_.empty()) {
-    block = std::move(spare_.back());
-    spare_.pop_back();
+  Block block;
+  if (holder) {
+    block.held = bytes;
+    block.holder = std::move(holder);
+  } else {
+    if (!spare_.empty()) {
+      block.copy = std::move(spare_.back());
+      spare_.pop_back();
+    }
+    block.copy.assign(bytes);
   }
-  block.assign(bytes);
   queue_.push_back(std::move(block));
   lock.unlock();
   changed_.notify_all();
@@ -89,12 +96,13 @@ void BackgroundSha256::run() {
   for (;;) {
     changed_.wait(lock, [this] { return !queue_.empty() || ended_; });
     if (queue_.empty()) return;
-    std::string block = std::move(queue_.front());
+    Block block = std::move(queue_.front());
     queue_.pop_front();
     lock.unlock();
-    sha_.update(block);
+    sha_.update(block.holder ? block.held : std::string_view(block.copy));
+    block.holder.reset();
     lock.lock();
-    spare_.push_back(std::move(block));
+    if (!block.copy.empty()) spare_.push_back(std::move(block.copy));
     changed_.notify_all();
   }
 }

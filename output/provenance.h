@@ -39,8 +39,9 @@ class Sha256 {
 };
 
 // The SHA-256 of a stream worked out on a thread of its own, so that the one who reads the
-// stream does not wait for it: update() copies the bytes and returns (waiting only while a few
-// blocks are still to be hashed), hex() waits for the rest. Where no thread can be started the
+// stream does not wait for it: update() queues the bytes and returns (waiting only while a few
+// blocks are still to be hashed), copying them unless a holder keeps them readable until
+// they are hashed; hex() waits for the rest. Where no thread can be started the
 // bytes are hashed in update() itself.
 class BackgroundSha256 {
  public:
@@ -49,6 +50,8 @@ class BackgroundSha256 {
   BackgroundSha256(const BackgroundSha256&) = delete;
   BackgroundSha256& operator=(const BackgroundSha256&) = delete;
   void update(std::string_view bytes);
+  // The bytes kept readable by `holder` (no copy) when it is not null.
+  void update(std::string_view bytes, std::shared_ptr<const void> holder);
   std::string hex();
   std::uint64_t bytes() const { return bytes_; }
 
@@ -58,7 +61,12 @@ class BackgroundSha256 {
   Sha256 sha_;
   std::mutex mutex_;
   std::condition_variable changed_;
-  std::deque<std::string> queue_;   // blocks not yet hashed
+  struct Block {
+    std::string copy;
+    std::string_view held;
+    std::shared_ptr<const void> holder;
+  };
+  std::deque<Block> queue_;         // blocks not yet hashed
   std::vector<std::string> spare_;  // hashed blocks, their room kept for the next
   bool ended_ = false;
   std::uint64_t bytes_ = 0;

@@ -2,11 +2,13 @@
 // named, and the run they describe is the one that was made.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -136,6 +138,32 @@ TEST(Sha256, GivesTheStandardDigests) {
   abc.update("bc");
   EXPECT_EQ(abc.hex(), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
   EXPECT_EQ(abc.bytes(), 3u);
+}
+
+// Blocks handed over with a holder are hashed from where they lie, while the holder keeps
+// them; the others are copied, so their source may change at once. Either way the digest is
+// the whole stream's.
+TEST(Sha256, InTheBackgroundHashesHeldAndCopiedBlocksInOrder) {
+  std::string stream(3'000'017, '\0');
+  for (std::size_t i = 0; i < stream.size(); ++i) stream[i] = static_cast<char>(i * 7919 % 251);
+  Sha256 whole;
+  whole.update(stream);
+  BackgroundSha256 background;
+  std::size_t at = 0;
+  for (std::size_t piece = 0; at < stream.size(); ++piece) {
+    const std::size_t size = std::min<std::size_t>(stream.size() - at, 65'536 * (piece + 1));
+    if (piece % 2 == 0) {
+      auto held = std::make_shared<std::string>(stream.substr(at, size));
+      background.update(*held, held);
+    } else {
+      std::string copied = stream.substr(at, size);
+      background.update(copied);
+      copied.assign(size, 'x');  // the hash has its own copy
+    }
+    at += size;
+  }
+  EXPECT_EQ(background.hex(), whole.hex());
+  EXPECT_EQ(background.bytes(), stream.size());
 }
 
 // The hash cache: a hash is found again only for the same stamp, and remembered only for a
