@@ -6,9 +6,14 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
+#include "app/progress_display.h"
+#include "platform/mapped_input.h"
 #include "platform/standard_output.h"
 
 int main(int argc, char** argv) {
+  // The dose-rate file made shorter by another program while it is read stops the run with a
+  // message (status 1), after the progress bar's line when one is drawn.
+  kestrane::guard_mapped_inputs("kestrane-batch", kestrane::progress_bar_drawn);
   try {
     int status = 0;
     const auto options =

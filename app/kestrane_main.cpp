@@ -16,6 +16,7 @@
 #include "app/exit_status.h"
 #include "app/run_driver.h"
 #include "app/version.h"
+#include "platform/mapped_input.h"
 #include "platform/terminal_console.h"
 #include "platform/terminal_session.h"
 
@@ -92,6 +93,9 @@ int main(int argc, char** argv) {
     return kExitNotATerminal;
   }
 
+  // Before the terminal's handlers: a SIGBUS puts the terminal back first, then comes here,
+  // where the dose-rate file made shorter by another program stops the run (status 1).
+  guard_mapped_inputs("kestrane");
   std::vector<std::string> outcome;
   int status = kExitFailure;
   try {

@@ -72,10 +72,13 @@ SourceWindow FileWindows::map_now(std::uint64_t start, std::size_t size) const {
 SourceWindow FileWindows::map_ahead(std::uint64_t start, std::size_t size) {
   std::unique_lock lock(mutex_);
   if (!thread_.joinable() && !no_thread_) {
-    // The thread takes no signal: those the program handles go to the threads that expect them.
+    // The thread takes no signal sent to the process: those go to the threads that expect
+    // them. Those its own faults raise stay open to their handlers (a blocked one would kill
+    // the process outright): a SIGBUS where the file became shorter ends the run with a message.
     sigset_t all;
     sigset_t saved;
     ::sigfillset(&all);
+    for (const int fault : {SIGBUS, SIGSEGV, SIGFPE, SIGILL}) ::sigdelset(&all, fault);
     ::pthread_sigmask(SIG_BLOCK, &all, &saved);
     try {
       thread_ = std::thread([this] { run(); });

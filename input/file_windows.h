@@ -7,9 +7,11 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string_view>
 #include <thread>
 
 #include "input/line_scan.h"
+#include "platform/mapped_input.h"
 
 namespace kestrane {
 
@@ -27,9 +29,13 @@ struct SourceWindow {
 void find_window_breaks(const SourceWindow& window, std::size_t most);
 
 // Maps windows of an open file, read-only; each is unmapped when the last holder lets it go.
+// The file is watched meanwhile: should another program make it shorter than `size` (its size
+// when opened), the run stops with a message that names it by `display_name` rather than die
+// of the SIGBUS a page past the new end raises (platform/mapped_input.h).
 class FileWindows {
  public:
-  explicit FileWindows(int fd) : fd_(fd) {}
+  FileWindows(int fd, std::uint64_t size, std::string_view display_name)
+      : fd_(fd), watch_(fd, size, display_name) {}
   ~FileWindows();
   FileWindows(const FileWindows&) = delete;
   FileWindows& operator=(const FileWindows&) = delete;
@@ -52,6 +58,7 @@ class FileWindows {
   void run();
 
   int fd_;
+  MappedInputWatch watch_;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::condition_variable looked_;  // the line breaks of a window have been looked for

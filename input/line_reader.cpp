@@ -67,6 +67,7 @@ struct LineReader::Impl {
   std::uint64_t observed = 0;
 
   ~Impl() {
+    files.reset();  // no longer watched before the descriptor goes
     if (fd >= 0) ::close(fd);
   }
 
@@ -321,7 +322,7 @@ LineReader::LineReader(const std::filesystem::path& host_path, std::string displ
     if (impl_->total > 0 && page > 0) {
       // Mapped a window at a time; a file that cannot be mapped falls back to blocks.
       impl_->windows = true;
-      impl_->files = std::make_unique<FileWindows>(fd);
+      impl_->files = std::make_unique<FileWindows>(fd, impl_->total, impl_->display_name);
       impl_->page = static_cast<std::uint64_t>(page);
       impl_->block_size = std::max<std::size_t>(block_size, 1);
       return;

@@ -1,0 +1,138 @@
+// The watched input files and the SIGBUS handler that stops a run whose input became shorter
+// while it was mapped. The handler uses async-signal-safe calls only (fstat, write, _exit,
+// sigaction, raise), on bytes prepared when a file is watched.
+#include "platform/mapped_input.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cstring>
+
+#include "platform/interrupt_note.h"
+
+namespace kestrane {
+
+namespace {
+
+constexpr int kFree = 0;
+constexpr int kChanging = 1;  // being filled in or let go: the handler passes it over
+constexpr int kWatched = 2;
+
+constexpr std::string_view kShortened =
+    " became shorter while it was read (changed by another program); the run stopped.\n";
+
+struct Slot {
+  std::atomic<int> state{kFree};
+  int fd = -1;
+  off_t size = 0;
+  std::array<char, 2048> message{};
+  std::size_t length = 0;
+};
+
+std::array<Slot, 4> g_slots;
+std::array<char, 64> g_program{};  // "kestrane-batch: "
+std::size_t g_program_length = 0;
+bool (*g_line_open)() noexcept = nullptr;
+struct sigaction g_previous {};
+std::atomic<bool> g_stopping{false};
+
+void write_all(const char* at, std::size_t left) noexcept {
+  while (left > 0) {
+    const ssize_t written = ::write(STDERR_FILENO, at, left);
+    if (written <= 0) return;
+    at += written;
+    left -= static_cast<std::size_t>(written);
+  }
+}
+
+// The file of a slot is shorter now than it was when it was opened.
+bool shortened(const Slot& slot) noexcept {
+  struct stat now {};
+  return ::fstat(slot.fd, &now) == 0 && now.st_size < slot.size;
+}
+
+// The size test rather than the fault's address: a SIGBUS raised again by another handler
+// (the terminal's, once it has put the terminal back) carries no address.
+extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) {
+  for (const Slot& slot : g_slots) {
+    if (slot.state.load(std::memory_order_acquire) != kWatched || !shortened(slot)) continue;
+    // Two threads may fault on the file at once: one message, and the other waits for the end.
+    if (g_stopping.exchange(true)) {
+      for (;;) ::pause();
+    }
+    if (g_line_open != nullptr && g_line_open()) write_all("\n", 1);
+    write_all(slot.message.data(), slot.length);
+    write_interrupt_note(STDERR_FILENO);
+    ::_exit(kMappedInputShortenedStatus);
+  }
+  // Not a watched file's: whoever had the signal before takes it.
+  if ((g_previous.sa_flags & SA_SIGINFO) != 0 && g_previous.sa_sigaction != nullptr) {
+    g_previous.sa_sigaction(signal_number, info, context);
+    return;
+  }
+  if ((g_previous.sa_flags & SA_SIGINFO) == 0 && g_previous.sa_handler != SIG_DFL &&
+      g_previous.sa_handler != SIG_IGN) {
+    g_previous.sa_handler(signal_number);
+    return;
+  }
+  // The default action, delivered as the handler returns (the signal is blocked until then).
+  ::signal(signal_number, SIG_DFL);
+  ::raise(signal_number);
+}
+
+void append(Slot& slot, std::string_view text) {
+  const std::size_t n = std::min(text.size(), slot.message.size() - slot.length);
+  std::memcpy(slot.message.data() + slot.length, text.data(), n);
+  slot.length += n;
+}
+
+}  // namespace
+
+void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept) {
+  const std::string_view prefix = ": ";
+  g_program_length = std::min(program.size(), g_program.size() - prefix.size());
+  std::memcpy(g_program.data(), program.data(), g_program_length);
+  std::memcpy(g_program.data() + g_program_length, prefix.data(), prefix.size());
+  g_program_length += prefix.size();
+  g_line_open = line_open;
+  struct sigaction action {};
+  action.sa_sigaction = on_bus_error;
+  action.sa_flags = SA_SIGINFO;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGBUS, &action, &g_previous);
+}
+
+MappedInputWatch::MappedInputWatch(int fd, std::uint64_t size,
+                                   std::string_view display_name) noexcept {
+  for (std::size_t i = 0; i < g_slots.size(); ++i) {
+    int expected = kFree;
+    if (!g_slots[i].state.compare_exchange_strong(expected, kChanging)) continue;
+    Slot& slot = g_slots[i];
+    slot.fd = fd;
+    slot.size = static_cast<off_t>(size);
+    slot.length = 0;
+    append(slot, std::string_view(g_program.data(), g_program_length));
+    const std::size_t name_at = slot.length;
+    append(slot, display_name.substr(0, slot.message.size() - kShortened.size() - name_at));
+    std::replace(slot.message.begin() + static_cast<std::ptrdiff_t>(name_at),
+                 slot.message.begin() + static_cast<std::ptrdiff_t>(slot.length), '\\', '/');
+    append(slot, kShortened);
+    slot.state.store(kWatched, std::memory_order_release);
+    slot_ = static_cast<int>(i);
+    return;
+  }
+}
+
+MappedInputWatch::~MappedInputWatch() {
+  if (slot_ < 0) return;
+  Slot& slot = g_slots[static_cast<std::size_t>(slot_)];
+  slot.state.store(kChanging, std::memory_order_release);
+  slot.fd = -1;
+  slot.state.store(kFree, std::memory_order_release);
+}
+
+}  // namespace kestrane

@@ -1,0 +1,38 @@
+// The input files a run reads through memory maps, and what happens when another program makes
+// one of them shorter meanwhile: a page of the map past the new end raises SIGBUS, which the
+// handler installed here turns into a stop that names the file (then the note of the
+// interrupted run, platform/interrupt_note.h) and status 1, rather than the death by the signal.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+namespace kestrane {
+
+// Installs the SIGBUS handler for the program named `program` ("kestrane-batch"), the name its
+// message begins with. `line_open`, when given, says whether the last line written to standard
+// error is left open (a progress bar), so that the message starts on a line of its own; it
+// must be async-signal-safe. A SIGBUS that no watched file explains goes on to the action that
+// was there before. Call it once, before any other handler of SIGBUS is installed (the
+// terminal's, which puts the terminal back first and then raises the signal again here).
+void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept = nullptr);
+
+// The status a run stopped this way exits with.
+inline constexpr int kMappedInputShortenedStatus = 1;
+
+// Watches an open file while it lives: should it be found shorter than `size` bytes (its size
+// when opened) on a SIGBUS, the run stops with a message naming it by `display_name` (a
+// backslash in it is written as '/'). The message is prepared here, so the handler only writes
+// bytes. A few files can be watched at once; those beyond are not (they die by the signal).
+class MappedInputWatch {
+ public:
+  MappedInputWatch(int fd, std::uint64_t size, std::string_view display_name) noexcept;
+  ~MappedInputWatch();
+  MappedInputWatch(const MappedInputWatch&) = delete;
+  MappedInputWatch& operator=(const MappedInputWatch&) = delete;
+
+ private:
+  int slot_ = -1;
+};
+
+}  // namespace kestrane

@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# kestrane on a real 80x25 terminal, from a shell, while another program cuts the dose-rate
+# file short during the processing: the terminal comes back to the shell's normal screen with
+# its modes as before, the message naming the file and the note of the interrupted run stand
+# below it, and the program exits with status 1 (not by SIGBUS).
+source "$(dirname "$0")/kestrane_tmux.bash"
+
+"$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
+  --data-set inhalation >/dev/null || fail "kestrane-sample failed"
+printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
+t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
+wait_for '$'
+keys "stty -g > .modes-before; echo \$\$ > .shell-pid; clear" Enter
+keys "'$BIN_DIR/kestrane'; echo STATUS=\$?" Enter
+wait_for " Press any key to continue."
+keys x
+wait_for " Select Data Set to Process"
+keys Enter
+wait_for " Select Age(s) of Interest"
+keys End Enter
+wait_for " Select Target Regions"
+keys End Enter
+wait_for " Press any key to process the data."
+keys x
+wait_for " records ["
+truncate -s 1M "$WORK/DATA/KVR13INH.DRT"
+
+wait_for "STATUS="
+keys "stty -g | cmp -s - .modes-before && echo MODES-SAME" Enter
+wait_for "MODES-SAME"
+screen | grep -qx "STATUS=1" || fail "the shell does not report status 1"
+screen | grep -qF "kestrane: DATA/KVR13INH.DRT became shorter while it was read" ||
+  fail "no message names the file"
+screen | grep -qF "The run was interrupted. The earlier files are kept" || fail "no note"
+if screen | grep -qF "Processing absorbed dose rate file"; then
+  fail "the processing screen is still shown"
+fi
+echo "e2e file_cut_short: 1 passed, 0 failed"
