@@ -94,8 +94,9 @@ int main(int argc, char** argv) {
   }
 
   // Before the terminal's handlers: a SIGBUS puts the terminal back first, then comes here,
-  // where the dose-rate file made shorter by another program stops the run (status 1).
-  guard_mapped_inputs("kestrane");
+  // where the dose-rate file made shorter by another program stops the run (status 1), its
+  // message in lines as wide as those of the note after it.
+  guard_mapped_inputs("kestrane", nullptr, 79);
   std::vector<std::string> outcome;
   int status = kExitFailure;
   try {

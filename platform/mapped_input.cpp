@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstring>
+#include <string>
 
 #include "platform/interrupt_note.h"
 
@@ -23,7 +24,7 @@ constexpr int kChanging = 1;  // being filled in or let go: the handler passes i
 constexpr int kWatched = 2;
 
 constexpr std::string_view kShortened =
-    " became shorter while it was read (changed by another program); the run stopped.\n";
+    " became shorter while it was read (changed by another program); the run stopped.";
 
 struct Slot {
   std::atomic<int> state{kFree};
@@ -34,8 +35,8 @@ struct Slot {
 };
 
 std::array<Slot, 4> g_slots;
-std::array<char, 64> g_program{};  // "kestrane-batch: "
-std::size_t g_program_length = 0;
+std::string g_program;    // "kestrane-batch: "
+std::size_t g_width = 0;  // of the lines the message is broken into; 0: one line
 bool (*g_line_open)() noexcept = nullptr;
 struct sigaction g_previous {};
 std::atomic<bool> g_stopping{false};
@@ -84,20 +85,12 @@ extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) 
   ::raise(signal_number);
 }
 
-void append(Slot& slot, std::string_view text) {
-  const std::size_t n = std::min(text.size(), slot.message.size() - slot.length);
-  std::memcpy(slot.message.data() + slot.length, text.data(), n);
-  slot.length += n;
-}
-
 }  // namespace
 
-void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept) {
-  const std::string_view prefix = ": ";
-  g_program_length = std::min(program.size(), g_program.size() - prefix.size());
-  std::memcpy(g_program.data(), program.data(), g_program_length);
-  std::memcpy(g_program.data() + g_program_length, prefix.data(), prefix.size());
-  g_program_length += prefix.size();
+void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept,
+                         std::size_t width) {
+  g_program.assign(program).append(": ");
+  g_width = width;
   g_line_open = line_open;
   struct sigaction action {};
   action.sa_sigaction = on_bus_error;
@@ -106,21 +99,21 @@ void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept)
   ::sigaction(SIGBUS, &action, &g_previous);
 }
 
-MappedInputWatch::MappedInputWatch(int fd, std::uint64_t size,
-                                   std::string_view display_name) noexcept {
+MappedInputWatch::MappedInputWatch(int fd, std::uint64_t size, std::string_view display_name) {
+  std::string name(display_name);
+  std::replace(name.begin(), name.end(), '\\', '/');
+  std::string message = g_program + name + std::string(kShortened);
+  if (g_width > 0) message = note_lines(message, {}, g_width);
   for (std::size_t i = 0; i < g_slots.size(); ++i) {
     int expected = kFree;
     if (!g_slots[i].state.compare_exchange_strong(expected, kChanging)) continue;
     Slot& slot = g_slots[i];
     slot.fd = fd;
     slot.size = static_cast<off_t>(size);
-    slot.length = 0;
-    append(slot, std::string_view(g_program.data(), g_program_length));
-    const std::size_t name_at = slot.length;
-    append(slot, display_name.substr(0, slot.message.size() - kShortened.size() - name_at));
-    std::replace(slot.message.begin() + static_cast<std::ptrdiff_t>(name_at),
-                 slot.message.begin() + static_cast<std::ptrdiff_t>(slot.length), '\\', '/');
-    append(slot, kShortened);
+    // A name too long for the slot is cut; the message still ends its line.
+    slot.length = std::min(message.size(), slot.message.size() - 1);
+    std::memcpy(slot.message.data(), message.data(), slot.length);
+    if (slot.message[slot.length - 1] != '\n') slot.message[slot.length++] = '\n';
     slot.state.store(kWatched, std::memory_order_release);
     slot_ = static_cast<int>(i);
     return;

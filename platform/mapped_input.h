@@ -4,6 +4,7 @@
 // interrupted run, platform/interrupt_note.h) and status 1, rather than the death by the signal.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -12,10 +13,13 @@ namespace kestrane {
 // Installs the SIGBUS handler for the program named `program` ("kestrane-batch"), the name its
 // message begins with. `line_open`, when given, says whether the last line written to standard
 // error is left open (a progress bar), so that the message starts on a line of its own; it
-// must be async-signal-safe. A SIGBUS that no watched file explains goes on to the action that
-// was there before. Call it once, before any other handler of SIGBUS is installed (the
-// terminal's, which puts the terminal back first and then raises the signal again here).
-void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept = nullptr);
+// must be async-signal-safe. With a `width`, the message is broken at blanks into lines of at
+// most that many characters, as the note is; else it is one line. A SIGBUS that no watched
+// file explains goes on to the action that was there before. Call it once, before any file is
+// watched and any other handler of SIGBUS is installed (the terminal's, which puts the
+// terminal back first and then raises the signal again here).
+void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept = nullptr,
+                         std::size_t width = 0);
 
 // The status a run stopped this way exits with.
 inline constexpr int kMappedInputShortenedStatus = 1;
@@ -26,7 +30,7 @@ inline constexpr int kMappedInputShortenedStatus = 1;
 // bytes. A few files can be watched at once; those beyond are not (they die by the signal).
 class MappedInputWatch {
  public:
-  MappedInputWatch(int fd, std::uint64_t size, std::string_view display_name) noexcept;
+  MappedInputWatch(int fd, std::uint64_t size, std::string_view display_name);
   ~MappedInputWatch();
   MappedInputWatch(const MappedInputWatch&) = delete;
   MappedInputWatch& operator=(const MappedInputWatch&) = delete;

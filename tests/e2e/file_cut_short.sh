@@ -29,8 +29,10 @@ wait_for "STATUS="
 keys "stty -g | cmp -s - .modes-before && echo MODES-SAME" Enter
 wait_for "MODES-SAME"
 screen | grep -qx "STATUS=1" || fail "the shell does not report status 1"
-screen | grep -qF "kestrane: DATA/KVR13INH.DRT became shorter while it was read" ||
+# The message, in lines broken at blanks as the note's are.
+screen | grep -qx "kestrane: DATA/KVR13INH.DRT became shorter while it was read (changed by" ||
   fail "no message names the file"
+screen | grep -qx "another program); the run stopped." || fail "the message is not whole"
 screen | grep -qF "The run was interrupted. The earlier files are kept" || fail "no note"
 if screen | grep -qF "Processing absorbed dose rate file"; then
   fail "the processing screen is still shown"
