@@ -5,24 +5,7 @@
 # below it, and the program exits with status 1 (not by SIGBUS).
 source "$(dirname "$0")/kestrane_tmux.bash"
 
-"$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
-  --data-set inhalation >/dev/null || fail "kestrane-sample failed"
-printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
-t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
-wait_for '$'
-keys "stty -g > .modes-before; echo \$\$ > .shell-pid; clear" Enter
-keys "'$BIN_DIR/kestrane'; echo STATUS=\$?" Enter
-wait_for " Press any key to continue."
-keys x
-wait_for " Select Data Set to Process"
-keys Enter
-wait_for " Select Age(s) of Interest"
-keys End Enter
-wait_for " Select Target Regions"
-keys End Enter
-wait_for " Press any key to process the data."
-keys x
-wait_for " records ["
+start_processing_in_shell "; echo STATUS=\$?"
 truncate -s 1M "$WORK/DATA/KVR13INH.DRT"
 
 wait_for "STATUS="

@@ -4,26 +4,9 @@
 # and the program ends by SIGINT itself (the shell reports 130 and drops the rest of the line).
 source "$(dirname "$0")/kestrane_tmux.bash"
 
-"$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
-  --data-set inhalation >/dev/null || fail "kestrane-sample failed"
-printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
-t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
-wait_for '$'
-keys "stty -g > .modes-before; echo \$\$ > .shell-pid; clear" Enter
 # A shell drops the rest of a command line whose program was ended by SIGINT, but not of one
 # that merely exited with status 130.
-keys "'$BIN_DIR/kestrane'; echo LIST-WENT-ON" Enter
-wait_for " Press any key to continue."
-keys x
-wait_for " Select Data Set to Process"
-keys Enter
-wait_for " Select Age(s) of Interest"
-keys End Enter
-wait_for " Select Target Regions"
-keys End Enter
-wait_for " Press any key to process the data."
-keys x
-wait_for " records ["
+start_processing_in_shell "; echo LIST-WENT-ON"
 keys C-c
 
 # The program is gone once the shell has no child left.

@@ -107,3 +107,28 @@ ctrl_click() {
   keys -l $'\e'"[<$button;$3;$2M"
   keys -l $'\e'"[<$button;$3;$2m"
 }
+
+# Makes an inhalation sample of ${KESTRANE_E2E_SAMPLE_SIZE:-50M} in $WORK, opens a shell on an
+# 80x25 terminal (its modes saved in .modes-before, its pid in .shell-pid), starts kestrane there
+# followed on the same command line by the shell text $1, chooses the first data set with every
+# age and region, and waits until the processing shows its records.
+start_processing_in_shell() {
+  "$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
+    --data-set inhalation >/dev/null || fail "kestrane-sample failed"
+  printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
+  t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
+  wait_for '$'
+  keys "stty -g > .modes-before; echo \$\$ > .shell-pid; clear" Enter
+  keys "'$BIN_DIR/kestrane'$1" Enter
+  wait_for " Press any key to continue."
+  keys x
+  wait_for " Select Data Set to Process"
+  keys Enter
+  wait_for " Select Age(s) of Interest"
+  keys End Enter
+  wait_for " Select Target Regions"
+  keys End Enter
+  wait_for " Press any key to process the data."
+  keys x
+  wait_for " records ["
+}
