@@ -27,6 +27,7 @@ keys Enter
 
 wait_for " Select Target Regions"
 wait_for "Adrenals"
+wait_for "UB-Wall"  # the box may still be drawn under load: both rows must stand before a click
 ctrl_click 0 "$(row_of "UB-Wall")" 12
 ctrl_click 2 "$(row_of "Adrenals")" 12
 wait_for "2] Adrenals"  # two-digit mark numbers in a box of 31 items
