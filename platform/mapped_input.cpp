@@ -40,6 +40,7 @@ std::size_t g_width = 0;  // of the lines the message is broken into; 0: one lin
 bool (*g_line_open)() noexcept = nullptr;
 struct sigaction g_previous {};
 std::atomic<bool> g_stopping{false};
+pid_t g_main_thread = 0;  // the thread that installed the handler
 
 void write_all(const char* at, std::size_t left) noexcept {
   while (left > 0) {
@@ -56,17 +57,26 @@ bool shortened(const Slot& slot) noexcept {
   return ::fstat(slot.fd, &now) == 0 && now.st_size < slot.size;
 }
 
+// A watched file that is shorter now than when it was opened; none when no file is.
+const Slot* shortened_slot() noexcept {
+  for (const Slot& slot : g_slots) {
+    if (slot.state.load(std::memory_order_acquire) == kWatched && shortened(slot)) return &slot;
+  }
+  return nullptr;
+}
+
 // The size test rather than the fault's address: a SIGBUS raised again by another handler
 // (the terminal's, once it has put the terminal back) carries no address.
 extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) {
-  for (const Slot& slot : g_slots) {
-    if (slot.state.load(std::memory_order_acquire) != kWatched || !shortened(slot)) continue;
+  if (const Slot* slot = shortened_slot()) {
+    // The main thread writes the message, so that nothing draws over it meanwhile.
+    hand_shortened_input_to_main_thread(signal_number);
     // Two threads may fault on the file at once: one message, and the other waits for the end.
     if (g_stopping.exchange(true)) {
       for (;;) ::pause();
     }
     if (g_line_open != nullptr && g_line_open()) write_all("\n", 1);
-    write_all(slot.message.data(), slot.length);
+    write_all(slot->message.data(), slot->length);
     write_interrupt_note(STDERR_FILENO);
     ::_exit(kMappedInputShortenedStatus);
   }
@@ -87,11 +97,18 @@ extern "C" void on_bus_error(int signal_number, siginfo_t* info, void* context) 
 
 }  // namespace
 
+void hand_shortened_input_to_main_thread(int signal_number) noexcept {
+  if (g_main_thread == 0 || ::gettid() == g_main_thread || shortened_slot() == nullptr) return;
+  ::tgkill(::getpid(), g_main_thread, signal_number);
+  for (;;) ::pause();
+}
+
 void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept,
                          std::size_t width) {
   g_program.assign(program).append(": ");
   g_width = width;
   g_line_open = line_open;
+  g_main_thread = ::gettid();
   struct sigaction action {};
   action.sa_sigaction = on_bus_error;
   action.sa_flags = SA_SIGINFO;

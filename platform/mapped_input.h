@@ -21,6 +21,13 @@ namespace kestrane {
 void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept = nullptr,
                          std::size_t width = 0);
 
+// Where a watched file became shorter and the calling thread is not the one that called
+// guard_mapped_inputs (the program's main thread, which draws the screen or the progress bar),
+// sends it the signal `signal_number` and waits for the end of the process, so that the
+// terminal is given back and the message written by the thread that would otherwise draw over
+// them. Returns, doing nothing, otherwise. Async-signal-safe: for the handlers of SIGBUS.
+void hand_shortened_input_to_main_thread(int signal_number) noexcept;
+
 // The status a run stopped this way exits with.
 inline constexpr int kMappedInputShortenedStatus = 1;
 

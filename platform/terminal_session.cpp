@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "platform/interrupt_note.h"
+#include "platform/mapped_input.h"
 
 namespace kestrane {
 namespace {
@@ -60,6 +61,10 @@ void restore_terminal_raw() {
 // fatal signal goes on to whoever had it before (the default action, or a sanitizer). Either
 // way the signal stays blocked until the handler returns, and is delivered then.
 extern "C" void on_signal(int sig) {
+  // A SIGBUS of a dose-rate file cut short on another thread is taken on the main thread,
+  // which draws the screen: the terminal is put back and the message written with no drawing
+  // in between.
+  if (sig == SIGBUS) hand_shortened_input_to_main_thread(sig);
   restore_terminal_raw();
   const bool fatal =
       std::find(kFatalSignals.begin(), kFatalSignals.end(), sig) != kFatalSignals.end();
