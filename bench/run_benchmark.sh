@@ -12,6 +12,9 @@
 #   ROUNDS   rounds of the three runs (default 5)
 # The programs are taken from KESTRANE_BIN (default: build/bin of this checkout, the Release
 # build of the README). The file is made once and reused while its size setting is unchanged.
+# With KESTRANE_BENCH_TARGET set to AVX2, SSE4, SSSE3 or SCALAR, kestrane-batch takes that
+# vector target and those below it, as on a processor without the wider ones (through the
+# preloaded libkestrane_force_targets.so of the same build folder).
 set -euo pipefail
 
 dir=${1:-/tmp/kestrane-bench}
@@ -70,6 +73,15 @@ run() {
 declare -A peak
 
 batch=("$bin/kestrane-batch" --data-set inhalation --dir "$dir")
+target_note=
+if [ -n "${KESTRANE_BENCH_TARGET:-}" ]; then
+  if [ ! -f "$bin/libkestrane_force_targets.so" ]; then
+    echo "run_benchmark: $bin/libkestrane_force_targets.so not found; build with KESTRANE_BENCH=ON" >&2
+    exit 2
+  fi
+  batch=(env LD_PRELOAD="$bin/libkestrane_force_targets.so" "${batch[@]}")
+  target_note=", vector target $KESTRANE_BENCH_TARGET and below"
+fi
 ratio_all=
 ratio_one=
 for ((round = 0; round < rounds; round++)); do
@@ -95,7 +107,7 @@ row() {  # row LABEL NAME RATIOS
 }
 
 echo
-echo "File: $file ($mb MB), medians of $rounds rounds, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)"
+echo "File: $file ($mb MB), medians of $rounds rounds, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)$target_note"
 printf "%-32s %7s %7s %8s %8s %8s\n" "" "wall s" "cpu s" "MB/s" "x wc -l" "peak MB"
 row "wc -l (plain read)" read ""
 row "batch, all ages, all regions" all "$ratio_all"
