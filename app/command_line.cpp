@@ -93,7 +93,9 @@ std::optional<std::string> unknown_argument(const CLI::App& app, int argc,
       return "invalid option -- " + in_quotes(arg.substr(1, 1));
     }
     const bool value_attached = is_long ? name.size() < arg.size() : arg.size() > 2;
-    if (opt->get_type_size() != 0 && !value_attached) ++i;
+    // A flag expects no value, whatever type CLI11 gives it (a bool flag has a type size of
+    // 1): only an option that expects one takes the next argument.
+    if (opt->get_expected_max() != 0 && !value_attached) ++i;
   }
   return std::nullopt;
 }

@@ -101,6 +101,48 @@ INSTANTIATE_TEST_SUITE_P(
                   "--seed: \"abc\" is not a whole number from 0 to 18446744073709551615"}),
     [](const ::testing::TestParamInfo<UsageCase>& test) { return test.param.name; });
 
+// One choice in several orders and forms: every one reads to the same options. A flag
+// stands anywhere and takes no value from the argument after it.
+class OptionOrder : public ::testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(OptionOrder, GivesTheSameOptions) {
+  std::vector<std::string> args{kBatch};
+  const std::string dir = std::filesystem::temp_directory_path().string();
+  for (const std::string& a : GetParam()) {
+    args.push_back(a == "DIR" ? dir : a == "--dir=DIR" ? "--dir=" + dir : a);
+  }
+  const std::vector<const char*> argv = argv_of(args);
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = -1;
+  const auto options =
+      parse_batch_command_line(static_cast<int>(argv.size()), argv.data(), out, err, status);
+  ASSERT_TRUE(options.has_value()) << err.str();
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(options->data_set, DataSet::inhalation);
+  EXPECT_EQ(options->ages, "1");
+  EXPECT_EQ(options->regions, "1,2");
+  EXPECT_TRUE(options->csv);
+  EXPECT_EQ(options->dir, std::filesystem::temp_directory_path());
+  EXPECT_EQ(options->plot, "I-129");
+  EXPECT_EQ(options->nuclides, std::optional<std::string>("Sr-89"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, OptionOrder,
+    ::testing::Values(
+        std::vector<std::string>{"--data-set", "inhalation", "--ages", "1", "--regions", "1,2",
+                                 "--dir", "DIR", "--plot", "I-129", "--nuclides", "Sr-89",
+                                 "--csv"},
+        std::vector<std::string>{"--csv", "--dir", "DIR", "--data-set", "inhalation", "--ages",
+                                 "1", "--regions", "1,2", "--plot", "I-129", "--nuclides",
+                                 "Sr-89"},
+        std::vector<std::string>{"--data-set", "inhalation", "--ages", "1", "--regions", "1,2",
+                                 "--csv", "--plot", "I-129", "--csv", "--nuclides", "Sr-89",
+                                 "--dir", "DIR"},
+        std::vector<std::string>{"--nuclides=Sr-89", "--csv", "--plot=I-129", "--regions=1,2",
+                                 "--csv", "--ages=1", "--dir=DIR", "--data-set=inhalation"}));
+
 // The output and exit status of a shell command.
 std::pair<std::string, int> shell(const std::string& command) {
   std::string text;
