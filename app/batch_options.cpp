@@ -148,21 +148,11 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
 }
 
 std::vector<std::string> parse_nuclide_list(std::string_view list) {
-  std::vector<std::string> names;
-  std::vector<std::string> folded;
-  for (;;) {
-    const std::size_t comma = list.find(',');
-    const std::string_view item = ascii::trim(list.substr(0, comma));
-    if (item.empty()) throw UsageError("--nuclides: an empty item in the list");
-    std::string upper = ascii::to_upper(item);
-    if (std::find(folded.begin(), folded.end(), upper) == folded.end()) {
-      folded.push_back(std::move(upper));
-      names.emplace_back(item);
-    }
-    if (comma == std::string_view::npos) break;
-    list.remove_prefix(comma + 1);
+  try {
+    return resolve_nuclide_list(list, "--nuclides");
+  } catch (const ChoiceError& error) {
+    throw UsageError(error.what());
   }
-  return names;
 }
 
 }  // namespace kestrane

@@ -42,7 +42,7 @@ std::vector<std::string_view> split_items(std::string_view list) {
 }
 
 // A text quoted in a message, its bytes that a terminal would act on escaped.
-std::string quoted(std::string_view text) {
+std::string quoted_text(std::string_view text) {
   return "\"" + printable_excerpt(text, kWholeName) + "\"";
 }
 
@@ -60,22 +60,22 @@ std::vector<int> resolve_list(std::string_view label, std::string_view list,
   std::vector<int> result;
   for (std::string_view item : items) {
     if (item.empty()) {
-      throw ChoiceError(std::string(label) + ": empty item in " + quoted(list) + "." + hint);
+      throw ChoiceError(std::string(label) + ": empty item in " + quoted_text(list) + "." + hint);
     }
     const int number = resolve(item);
     if (number < 0) {
-      throw ChoiceError(std::string(label) + ": unknown item " + quoted(item) + "." + hint);
+      throw ChoiceError(std::string(label) + ": unknown item " + quoted_text(item) + "." + hint);
     }
     if (number == 0) {
       if (items.size() > 1) {
-        throw ChoiceError(std::string(label) + ": " + quoted(item) +
+        throw ChoiceError(std::string(label) + ": " + quoted_text(item) +
                           " already takes every item and cannot be combined with others." + hint);
       }
       for (int i = 1; i <= all_count; ++i) result.push_back(i);
       return result;
     }
     if (std::find(result.begin(), result.end(), number) != result.end()) {
-      throw ChoiceError(std::string(label) + ": " + quoted(item) + " repeats " + describe(number) +
+      throw ChoiceError(std::string(label) + ": " + quoted_text(item) + " repeats " + describe(number) +
                         "." + hint);
     }
     result.push_back(number);
@@ -137,9 +137,29 @@ std::vector<int> resolve_region_list(std::string_view list, std::span<const std:
     }
     if (equal_ignoring_case(item, kLungRegionName)) return lung;
     if (equal_ignoring_case(item, "all") || equal_ignoring_case(item, "ALL ORGANS")) return 0;
+    // A name as the file spells it chooses that region; otherwise a name that matches one
+    // region without regard to case, and never one that matches two ("BB-Secretory" and
+    // "bb-Secretory" are two regions).
     for (std::size_t k = 0; k < names.size(); ++k) {
-      if (equal_ignoring_case(item, names[k])) return static_cast<int>(k) + 1;
+      if (item == names[k]) return static_cast<int>(k) + 1;
     }
+    std::vector<std::size_t> matches;
+    for (std::size_t k = 0; k < names.size(); ++k) {
+      if (equal_ignoring_case(item, names[k])) matches.push_back(k);
+    }
+    if (matches.size() > 1) {
+      std::string spellings;
+      for (std::size_t m = 0; m < matches.size(); ++m) {
+        if (m > 0) spellings += m + 1 == matches.size() ? " and " : ", ";
+        spellings += quoted_text(names[matches[m]]);
+      }
+      throw ChoiceError(std::string(label) + ": " + quoted_text(item) + " is ambiguous: it matches " +
+                        spellings +
+                        " without regard to case; give the name as the file spells it or the "
+                        "region number. Valid items: " +
+                        valid + ".");
+    }
+    if (matches.size() == 1) return static_cast<int>(matches.front()) + 1;
     return -1;
   };
   const auto describe = [&](int region) {
@@ -147,6 +167,20 @@ std::vector<int> resolve_region_list(std::string_view list, std::span<const std:
            printable_excerpt(region_name(region, names), kWholeName) + ")";
   };
   return resolve_list(label, list, valid, lung, resolve, describe);
+}
+
+std::vector<std::string> resolve_nuclide_list(std::string_view list, std::string_view label) {
+  std::vector<std::string> names;
+  std::vector<std::string> folded;
+  for (const std::string_view item : split_items(list)) {
+    if (item.empty()) throw ChoiceError(std::string(label) + ": an empty item in the list");
+    std::string upper = ascii::to_upper(item);
+    if (std::find(folded.begin(), folded.end(), upper) == folded.end()) {
+      folded.push_back(std::move(upper));
+      names.emplace_back(item);
+    }
+  }
+  return names;
 }
 
 bool nuclide_chosen(std::span<const std::string> chosen, std::string_view nuclide) {

@@ -41,13 +41,21 @@ std::vector<int> resolve_age_list(std::string_view list, std::string_view label 
 
 // The region numbers of a region list for the names of the region-name line: comma-separated
 // items, each a region number 1 to n + 1, "Lung" (region n + 1), "all" (also "ALL ORGANS")
-// for regions 1 to n + 1, or a region name without regard to case. Numbers and those
+// for regions 1 to n + 1, or a region name: as the file spells it, or else without regard to
+// case when it matches only one region (one that matches two is refused as ambiguous, naming
+// both spellings). Numbers and those
 // keywords always mean what they say: a region of the file whose name is a number or a
 // keyword is chosen by its number. Kept in the order given. Throws ChoiceError, listing the
 // valid items (the file's names with every byte that is not printable escaped), for an
 // unknown, empty or repeated item.
 std::vector<int> resolve_region_list(std::string_view list, std::span<const std::string> names,
                                      std::string_view label = "--regions");
+
+// The nuclides of a nuclide list: comma-separated names, each without its surrounding blanks,
+// in the order given, a name repeated (without regard to case) once. Throws ChoiceError
+// naming `label` for an empty item.
+std::vector<std::string> resolve_nuclide_list(std::string_view list,
+                                              std::string_view label = "--nuclides");
 
 // Whether `nuclide` (a header's field) is one of `chosen`, compared without regard to case
 // and trailing blanks; an empty `chosen` takes every nuclide.

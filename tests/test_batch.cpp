@@ -157,6 +157,37 @@ TEST(RegionList, NumbersAndKeywordsWinOverRegionNamesThatLookLikeThem) {
                        "\"Liver\" repeats region 4 (Liver)"));
 }
 
+// A file may hold two regions whose names differ only in case: a name as the file spells it
+// chooses its region, one that matches both only without regard to case is refused.
+struct CaseCase {
+  std::string list;
+  std::vector<int> regions;  // empty: refused as ambiguous
+};
+
+class RegionNamesDifferingInCase : public ::testing::TestWithParam<CaseCase> {};
+
+TEST_P(RegionNamesDifferingInCase, ChooseByExactSpellingOrRefuseAsAmbiguous) {
+  const std::vector<std::string> names{"BB-Secretory", "bb-Secretory", "Liver"};
+  const CaseCase& c = GetParam();
+  if (!c.regions.empty()) {
+    EXPECT_EQ(parse_region_list(c.list, names), c.regions);
+    return;
+  }
+  const std::string message = refusal([&] { parse_region_list(c.list, names); });
+  EXPECT_TRUE(contains(message, "is ambiguous: it matches \"BB-Secretory\" and \"bb-Secretory\""))
+      << message;
+  EXPECT_TRUE(
+      contains(message, "Valid items: 1 to 4, BB-Secretory, bb-Secretory, Liver, Lung, all."))
+      << message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, RegionNamesDifferingInCase,
+    ::testing::Values(CaseCase{"BB-Secretory", {1}}, CaseCase{"bb-Secretory", {2}},
+                      CaseCase{"bb-Secretory,BB-Secretory", {2, 1}},
+                      CaseCase{"LIVER,BB-Secretory", {3, 1}}, CaseCase{"bb-secretory", {}},
+                      CaseCase{"BB-SECRETORY", {}}, CaseCase{"Liver,Bb-Secretory", {}}));
+
 TEST(RegionList, ValidItemsEscapeEveryByteOfTheFileThatIsNotPrintable) {
   const std::vector<std::string> names{"Heart", "A\x1b]0;title\x07", "B\xc3\xa9"};
   const std::string message = refusal([&] { parse_region_list("Kidney", names); });
