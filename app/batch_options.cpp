@@ -1,8 +1,9 @@
-// The command line of kestrane-batch (CLI11) and the reading of its --ages and --regions lists.
+// The command line of kestrane-batch and the reading of its --ages and --regions lists.
 #include "app/batch_options.h"
 
-#include <CLI/CLI.hpp>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 
 #include "app/command_line.h"
 #include "app/version.h"
@@ -48,101 +49,112 @@ std::vector<int> parse_region_list(std::string_view list, std::span<const std::s
 std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const* argv,
                                                      std::ostream& out, std::ostream& err,
                                                      int& exit_status) {
-  CLI::App app{
-      "Computes absorbed dose coefficients without the dialogue: the same files, the\n"
-      "same computation and the same coefficient files as kestrane for the same choice.\n"
-      "\n"
-      "Reads data/Kestrane.ini (the integration times) and DATA/KVR13INH.DRT or\n"
-      "DATA/KVR13ING.DRT under DIR, each name matched without regard to case, and\n"
-      "writes OUTPUT/DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
-      "of --ages (OUTPUT is created when missing), and beside each one\n"
-      "OUTPUT/DC<days><h|g>-notes.csv when any of its coefficients is negative or rests\n"
-      "for more than 1% on the interpolant continued beyond the tabulated times. The\n"
-      "files written go to standard output, one path per line.\n",
-      "kestrane-batch"};
-  use_gnu_help(app, kBatchUsage);
-  BatchOptions options;
-  std::string data_set;
-  std::string dir = ".";
-  app.add_option("--data-set", data_set, "inhalation (KVR13INH.DRT) or ingestion (KVR13ING.DRT)")
-      ->required()
-      ->type_name("SET")
-      ->check(CLI::IsMember({"inhalation", "ingestion"}, CLI::ignore_case));
-  app.add_option("--ages", options.ages,
-                 "Comma-separated ages at intake, in the order of the files: an age-group "
-                 "number 1 to 6, an age in days (100, 365, 1825, 3650, 5475, 7300), an age "
-                 "text without regard to case (infant, \"1 y-old\", \"5 y-old\", "
-                 "\"10 y-old\", \"15 y-old\", adult), or all")
-      ->required()
-      ->type_name("LIST");
-  app.add_option("--regions", options.regions,
-                 "Comma-separated target regions, in the order of the columns: a region "
-                 "number (1 to 29 for the columns of the file, 30 for Lung), a region name "
-                 "of the file without regard to case, Lung (the composite of columns 15 to "
-                 "18), or all (every column and Lung). Numbers, Lung and all always mean "
-                 "this: a region whose name is one of them is chosen by its column number")
-      ->required()
-      ->type_name("LIST");
-  app.add_option("--dir", dir,
-                 "Working directory holding DATA, data and OUTPUT (default: the current folder)")
-      ->type_name("DIR")
-      ->check(CLI::ExistingDirectory);
-  app.add_flag("--csv", options.csv,
-               "Also write OUTPUT/DC<days><h|g>.csv beside each coefficient file: the full "
-               "double-precision coefficients, one line per record, integration time and "
-               "region, with the columns nuclide, class, age_days, header_line, points, time_d, "
-               "region, low, high, low_share_outside and high_share_outside "
-               "(f1 in place of class for ingestion); LF line ends");
-  app.add_option("--nuclides", options.nuclides,
-                 "Process and write only the records of these nuclides (comma-separated, "
-                 "without regard to case); a listed nuclide without a processed record stops "
-                 "the run before any file is replaced")
-      ->type_name("LIST");
-  app.add_option("--plot", options.plot,
-                 "Also draw every processed record of NUCLIDE (name without regard to case) "
-                 "as one SVG picture per selected region in OUTPUT/plots: rates, "
-                 "interpolant, extensions and the integral from 0")
-      ->type_name("NUCLIDE")
-      ->check(
-          [](const std::string& nuclide) {
-            return nuclide.find_first_not_of(' ') == std::string::npos ? "NUCLIDE is empty"
-                                                                       : "";
-          },
-          "NUCLIDE");
-  app.set_help_flag("-h,--help", "Print this help and exit");
-  app.set_version_flag("--version", std::string("kestrane-batch ") + kVersion,
-                       "Print the version and exit");
-  app.footer(age_group_table() +
-             "\n"
-             "Lung is not a column of the file: it is the weighted sum of region columns 15\n"
-             "to 18, 0.1665 x column 15 + 0.1665 x column 16 + 0.333 x column 17 + 0.333 x\n"
-             "column 18 (each weight taken in single precision), computed for every time\n"
-             "point before the interpolation.\n"
-             "\n"
-             "An unknown or repeated item of --ages or --regions is refused with the valid\n"
-             "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
-             "error when it is a terminal.\n"
-             "\n"
-             "Exit status:\n"
-             "  0        the files are written\n"
-             "  1        the run stops (a missing or refused input file, a coefficient file\n"
-             "           that cannot be written): the message on standard error names any\n"
-             "           incomplete files\n"
-             "  2        a usage error\n"
-             "  3        an unexpected failure (out of memory, for instance), named on\n"
-             "           standard error\n"
-             "  128 + n  ended by signal n (Ctrl-C gives 130)\n"
-             "\n"
-             "Examples:\n"
-             "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv");
+  CommandLineSpec spec{
+      .program = "kestrane-batch",
+      .usage = std::string(kBatchUsage),
+      .description =
+          "Computes absorbed dose coefficients without the dialogue: the same files, the\n"
+          "same computation and the same coefficient files as kestrane for the same choice.\n"
+          "\n"
+          "Reads data/Kestrane.ini (the integration times) and DATA/KVR13INH.DRT or\n"
+          "DATA/KVR13ING.DRT under DIR, each name matched without regard to case, and\n"
+          "writes OUTPUT/DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
+          "of --ages (OUTPUT is created when missing), and beside each one\n"
+          "OUTPUT/DC<days><h|g>-notes.csv when any of its coefficients is negative or rests\n"
+          "for more than 1% on the interpolant continued beyond the tabulated times. The\n"
+          "files written go to standard output, one path per line.\n",
+      .options = {},
+      .footer = "",
+      .version = std::string("kestrane-batch ") + kVersion};
+  spec.options = {
+      {.name = "data-set",
+       .value_name = "SET",
+       .description = "inhalation (KVR13INH.DRT) or ingestion (KVR13ING.DRT)",
+       .required = true,
+       .choices = {"inhalation", "ingestion"}},
+      {.name = "ages",
+       .value_name = "LIST",
+       .description = "Comma-separated ages at intake, in the order of the files: an age-group "
+                      "number 1 to 6, an age in days (100, 365, 1825, 3650, 5475, 7300), an age "
+                      "text without regard to case (infant, \"1 y-old\", \"5 y-old\", "
+                      "\"10 y-old\", \"15 y-old\", adult), or all",
+       .required = true},
+      {.name = "regions",
+       .value_name = "LIST",
+       .description = "Comma-separated target regions, in the order of the columns: a region "
+                      "number (1 to 29 for the columns of the file, 30 for Lung), a region name "
+                      "of the file without regard to case, Lung (the composite of columns 15 to "
+                      "18), or all (every column and Lung). Numbers, Lung and all always mean "
+                      "this: a region whose name is one of them is chosen by its column number",
+       .required = true},
+      {.name = "dir",
+       .value_name = "DIR",
+       .description =
+           "Working directory holding DATA, data and OUTPUT (default: the current folder)",
+       .check = [](const std::string& dir) -> std::string {
+         std::error_code ec;
+         if (!std::filesystem::exists(dir, ec)) return "directory does not exist";
+         if (!std::filesystem::is_directory(dir, ec)) return "directory is actually a file";
+         return {};
+       }},
+      {.name = "csv",
+       .value_name = "",
+       .description =
+           "Also write OUTPUT/DC<days><h|g>.csv beside each coefficient file: the full "
+           "double-precision coefficients, one line per record, integration time and "
+           "region, with the columns nuclide, class, age_days, header_line, points, time_d, "
+           "region, low, high, low_share_outside and high_share_outside "
+           "(f1 in place of class for ingestion); LF line ends"},
+      {.name = "nuclides",
+       .value_name = "LIST",
+       .description = "Process and write only the records of these nuclides (comma-separated, "
+                      "without regard to case); a listed nuclide without a processed record "
+                      "stops the run before any file is replaced"},
+      {.name = "plot",
+       .value_name = "NUCLIDE",
+       .description = "Also draw every processed record of NUCLIDE (name without regard to "
+                      "case) as one SVG picture per selected region in OUTPUT/plots: rates, "
+                      "interpolant, extensions and the integral from 0",
+       .check = [](const std::string& nuclide) -> std::string {
+         return nuclide.find_first_not_of(' ') == std::string::npos ? "NUCLIDE is empty" : "";
+       }},
+  };
+  spec.footer = age_group_table() +
+                "\n"
+                "Lung is not a column of the file: it is the weighted sum of region columns 15\n"
+                "to 18, 0.1665 x column 15 + 0.1665 x column 16 + 0.333 x column 17 + 0.333 x\n"
+                "column 18 (each weight taken in single precision), computed for every time\n"
+                "point before the interpolation.\n"
+                "\n"
+                "An unknown or repeated item of --ages or --regions is refused with the valid\n"
+                "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
+                "error when it is a terminal.\n"
+                "\n"
+                "Exit status:\n"
+                "  0        the files are written\n"
+                "  1        the run stops (a missing or refused input file, a coefficient file\n"
+                "           that cannot be written): the message on standard error names any\n"
+                "           incomplete files\n"
+                "  2        a usage error\n"
+                "  3        an unexpected failure (out of memory, for instance), named on\n"
+                "           standard error\n"
+                "  128 + n  ended by signal n (Ctrl-C gives 130)\n"
+                "\n"
+                "Examples:\n"
+                "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv";
 
-  if (const auto status = parse_command_line(app, argc, argv, out, err, kBatchUsage)) {
-    exit_status = *status;
-    return std::nullopt;
-  }
-  options.data_set =
-      equal_ignoring_case(data_set, "inhalation") ? DataSet::inhalation : DataSet::ingestion;
-  options.dir = dir;
+  const auto given = parse_command_line(spec, argc, argv, out, err, exit_status);
+  if (!given) return std::nullopt;
+  BatchOptions options;
+  options.data_set = equal_ignoring_case(given->value_or("data-set", ""), "inhalation")
+                         ? DataSet::inhalation
+                         : DataSet::ingestion;
+  options.ages = given->value_or("ages", "");
+  options.regions = given->value_or("regions", "");
+  options.dir = given->value_or("dir", ".");
+  options.csv = given->has("csv");
+  options.plot = given->value_or("plot", "");
+  if (given->has("nuclides")) options.nuclides = given->value_or("nuclides", "");
   exit_status = kBatchCompleted;
   return options;
 }

@@ -1,12 +1,14 @@
-// The GNU look of the programs' command lines on top of CLI11: a help formatter and the
-// usage errors, with unknown options found before CLI11 looks for required ones.
+// The programs' command lines read by getopt_long, the one parser of the GNU tools, and laid
+// out for --help and usage errors in the GNU manner.
 #include "app/command_line.h"
 
-#include <CLI/CLI.hpp>
+#include <getopt.h>
+
 #include <algorithm>
+#include <cstring>
 #include <memory>
-#include <sstream>
-#include <vector>
+
+#include "input/ascii.h"
 
 namespace kestrane {
 namespace {
@@ -14,149 +16,188 @@ namespace {
 // The column at which option descriptions start.
 constexpr std::size_t kDescriptionColumn = 24;
 
+// The values getopt_long returns for the options of a spec: kFirstOption + the option's index.
+constexpr int kFirstOption = 0x100;
+
 std::string in_quotes(std::string_view text) { return "'" + std::string(text) + "'"; }
 
-class GnuHelp : public CLI::Formatter {
- public:
-  explicit GnuHelp(std::string_view usage) : usage_(usage) {}
+// The options of `spec` followed by --help and --version, as the parser and the help see them.
+std::vector<OptionSpec> all_options(const CommandLineSpec& spec) {
+  std::vector<OptionSpec> options = spec.options;
+  options.push_back({.name = "help", .value_name = "", .description = "Print this help and exit"});
+  options.push_back(
+      {.name = "version", .value_name = "", .description = "Print the version and exit"});
+  return options;
+}
 
-  std::string make_help(const CLI::App* app, std::string /*name*/,
-                        CLI::AppFormatMode mode) const override {
-    std::string text = usage_ + "\n";
-    std::string description = make_description(app);
-    while (description.ends_with('\n')) description.pop_back();
-    if (!description.empty()) text += "\n" + description + "\n";
-    text += make_groups(app, mode);
-    if (const std::string footer = make_footer(app); !footer.empty()) text += "\n" + footer;
-    return text;
-  }
+// "  --dir DIR" and the description re-flowed beside it, or below it when the name is too
+// long for the column.
+std::string option_help(const OptionSpec& option) {
+  std::string left = option.name == "help" ? "  -h, --help" : "  --" + option.name;
+  if (!option.value_name.empty()) left += " " + option.value_name;
+  const std::string indent(kDescriptionColumn, ' ');
+  std::string description = option.description;
+  std::replace(description.begin(), description.end(), '\n', ' ');
+  const std::string body = wrap_at_blanks(description, kHelpWidth, indent);
+  if (left.size() + 2 <= kDescriptionColumn) return left + body.substr(left.size()) + "\n";
+  return left + "\n" + body + "\n";
+}
 
-  // "  --dir DIR" and the description re-flowed beside it, or below it when the name is
-  // too long for the column.
-  std::string make_option(const CLI::Option* opt, bool is_positional) const override {
-    std::string left = "  " + make_option_name(opt, is_positional);
-    for (std::size_t comma = left.find(','); comma != std::string::npos;
-         comma = left.find(',', comma + 2)) {
-      left.replace(comma, 1, ", ");  // "-h, --help"
-    }
-    if (opt->get_type_size() != 0) {
-      const std::string type = opt->get_type_name();
-      // A validator adds its own tag after a colon ("TEXT:DIR"); the name set comes first.
-      left += " " + type.substr(0, type.find(':'));
-    }
-    const std::string indent(kDescriptionColumn, ' ');
-    std::string description = opt->get_description();
-    for (char& c : description) {
-      if (c == '\n') c = ' ';
-    }
-    std::string body = wrap_at_blanks(description, kHelpWidth, indent);
-    if (left.size() + 2 <= kDescriptionColumn) return left + body.substr(left.size()) + "\n";
-    return left + "\n" + body + "\n";
-  }
-
- private:
-  std::string usage_;
+// The name of the long option that `arg` ("--dat=x") stands for, as getopt_long takes it:
+// the option of that exact name, or the only one the name begins.
+struct NameMatch {
+  std::string typed;                 // "--dat"
+  std::vector<std::string> options;  // the options it may stand for, "--data-set"
 };
 
-// The option of `app` named first in `message`, if any (the longest name that occurs).
-const CLI::Option* option_named_in(const CLI::App& app, std::string_view message) {
-  const CLI::Option* found = nullptr;
-  std::size_t longest = 0;
-  for (const CLI::Option* opt : app.get_options()) {
-    for (const std::string& name : opt->get_lnames()) {
-      const std::string flag = "--" + name;
-      if (flag.size() > longest && message.find(flag) != std::string_view::npos) {
-        found = opt;
-        longest = flag.size();
-      }
-    }
+NameMatch match_long_name(const std::vector<OptionSpec>& options, std::string_view arg) {
+  NameMatch match{std::string(arg.substr(0, arg.find('='))), {}};
+  const std::string_view typed = std::string_view(match.typed).substr(2);
+  for (const OptionSpec& option : options) {
+    if (option.name == typed) return {match.typed, {"--" + option.name}};
+    if (option.name.starts_with(typed)) match.options.push_back("--" + option.name);
   }
-  return found;
+  return match;
 }
 
-// An unknown option or a stray argument, found the way getopt goes through a command line:
-// an option that takes a value takes the next argument unless it has one after '='.
-std::optional<std::string> unknown_argument(const CLI::App& app, int argc,
-                                            const char* const* argv) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--") {
-      if (i + 1 < argc) return "unexpected argument " + in_quotes(argv[i + 1]);
-      return std::nullopt;
+// Why `value` is refused for `option`, in getopt's words; empty when it is taken.
+std::string refusal(const OptionSpec& option, const std::string& value) {
+  const std::string start = "invalid argument " + in_quotes(value) + " for '--" + option.name + "'";
+  if (!option.choices.empty()) {
+    const bool allowed = std::any_of(
+        option.choices.begin(), option.choices.end(),
+        [&](const std::string& choice) { return ascii::equal_ignoring_case(choice, value); });
+    if (!allowed) {
+      std::string valid;
+      for (const std::string& choice : option.choices)
+        valid += (valid.empty() ? "" : ", ") + choice;
+      return start + "; valid arguments are " + valid;
     }
-    if (arg.size() < 2 || arg[0] != '-') return "unexpected argument " + in_quotes(arg);
-    const bool is_long = arg[1] == '-';
-    const std::string_view name = is_long ? arg.substr(0, arg.find('=')) : arg.substr(0, 2);
-    const CLI::Option* opt = app.get_option_no_throw(std::string(name));
-    if (opt == nullptr) {
-      if (is_long) return "unknown option " + in_quotes(name);
-      return "invalid option -- " + in_quotes(arg.substr(1, 1));
-    }
-    const bool value_attached = is_long ? name.size() < arg.size() : arg.size() > 2;
-    // A flag expects no value, whatever type CLI11 gives it (a bool flag has a type size of
-    // 1): only an option that expects one takes the next argument.
-    if (opt->get_expected_max() != 0 && !value_attached) ++i;
   }
-  return std::nullopt;
+  if (option.check) {
+    if (const std::string reason = option.check(value); !reason.empty()) {
+      return start + ": " + reason;
+    }
+  }
+  return {};
 }
 
-// CLI11's message of a parse error in the words of getopt and the GNU tools.
-std::string gnu_message(const CLI::App& app, const CLI::ParseError& error) {
-  const std::string what = error.what();
-  if (dynamic_cast<const CLI::RequiredError*>(&error) != nullptr) {
-    std::vector<std::string> missing;
-    for (const CLI::Option* opt : app.get_options()) {
-      if (opt->get_required() && opt->count() == 0) missing.push_back(in_quotes(opt->get_name()));
-    }
-    if (missing.size() == 1) return "missing option " + missing.front();
-    if (!missing.empty()) {
-      std::string text = "missing options " + missing.front();
-      for (std::size_t k = 1; k < missing.size(); ++k) {
-        text += (k + 1 == missing.size() ? " and " : ", ") + missing[k];
-      }
-      return text;
-    }
-    return what;
+// "missing option '--data-set'", "missing options '--data-set' and '--regions'".
+std::string missing_text(const std::vector<std::string>& missing) {
+  std::string text = missing.size() == 1 ? "missing option " : "missing options ";
+  for (std::size_t k = 0; k < missing.size(); ++k) {
+    if (k > 0) text += k + 1 == missing.size() ? " and " : ", ";
+    text += in_quotes("--" + missing[k]);
   }
-  const CLI::Option* opt = option_named_in(app, what);
-  if (opt == nullptr) return what;
-  const std::string name = in_quotes(opt->get_name());
-  if (dynamic_cast<const CLI::ArgumentMismatch*>(&error) != nullptr) {
-    if (opt->count() > 1) return "option " + name + " given more than once";
-    return "option " + name + " requires an argument";
-  }
-  const bool invalid = dynamic_cast<const CLI::ValidationError*>(&error) != nullptr ||
-                       dynamic_cast<const CLI::ConversionError*>(&error) != nullptr;
-  if (!invalid || opt->results().empty()) return what;
-  const std::string& value = opt->results().back();
-  std::string text = "invalid argument " + in_quotes(value) + " for " + name;
-  // The validator's reason, without the names and the value CLI11 puts around it.
-  std::string_view reason = what;
-  if (const std::size_t braces = reason.find(" not in {"); braces != std::string_view::npos) {
-    std::string valid(reason.substr(braces + 9));
-    valid = valid.substr(0, valid.find('}'));
-    for (std::size_t comma = valid.find(','); comma != std::string::npos;
-         comma = valid.find(',', comma + 2)) {
-      valid.replace(comma, 1, ", ");
-    }
-    return text + "; valid arguments are " + valid;
-  }
-  if (dynamic_cast<const CLI::ValidationError*>(&error) == nullptr) return text;
-  if (const std::size_t colon = reason.find(": "); colon != std::string_view::npos) {
-    reason.remove_prefix(colon + 2);
-  }
-  if (reason.ends_with(": " + value)) reason.remove_suffix(value.size() + 2);
-  if (reason.empty()) return text;
-  std::string lower(reason);
-  // "Directory does not exist" reads on after a colon in lower case; "NUCLIDE is empty" not.
-  if (lower.size() > 1 && lower[0] >= 'A' && lower[0] <= 'Z' && lower[1] >= 'a' &&
-      lower[1] <= 'z') {
-    lower[0] = static_cast<char>(lower[0] - 'A' + 'a');
-  }
-  return text + ": " + lower;
+  return text;
 }
 
 }  // namespace
+
+std::string GivenOptions::value_or(std::string_view name, std::string fallback) const {
+  const auto found = values_.find(name);
+  if (found == values_.end() || found->second.empty()) return fallback;
+  return found->second.back();
+}
+
+std::string help_text(const CommandLineSpec& spec) {
+  std::string text = spec.usage + "\n";
+  std::string description = spec.description;
+  while (description.ends_with('\n')) description.pop_back();
+  if (!description.empty()) text += "\n" + description + "\n";
+  text += "\nOptions:\n";
+  for (const OptionSpec& option : all_options(spec)) text += option_help(option);
+  if (!spec.footer.empty()) text += "\n" + spec.footer + "\n";
+  return text;
+}
+
+std::optional<GivenOptions> parse_command_line(const CommandLineSpec& spec, int argc,
+                                               const char* const* argv, std::ostream& out,
+                                               std::ostream& err, int& exit_status) {
+  constexpr int kUsageStatus = 2;
+  const std::vector<OptionSpec> options = all_options(spec);
+  std::vector<option> table;
+  for (std::size_t k = 0; k < options.size(); ++k) {
+    table.push_back({options[k].name.c_str(),
+                     options[k].value_name.empty() ? no_argument : required_argument, nullptr,
+                     kFirstOption + static_cast<int>(k)});
+  }
+  table.push_back({nullptr, 0, nullptr, 0});
+
+  // getopt_long moves the arguments that are not options behind the others: it works on a
+  // copy, so that the caller's array stays as it was.
+  std::vector<std::string> storage(argv, argv + argc);
+  std::vector<char*> args;
+  for (std::string& arg : storage) args.push_back(arg.data());
+  args.push_back(nullptr);
+
+  const auto fail = [&](std::string_view message) -> std::optional<GivenOptions> {
+    write_usage_error(err, spec.program, spec.usage, message);
+    exit_status = kUsageStatus;
+    return std::nullopt;
+  };
+
+  GivenOptions given;
+  ::optind = 0;  // a new scan, whatever an earlier call left
+  ::opterr = 0;  // the messages are ours
+  for (;;) {
+    int index = -1;
+    const int got = ::getopt_long(argc, args.data(), ":h", table.data(), &index);
+    if (got == -1) break;
+    // The argument getopt_long has just passed (the option, or its value after it).
+    const std::string_view current =
+        ::optind > 0 && ::optind <= argc ? std::string_view(args[::optind - 1]) : "";
+    if (got == '?' || got == ':') {
+      if (::optopt >= kFirstOption) {
+        const std::string name = "'--" + options[::optopt - kFirstOption].name + "'";
+        return fail(got == ':' ? "option " + name + " requires an argument"
+                               : "option " + name + " doesn't allow an argument");
+      }
+      if (::optopt != 0) {
+        if (got == ':')
+          return fail("option requires an argument -- " +
+                      in_quotes(std::string(1, static_cast<char>(::optopt))));
+        return fail("invalid option -- " + in_quotes(std::string(1, static_cast<char>(::optopt))));
+      }
+      const NameMatch match = match_long_name(options, current);
+      if (match.options.size() > 1) {
+        std::string text = "option " + in_quotes(match.typed) + " is ambiguous; possibilities:";
+        for (const std::string& name : match.options) text += " " + in_quotes(name);
+        return fail(text);
+      }
+      return fail("unknown option " + in_quotes(match.typed));
+    }
+    const std::size_t k =
+        got == 'h' ? options.size() - 2 : static_cast<std::size_t>(got - kFirstOption);
+    const OptionSpec& option = options[k];
+    if (option.value_name.empty()) {
+      given.add(option.name, "");
+      continue;
+    }
+    const std::string value = ::optarg != nullptr ? ::optarg : "";
+    if (given.has(option.name)) return fail("option '--" + option.name + "' given more than once");
+    if (const std::string why = refusal(option, value); !why.empty()) return fail(why);
+    given.add(option.name, value);
+  }
+  if (::optind < argc) return fail("unexpected argument " + in_quotes(args[::optind]));
+  if (given.has("help")) {
+    out << help_text(spec);
+    exit_status = 0;
+    return std::nullopt;
+  }
+  if (given.has("version")) {
+    out << spec.version << "\n";
+    exit_status = 0;
+    return std::nullopt;
+  }
+  std::vector<std::string> missing;
+  for (const OptionSpec& option : spec.options) {
+    if (option.required && !given.has(option.name)) missing.push_back(option.name);
+  }
+  if (!missing.empty()) return fail(missing_text(missing));
+  exit_status = 0;
+  return given;
+}
 
 std::string wrap_at_blanks(std::string_view text, std::size_t width, std::string_view indent) {
   const std::size_t room = width > indent.size() ? width - indent.size() : 1;
@@ -188,32 +229,10 @@ std::string wrap_at_blanks(std::string_view text, std::size_t width, std::string
   return result;
 }
 
-void use_gnu_help(CLI::App& app, std::string_view usage) {
-  app.formatter(std::make_shared<GnuHelp>(usage));
-}
-
 void write_usage_error(std::ostream& err, std::string_view program, std::string_view usage,
                        std::string_view message) {
   err << program << ": " << message << "\n"
       << usage << "\nTry '" << program << " --help' for more information.\n";
-}
-
-std::optional<int> parse_command_line(CLI::App& app, int argc, const char* const* argv,
-                                      std::ostream& out, std::ostream& err,
-                                      std::string_view usage) {
-  constexpr int kUsageStatus = 2;
-  if (const auto unknown = unknown_argument(app, argc, argv)) {
-    write_usage_error(err, app.get_name(), usage, *unknown);
-    return kUsageStatus;
-  }
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e, out, err);
-    write_usage_error(err, app.get_name(), usage, gnu_message(app, e));
-    return kUsageStatus;
-  }
-  return std::nullopt;
 }
 
 }  // namespace kestrane

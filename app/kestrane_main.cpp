@@ -22,37 +22,37 @@
 
 namespace {
 
-constexpr const char* kUsage = "Usage: kestrane [--help | --version]";
-
-constexpr const char* kHelp =
-    "Usage: kestrane [--help | --version]\n"
-    "\n"
-    "Computes absorbed dose coefficients from tabulated absorbed dose rates, in a\n"
-    "dialogue on an 80x25 terminal (asked of the terminal when it is smaller). Run it\n"
-    "in a working directory that holds:\n"
-    "  data/Kestrane.ini     the integration times (lines between START and END)\n"
-    "  DATA/KVR13INH.DRT     the inhalation dose rates, and/or\n"
-    "  DATA/KVR13ING.DRT     the ingestion dose rates\n"
-    "(folder and file names are matched without regard to letter case). The\n"
-    "coefficient files are written to OUTPUT/DC<age in days><h|g>.OUT, with\n"
-    "OUTPUT/DC<age in days><h|g>-notes.csv beside those that hold negative or\n"
-    "extended coefficients. When the dialogue closes, the files written (or why the\n"
-    "run stopped) stay on the terminal.\n"
-    "\n"
-    "Options:\n"
-    "  --help                print this help and exit\n"
-    "  --version             print the version and exit\n"
-    "\n"
-    "Exit status:\n"
-    "  0        a completed run\n"
-    "  1        a stop, a quit at the notice of a terminal too small, or a terminal\n"
-    "           that gives no more input\n"
-    "  2        standard input or output is not a terminal, TERM names no usable\n"
-    "           terminal type (use kestrane-batch for scripted runs), or a usage\n"
-    "           error\n"
-    "  3        an unexpected failure\n"
-    "  128 + n  ended by signal n once the terminal is restored (Ctrl-C gives 130,\n"
-    "           SIGTERM 143)\n";
+// The command line: --help and --version, nothing else.
+kestrane::CommandLineSpec command_line() {
+  return {.program = "kestrane",
+          .usage = "Usage: kestrane [--help | --version]",
+          .description =
+              "Computes absorbed dose coefficients from tabulated absorbed dose rates, in a\n"
+              "dialogue on an 80x25 terminal (asked of the terminal when it is smaller). Run it\n"
+              "in a working directory that holds:\n"
+              "  data/Kestrane.ini     the integration times (lines between START and END)\n"
+              "  DATA/KVR13INH.DRT     the inhalation dose rates, and/or\n"
+              "  DATA/KVR13ING.DRT     the ingestion dose rates\n"
+              "(folder and file names are matched without regard to letter case). The\n"
+              "coefficient files are written to OUTPUT/DC<age in days><h|g>.OUT, with\n"
+              "OUTPUT/DC<age in days><h|g>-notes.csv beside those that hold negative or\n"
+              "extended coefficients, and the provenance of each in\n"
+              "OUTPUT/DC<age in days><h|g>.json. When the dialogue closes, the files written\n"
+              "(or why the run stopped) stay on the terminal.",
+          .options = {},
+          .footer =
+              "Exit status:\n"
+              "  0        a completed run\n"
+              "  1        a stop, a quit at the notice of a terminal too small, or a terminal\n"
+              "           that gives no more input\n"
+              "  2        standard input or output is not a terminal, TERM names no usable\n"
+              "           terminal type (use kestrane-batch for scripted runs), or a usage\n"
+              "           error\n"
+              "  3        an unexpected failure\n"
+              "  128 + n  ended by signal n once the terminal is restored (Ctrl-C gives 130,\n"
+              "           SIGTERM 143)",
+          .version = std::string("kestrane ") + kestrane::kVersion};
+}
 
 // The width of the terminal on standard output, 80 where it does not say.
 std::size_t terminal_width() {
@@ -65,28 +65,9 @@ std::size_t terminal_width() {
 
 int main(int argc, char** argv) {
   using namespace kestrane;
-  // Only --help and --version are known; --help wins when both are given.
-  bool help = false;
-  bool version = false;
-  for (int i = 1; i < argc; ++i) {
-    const std::string_view arg = argv[i];
-    if (arg == "--help") {
-      help = true;
-    } else if (arg == "--version") {
-      version = true;
-    } else {
-      const std::string what = arg.starts_with("-") ? "unknown option '" : "unexpected argument '";
-      write_usage_error(std::cerr, "kestrane", kUsage, what + std::string(arg) + "'");
-      return kExitUsage;
-    }
-  }
-  if (help) {
-    std::fputs(kHelp, stdout);
-    return 0;
-  }
-  if (version) {
-    std::printf("kestrane %s\n", kestrane::kVersion);
-    return 0;
+  int exit_status = 0;
+  if (!parse_command_line(command_line(), argc, argv, std::cout, std::cerr, exit_status)) {
+    return exit_status;
   }
   if (const std::string problem = terminal_problem(); !problem.empty()) {
     std::fprintf(stderr, "kestrane: %s\n", problem.c_str());

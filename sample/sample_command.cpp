@@ -1,8 +1,7 @@
-// The command line of kestrane-sample (CLI11): sizes in and out, the guard over an existing
+// The command line of kestrane-sample: sizes in and out, the guard over an existing
 // data folder, the writing of the sample directory and the list of what was written.
 #include "sample/sample_command.h"
 
-#include <CLI/CLI.hpp>
 #include <charconv>
 #include <cstdio>
 #include <exception>
@@ -94,60 +93,60 @@ std::string format_size(std::uint64_t bytes, SizeUnit unit) {
 
 int run_sample_command(int argc, const char* const* argv, const std::filesystem::path& working_dir,
                        std::ostream& out, std::ostream& err) {
-  CLI::App app{
-      "Writes a working directory for Kestrane with synthetic but realistic sample\n"
-      "data: DATA/KVR13INH.DRT and DATA/KVR13ING.DRT (absorbed dose rates of invented\n"
-      "nuclide records in the fixed-column layout of the real files, CR LF line ends),\n"
-      "data/Kestrane.ini (integration times 1, 7, 30, 365, 1825 and 18250 days) and an\n"
-      "OUTPUT/ folder. Run kestrane or kestrane-batch in that directory afterwards.",
-      "kestrane-sample"};
-  use_gnu_help(app, kSampleUsage);
-  std::string dir;
-  std::string size = "2M";
-  std::string seed_text = "1";
-  std::string only = "both";
-  bool force = false;
-  CLI::Option* dir_option = app.add_option("--dir", dir,
-                                            "Directory to write (created when missing); default "
-                                            "the current folder")
-                                 ->type_name("DIR");
-  app.add_option("--size", size,
-                 "Approximate size of each dose-rate file: a number with K, M or G\n"
-                 "(powers of 1024), up to a full-size file such as 1G; the sizes\n"
-                 "written are reported in the unit given (default 2M)")
-      ->type_name("SIZE");
-  app.add_option("--seed", seed_text,
-                 "Seed of the generator, 0 to 2^64-1; the same seed gives the same bytes "
-                 "(default 1)")
-      ->type_name("N");
-  app.add_option("--data-set", only,
-                 "Which dose-rate files to write: both (the default), inhalation or ingestion")
-      ->type_name("SET")
-      ->check(CLI::IsMember({"both", "inhalation", "ingestion"}, CLI::ignore_case));
-  app.add_flag("--force", force,
-               "Write even when the directory already holds a DATA folder (in\n"
-               "any letter case), overwriting its files");
-  app.set_help_flag("-h,--help", "Print this help and exit");
-  app.set_version_flag("--version", std::string("kestrane-sample ") + kVersion,
-                       "Print the version and exit");
-  app.footer(
-      "Exit status:\n"
-      "  0  the files are written\n"
-      "  1  a file cannot be written\n"
-      "  2  a usage error, or a refused folder\n"
-      "  3  an unexpected failure");
+  CommandLineSpec spec{
+      .program = "kestrane-sample",
+      .usage = std::string(kSampleUsage),
+      .description =
+          "Writes a working directory for Kestrane with synthetic but realistic sample\n"
+          "data: DATA/KVR13INH.DRT and DATA/KVR13ING.DRT (absorbed dose rates of invented\n"
+          "nuclide records in the fixed-column layout of the real files, CR LF line ends),\n"
+          "data/Kestrane.ini (integration times 1, 7, 30, 365, 1825 and 18250 days) and an\n"
+          "OUTPUT/ folder. Run kestrane or kestrane-batch in that directory afterwards.",
+      .options = {},
+      .footer =
+          "Exit status:\n"
+          "  0  the files are written\n"
+          "  1  a file cannot be written\n"
+          "  2  a usage error, or a refused folder\n"
+          "  3  an unexpected failure",
+      .version = std::string("kestrane-sample ") + kVersion};
+  spec.options = {
+      {.name = "dir",
+       .value_name = "DIR",
+       .description = "Directory to write (created when missing); default the current folder"},
+      {.name = "size",
+       .value_name = "SIZE",
+       .description = "Approximate size of each dose-rate file: a number with K, M or G (powers "
+                      "of 1024), up to a full-size file such as 1G; the sizes written are "
+                      "reported in the unit given (default 2M)"},
+      {.name = "seed",
+       .value_name = "N",
+       .description = "Seed of the generator, 0 to 2^64-1; the same seed gives the same bytes "
+                      "(default 1)"},
+      {.name = "data-set",
+       .value_name = "SET",
+       .description = "Which dose-rate files to write: both (the default), inhalation or ingestion",
+       .choices = {"both", "inhalation", "ingestion"}},
+      {.name = "force",
+       .value_name = "",
+       .description = "Write even when the directory already holds a DATA folder (in any "
+                      "letter case), overwriting its files"},
+  };
 
+  int status = kSampleWritten;
+  const auto given = parse_command_line(spec, argc, argv, out, err, status);
+  if (!given) return status;
+  const std::string dir = given->value_or("dir", "");
+  const std::string only = ascii::to_lower(given->value_or("data-set", "both"));
+  const bool force = given->has("force");
   SampleSize target;
   std::uint64_t seed = 1;
-  if (const auto status = parse_command_line(app, argc, argv, out, err, kSampleUsage)) {
-    return *status;
-  }
   try {
-    if (dir_option->count() > 0 && dir.empty()) {
+    if (given->has("dir") && dir.empty()) {
       throw std::invalid_argument("--dir: an empty name names no directory");
     }
-    target = parse_size(size);
-    seed = parse_seed(seed_text);
+    target = parse_size(given->value_or("size", "2M"));
+    seed = parse_seed(given->value_or("seed", "1"));
   } catch (const std::invalid_argument& e) {
     write_usage_error(err, e.what());
     return kSampleUsageError;

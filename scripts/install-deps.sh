@@ -10,7 +10,7 @@ set -euo pipefail
 packages=(
   cmake make g++ pkg-config
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  libncurses-dev libfast-float-dev libcli11-dev libhwy-dev
+  libncurses-dev libfast-float-dev libhwy-dev
   tmux time libexpat1-dev
   help2man dpkg-dev file lintian python3
   nlohmann-json3-dev libssl-dev librsvg2-bin

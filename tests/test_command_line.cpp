@@ -1,6 +1,6 @@
-// Tests of the programs' command lines in the GNU manner: usage errors naming the first
-// unknown argument before anything else, --help laid out in 80 columns without CLI11's type
-// tags, and the breaking of text at blanks that the help and the outcome lines share.
+// Tests of the programs' command lines in the GNU manner: one choice read alike in every order
+// and form, usage errors naming the first fault in getopt's words, --help laid out in 80
+// columns, and the breaking of text at blanks that the help and the outcome lines share.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -95,6 +95,18 @@ INSTANTIATE_TEST_SUITE_P(
                   {kBatch, "--data-set", "ingestion", "--ages", "1", "--regions", "1", "--dir",
                    "/no/such"},
                   "invalid argument '/no/such' for '--dir': directory does not exist"},
+        UsageCase{"Ambiguous",
+                  {kBatch, "--d", "x"},
+                  "option '--d' is ambiguous; possibilities: '--data-set' '--dir'"},
+        UsageCase{
+            "FlagWithValue", {kBatch, "--csv=yes"}, "option '--csv' doesn't allow an argument"},
+        UsageCase{"AfterTheEndOfOptions",
+                  {kBatch, "--data-set", "ingestion", "--ages", "1", "--", "--regions", "1"},
+                  "unexpected argument '--regions'"},
+        UsageCase{"GivenTwice",
+                  {kBatch, "--ages", "1", "--data-set", "ingestion", "--ages=2"},
+                  "option '--ages' given more than once"},
+        UsageCase{"ErrorBeforeHelp", {kBatch, "--help", "--bogus"}, "unknown option '--bogus'"},
         UsageCase{"SampleUnknown", {kSample, "--sizes", "2M"}, "unknown option '--sizes'"},
         UsageCase{"SampleNotANumber",
                   {kSample, "--seed", "abc"},
@@ -132,14 +144,15 @@ INSTANTIATE_TEST_SUITE_P(
     Batch, OptionOrder,
     ::testing::Values(
         std::vector<std::string>{"--data-set", "inhalation", "--ages", "1", "--regions", "1,2",
-                                 "--dir", "DIR", "--plot", "I-129", "--nuclides", "Sr-89",
-                                 "--csv"},
-        std::vector<std::string>{"--csv", "--dir", "DIR", "--data-set", "inhalation", "--ages",
-                                 "1", "--regions", "1,2", "--plot", "I-129", "--nuclides",
-                                 "Sr-89"},
+                                 "--dir", "DIR", "--plot", "I-129", "--nuclides", "Sr-89", "--csv"},
+        std::vector<std::string>{"--csv", "--dir", "DIR", "--data-set", "inhalation", "--ages", "1",
+                                 "--regions", "1,2", "--plot", "I-129", "--nuclides", "Sr-89"},
         std::vector<std::string>{"--data-set", "inhalation", "--ages", "1", "--regions", "1,2",
                                  "--csv", "--plot", "I-129", "--csv", "--nuclides", "Sr-89",
                                  "--dir", "DIR"},
+        // Unambiguous abbreviations, as getopt_long takes them.
+        std::vector<std::string>{"--data", "inhalation", "--ag", "1", "--reg=1,2", "--di", "DIR",
+                                 "--pl", "I-129", "--nuc", "Sr-89", "--cs"},
         std::vector<std::string>{"--nuclides=Sr-89", "--csv", "--plot=I-129", "--regions=1,2",
                                  "--csv", "--ages=1", "--dir=DIR", "--data-set=inhalation"}));
 
