@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "input/input_error.h"
 
@@ -65,6 +66,11 @@ class SignalCheck {
 
 // Bytes of a file as a Python str: UTF-8, any other byte kept as a surrogate escape.
 py::str text(std::string_view bytes);
+
+// The integration times (or upper limits) given from Python as `label`: an iterable of real
+// numbers, each a time the programs take. Raises TypeError naming an item that is not a real
+// number (a str among them) and ValueError naming a time the programs refuse, in their words.
+std::vector<double> time_list(const py::handle& times, std::string_view label);
 
 // A path given from Python (str or os.PathLike) as a filesystem path.
 std::filesystem::path to_path(const py::object& path);

@@ -36,19 +36,6 @@ std::string list_text(const py::handle& list) {
   return text;
 }
 
-std::vector<std::string> name_list(const py::handle& list) {
-  std::vector<std::string> names;
-  const std::string text = list_text(list);
-  std::string_view rest = text;
-  for (;;) {
-    const std::size_t comma = rest.find(',');
-    names.emplace_back(ascii::trim(rest.substr(0, comma)));
-    if (comma == std::string_view::npos) break;
-    rest.remove_prefix(comma + 1);
-  }
-  return names;
-}
-
 DataSet data_set_named(const std::string& name) {
   if (name == "inhalation") return DataSet::inhalation;
   if (name == "ingestion") return DataSet::ingestion;
@@ -158,16 +145,19 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
   const std::filesystem::path dir = to_path(workdir);
   const std::string age_list = list_text(ages);
   const std::string region_list = list_text(regions);
-  if (!nuclides.is_none()) request.nuclides = name_list(nuclides);
+  if (!nuclides.is_none()) {
+    try {
+      request.nuclides = resolve_nuclide_list(list_text(nuclides), "nuclides");
+    } catch (const ChoiceError& error) {
+      throw py::value_error(error.what());
+    }
+  }
   std::optional<std::vector<double>> given_times;
   if (!times.is_none()) {
-    given_times = py::cast<std::vector<double>>(times);
+    given_times = time_list(times, "times");
     if (given_times->empty() || given_times->size() > kMaxIntegrationTimes) {
       throw py::value_error("times: give 1 to " + std::to_string(kMaxIntegrationTimes) +
                             " integration times in days");
-    }
-    for (const double t : *given_times) {
-      if (!std::isfinite(t)) throw py::value_error("times: every time must be a finite number");
     }
   }
 
@@ -292,7 +282,9 @@ void register_coefficients(py::module_& m) {
         "overrides it. nuclides (a list or a comma-separated str) keeps only those nuclides.\n"
         "threads=0 uses every processor. as_arrays=True returns a dict of numpy arrays instead\n"
         "(no pandas needed).\n\n"
-        "Raises ValueError for a bad choice, FileNotFoundError for a missing file,\n"
+        "Raises ValueError for a bad choice (a time the programs refuse, an empty nuclide\n"
+        "name, ...), TypeError for a time that is not a real number, FileNotFoundError for a\n"
+        "missing file,\n"
         "kestrane.InputError for a refused input file, KeyboardInterrupt on Ctrl-C.");
 }
 

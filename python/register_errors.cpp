@@ -1,10 +1,12 @@
-// kestrane.InputError and the turning of the core's refusals into Python exceptions.
+// kestrane.InputError, the turning of the core's refusals into Python exceptions, and the
+// conversions of the values given from Python that every part shares.
 #include <cerrno>
 #include <chrono>
 #include <new>
 #include <stdexcept>
 
 #include "dose/run_request.h"
+#include "input/time_limits.h"
 #include "module_support.h"
 
 namespace kestrane::python {
@@ -73,6 +75,32 @@ void SignalCheck::poll() {
   next_ = now + 100'000'000;
   py::gil_scoped_acquire gil;
   if (PyErr_CheckSignals() != 0) throw Interrupted{};
+}
+
+std::vector<double> time_list(const py::handle& times, std::string_view label) {
+  const std::string name(label);
+  const auto is_text = [](const py::handle& item) {
+    return py::isinstance<py::str>(item) || py::isinstance<py::bytes>(item);
+  };
+  if (is_text(times) || !py::isinstance<py::iterable>(times)) {
+    throw py::type_error(name + ": give an iterable of numbers of days, not " +
+                         std::string(py::str(py::type::of(times).attr("__name__"))));
+  }
+  std::vector<double> values;
+  for (const py::handle item : times) {
+    const double days = is_text(item) ? -1.0 : PyFloat_AsDouble(item.ptr());
+    if (is_text(item) || (days == -1.0 && PyErr_Occurred() != nullptr)) {
+      PyErr_Clear();
+      throw py::type_error(name + ": the item " + std::string(py::repr(item)) +
+                           " is not a real number of days");
+    }
+    if (const std::string problem = integration_time_problem(days); !problem.empty()) {
+      throw py::value_error(name + ": the integration time " + std::string(py::repr(item)) + " " +
+                            problem + "; " + std::string(kIntegrationTimeRule) + ".");
+    }
+    values.push_back(days);
+  }
+  return values;
 }
 
 py::str text(std::string_view bytes) {
