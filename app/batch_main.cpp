@@ -6,7 +6,7 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
-#include "app/progress_display.h"
+#include "app/progress_bar.h"
 #include "platform/mapped_input.h"
 #include "platform/standard_output.h"
 

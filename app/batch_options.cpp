@@ -7,7 +7,7 @@
 
 #include "app/command_line.h"
 #include "app/version.h"
-#include "dose/run_request.h"
+#include "run/choice_lists.h"
 #include "input/ascii.h"
 
 namespace kestrane {

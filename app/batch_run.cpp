@@ -1,5 +1,6 @@
-// One run of kestrane-batch, through the same reading and processing as the interactive
-// program; the stops of the dialogue become messages on standard error.
+// One run of kestrane-batch through the run library, as the interactive program's run: its
+// refusals as usage errors, its stops and outcome as lines on standard error and the paths of
+// the files written on standard output.
 #include "app/batch_run.h"
 
 #include <signal.h>
@@ -16,13 +17,10 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/processing.h"
-#include "app/progress_display.h"
-#include "app/selection.h"
-#include "input/dose_rate_file.h"
-#include "input/line_reader.h"
-#include "output/output_files.h"
+#include "app/progress_bar.h"
 #include "platform/interrupt_note.h"
+#include "run/file_run.h"
+#include "run/run_request.h"
 
 namespace kestrane {
 namespace {
@@ -62,12 +60,11 @@ std::string without_backslashes(std::string_view line) {
 }
 
 // A message on standard error: every line of it begins with the program's name and ends with
-// a newline. The dialogue's leading blank is dropped, and no backslash is written.
+// a newline, and no backslash is written.
 void write_stop(std::ostream& err, std::string_view message) {
   for (;;) {
     const std::size_t newline = message.find('\n');
-    std::string_view line = message.substr(0, newline);
-    if (line.starts_with(' ')) line.remove_prefix(1);
+    const std::string_view line = message.substr(0, newline);
     err << kProgram << without_backslashes(line) << '\n';
     if (newline == std::string_view::npos || newline + 1 == message.size()) break;
     message.remove_prefix(newline + 1);
@@ -76,9 +73,8 @@ void write_stop(std::ostream& err, std::string_view message) {
 
 // The message may quote the file's region names, whose escapes are written as the stops
 // write them.
-void write_usage_error(std::ostream& err, const UsageError& error) {
-  kestrane::write_usage_error(err, "kestrane-batch", kBatchUsage,
-                              without_backslashes(error.what()));
+void write_usage_error(std::ostream& err, std::string_view message) {
+  kestrane::write_usage_error(err, "kestrane-batch", kBatchUsage, without_backslashes(message));
 }
 
 // The partial files a stop leaves, named on standard error.
@@ -142,59 +138,59 @@ class InterruptHandlers {
   std::array<struct sigaction, 4> saved_{};
 };
 
+// A stop of the run on standard error: its message, then the note of the partial files it
+// leaves. A missing integration-times file says what the file holds.
+void write_run_stop(std::ostream& err, const RunStop& stop) {
+  if (const std::string completed = completed_commit_line(stop.completed_commit);
+      !completed.empty()) {
+    err << kProgram << completed << '\n';
+  }
+  write_stop(err, stop.message);
+  if (stop.kind == StopKind::missing_file && stop.unsearchable_folder.empty() &&
+      stop.file == kIntegrationTimesPath) {
+    err << kProgram << "This file contains the integration times.\n";
+  }
+  if (!stop.partial_paths.empty()) err << partial_files_note(stop.partial_paths);
+}
+
+std::vector<std::filesystem::path> paths_of(const std::vector<RunFile>& files) {
+  std::vector<std::filesystem::path> paths;
+  for (const RunFile& file : files) paths.push_back(file.path);
+  return paths;
+}
+
 }  // namespace
 
 int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
               bool progress_bar) {
-  std::vector<int> age_groups;
-  std::vector<std::string> nuclides;
+  RunRequest request;
+  request.working_dir = options.dir;
+  request.data_set = options.data_set;
+  request.ages = options.ages;
+  request.regions = options.regions;
+  request.nuclides = options.nuclides;
+  request.csv = options.csv;
+  request.plot_nuclide = options.plot;
+  request.label_prefix = "--";
+
+  std::optional<FileRun> run;
   try {
-    age_groups = parse_age_list(options.ages);
-    if (options.nuclides) nuclides = parse_nuclide_list(*options.nuclides);
-  } catch (const UsageError& error) {
-    write_usage_error(err, error);
+    // The choices that need no file first, then the input files, then the regions on the
+    // file's names; every file of the run is made before anything is processed, so a refusal
+    // here leaves every file of an earlier run as it was, and nothing of this one.
+    check_request(request);
+    ResolvedRun resolved = resolve_run(request, open_run_input(request));
+    run.emplace(std::move(resolved));
+  } catch (const ChoiceError& error) {
+    write_usage_error(err, error.what());
     return kBatchUsageError;
-  }
-  const std::filesystem::path& dir = options.dir;
-
-  std::vector<std::string> names;
-  PreparedRun prepared = prepare_run(
-      dir, options.data_set, [&names](LineReader& reader) { names = read_region_names(reader); });
-  if (prepared.stop) {
-    for (const std::string& line : prepared.stop->lines) write_stop(err, line);
-    return kBatchStopped;
-  }
-  std::vector<int> regions;
-  try {
-    regions = parse_region_list(options.regions, names);
-  } catch (const UsageError& error) {
-    write_usage_error(err, error);
-    return kBatchUsageError;
-  }
-
-  RunChoice choice;
-  choice.working_dir = dir;
-  choice.data_set = options.data_set;
-  choice.times = std::move(prepared.times);
-  choice.age_groups = age_groups;
-  choice.regions = regions;
-  choice.region_list = make_region_list(names);
-  choice.csv = options.csv;
-  choice.plot_nuclide = options.plot;
-  choice.nuclides = std::move(nuclides);
-  choice.source = prepared.source;
-
-  std::optional<CoefficientRun> run;
-  try {
-    // Every file is made before anything is processed, so a refusal here leaves every file
-    // of an earlier run as it was, and nothing of this one.
-    run.emplace(std::move(choice));
-  } catch (const OutputError& error) {
-    write_stop(err, error.what());
+  } catch (const RunStopped& stopped) {
+    write_run_stop(err, stopped.stop());
     return kBatchStopped;
   }
 
-  if (const std::string completed = run->completed_commit_line(); !completed.empty()) {
+  if (const std::string completed = completed_commit_line(run->completed_commit());
+      !completed.empty()) {
     err << kProgram << completed << '\n';
   }
 
@@ -213,25 +209,26 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   };
   // Once the files are in place, and before a signal can come through, the list of them is
   // written whole and the note says they are in place.
-  run->on_committed([&run, &out, &err, &end_bar] {
+  run->on_committed([&out, &err, &end_bar](const RunOutcome& outcome) {
     end_bar();
-    for (const std::filesystem::path& path : run->written_paths()) out << openable(path) << '\n';
+    const std::vector<std::filesystem::path> placed = paths_of(outcome.files);
+    for (const std::filesystem::path& path : placed) out << openable(path) << '\n';
     std::vector<std::string> notes_files;
-    for (const std::filesystem::path& path : run->notes_paths())
-      notes_files.push_back(openable(path));
+    for (const RunFile& file : outcome.of_kind(FileKind::notes)) {
+      notes_files.push_back(openable(file.path));
+    }
     // Standard output holds only paths; the notes line goes with the messages.
-    if (const std::string notes = notes_line(run->note_counts(), notes_files); !notes.empty()) {
+    if (const std::string notes = notes_line(outcome.notes, notes_files); !notes.empty()) {
       err << notes << '\n';
     }
     out.flush();
-    set_interrupt_note(interrupt_note(kPlacedText, run->written_paths()));
+    set_interrupt_note(interrupt_note(kPlacedText, placed));
   });
   try {
-    run->process(*prepared.reader, bar ? &*bar : nullptr);
+    run->process(bar ? &*bar : nullptr);
   } catch (const RunStopped& stopped) {
     end_bar();
-    write_stop(err, stopped.what());
-    if (!stopped.incomplete_paths().empty()) err << partial_files_note(stopped.incomplete_paths());
+    write_run_stop(err, stopped.stop());
     return kBatchStopped;
   }
   end_bar();

@@ -10,13 +10,12 @@
 #include <vector>
 
 #include "app/command_line.h"
-#include "app/processing.h"
 #include "app/progress_display.h"
 #include "app/selection.h"
-#include "input/line_reader.h"
 #include "output/coefficient_files.h"
-#include "platform/file_services.h"
 #include "platform/interrupt_note.h"
+#include "run/file_run.h"
+#include "run/run_request.h"
 
 namespace kestrane {
 
@@ -187,6 +186,19 @@ void show_completion_screen(Console& console, std::string_view written_files_lin
   console.wait_for_key();
 }
 
+// "1,6": the numbers of a list box's choice as a list the run reads.
+std::string number_list(const std::vector<int>& numbers) {
+  std::string list;
+  for (const int number : numbers) list += (list.empty() ? "" : ",") + std::to_string(number);
+  return list;
+}
+
+std::vector<std::string> names_of(const std::vector<RunFile>& files) {
+  std::vector<std::string> names;
+  for (const RunFile& file : files) names.push_back(file.name);
+  return names;
+}
+
 }  // namespace
 
 std::string outcome_for_shell(const std::vector<std::string>& outcome, std::size_t width) {
@@ -236,19 +248,26 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
 
   // Integration times, dose-rate file and the selection on its region names. The
   // missing-file messages continue the line the cursor stands on.
-  Selection selection;
-  PreparedRun prepared = prepare_run(working_dir, data_set, [&](LineReader& reader) {
-    selection = select_ages_and_regions(console, reader);
-  });
-  if (prepared.stop && prepared.stop->missing_file) {
-    for (const std::string& line : prepared.stop->lines) {
-      write_kept(console, outcome, line);
+  RunRequest request;
+  request.working_dir = working_dir;
+  request.data_set = data_set;
+  RunInput input;
+  try {
+    input = open_run_input(request);
+  } catch (const RunStopped& stopped) {
+    const RunStop& stop = stopped.stop();
+    if (stop.kind != StopKind::missing_file) return stop_with_error(console, stop.message, outcome);
+    write_kept(console, outcome,
+               stop.unsearchable_folder.empty() ? std::string(kUnableToLocate) + stop.file + "."
+                                                : " " + stop.message);
+    console.line_break();
+    if (stop.unsearchable_folder.empty() && stop.file == kIntegrationTimesPath) {
+      write_kept(console, outcome, kIntegrationTimesNote);
       console.line_break();
     }
     return prompt_and_stop(console, kExitPrompt);
   }
-  if (prepared.stop) return stop_with_error(console, prepared.stop->lines.front(), outcome);
-  const std::string& data_set_path = prepared.data_set_path;
+  const Selection selection = select_ages_and_regions(console, input.region_names);
   if (selection.age_groups.empty() || selection.regions.empty()) {
     console.line_break();
     write_kept(console, outcome, kNothingSelectedMessage);
@@ -259,24 +278,22 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   console.write_text(kReadyPrompt);
   console.wait_for_key();
 
-  // Processing.
-  show_processing_screen(console, data_set_path);
-  RunChoice choice;
-  choice.working_dir = working_dir;
-  choice.data_set = data_set;
-  choice.times = std::move(prepared.times);
-  choice.age_groups = selection.age_groups;
-  choice.regions = selection.regions;
-  choice.region_list = selection.region_list;
-  choice.source = prepared.source;
-
-  std::optional<CoefficientRun> run;
+  // Processing. The choice of the list boxes goes through the run's checks as any other.
+  show_processing_screen(console, input.data_set_path);
+  request.ages = number_list(selection.age_groups);
+  request.regions = number_list(selection.regions);
+  std::optional<FileRun> run;
   try {
-    run.emplace(std::move(choice));
-  } catch (const OutputError& error) {
+    run.emplace(resolve_run(request, std::move(input)));
+  } catch (const ChoiceError& error) {
     return stop_while_processing(console, error.what(), {}, outcome);
+  } catch (const RunStopped& stopped) {
+    std::string message = completed_commit_line(stopped.stop().completed_commit);
+    if (!message.empty()) message += "\n";
+    return stop_while_processing(console, message + stopped.stop().message, {}, outcome);
   }
-  if (const std::string completed = run->completed_commit_line(); !completed.empty()) {
+  if (const std::string completed = completed_commit_line(run->completed_commit());
+      !completed.empty()) {
     keep(outcome, completed);
   }
   // The note names the partial files made so far; a notes file's, made with its first rows,
@@ -290,27 +307,36 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
     return note_lines(note);
   };
   const auto set_note = [&run, &note_of] {
-    set_interrupt_note(note_of(kInterruptedNote, run->partial_files()));
+    set_interrupt_note(note_of(kInterruptedNote, run->partial_names()));
   };
   set_note();
   run->on_new_partial_file(set_note);
-  run->on_committed([&run, &note_of] {
-    set_interrupt_note(note_of(kInterruptedAfterCommitNote, run->written_files()));
+  run->on_committed([&note_of](const RunOutcome& done) {
+    set_interrupt_note(note_of(kInterruptedAfterCommitNote, names_of(done.files)));
   });
   ProgressDisplay progress(console);
+  RunOutcome done;
   try {
-    run->process(*prepared.reader, &progress);
+    done = run->process(&progress);
   } catch (const RunStopped& stopped) {
     set_interrupt_note({});
     progress.finish();
-    return stop_while_processing(console, stopped.what(), stopped.incomplete_files(), outcome);
+    return stop_while_processing(console, stopped.stop().message, stopped.stop().partial_files,
+                                 outcome);
   }
   progress.finish();
 
-  const std::string written_files = run->written_files_line();
+  const std::string written_files =
+      written_files_line(names_of(done.of_kind(FileKind::coefficients)));
   keep(outcome, written_files.substr(0, written_files.find_last_not_of(' ') + 1));
-  const std::string notes = run->notes_line();
+  const std::string notes = notes_line(done.notes, names_of(done.of_kind(FileKind::notes)));
   if (!notes.empty()) keep(outcome, notes);
+  // The provenance files are named after the screen has closed, below the others.
+  std::string provenance(kProvenanceFilesText);
+  for (const std::string& name : names_of(done.of_kind(FileKind::provenance))) {
+    provenance += " " + name;
+  }
+  keep(outcome, provenance);
   show_completion_screen(console, written_files, notes);
   return kRunCompleted;
 }

@@ -12,8 +12,6 @@
 
 namespace kestrane {
 
-inline constexpr std::string_view kIntegrationTimesPath = "data\\Kestrane.ini";
-
 // Exit statuses of a run.
 inline constexpr int kRunCompleted = 0;
 inline constexpr int kRunStoppedStatus = 1;

@@ -80,11 +80,7 @@ inline constexpr std::string_view kInterruptedAfterCommitNote =
     "The run was interrupted after it completed. Its files are in place:";
 inline constexpr std::string_view kCompleteText =
     " Processing of absorbed dose rate file is complete.";
-// The completion line when any coefficient was noted: "Notes: 348 negative, 2331 extended
-// coefficients in 53 records; see" and the notes files, each after a blank.
-inline constexpr std::string_view kNotesText = "Notes: ";
-inline constexpr std::string_view kNotesNegativeText = " negative, ";
-inline constexpr std::string_view kNotesExtendedText = " extended coefficients in ";
-inline constexpr std::string_view kNotesRecordsText = " records; see";
+// The line kept for the normal terminal after a completed run, before the provenance files.
+inline constexpr std::string_view kProvenanceFilesText = "Provenance files:";
 
 }  // namespace kestrane

@@ -5,9 +5,9 @@
 #include <numeric>
 
 #include "app/screen_texts.h"
-#include "dose/run_request.h"
 #include "input/data_sets.h"
 #include "input/dose_rate_file.h"
+#include "run/choice_lists.h"
 
 namespace kestrane {
 
@@ -77,9 +77,13 @@ std::vector<int> regions_from_result(const ListBoxResult& choice, int name_count
 }
 
 Selection select_ages_and_regions(Console& console, LineReader& reader) {
+  return select_ages_and_regions(console, read_region_names(reader));
+}
+
+Selection select_ages_and_regions(Console& console, const std::vector<std::string>& names) {
   Selection selection;
   selection.age_list = make_age_list();
-  selection.region_list = make_region_list(read_region_names(reader));
+  selection.region_list = make_region_list(names);
 
   const ListBoxResult ages = console.list_box({.heading = kAgeBoxHeading,
                                                .instruction = kAgeBoxInstruction,

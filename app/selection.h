@@ -48,5 +48,7 @@ std::vector<int> regions_from_result(const ListBoxResult& choice, int name_count
 // the first header line. Either list may come back empty; the run driver then stops the run.
 // Throws InputError when the region-name line is refused.
 Selection select_ages_and_regions(Console& console, LineReader& reader);
+// The same for the names of a region-name line already read.
+Selection select_ages_and_regions(Console& console, const std::vector<std::string>& names);
 
 }  // namespace kestrane

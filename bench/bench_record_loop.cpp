@@ -53,17 +53,19 @@ class FormattingSink : public RecordSink {
   explicit FormattingSink(const RunSetup& setup) : setup_(setup) {}
   void record_done(int position, const HeaderRecord& header,
                    const CoefficientTable& coef) override {
-    std::string text = prepare(position, header, coef);
-    record_prepared(position, header, coef, text);
+    PreparedRecord prepared = prepare(position, header, coef);
+    record_prepared(position, header, coef, prepared);
   }
-  std::string prepare(int, const HeaderRecord& header,
-                      const CoefficientTable& coef) const override {
-    return coefficient_block(setup_.data_set, header.line, coef, setup_.times,
-                             static_cast<int>(setup_.regions.size()));
+  PreparedRecord prepare(int, const HeaderRecord& header,
+                         const CoefficientTable& coef) const override {
+    PreparedRecord prepared;
+    prepared.rows = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
+                                      static_cast<int>(setup_.regions.size()));
+    return prepared;
   }
   void record_prepared(int, const HeaderRecord&, const CoefficientTable&,
-                       std::string& text) override {
-    bytes += text.size();
+                       PreparedRecord& prepared) override {
+    bytes += prepared.rows.size();
   }
   std::size_t bytes = 0;
 

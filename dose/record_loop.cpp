@@ -255,9 +255,9 @@ void process_serially(LineReader& reader, const RunSetup& setup, RecordSink& sin
       progress->record_processed(record.header, record.bytes_done, reader.total_bytes());
     }
     compute_record(record, setup, reader.display_name(), *space);
-    std::string text =
+    PreparedRecord prepared =
         sink.prepare_from(record.position - 1, record.header, space->rates, space->coef);
-    sink.record_prepared(record.position - 1, record.header, space->coef, text);
+    sink.record_prepared(record.position - 1, record.header, space->coef, prepared);
   }
 }
 

@@ -37,6 +37,36 @@ struct RunSetup {
   std::int64_t* passed_over = nullptr;
 };
 
+// How many coefficients are negative and how many extended (a coefficient can be both), and
+// in how many records.
+struct NoteCounts {
+  std::int64_t negative = 0;
+  std::int64_t extended = 0;
+  std::int64_t records = 0;
+  NoteCounts& operator+=(const NoteCounts& other) {
+    negative += other.negative;
+    extended += other.extended;
+    records += other.records;
+    return *this;
+  }
+};
+
+// One picture a sink drew of a record: the name of its file and its document.
+struct RecordPicture {
+  std::string file_name;
+  std::string document;
+};
+
+// What a sink prepares of one record, maybe on a worker thread, for the loop's thread to write:
+// the record's rows of its coefficient file, its row of the notes file with the counts of its
+// notes (empty and zero when nothing is noted), and its pictures.
+struct PreparedRecord {
+  std::string rows;
+  std::string notes;
+  NoteCounts note_counts;
+  std::vector<RecordPicture> pictures;
+};
+
 // Receives the coefficients of every processed record.
 class RecordSink {
  public:
@@ -47,22 +77,23 @@ class RecordSink {
 
   // A sink may have the costly part of its work, such as formatting rows, done on a worker
   // thread: the loop may call prepare() there, for several records at the same time (so it
-  // must change nothing), and then hands its text to record_prepared() on the loop's thread,
-  // in file order, in place of record_done(). By default nothing is prepared and
+  // must change nothing), and then hands what it prepared to record_prepared() on the loop's
+  // thread, in file order, in place of record_done(). By default nothing is prepared and
   // record_prepared() is record_done().
-  virtual std::string prepare(int /*position*/, const HeaderRecord& /*header*/,
-                              const CoefficientTable& /*coef*/) const {
+  virtual PreparedRecord prepare(int /*position*/, const HeaderRecord& /*header*/,
+                                 const CoefficientTable& /*coef*/) const {
     return {};
   }
   // prepare() for a sink that also reads the record's tabulated rates (pictures drawn from
   // them): the loop calls this one, on the same terms, for every processed record; by default
   // it is prepare().
-  virtual std::string prepare_from(int position, const HeaderRecord& header,
-                                   const RateTable& /*rates*/, const CoefficientTable& coef) const {
+  virtual PreparedRecord prepare_from(int position, const HeaderRecord& header,
+                                      const RateTable& /*rates*/,
+                                      const CoefficientTable& coef) const {
     return prepare(position, header, coef);
   }
   virtual void record_prepared(int position, const HeaderRecord& header,
-                               const CoefficientTable& coef, std::string& /*text*/) {
+                               const CoefficientTable& coef, PreparedRecord& /*prepared*/) {
     record_done(position, header, coef);
   }
   // Whether record_prepared() reads the coefficient table. A sink whose prepared text holds

@@ -31,7 +31,7 @@ struct RecordJob {
   std::vector<double> coef;
   double first_time = 0, last_time = 0;
   std::array<bool, 2> integrated{};
-  std::string prepared;  // the sink's text
+  PreparedRecord prepared;  // what the sink prepared
   // A failure of the record's work; `before_progress` when it came while the data were read
   // (where the loop on one thread fails before it reports the record).
   std::exception_ptr error;

@@ -16,4 +16,9 @@ inline constexpr std::string_view kIntegrationTimeRule =
 // coefficient files, where no integral can be written.
 std::string integration_time_problem(double days);
 
+// The refusal of `days` as an integration time given as a number ("the integration time -5
+// is negative; every integration time must be ..."), the number in the shortest text that
+// reads back as it; empty when it is taken.
+std::string integration_time_refusal(double days);
+
 }  // namespace kestrane

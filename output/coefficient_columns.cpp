@@ -8,7 +8,6 @@
 #include <limits>
 #include <new>
 
-#include "dose/run_request.h"
 #include "input/ascii.h"
 #include "output/csv_file.h"
 #include "output/notes_file.h"
@@ -42,16 +41,11 @@ bool record_has_table(const HeaderRecord& header, int t) {
   return code == (t == 0 ? "L" : "H");
 }
 
-ColumnSink::ColumnSink(std::size_t ages, std::vector<double> times, std::size_t region_count,
-                       std::vector<std::string> nuclides)
-    : columns_(ages),
-      times_(std::move(times)),
-      region_count_(region_count),
-      nuclides_(std::move(nuclides)) {}
+ColumnSink::ColumnSink(std::size_t ages, std::vector<double> times, std::size_t region_count)
+    : columns_(ages), times_(std::move(times)), region_count_(region_count) {}
 
 void ColumnSink::record_done(int position, const HeaderRecord& header,
                              const CoefficientTable& coef) {
-  if (!nuclide_chosen(nuclides_, header.nuclide)) return;
   CoefficientColumns& out = columns_.at(static_cast<std::size_t>(position));
   out.records.push_back({std::string(trim_spaces(header.nuclide)),
                          std::string(trim_spaces(header.class_or_f1)), header.age_days,

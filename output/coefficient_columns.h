@@ -66,12 +66,11 @@ struct CoefficientColumns {
 // the high one, "B" both, blanks after the letter not counting.
 bool record_has_table(const HeaderRecord& header, int t);
 
-// A record sink that appends every processed record to the columns of its selected age.
-// `nuclides` (empty for all) keeps only the records of those nuclides (see nuclide_chosen).
+// A record sink that appends every processed record to the columns of its selected age (the
+// record loop has passed over the nuclides not chosen).
 class ColumnSink : public RecordSink {
  public:
-  ColumnSink(std::size_t ages, std::vector<double> times, std::size_t region_count,
-             std::vector<std::string> nuclides = {});
+  ColumnSink(std::size_t ages, std::vector<double> times, std::size_t region_count);
   void record_done(int position, const HeaderRecord& header, const CoefficientTable& coef) override;
   std::vector<CoefficientColumns>& columns() { return columns_; }
   // The rows of each record: integration times x selected regions.
@@ -81,7 +80,6 @@ class ColumnSink : public RecordSink {
   std::vector<CoefficientColumns> columns_;
   std::vector<double> times_;
   std::size_t region_count_;
-  std::vector<std::string> nuclides_;
 };
 
 }  // namespace kestrane

@@ -121,13 +121,19 @@ const std::string& CoefficientFiles::name(int position) const {
   return files_->name(index_.at(static_cast<std::size_t>(position)));
 }
 
-std::string CoefficientFiles::written_files_line() const {
+std::string written_files_line(const std::vector<std::string>& names) {
   std::string line = "Files written: ";
-  for (int position = 0; position < size(); ++position) {
-    line += name(position);
+  for (const std::string& name : names) {
+    line += name;
     line += ' ';
   }
   return line;
+}
+
+std::string CoefficientFiles::written_files_line() const {
+  std::vector<std::string> names;
+  for (int position = 0; position < size(); ++position) names.push_back(name(position));
+  return kestrane::written_files_line(names);
 }
 
 void CoefficientFiles::write_block(int position, std::string_view block) {

@@ -57,6 +57,9 @@ class CoefficientFiles {
   std::vector<int> index_;  // the index in files_ of each position
 };
 
+// "Files written: " followed by each of `names` and one blank.
+std::string written_files_line(const std::vector<std::string>& names);
+
 // Adds one coefficient file per selected age group (`age_groups` holds group numbers 1..6)
 // to the files of the run, in that order. Throws OutputError naming a file that cannot be
 // made; no earlier file has been changed then.

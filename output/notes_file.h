@@ -13,6 +13,7 @@
 
 #include "input/data_sets.h"
 #include "input/dose_rate_file.h"
+#include "dose/record_loop.h"
 #include "input/record_tables.h"
 #include "output/output_files.h"
 
@@ -32,19 +33,6 @@ std::string notes_header(DataSet data_set);
 // tabulated times (I_in = coefficient - outside); 0 when both parts are 0.
 double share_outside(double coefficient, double outside);
 
-// How many coefficients are negative and how many extended (a coefficient can be both), and
-// in how many records.
-struct NoteCounts {
-  std::int64_t negative = 0;
-  std::int64_t extended = 0;
-  std::int64_t records = 0;
-  NoteCounts& operator+=(const NoteCounts& other) {
-    negative += other.negative;
-    extended += other.extended;
-    records += other.records;
-    return *this;
-  }
-};
 
 // Appends the notes row of one record, ended by LF, when any of its integrated coefficients
 // is noted, and adds it to `counts`: the record (nuclide, class or f1, age, header line, first

@@ -73,7 +73,7 @@ bool RecordPictures::wanted(const HeaderRecord& header) const {
   return same_nuclide(header.nuclide, nuclide_);
 }
 
-void RecordPictures::draw(std::string& out, const HeaderRecord& header,
+void RecordPictures::draw(std::vector<RecordPicture>& out, const HeaderRecord& header,
                           const RateTable& rates) const {
   bool low = false;
   bool high = false;
@@ -94,25 +94,15 @@ void RecordPictures::draw(std::string& out, const HeaderRecord& header,
     if (low) plot.low.assign(row(0).begin(), row(0).begin() + static_cast<std::ptrdiff_t>(n));
     if (high) plot.high.assign(row(1).begin(), row(1).begin() + static_cast<std::ptrdiff_t>(n));
     plot.times = times_;
-    out += plot_file_name(header, plot.region, region_numbers_[j]);
-    out += '\0';
-    out += record_plot_svg(plot);
-    out += '\0';
+    out.push_back({plot_file_name(header, plot.region, region_numbers_[j]), record_plot_svg(plot)});
   }
 }
 
-void RecordPictures::add(std::string_view drawn) {
-  while (!drawn.empty()) {
-    const std::size_t name_end = drawn.find('\0');
-    const std::size_t end = drawn.find('\0', name_end + 1);
-    if (name_end == std::string_view::npos || end == std::string_view::npos) {
-      throw std::invalid_argument("the pictures of a record are cut short");
-    }
-    files_.add_whole("OUTPUT\\plots\\" + std::string(drawn.substr(0, name_end)),
-                     drawn.substr(name_end + 1, end - name_end - 1));
+void RecordPictures::add(const std::vector<RecordPicture>& drawn) {
+  for (const RecordPicture& picture : drawn) {
+    files_.add_whole("OUTPUT\\plots\\" + picture.file_name, picture.document);
     ++count_;
     if (on_new_file_) on_new_file_();
-    drawn.remove_prefix(end + 1);
   }
 }
 

@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "input/record_tables.h"
 
@@ -36,12 +37,12 @@ class RecordPictures {
 
   // Whether `header` is a record of the nuclide.
   bool wanted(const HeaderRecord& header) const;
-  // Appends to `out` the pictures of a processed record whose rates are `rates`: for each
-  // selected region its file name, a NUL byte, the SVG document and a NUL byte. Changes
-  // nothing, so records may be drawn on several threads at once.
-  void draw(std::string& out, const HeaderRecord& header, const RateTable& rates) const;
+  // Appends to `out` the pictures of a processed record whose rates are `rates`, one for each
+  // selected region. Changes nothing, so records may be drawn on several threads at once.
+  void draw(std::vector<RecordPicture>& out, const HeaderRecord& header,
+            const RateTable& rates) const;
   // Writes what draw() made as files of the run. Throws OutputError naming the file.
-  void add(std::string_view drawn);
+  void add(const std::vector<RecordPicture>& drawn);
 
   int count() const { return count_; }
   const std::string& nuclide() const { return nuclide_; }

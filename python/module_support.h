@@ -22,7 +22,8 @@ void register_integrate(py::module_& m);
 void register_file(py::module_& m);
 void register_coefficients(py::module_& m);
 
-// A file that is not there; becomes FileNotFoundError.
+// A file that is not there, for the bindings that open one themselves; becomes
+// FileNotFoundError.
 struct MissingFile {
   std::string message;
   std::string path;
@@ -31,10 +32,11 @@ struct MissingFile {
 // The caller's Ctrl-C seen during a computation; the Python error is set already.
 struct Interrupted {};
 
-// Raises the Python exception of `error` (an exception of the core, MissingFile or
+// Raises the Python exception of `error` (an exception of the core or the run library, or
 // Interrupted): InputError with its parts for an input refusal (`file` names the file read
-// when the refusal does not), ValueError for a choice or a value refused, FileNotFoundError,
-// or the pending KeyboardInterrupt. Needs the GIL.
+// when the refusal does not), ValueError for a choice or a value refused and for a listed
+// nuclide without a record, FileNotFoundError for a missing file, or the pending
+// KeyboardInterrupt. Needs the GIL.
 [[noreturn]] void raise_python_error(std::exception_ptr error, std::string_view file);
 
 // Runs `work` with the GIL released and raises the Python exception of anything it throws.
@@ -68,8 +70,7 @@ class SignalCheck {
 py::str text(std::string_view bytes);
 
 // The integration times (or upper limits) given from Python as `label`: an iterable of real
-// numbers, each a time the programs take. Raises TypeError naming an item that is not a real
-// number (a str among them) and ValueError naming a time the programs refuse, in their words.
+// numbers. Raises TypeError naming an item that is not a real number (a str among them).
 std::vector<double> time_list(const py::handle& times, std::string_view label);
 
 // A path given from Python (str or os.PathLike) as a filesystem path.

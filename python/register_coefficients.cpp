@@ -1,5 +1,6 @@
 // kestrane.coefficients: a whole run's coefficients as a pandas DataFrame (or a dict of numpy
-// arrays), through the core's request, record loop and in-memory sink: no file is written.
+// arrays): the conversions between Python and the run library's request and column outcome;
+// the run itself, with its checks, is the programs' own, and no file is written.
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
@@ -11,19 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "dose/run_request.h"
-#include "input/ascii.h"
-#include "input/dose_rate_file.h"
-#include "input/integration_times.h"
-#include "input/line_reader.h"
 #include "module_support.h"
 #include "output/coefficient_columns.h"
-#include "platform/file_services.h"
+#include "run/column_run.h"
+#include "run/run_request.h"
 
 namespace kestrane::python {
 namespace {
-
-constexpr std::string_view kTimesFile = "data\\Kestrane.ini";
 
 // A list given from Python: one comma-separated str, or a sequence of str and numbers.
 std::string list_text(const py::handle& list) {
@@ -40,15 +35,6 @@ DataSet data_set_named(const std::string& name) {
   if (name == "inhalation") return DataSet::inhalation;
   if (name == "ingestion") return DataSet::ingestion;
   throw py::value_error("data_set must be 'inhalation' or 'ingestion', not '" + name + "'");
-}
-
-// Host path of a program path under the working directory, or MissingFile.
-std::filesystem::path located(const std::filesystem::path& dir, std::string_view program_path) {
-  const std::filesystem::path path = resolve_program_path(dir, program_path);
-  if (!program_file_exists(dir, program_path)) {
-    throw MissingFile{"Unable to locate the file " + path.generic_string(), path.string()};
-  }
-  return path;
 }
 
 // Tells SignalCheck of every record, so Ctrl-C is seen while the loop runs.
@@ -138,67 +124,26 @@ std::optional<double> number_of(const std::string& field) {
 py::object coefficients(const py::object& workdir, const std::string& data_set,
                         const py::object& ages, const py::object& regions, const py::object& times,
                         const py::object& nuclides, int threads, bool as_arrays) {
+  // The request as kestrane-batch makes it, its refusals naming the keywords.
   RunRequest request;
+  request.working_dir = to_path(workdir);
   request.data_set = data_set_named(data_set);
+  request.ages = list_text(ages);
+  request.regions = list_text(regions);
+  if (!nuclides.is_none()) request.nuclides = list_text(nuclides);
+  if (!times.is_none()) request.times = time_list(times, "times");
   request.threads = threads;
-  if (threads < 0) throw py::value_error("threads must be 0 (automatic) or more");
-  const std::filesystem::path dir = to_path(workdir);
-  const std::string age_list = list_text(ages);
-  const std::string region_list = list_text(regions);
-  if (!nuclides.is_none()) {
-    try {
-      request.nuclides = resolve_nuclide_list(list_text(nuclides), "nuclides");
-    } catch (const ChoiceError& error) {
-      throw py::value_error(error.what());
-    }
-  }
-  std::optional<std::vector<double>> given_times;
-  if (!times.is_none()) {
-    given_times = time_list(times, "times");
-    if (given_times->empty() || given_times->size() > kMaxIntegrationTimes) {
-      throw py::value_error("times: give 1 to " + std::to_string(kMaxIntegrationTimes) +
-                            " integration times in days");
-    }
-  }
+  request.host_names = true;
 
-  std::string reading;  // the file being read, for refusals that do not name it
-  std::optional<ColumnSink> sink;
-  std::vector<std::string> names;
-  without_gil(reading, [&] {
-    if (!std::filesystem::is_directory(dir)) {
-      throw MissingFile{"No such working directory", dir.string()};
-    }
-    request.age_groups = resolve_age_list(age_list, "ages");
-    if (given_times) {
-      request.times = *given_times;
-    } else {
-      const std::filesystem::path path = located(dir, kTimesFile);
-      reading = path.string();
-      request.times = read_integration_times(path, reading);
-    }
-    const std::string program_path = "DATA\\" + std::string(data_set_file_name(request.data_set));
-    const std::filesystem::path path = located(dir, program_path);
-    reading = path.string();
-    LineReader reader(path, reading);
-    request.file_names = read_region_names(reader);
-    request.regions = resolve_region_list(region_list, request.file_names, "regions");
-    const RunSetup setup = make_run_setup(request);
-    names = setup.region_names;
-    sink.emplace(setup.age_groups.size(), setup.times, setup.regions.size(), request.nuclides);
+  std::optional<ColumnOutcome> outcome;
+  without_gil({}, [&] {
+    check_request(request);
     Interruptible interruptible;
-    process_records(reader, setup, *sink, &interruptible);
+    outcome = run_to_columns(resolve_run(request, open_run_input(request)), &interruptible);
   });
-
-  std::vector<CoefficientColumns>& parts = sink->columns();
-  for (const std::string& nuclide : request.nuclides) {
-    bool any = false;
-    for (const CoefficientColumns& part : parts) {
-      for (const RecordFields& record : part.records) {
-        any = any || nuclide_chosen(std::span<const std::string>(&nuclide, 1), record.nuclide);
-      }
-    }
-    if (!any) throw py::value_error("nuclides: no processed record of the nuclide " + nuclide);
-  }
+  std::vector<CoefficientColumns>& parts = outcome->columns;
+  const std::vector<std::string>& names = outcome->region_names;
+  const std::vector<double>& run_times = outcome->times;
 
   // The coefficients first, each chunk given back as it is copied; then the columns that
   // repeat a record's or a region's value, so that the rows are never held twice.
@@ -208,7 +153,7 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
   const py::array_t<double> high_share = moved(parts, &CoefficientColumns::high_share_outside);
 
   // The objects of each record and region, shared by their rows.
-  const RowLayout layout{parts, request.times.size(), names.size()};
+  const RowLayout layout{parts, run_times.size(), names.size()};
   bool numeric_class = request.data_set == DataSet::ingestion;
   std::vector<std::vector<py::object>> nuclide_texts(parts.size()), classes(parts.size());
   for (std::size_t p = 0; p < parts.size(); ++p) {
@@ -224,7 +169,7 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
   double* time_at = times_by_row.mutable_data();
   for (const CoefficientColumns& part : parts) {
     for (std::size_t r = 0; r < part.records.size(); ++r) {
-      for (const double time : request.times) time_at = std::fill_n(time_at, names.size(), time);
+      for (const double time : run_times) time_at = std::fill_n(time_at, names.size(), time);
     }
   }
 

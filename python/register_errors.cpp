@@ -5,9 +5,9 @@
 #include <new>
 #include <stdexcept>
 
-#include "dose/run_request.h"
-#include "input/time_limits.h"
 #include "module_support.h"
+#include "run/choice_lists.h"
+#include "run/run_outcome.h"
 
 namespace kestrane::python {
 namespace {
@@ -54,6 +54,15 @@ void raise_python_error(std::exception_ptr error, std::string_view file) {
     throw py::error_already_set();
   } catch (const py::error_already_set&) {
     throw;
+  } catch (const RunStopped& stopped) {
+    const RunStop& stop = stopped.stop();
+    if (stop.kind == StopKind::missing_file) {
+      raise_missing({stop.reason + " " + stop.path.generic_string(), stop.path.string()});
+    }
+    if (stop.kind == StopKind::input_refused) {
+      raise_input_error({stop.kind, stop.file, stop.line, stop.record, stop.reason, stop.message});
+    }
+    throw py::value_error(stop.message);
   } catch (const MissingFile& missing) {
     raise_missing(missing);
   } catch (const InputError& refusal) {
@@ -93,10 +102,6 @@ std::vector<double> time_list(const py::handle& times, std::string_view label) {
       PyErr_Clear();
       throw py::type_error(name + ": the item " + std::string(py::repr(item)) +
                            " is not a real number of days");
-    }
-    if (const std::string problem = integration_time_problem(days); !problem.empty()) {
-      throw py::value_error(name + ": the integration time " + std::string(py::repr(item)) + " " +
-                            problem + "; " + std::string(kIntegrationTimeRule) + ".");
     }
     values.push_back(days);
   }

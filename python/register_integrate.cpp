@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "dose/hermite_rows.h"
+#include "input/time_limits.h"
 #include "module_support.h"
 
 namespace kestrane::python {
@@ -29,6 +30,11 @@ py::array integrate(const Doubles& x, const Doubles& f, const py::object& upper)
   // The limits as the programs take integration times: real numbers, finite, 0 or more.
   const std::vector<double> limits_given =
       time_list(is_array ? upper.attr("ravel")() : upper, "integrate: upper");
+  for (const double limit : limits_given) {
+    if (const std::string refusal = integration_time_refusal(limit); !refusal.empty()) {
+      throw py::value_error("integrate: upper: " + refusal);
+    }
+  }
   const auto n = static_cast<std::size_t>(x.shape(0));
   const auto rows = f.ndim() == 1 ? std::size_t{1} : static_cast<std::size_t>(f.shape(0));
   if (static_cast<std::size_t>(f.shape(f.ndim() - 1)) != n) {

@@ -19,10 +19,11 @@
 #include <tuple>
 #include <vector>
 
-#include "app/processing.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"
 #include "platform/file_services.h"
+#include "run/file_run.h"
+#include "run/run_request.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -148,27 +149,37 @@ void expect_exact_coefficients(const std::vector<Coefficient>& seen,
   }
 }
 
-// What the dialogue would hand over for the case: the choices and the file's region names.
+// The request the dialogue would make for the case: its ages and regions by number.
 struct Prepared {
-  RunChoice choice;
-  LineReader reader;
+  RunRequest request;
+  std::size_t regions = 0;
+  std::size_t times = 0;
   std::string drt_name;
 };
 
+std::string number_list(const std::vector<int>& numbers) {
+  std::string list;
+  for (const int n : numbers) list += (list.empty() ? "" : ",") + std::to_string(n);
+  return list;
+}
+
 Prepared prepare(const Case& c, const fs::path& dir) {
-  RunChoice choice;
-  choice.working_dir = dir;
-  choice.data_set = c.data_set;
-  choice.times =
-      read_integration_times(resolve_program_path(dir, "data\\Kestrane.ini"), "data\\Kestrane.ini");
-  choice.age_groups = c.ages;
-  choice.regions = c.regions;
-  const std::string drt = "DATA\\" + std::string(data_set_file_name(c.data_set));
-  LineReader reader(resolve_program_path(dir, drt), drt);
-  choice.region_list = read_region_names(reader);
-  choice.region_list.push_back("Lung");
-  choice.region_list.push_back("ALL ORGANS");
-  return {std::move(choice), std::move(reader), drt};
+  Prepared prepared;
+  prepared.request.working_dir = dir;
+  prepared.request.data_set = c.data_set;
+  prepared.request.ages = number_list(c.ages);
+  prepared.request.regions = number_list(c.regions);
+  prepared.regions = c.regions.size();
+  prepared.times =
+      read_integration_times(resolve_program_path(dir, "data\\Kestrane.ini"), "data\\Kestrane.ini")
+          .size();
+  prepared.drt_name = "DATA\\" + std::string(data_set_file_name(c.data_set));
+  return prepared;
+}
+
+// The run of the request, its files made.
+std::unique_ptr<FileRun> start(const Prepared& prepared) {
+  return std::make_unique<FileRun>(resolve_run(prepared.request, open_run_input(prepared.request)));
 }
 
 std::vector<std::string> expected_file_names(const Case& c) {
@@ -230,19 +241,22 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
   write_earlier_files(dir.path(), names);
   Prepared run = prepare(c, dir.path());
 
-  CoefficientRun coefficients(run.choice);
-  std::string written = "Files written: ";
-  for (const auto& n : names) written += "OUTPUT\\" + n + " ";
-  EXPECT_EQ(coefficients.written_files_line(), written);
+  const std::unique_ptr<FileRun> coefficients = start(run);
+  std::vector<std::string> written;
+  for (const auto& n : names) written.push_back("OUTPUT\\" + n);
 
-  Recorder recorder(run.choice.regions.size(), run.choice.times.size());
+  Recorder recorder(run.regions, run.times);
   if (c.stop_line == 0) {
-    coefficients.process(run.reader, &recorder, &recorder);
+    const RunOutcome outcome = coefficients->process(&recorder, &recorder);
+    std::vector<std::string> placed;
+    for (const RunFile& file : outcome.of_kind(FileKind::coefficients)) placed.push_back(file.name);
+    EXPECT_EQ(placed, written);
     EXPECT_GT(recorder.records, 0);
     EXPECT_EQ(recorder.progress, recorder.records);
+    EXPECT_EQ(outcome.records_processed, recorder.records);
   } else {
     try {
-      coefficients.process(run.reader, &recorder, &recorder);
+      coefficients->process(&recorder, &recorder);
       ADD_FAILURE() << "the run did not stop";
     } catch (const RunStopped& stop) {
       const std::string message = stop.what();
@@ -257,7 +271,8 @@ TEST_P(GoldenRun, WritesTheExpectedFiles) {
         const std::string notes = n.substr(0, n.find('.')) + "-notes.csv.partial";
         if (fs::exists(dir.path() / "OUTPUT" / notes)) incomplete.push_back("OUTPUT\\" + notes);
       }
-      EXPECT_EQ(stop.incomplete_files(), incomplete);
+      EXPECT_EQ(stop.stop().partial_files, incomplete);
+      EXPECT_EQ(stop.stop().line, c.stop_line);
     }
   }
 
@@ -293,10 +308,9 @@ int file_size_limit_result(const Case& c, const fs::path& dir) {
   write_earlier_files(dir, expected_file_names(c));
   const rlimit limit{1000, 1000};
   setrlimit(RLIMIT_FSIZE, &limit);
-  Prepared run = prepare(c, dir);
-  CoefficientRun coefficients(run.choice);
+  const std::unique_ptr<FileRun> coefficients = start(prepare(c, dir));
   try {
-    coefficients.process(run.reader, nullptr);
+    coefficients->process(nullptr);
   } catch (const RunStopped& stop) {
     const std::string message = stop.what();
     const std::string first_record =
@@ -305,7 +319,7 @@ int file_size_limit_result(const Case& c, const fs::path& dir) {
     // The write that fails is one of the partial files (rows are gathered and written in
     // larger pieces, so which one reaches the limit first depends on when they are written);
     // both coefficient files are among the files reported.
-    const std::vector<std::string>& incomplete = stop.incomplete_files();
+    const std::vector<std::string>& incomplete = stop.stop().partial_files;
     const auto reported = [&](const char* name) {
       return std::find(incomplete.begin(), incomplete.end(), name) != incomplete.end();
     };
@@ -362,10 +376,9 @@ TEST(GoldenRun, KilledRunLeavesTheEarlierFiles) {
   ASSERT_GE(child, 0);
   if (child == 0) {
     Prepared run = prepare(c, dir.path());
-    run.choice.threads = 1;
-    CoefficientRun coefficients(run.choice);
+    run.request.threads = 1;
     KillAfterSecondRecord killer;
-    coefficients.process(run.reader, &killer);
+    start(run)->process(&killer);
     std::_Exit(0);  // not reached when the file holds two records or more
   }
   int status = 0;
@@ -400,10 +413,10 @@ int full_disk_result(const Case& c, const fs::path& dir) {
   const std::vector<std::string> names = expected_file_names(c);
   write_earlier_files(dir, names);
   Prepared run = prepare(c, dir);
-  run.choice.threads = 1;
-  CoefficientRun coefficients(run.choice);
+  run.request.threads = 1;
+  const std::unique_ptr<FileRun> coefficients = start(run);
   try {
-    coefficients.process(run.reader, nullptr);
+    coefficients->process(nullptr);
   } catch (const RunStopped& stop) {
     bool sound = std::string(stop.what()).ends_with(".partial: No space left on device");
     for (const auto& n : names) {

@@ -13,7 +13,6 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
-#include "app/processing.h"
 #include "app/run_driver.h"
 #include "app/selection.h"
 #include "dose/record_loop.h"
@@ -21,6 +20,8 @@
 #include "output/notes_file.h"
 #include "output/output_files.h"
 #include "platform/memory_console.h"
+#include "run/file_run.h"
+#include "run/run_request.h"
 #include "sample/sample_data.h"
 #include "tests/support/test_support.h"
 
@@ -417,35 +418,37 @@ TEST_F(NotesLine, FollowsTheFilesInBothFrontEndsAndCountsTheFilesRows) {
       test_support::padded(" Notes: 348 negative, 2331 extended coefficients in 12 records; see"));
   EXPECT_EQ(console.row_text(18), test_support::padded(" OUTPUT\\DC100g-notes.csv"));
   EXPECT_EQ(console.row_text(19), test_support::padded(" Press any key to exit."));
-  // The same line is kept for the normal terminal, after the written files.
-  EXPECT_EQ(outcome, (std::vector<std::string>{"Files written: OUTPUT\\DC100g.OUT", notes_line}));
+  // The same line is kept for the normal terminal, after the written files, and the
+  // provenance files after it.
+  EXPECT_EQ(outcome, (std::vector<std::string>{"Files written: OUTPUT\\DC100g.OUT", notes_line,
+                                               "Provenance files: OUTPUT\\DC100g.json"}));
 }
 
 // The notes file is made with its first rows during the run, and the run says so, so that the
 // note of an interrupted run can name its partial file from then on.
 TEST_F(NotesLine, ANotesFileMadeDuringTheRunJoinsThePartialFiles) {
-  std::vector<std::string> names;
-  PreparedRun prepared = prepare_run(dir.path(), DataSet::ingestion, [&](LineReader& reader) {
-    names = read_region_names(reader);
-  });
-  ASSERT_FALSE(prepared.stop);
-  RunChoice choice;
-  choice.working_dir = dir.path();
-  choice.data_set = DataSet::ingestion;
-  choice.times = prepared.times;
-  choice.age_groups = {1};
-  choice.regions = {1};
-  choice.region_list = make_region_list(names);
-  CoefficientRun run(choice);
-  EXPECT_EQ(run.partial_files(), std::vector<std::string>{"OUTPUT\\DC100g.OUT.partial"});
+  RunRequest request;
+  request.working_dir = dir.path();
+  request.data_set = DataSet::ingestion;
+  request.ages = "1";
+  request.regions = "1";
+  FileRun run(resolve_run(request, open_run_input(request)));
+  EXPECT_EQ(run.partial_names(), std::vector<std::string>{"OUTPUT\\DC100g.OUT.partial"});
   std::vector<std::vector<std::string>> seen;
-  run.on_new_partial_file([&] { seen.push_back(run.partial_files()); });
-  run.process(*prepared.reader, nullptr);
+  run.on_new_partial_file([&] { seen.push_back(run.partial_names()); });
+  const RunOutcome outcome = run.process(nullptr);
   EXPECT_EQ(seen, (std::vector<std::vector<std::string>>{
                       {"OUTPUT\\DC100g.OUT.partial", "OUTPUT\\DC100g-notes.csv.partial"}}));
-  EXPECT_EQ(run.written_files(),
-            (std::vector<std::string>{"OUTPUT\\DC100g.OUT", "OUTPUT\\DC100g-notes.csv",
-                                      "OUTPUT\\DC100g.json"}));
+  std::vector<std::string> placed;
+  std::vector<FileKind> kinds;
+  for (const RunFile& file : outcome.files) {
+    placed.push_back(file.name);
+    kinds.push_back(file.kind);
+  }
+  EXPECT_EQ(placed, (std::vector<std::string>{"OUTPUT\\DC100g.OUT", "OUTPUT\\DC100g-notes.csv",
+                                              "OUTPUT\\DC100g.json"}));
+  EXPECT_EQ(kinds,
+            (std::vector<FileKind>{FileKind::coefficients, FileKind::notes, FileKind::provenance}));
 }
 
 }  // namespace

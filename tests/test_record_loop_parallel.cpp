@@ -19,11 +19,12 @@
 #include <tuple>
 #include <vector>
 
-#include "app/processing.h"
 #include "app/selection.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "output/coefficient_files.h"
+#include "run/file_run.h"
+#include "run/run_request.h"
 #include "sample/sample_data.h"
 #include "tests/support/test_support.h"
 
@@ -94,20 +95,22 @@ class RecordingSink : public RecordSink, public ProgressObserver {
     add(position, header, coef, format(header, coef));
   }
 
-  std::string prepare(int position, const HeaderRecord& header,
-                      const CoefficientTable& coef) const override {
+  PreparedRecord prepare(int position, const HeaderRecord& header,
+                         const CoefficientTable& coef) const override {
     if (!prepares_) return RecordSink::prepare(position, header, coef);
-    return format(header, coef);
+    PreparedRecord prepared;
+    prepared.rows = format(header, coef);
+    return prepared;
   }
 
   void record_prepared(int position, const HeaderRecord& header, const CoefficientTable& coef,
-                       std::string& text) override {
+                       PreparedRecord& prepared) override {
     if (!prepares_) {
-      EXPECT_EQ(text, "");
-      RecordSink::record_prepared(position, header, coef, text);
+      EXPECT_EQ(prepared.rows, "");
+      RecordSink::record_prepared(position, header, coef, prepared);
       return;
     }
-    add(position, header, coef, text);
+    add(position, header, coef, prepared.rows);
   }
 
   std::vector<Call> calls;
@@ -456,7 +459,7 @@ class WorkingDir {
   fs::path path_;
 };
 
-// Runs CoefficientRun on the working directory and returns each coefficient file's bytes and
+// Runs a run to files on the working directory and returns each coefficient file's bytes and
 // the stop message.
 struct RunFiles {
   std::vector<std::string> files;
@@ -464,26 +467,26 @@ struct RunFiles {
 };
 
 RunFiles run_files(const fs::path& dir, DataSet ds, const std::vector<int>& ages, int threads) {
-  LineReader reader(dir / "DATA" / std::string(data_set_file_name(ds)), display_name(ds));
-  const std::vector<std::string> names = read_region_names(reader);
-  RunChoice choice;
-  choice.working_dir = dir;
-  choice.data_set = ds;
-  choice.times = sample_integration_times();
-  choice.age_groups = ages;
-  choice.regions = range(1, static_cast<int>(names.size()) + 1);
-  choice.region_list = make_region_list(names);
-  choice.threads = threads;
+  RunRequest request;
+  request.working_dir = dir;
+  request.data_set = ds;
+  request.times = sample_integration_times();
+  for (const int age : ages)
+    request.ages += (request.ages.empty() ? "" : ",") + std::to_string(age);
+  request.regions = "all";
+  request.threads = threads;
   RunFiles result;
-  CoefficientRun run(choice);
+  FileRun run(resolve_run(request, open_run_input(request)));
+  std::vector<fs::path> paths;
   try {
-    run.process(reader, nullptr);
+    for (const RunFile& file : run.process(nullptr).files) paths.push_back(file.path);
   } catch (const RunStopped& e) {
     result.stop = e.what();
+    paths = e.stop().partial_paths;
   }
   // A stopped run leaves its rows in the partial files. The provenance files, which hold the
   // time of the run, are the provenance tests' part.
-  for (const fs::path& path : result.stop.empty() ? run.written_paths() : run.partial_paths()) {
+  for (const fs::path& path : paths) {
     if (path.extension() != ".json") result.files.push_back(read_file(path));
   }
   return result;

@@ -458,7 +458,8 @@ INSTANTIATE_TEST_SUITE_P(
                     3,
                     {"Files written: OUTPUT\\DC7300h.OUT OUTPUT\\DC100h.OUT",
                      "Notes: 0 negative, 15 extended coefficients in 3 records; see "
-                     "OUTPUT\\DC7300h-notes.csv OUTPUT\\DC100h-notes.csv"},
+                     "OUTPUT\\DC7300h-notes.csv OUTPUT\\DC100h-notes.csv",
+                     "Provenance files: OUTPUT\\DC7300h.json OUTPUT\\DC100h.json"},
                     ""},
         OutcomeCase{"NoDataSet",
                     [](const fs::path&) {},

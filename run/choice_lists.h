@@ -1,6 +1,6 @@
-// The choice of a run resolved in one place for every front end (the dialogue, kestrane-batch
-// and the Python module): the age and region lists as kestrane-batch documents them, the
-// composite "Lung" region, and the request that becomes the record loop's RunSetup.
+// The lists of a run's choice read in one place for every front end (the dialogue,
+// kestrane-batch and the Python module): the age, region and nuclide lists as kestrane-batch
+// documents them, the composite "Lung" region, and the refusal of a choice in parts.
 #pragma once
 
 #include <span>
@@ -9,16 +9,33 @@
 #include <string_view>
 #include <vector>
 
-#include "dose/record_loop.h"
 #include "input/data_sets.h"
 
 namespace kestrane {
 
-// A choice of ages or regions that cannot be resolved; the message names the list (its
-// `label`, "--ages"), what is wrong and the valid items.
+// What a refused choice is about.
+enum class ChoiceField { data_set, ages, regions, times, nuclides, plot, threads, output };
+
+// The name of a field as the module's keywords and kestrane-batch's options (after "--")
+// spell it: "ages", "regions", "times", "nuclides", "plot", ...
+std::string_view field_name(ChoiceField field);
+
+// A choice that cannot be resolved, in parts: what it is about, the reason ("unknown item
+// \"8\"."), and the valid items where there is a list of them. The message is "<label>:
+// <reason>", then " Valid items: <valid>." where there are any; `label` is the field's name as
+// the front end calls it ("--ages" on the command line, "ages" in Python).
 class ChoiceError : public std::invalid_argument {
  public:
-  using std::invalid_argument::invalid_argument;
+  ChoiceError(ChoiceField field, std::string_view label, std::string reason,
+              std::string valid = {});
+  ChoiceField field() const { return field_; }
+  const std::string& reason() const { return reason_; }
+  const std::string& valid() const { return valid_; }
+
+ private:
+  ChoiceField field_;
+  std::string reason_;
+  std::string valid_;
 };
 
 // The name of the composite region, which follows the file's own regions.
@@ -60,20 +77,5 @@ std::vector<std::string> resolve_nuclide_list(std::string_view list,
 // Whether `nuclide` (a header's field) is one of `chosen`, compared without regard to case
 // and trailing blanks; an empty `chosen` takes every nuclide.
 bool nuclide_chosen(std::span<const std::string> chosen, std::string_view nuclide);
-
-// A run's choice, resolved: what the record loop needs, whichever front end made it.
-struct RunRequest {
-  DataSet data_set = DataSet::inhalation;
-  std::vector<double> times;            // integration times in days, in order
-  std::vector<int> age_groups;          // age-group numbers 1..6, in the order of the files
-  std::vector<int> regions;             // region numbers, in the order of the columns
-  std::vector<std::string> file_names;  // the names of the file's region-name line
-  std::vector<std::string> nuclides;    // only these nuclides; empty for every one
-  int threads = 0;                      // as RunSetup::threads
-};
-
-// The record loop's setup of a request: "Lung" after the file's names, the selected regions'
-// names. Throws std::invalid_argument for a region number without a name.
-RunSetup make_run_setup(const RunRequest& request);
 
 }  // namespace kestrane

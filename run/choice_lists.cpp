@@ -1,6 +1,6 @@
-// The age and region lists of a run read into age-group and region numbers, and the request
-// that becomes the record loop's setup.
-#include "dose/run_request.h"
+// The age, region and nuclide lists of a run read into age-group and region numbers and
+// nuclide names, each refusal in parts.
+#include "run/choice_lists.h"
 
 #include <algorithm>
 #include <charconv>
@@ -49,34 +49,30 @@ std::string quoted_text(std::string_view text) {
 // Reads a list whose items each stand for one number, or for all of them; `resolve`
 // returns the number of an item (0 for "all", -1 for an unknown item).
 template <typename Resolve, typename Describe>
-std::vector<int> resolve_list(std::string_view label, std::string_view list,
+std::vector<int> resolve_list(ChoiceField field, std::string_view label, std::string_view list,
                               const std::string& valid, int all_count, Resolve resolve,
                               Describe describe) {
-  const std::string hint = " Valid items: " + valid + ".";
-  if (trim(list).empty()) {
-    throw ChoiceError(std::string(label) + ": the list is empty." + hint);
-  }
+  const auto refuse = [&](std::string reason) { throw ChoiceError(field, label, reason, valid); };
+  if (trim(list).empty()) refuse("the list is empty.");
   const std::vector<std::string_view> items = split_items(list);
   std::vector<int> result;
   for (std::string_view item : items) {
     if (item.empty()) {
-      throw ChoiceError(std::string(label) + ": empty item in " + quoted_text(list) + "." + hint);
+      refuse("empty item in " + quoted_text(list) + ".");
     }
     const int number = resolve(item);
     if (number < 0) {
-      throw ChoiceError(std::string(label) + ": unknown item " + quoted_text(item) + "." + hint);
+      refuse("unknown item " + quoted_text(item) + ".");
     }
     if (number == 0) {
       if (items.size() > 1) {
-        throw ChoiceError(std::string(label) + ": " + quoted_text(item) +
-                          " already takes every item and cannot be combined with others." + hint);
+        refuse(quoted_text(item) + " already takes every item and cannot be combined with others.");
       }
       for (int i = 1; i <= all_count; ++i) result.push_back(i);
       return result;
     }
     if (std::find(result.begin(), result.end(), number) != result.end()) {
-      throw ChoiceError(std::string(label) + ": " + quoted_text(item) + " repeats " + describe(number) +
-                        "." + hint);
+      refuse(quoted_text(item) + " repeats " + describe(number) + ".");
     }
     result.push_back(number);
   }
@@ -84,6 +80,36 @@ std::vector<int> resolve_list(std::string_view label, std::string_view list,
 }
 
 }  // namespace
+
+std::string_view field_name(ChoiceField field) {
+  switch (field) {
+    case ChoiceField::data_set:
+      return "data-set";
+    case ChoiceField::ages:
+      return "ages";
+    case ChoiceField::regions:
+      return "regions";
+    case ChoiceField::times:
+      return "times";
+    case ChoiceField::nuclides:
+      return "nuclides";
+    case ChoiceField::plot:
+      return "plot";
+    case ChoiceField::threads:
+      return "threads";
+    case ChoiceField::output:
+      return "output";
+  }
+  return "choice";
+}
+
+ChoiceError::ChoiceError(ChoiceField field, std::string_view label, std::string reason,
+                         std::string valid)
+    : std::invalid_argument(std::string(label) + ": " + reason +
+                            (valid.empty() ? "" : " Valid items: " + valid + ".")),
+      field_(field),
+      reason_(std::move(reason)),
+      valid_(std::move(valid)) {}
 
 std::string region_name(int region, std::span<const std::string> names) {
   if (region == lung_region_number(names.size())) return std::string(kLungRegionName);
@@ -120,7 +146,7 @@ std::vector<int> resolve_age_list(std::string_view list, std::string_view label)
     return "age group " + std::to_string(g) + " (" + std::string(trim(group.label)) + ", " +
            std::to_string(group.days) + " days)";
   };
-  return resolve_list(label, list, valid, kAgeGroupCount, resolve, describe);
+  return resolve_list(ChoiceField::ages, label, list, valid, kAgeGroupCount, resolve, describe);
 }
 
 std::vector<int> resolve_region_list(std::string_view list, std::span<const std::string> names,
@@ -153,11 +179,11 @@ std::vector<int> resolve_region_list(std::string_view list, std::span<const std:
         if (m > 0) spellings += m + 1 == matches.size() ? " and " : ", ";
         spellings += quoted_text(names[matches[m]]);
       }
-      throw ChoiceError(std::string(label) + ": " + quoted_text(item) + " is ambiguous: it matches " +
-                        spellings +
-                        " without regard to case; give the name as the file spells it or the "
-                        "region number. Valid items: " +
-                        valid + ".");
+      throw ChoiceError(ChoiceField::regions, label,
+                        quoted_text(item) + " is ambiguous: it matches " + spellings +
+                            " without regard to case; give the name as the file spells it or "
+                            "the region number.",
+                        valid);
     }
     if (matches.size() == 1) return static_cast<int>(matches.front()) + 1;
     return -1;
@@ -166,14 +192,14 @@ std::vector<int> resolve_region_list(std::string_view list, std::span<const std:
     return "region " + std::to_string(region) + " (" +
            printable_excerpt(region_name(region, names), kWholeName) + ")";
   };
-  return resolve_list(label, list, valid, lung, resolve, describe);
+  return resolve_list(ChoiceField::regions, label, list, valid, lung, resolve, describe);
 }
 
 std::vector<std::string> resolve_nuclide_list(std::string_view list, std::string_view label) {
   std::vector<std::string> names;
   std::vector<std::string> folded;
   for (const std::string_view item : split_items(list)) {
-    if (item.empty()) throw ChoiceError(std::string(label) + ": an empty item in the list");
+    if (item.empty()) throw ChoiceError(ChoiceField::nuclides, label, "an empty item in the list");
     std::string upper = ascii::to_upper(item);
     if (std::find(folded.begin(), folded.end(), upper) == folded.end()) {
       folded.push_back(std::move(upper));
@@ -189,21 +215,6 @@ bool nuclide_chosen(std::span<const std::string> chosen, std::string_view nuclid
   return std::any_of(chosen.begin(), chosen.end(), [&](const std::string& name) {
     return equal_ignoring_case(ascii::trim_right(name), nuclide);
   });
-}
-
-RunSetup make_run_setup(const RunRequest& request) {
-  RunSetup setup;
-  setup.data_set = request.data_set;
-  setup.times = request.times;
-  setup.age_groups = request.age_groups;
-  setup.regions = request.regions;
-  setup.lung_region = lung_region_number(request.file_names.size());
-  setup.threads = request.threads;
-  setup.region_names.reserve(request.regions.size());
-  for (const int region : request.regions) {
-    setup.region_names.push_back(region_name(region, request.file_names));
-  }
-  return setup;
 }
 
 }  // namespace kestrane

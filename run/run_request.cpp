@@ -1,0 +1,181 @@
+// The checks of a run's request, the reading of its input files as far as the records, and
+// the request resolved into the record loop's setup.
+#include "run/run_request.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "input/ascii.h"
+#include "input/dose_rate_file.h"
+#include "input/input_error.h"
+#include "input/integration_times.h"
+#include "input/record_tables.h"
+#include "input/time_limits.h"
+#include "platform/file_services.h"
+
+namespace kestrane {
+namespace {
+
+[[noreturn]] void stop_missing(RunStop stop) {
+  stop.kind = StopKind::missing_file;
+  if (stop.reason.empty()) stop.reason = "Unable to locate the file";
+  stop.message = stop.unsearchable_folder.empty()
+                     ? stop.reason + " " + stop.file + "."
+                     : "Cannot search the folder \"" + printable_excerpt(stop.unsearchable_folder) +
+                           "\" for " + stop.file + ": " + stop.folder_error + ".";
+  throw RunStopped(std::move(stop));
+}
+
+// The stop for a program file that was not found: when a folder on its way (the working
+// directory, then the folders of the path as resolved) may not be searched, that folder is
+// named with the system's reason.
+[[noreturn]] void not_found(const std::filesystem::path& working_dir, std::string_view program_path,
+                            const std::string& shown) {
+  RunStop stop;
+  stop.file = shown;
+  stop.path = resolve_program_path(working_dir, program_path);
+  const std::filesystem::path folders = stop.path.lexically_relative(working_dir).parent_path();
+  std::filesystem::path folder = working_dir.empty() ? "." : working_dir;
+  auto next = folders.begin();
+  for (;;) {
+    if (::access(folder.c_str(), R_OK | X_OK) != 0) {
+      if (errno != EACCES) break;
+      stop.unsearchable_folder = folder.string();
+      stop.folder_error = std::strerror(EACCES);
+      break;
+    }
+    if (next == folders.end()) break;
+    folder /= *next++;
+  }
+  stop_missing(std::move(stop));
+}
+
+[[noreturn]] void stop_refused(const InputError& error, const std::string& file,
+                               const std::filesystem::path& path) {
+  throw RunStopped(refused_input(error, file, path));
+}
+
+}  // namespace
+
+std::string field_label(const RunRequest& request, ChoiceField field) {
+  return request.label_prefix + std::string(field_name(field));
+}
+
+void check_request(const RunRequest& request) {
+  resolve_age_list(request.ages, field_label(request, ChoiceField::ages));
+  if (request.nuclides) {
+    resolve_nuclide_list(*request.nuclides, field_label(request, ChoiceField::nuclides));
+  }
+  if (!request.plot_nuclide.empty() && ascii::trim(request.plot_nuclide).empty()) {
+    throw ChoiceError(ChoiceField::plot, field_label(request, ChoiceField::plot),
+                      "NUCLIDE is empty");
+  }
+  if (request.threads < 0) {
+    throw ChoiceError(ChoiceField::threads, field_label(request, ChoiceField::threads),
+                      "must be 0 (automatic) or more");
+  }
+  if (request.times) {
+    const std::string label = field_label(request, ChoiceField::times);
+    if (request.times->empty() || request.times->size() > kMaxIntegrationTimes) {
+      throw ChoiceError(
+          ChoiceField::times, label,
+          "give 1 to " + std::to_string(kMaxIntegrationTimes) + " integration times in days");
+    }
+    for (const double days : *request.times) {
+      if (std::string refusal = integration_time_refusal(days); !refusal.empty()) {
+        throw ChoiceError(ChoiceField::times, label, std::move(refusal));
+      }
+    }
+  }
+}
+
+RunInput open_run_input(const RunRequest& request) {
+  const std::filesystem::path& dir = request.working_dir;
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec)) {
+    RunStop stop;
+    stop.file = dir.string();
+    stop.path = dir;
+    stop.reason = "No such working directory";
+    stop_missing(std::move(stop));
+  }
+  // Messages name a file by its program name, or by its host path for the module.
+  const auto shown = [&](std::string_view program_path) {
+    return request.host_names ? resolve_program_path(dir, program_path).string()
+                              : std::string(program_path);
+  };
+  RunInput input;
+  if (request.times) {
+    input.times = *request.times;
+  } else {
+    const std::string times_name = shown(kIntegrationTimesPath);
+    if (!program_file_exists(dir, kIntegrationTimesPath)) {
+      not_found(dir, kIntegrationTimesPath, times_name);
+    }
+    input.source.times_path = resolve_program_path(dir, kIntegrationTimesPath);
+    try {
+      input.times = read_integration_times(input.source.times_path, times_name);
+    } catch (const InputError& error) {
+      stop_refused(error, times_name, input.source.times_path);
+    }
+  }
+  const std::string program_path = "DATA\\" + std::string(data_set_file_name(request.data_set));
+  input.data_set_path = shown(program_path);
+  if (!program_file_exists(dir, program_path)) not_found(dir, program_path, input.data_set_path);
+  RunSource& source = input.source;
+  source.input_path = resolve_program_path(dir, program_path);
+  try {
+    // The provenance files need the dose-rate file's hash: the one an earlier run took of the
+    // same unchanged file, or else one worked out as the file is read.
+    source.input_stamp = file_stamp(source.input_path);
+    source.read_from_ns = clock_now_ns();
+    input.reader = std::make_unique<LineReader>(source.input_path, input.data_set_path);
+    if (const auto cache = InputHashCache::of_user(); cache && source.input_stamp) {
+      source.remembered_sha256 = cache->find(*source.input_stamp);
+    }
+    if (source.remembered_sha256.empty()) {
+      source.input_sha256 = std::make_shared<BackgroundSha256>();
+      input.reader->observe_held_bytes(
+          [sha = source.input_sha256](std::string_view bytes, std::shared_ptr<const void> held) {
+            sha->update(bytes, std::move(held));
+          });
+    }
+    input.region_names = read_region_names(*input.reader);
+  } catch (const InputError& error) {
+    stop_refused(error, input.data_set_path, source.input_path);
+  }
+  return input;
+}
+
+ResolvedRun resolve_run(const RunRequest& request, RunInput input) {
+  check_request(request);
+  ResolvedRun run;
+  RunSetup& setup = run.setup;
+  setup.data_set = request.data_set;
+  setup.times = input.times;
+  setup.age_groups = resolve_age_list(request.ages, field_label(request, ChoiceField::ages));
+  setup.regions = resolve_region_list(request.regions, input.region_names,
+                                      field_label(request, ChoiceField::regions));
+  setup.lung_region = lung_region_number(input.region_names.size());
+  setup.threads = request.threads;
+  for (const int region : setup.regions) {
+    setup.region_names.push_back(region_name(region, input.region_names));
+  }
+  if (request.nuclides) {
+    run.nuclides =
+        resolve_nuclide_list(*request.nuclides, field_label(request, ChoiceField::nuclides));
+  }
+  for (const std::string& nuclide : run.nuclides) {
+    setup.nuclides.push_back(ascii::to_upper(ascii::trim_right(nuclide)));
+  }
+  run.input = std::move(input);
+  run.csv = request.csv;
+  run.plot_nuclide = request.plot_nuclide;
+  run.working_dir = request.working_dir;
+  run.output_dir = request.output_dir;
+  return run;
+}
+
+}  // namespace kestrane
