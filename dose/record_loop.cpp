@@ -63,8 +63,15 @@ int first_time_out_of_order(int n, const double* x) {
              (header.n == 1 ? " time point" : " time points") +
              ", too few to integrate its rates (at least two are needed)";
   } else if (const int i = first_time_out_of_order(header.n, rates.x.data()); i > 0) {
-    reason = "the time of time point " + std::to_string(i) +
-             " is not later than the one before it, so the rates cannot be integrated";
+    // Refused at the line that holds the time, naming the line of the time before it.
+    const std::int64_t line = time_point_line(header, i);
+    const std::int64_t line_before = time_point_line(header, i - 1);
+    reason = "the time of time point " + std::to_string(i) + " is not later than the one before it";
+    if (line_before != 0) reason += " (line " + std::to_string(line_before) + ")";
+    reason += ", so the rates cannot be integrated";
+    if (line != 0) {
+      refuse_in_record(file_name, line, reason, header.line, header.line_number);
+    }
   } else {
     reason = "the rates of the record cannot be integrated";
   }

@@ -127,7 +127,8 @@ void clear_rates(RateTable& rates, int region_count, const HeaderRecord& header)
 // monotone Hermite interpolant from 0 to each time with their parts outside the tabulated
 // times, and zeros for the other table. Throws InputError naming `file_name`, the line and
 // the header line when a table to be integrated has fewer than two time points or times that
-// do not strictly increase, or when a coefficient is infinite or not a number (naming the
+// do not strictly increase (at the line of the first time not later than the one before it,
+// naming that one's line too), or when a coefficient is infinite or not a number (naming the
 // region, by `region_names` where given, and the integration time).
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,

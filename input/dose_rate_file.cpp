@@ -192,6 +192,12 @@ std::array<bool, 2> tables_filled_by_block(const HeaderRecord& header) {
   return {low, !low};
 }
 
+std::int64_t time_point_line(const HeaderRecord& header, int point) {
+  if (header.line_number == 0) return 0;
+  const std::int64_t lines_per_point = header.p != 1 ? 2 : 1;
+  return header.line_number + lines_per_point * (point - 1) + 1;
+}
+
 std::vector<std::string> read_region_names(LineReader& reader) {
   std::string_view line;
   const bool has_title = reader.next_line(line);

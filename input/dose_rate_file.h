@@ -91,6 +91,11 @@ void parse_data_block(std::string_view text, const HeaderRecord& header,
 // need no clearing beforehand.
 std::array<bool, 2> tables_filled_by_block(const HeaderRecord& header);
 
+// The line of the file where time point `point` (from 1) of the record begins: its only data
+// line, or its low-table line where the lines come in pairs. 0 when the header's own line is
+// not known.
+std::int64_t time_point_line(const HeaderRecord& header, int point);
+
 // Passes over the data block of a record (N lines, 2N for "B" with any trailing blanks)
 // without parsing it. Throws InputError when the file ends before the block does.
 // All three readers of a block refuse a line too long for the line reader naming the record's

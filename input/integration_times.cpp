@@ -3,36 +3,60 @@
 
 #include <cmath>
 #include <string>
+#include <string_view>
 
 #include "input/ascii.h"
 #include "input/input_error.h"
+#include "input/number_rule.h"
 #include "input/record_tables.h"
 
 namespace kestrane {
 
 namespace {
 
-// The integration time of a value line: the number the line begins with (0 when it holds
-// none, so an empty line gives 0 and "30 days" gives 30). A line that begins with NaN or
-// inf(inity), or whose number overflows or is negative, is refused: no integral can end there;
-// so is one too large to be printed in the coefficient files.
+// True when what follows the number of a value line may follow it: nothing but blanks, or
+// blanks and then a word beginning with d or D ("30 days", "7 Day"), after which the rest of
+// the line is a comment.
+bool is_days_or_nothing(std::string_view after) {
+  const std::string_view word = ascii::trim_left(after);
+  if (word.empty()) return true;
+  return word.size() < after.size() && ascii::to_lower(word.front()) == 'd';
+}
+
+// The integration time of a value line: the number the line begins with, by the number rule,
+// followed by nothing or by blanks and a word of days (see is_days_or_nothing); 0 when the
+// line begins with no number, so an empty line gives 0. A line whose number is followed by
+// anything else ("50y", "18,250", "1.5.2", "1e", "3 weeks") is refused, as the number read up
+// to it would not be the time meant; so is one that begins with NaN or inf(inity), or whose
+// number overflows or is negative, since no integral can end there, and one too large to be
+// printed in the coefficient files.
 double integration_time(std::string_view line, const std::string& file_name,
                         std::int64_t line_number) {
   std::string_view text = ascii::trim_left(line);
   if (text.starts_with('-') || text.starts_with('+')) text.remove_prefix(1);
-  const double value = parse_number(line);
+  const std::size_t end = end_of_number(line);
+  const std::string_view after = line.substr(end);
   std::string problem;
   if (ascii::starts_with_ignoring_case(text, "nan") ||
       ascii::starts_with_ignoring_case(text, "inf")) {
     problem = "is not a number of days";
-  } else if (!std::isfinite(value)) {
-    problem = "is too large to be read as a finite number of days";
-  } else if (value < 0.0) {
-    problem = "is negative";
-  } else if (value >= kCoefficientFileLimit) {
-    problem = "is too large for the single-precision numbers of the coefficient files";
+  } else if (end == 0) {
+    return 0.0;
+  } else if (!is_days_or_nothing(after)) {
+    problem = "has \"" + printable_excerpt(ascii::trim(after)) +
+              "\" after its number, where only blanks and a word beginning with d (as in \"30 "
+              "days\") may follow";
   } else {
-    return value;
+    const double value = parse_number(line.substr(0, end));
+    if (!std::isfinite(value)) {
+      problem = "is too large to be read as a finite number of days";
+    } else if (value < 0.0) {
+      problem = "is negative";
+    } else if (value >= kCoefficientFileLimit) {
+      problem = "is too large for the single-precision numbers of the coefficient files";
+    } else {
+      return value;
+    }
   }
   throw InputError(file_name + ", line " + std::to_string(line_number) +
                    ": the integration time \"" + printable_excerpt(line) + "\" " + problem +

@@ -10,8 +10,12 @@
 namespace kestrane {
 
 // Reads the values between the START line and the END line, in file order (at most
-// kMaxIntegrationTimes). Throws InputError naming `display_name` when the file has no START
-// line, no END line after it, or more than kMaxIntegrationTimes value lines.
+// kMaxIntegrationTimes). A value line is optional blanks, a number by the number rule, and
+// then nothing or blanks and a word beginning with d or D with anything after it ("30 days");
+// one that begins with no number reads as 0. Throws InputError naming `display_name` when the
+// file has no START line, no END line after it, or more than kMaxIntegrationTimes value lines,
+// and naming the line as well when a value line has other text after its number or gives a
+// time that is not a finite number of days, 0 or more, below the coefficient files' limit.
 std::vector<double> read_integration_times(const std::filesystem::path& host_path,
                                            const std::string& display_name);
 

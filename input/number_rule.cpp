@@ -284,9 +284,9 @@ double parse_long(std::string_view text) {
   return negative ? -value : value;
 }
 
-// Where the number of `text` ends by the grammar of read_number_field (blanks before it
-// included), or 0 when no such number begins it after its blanks.
-std::size_t end_of_sound_number(std::string_view text) {
+}  // namespace
+
+std::size_t end_of_number(std::string_view text) {
   std::size_t i = 0;
   const std::size_t size = text.size();
   auto digits = [&](unsigned base) {
@@ -316,15 +316,15 @@ std::size_t end_of_sound_number(std::string_view text) {
   if (i < size) {
     const char letter = ascii::to_lower(text[i]);
     if (letter == 'e' || letter == 'd') {
+      const std::size_t before_letter = i;
       ++i;
       if (i < size && (text[i] == '-' || text[i] == '+')) ++i;
-      if (digits(10) == 0) return 0;
+      // A letter without exponent digits is text after the number, not part of it.
+      if (digits(10) == 0) return before_letter;
     }
   }
   return i;
 }
-
-}  // namespace
 
 FieldReading read_number_field(std::string_view field, double& value) {
   if (parse_e_field(field.data(), field.size(), value)) return FieldReading::number;
@@ -333,7 +333,7 @@ FieldReading read_number_field(std::string_view field, double& value) {
     value = 0.0;
     return FieldReading::number;
   }
-  const std::size_t end = end_of_sound_number(field);
+  const std::size_t end = end_of_number(field);
   if (end == 0 || !ascii::trim_left(field.substr(end)).empty()) return FieldReading::not_a_number;
   const double number = parse_number(field);
   if (!std::isfinite(number)) return FieldReading::not_finite;

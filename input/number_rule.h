@@ -1,7 +1,9 @@
-// The numeric reading rule of the input files (the lenient reading of any text, and the strict
-// reading of a field that must hold one number), and integer fields.
+// The numeric reading rule of the input files (the lenient reading of any text, the strict
+// reading of a field that must hold one number, and where such a number ends), and integer
+// fields.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -25,6 +27,12 @@ enum class FieldReading {
 // exponent letter with an optional sign and at least one digit; or "&", an optional base
 // letter and at least one digit of that base. `value` is set only for FieldReading::number.
 FieldReading read_number_field(std::string_view field, double& value);
+
+// Where the number that begins `text` after its blanks (spaces, TABs) ends, by the grammar of
+// read_number_field, the blanks before it counted: 0 when no number begins it. An exponent
+// letter without digits after it (and its sign) is not part of the number: "1e" ends after "1".
+// parse_number reads the same value from the text up to that end as from the whole text.
+std::size_t end_of_number(std::string_view text);
 
 // A value kept as a signed 32-bit integer: rounded to nearest, ties to even, saturating
 // at the 32-bit range (NaN gives 0).

@@ -1,9 +1,12 @@
 // Tests of the integration-times file: the START and END lines, value lines, and refusals.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "input/input_error.h"
 #include "input/integration_times.h"
 
 namespace kestrane {
@@ -94,22 +97,84 @@ TEST(IntegrationTimes, MissingStartOrEndIsRefused) {
   EXPECT_NE(refusal("START").find("no END line"), std::string::npos);
 }
 
-// A value line that begins with NaN or inf(inity), or whose number overflows, is too large for
-// the coefficient files' single-precision numbers or is negative, is refused with the file,
-// its line and the line quoted.
-class IntegrationTimeRefusal : public testing::TestWithParam<const char*> {};
+// The forms of a value line: a number by the number rule, then nothing, or blanks and a word
+// beginning with d or D and anything after it, is read as that number; a line that begins
+// with no number reads as 0. Anything else after the number, a line that begins with NaN or
+// inf(inity), a number that overflows, is too large for the coefficient files'
+// single-precision numbers or is negative, is refused with the file, its line, the line
+// quoted and what is wrong with it. Every case stands on line 4, between two sound times.
+struct ValueLineCase {
+  std::string line;
+  double time = 0.0;    // the time read, where the line is accepted
+  std::string problem;  // the refusal after the quoted line; empty where the line is accepted
+};
 
-TEST_P(IntegrationTimeRefusal, NamesTheFileAndTheLine) {
-  const std::string line = GetParam();
-  const std::string message = refusal("Times\r\nSTART\r\n7\r\n" + line + "\r\n30\r\nEND\r\n");
-  EXPECT_EQ(message.find("data\\Kestrane.ini, line 4: the integration time \"" + line + "\""), 0u)
-      << message;
+// The line alone, for the names gtest gives a failing case.
+void PrintTo(const ValueLineCase& c, std::ostream* out) { *out << '"' << c.line << '"'; }
+
+ValueLineCase read_as(std::string line, double time) { return {std::move(line), time, ""}; }
+
+ValueLineCase refused_for(std::string line, std::string problem) {
+  return {std::move(line), 0.0, std::move(problem)};
 }
 
-INSTANTIATE_TEST_SUITE_P(NotFiniteOrNegative, IntegrationTimeRefusal,
-                         testing::Values("NaN", "  nan(1)", "inf", "-INF", "Infinity days",
-                                         "+infinity", "1E400", " 1.0D+9999", "-1", "-0.5 d",
-                                         "-1E400", "1E39", "3.4028236E+38"));
+// A line refused for the text `after` that follows its number.
+ValueLineCase after_number(std::string line, const std::string& after) {
+  return refused_for(std::move(line), "has \"" + after +
+                                          "\" after its number, where only blanks and a word "
+                                          "beginning with d (as in \"30 days\") may follow");
+}
+
+constexpr const char* kNotANumber = "is not a number of days";
+constexpr const char* kOverflow = "is too large to be read as a finite number of days";
+constexpr const char* kNegative = "is negative";
+constexpr const char* kTooLarge =
+    "is too large for the single-precision numbers of the coefficient files";
+
+class IntegrationTimeValueLine : public testing::TestWithParam<ValueLineCase> {};
+
+TEST_P(IntegrationTimeValueLine, IsReadOrRefusedWithTheFileAndTheLine) {
+  const ValueLineCase& c = GetParam();
+  const std::string text = "Times\r\nSTART\r\n7\r\n" + c.line + "\r\n30\r\nEND\r\n";
+  if (c.problem.empty()) {
+    EXPECT_EQ(read_times(text), (Times{7.0, c.time, 30.0})) << c.line;
+    return;
+  }
+  EXPECT_EQ(refusal(text), "data\\Kestrane.ini, line 4: the integration time \"" +
+                               printable_excerpt(c.line) + "\" " + c.problem +
+                               "; every integration time must be a finite number of days, 0 or "
+                               "more.");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachForm, IntegrationTimeValueLine,
+    testing::Values(
+        // Accepted: the number alone, or with blanks and a word of days and a comment.
+        read_as("30", 30.0), read_as("  30  \t", 30.0), read_as("30 days", 30.0),
+        read_as("1 d", 1.0), read_as("7 Day", 7.0), read_as("12\tDAYS", 12.0),
+        read_as("18250 days (50 years)", 18250.0), read_as("1.5 d, a day and a half", 1.5),
+        read_as("30 dx", 30.0), read_as(".5 d", 0.5), read_as("5.", 5.0), read_as("+2 days", 2.0),
+        read_as("1E+02 days", 100.0), read_as("1d2", 100.0), read_as("2.5D-1 d", 0.25),
+        read_as("&H1F", 31.0), read_as("&17 days", 15.0), read_as("&B101", 5.0),
+        // No number at the start of the line: time 0.
+        read_as("", 0.0), read_as("   ", 0.0), read_as("days", 0.0), read_as("about 3", 0.0),
+        read_as("- 5", 0.0), read_as(".", 0.0), read_as("&", 0.0), read_as("&9", 0.0),
+        read_as("e5", 0.0),
+        // Refused: text after the number other than blanks and a word of days.
+        after_number("50y", "y"), after_number("50 y", "y"), after_number("18,250", ",250"),
+        after_number("1.5.2", ".2"), after_number("1e", "e"), after_number("3 weeks", "weeks"),
+        after_number("1d", "d"), after_number("30days", "days"),
+        after_number("1E+ days", "E+ days"), after_number("18250 (50 years)", "(50 years)"),
+        after_number("&H1G", "G"), after_number("2 3", "3"), after_number("1-2 d", "-2 d"),
+        after_number("5\x01 d", "\\x01 d"), after_number("-5y", "y"), after_number("1E400 y", "y"),
+        // Refused: not a finite number of days, 0 or more, that the coefficient files can print.
+        refused_for("NaN", kNotANumber), refused_for("  nan(1)", kNotANumber),
+        refused_for("inf", kNotANumber), refused_for("-INF", kNotANumber),
+        refused_for("Infinity days", kNotANumber), refused_for("+infinity", kNotANumber),
+        refused_for("1E400", kOverflow), refused_for(" 1.0D+9999", kOverflow),
+        refused_for("-1E400", kOverflow), refused_for("-1", kNegative),
+        refused_for("-0.5 d", kNegative), refused_for("1E39", kTooLarge),
+        refused_for("3.4028236E+38", kTooLarge)));
 
 TEST(IntegrationTimes, ReadsTheFileByPath) {
   const std::string path = KESTRANE_TEST_DATA "/input/Kestrane.ini";

@@ -301,6 +301,7 @@ struct StopCase {
   const char* what;
   std::vector<std::string> bad_record;
   const char* reason;
+  int line = 8;  // the line refused: the bad record's header line, or one of its data lines
 };
 
 class RecordLoopStops : public ::testing::TestWithParam<StopCase> {};
@@ -322,9 +323,11 @@ TEST_P(RecordLoopStops, KeepsEarlierRowsAndNamesTheRecord) {
     ADD_FAILURE() << "the run did not stop";
   } catch (const InputError& e) {
     const std::string message = e.what();
-    EXPECT_NE(message.find(kFile), std::string::npos) << message;
-    EXPECT_NE(message.find("line 8"), std::string::npos) << message;
-    EXPECT_NE(message.find(c.bad_record[0]), std::string::npos) << message;
+    EXPECT_EQ(message.find(std::string(kFile) + ", line " + std::to_string(c.line) + ": "), 0u)
+        << message;
+    // The header line, with its own number where another line is refused.
+    const std::string header = c.line == 8 ? "Header line: \"" : "Header line (line 8): \"";
+    EXPECT_NE(message.find(header + c.bad_record[0] + "\""), std::string::npos) << message;
     EXPECT_NE(message.find(c.reason), std::string::npos) << message;
   }
   ASSERT_EQ(sink.seen.size(), 1u);
@@ -349,10 +352,19 @@ INSTANTIATE_TEST_SUITE_P(
                  "data lines of the record"},
         StopCase{
             "no_time_point", {inhalation_header("K-40", 365, 0, 1, "L")}, "0 time points, too few"},
+        // Out-of-order times at the line of the time point (its low-table line in a pair),
+        // naming the line of the one before.
         StopCase{"equal_times",
                  {inhalation_header("K-40", 365, 3, 2, "B"), data_line(1, {1}), data_line(1, {1}),
                   data_line(2, {1}), data_line(2, {1}), data_line(2, {1}), data_line(2, {1})},
-                 "time point 3 is not later"},
+                 "the time of time point 3 is not later than the one before it (line 11), so the "
+                 "rates cannot be integrated.",
+                 13},
+        StopCase{"repeated_first_time",
+                 {inhalation_header("K-40", 365, 2, 1, "L"), data_line(4, {1}), data_line(4, {2})},
+                 "the time of time point 2 is not later than the one before it (line 9), so the "
+                 "rates cannot be integrated.",
+                 10},
         StopCase{"coefficient_not_finite",
                  {inhalation_header("K-40", 365, 2, 1, "L"), data_line(1, {1e308}),
                   data_line(2, {1e308})},
@@ -360,7 +372,9 @@ INSTANTIATE_TEST_SUITE_P(
         StopCase{"decreasing_times",
                  {inhalation_header("K-40", 365, 3, 1, "H"), data_line(1, {1}), data_line(3, {2}),
                   data_line(2, {3})},
-                 "time point 3 is not later"}),
+                 "the time of time point 3 is not later than the one before it (line 10), so the "
+                 "rates cannot be integrated.",
+                 11}),
     [](const auto& test) { return std::string(test.param.what); });
 
 // A record whose data block has been read: region 1 of each table holds the rates 1, 2, 4, 8

@@ -315,6 +315,7 @@ struct StopCase {
   std::vector<std::string> (*bad)(DataSet);
   bool cut;
   const char* reason;
+  std::size_t line = 0;  // the line refused, counted from the bad record's header line
 };
 
 const StopCase kStops[] = {
@@ -340,7 +341,7 @@ const StopCase kStops[] = {
        return std::vector<std::string>{header_line(ds, 7300, 3, 1, "L"), data_line(1), data_line(2),
                                        data_line(2)};
      },
-     false, "time point 3 is not later"},
+     false, "time point 3 is not later than the one before it (line ", 3},
     {"no_time_point",
      [](DataSet ds) { return std::vector<std::string>{header_line(ds, 365, 0, 1, "L")}; }, false,
      "0 time points, too few"},
@@ -360,7 +361,7 @@ TEST_P(ParallelStops, SameRecordSameMessageRowsBeforeKeptNothingAfter) {
   } else {
     bytes += join(l.lines, at, l.lines.size());
   }
-  const std::string bad_line_number = "line " + std::to_string(at + 1) + ":";
+  const std::string bad_line_number = "line " + std::to_string(at + 1 + c.line) + ":";
 
   // The records that must have been handed on: those of the selected ages before the bad one.
   const std::vector<int> ages = {6, 2};
@@ -413,7 +414,8 @@ TEST(ParallelStops, TheFirstRefusalInTheFileWins) {
 
   const RunSetup setup = setup_for(file, range(1, 6), range(1, 30));
   const Outcome serial = run_loop(bytes, setup, 1);
-  EXPECT_NE(serial.stop.find("line " + std::to_string(at + 1) + ":"), std::string::npos)
+  // The second time point, the second data line after the header, is out of order.
+  EXPECT_NE(serial.stop.find("line " + std::to_string(at + 3) + ":"), std::string::npos)
       << serial.stop;
   EXPECT_NE(serial.stop.find("time point 2 is not later"), std::string::npos) << serial.stop;
   expect_same_calls(run_loop(bytes, setup, 2), serial, "refusal before a malformed header");
@@ -527,7 +529,8 @@ TEST(ParallelFiles, AStopKeepsTheSameRows) {
   std::ofstream(drt, std::ios::binary) << bytes;
 
   const RunFiles serial = run_files(dir.path(), DataSet::inhalation, {1, 6}, 1);
-  EXPECT_NE(serial.stop.find("line " + std::to_string(at + 1) + ":"), std::string::npos)
+  // Refused at the second data line, which repeats the time of the first.
+  EXPECT_NE(serial.stop.find("line " + std::to_string(at + 3) + ":"), std::string::npos)
       << serial.stop;
   const RunFiles parallel = run_files(dir.path(), DataSet::inhalation, {1, 6}, 2);
   EXPECT_EQ(parallel.stop, serial.stop);

@@ -410,8 +410,8 @@ def match_age(age, groups):
 
 
 def write_case(name, data_set, groups, regions, times_text, records, trailer="", stop=None):
-    """`stop` = index of the record at which the run stops; the expected files then hold the
-    rows of the records before it."""
+    """`stop` = index of the record at which the run stops, for a time that is not later than
+    the one before it; the expected files then hold the rows of the records before it."""
     root = os.path.join(HERE, name)
     shutil.rmtree(root, ignore_errors=True)
     for sub in ("DATA", "data", "expected"):
@@ -464,7 +464,10 @@ def write_case(name, data_set, groups, regions, times_text, records, trailer="",
     stop_line = None
     for idx, rec in enumerate(records):
         if idx == stop:
-            stop_line = len(lines) + 1
+            # The run stops at the line of the first time not later than the one before it.
+            bad = next(i for i in range(1, len(rec.times))
+                       if not Q(rec.times[i - 1]) < Q(rec.times[i]))
+            stop_line = len(lines) + 2 + bad * rec.p
         lines.append(rec.header(letter))
         lines.extend(rec.data_lines())
     with open(os.path.join(root, "DATA", drt), "w", newline="") as fh:
