@@ -9,6 +9,7 @@
 #include "input/input_error.h"
 #include "input/number_rule.h"
 #include "input/record_tables.h"
+#include "input/time_limits.h"
 
 namespace kestrane {
 
@@ -49,18 +50,18 @@ double integration_time(std::string_view line, const std::string& file_name,
   } else {
     const double value = parse_number(line.substr(0, end));
     if (!std::isfinite(value)) {
+      // A number of the file that overflows, said so rather than as no number at all.
       problem = "is too large to be read as a finite number of days";
-    } else if (value < 0.0) {
-      problem = "is negative";
-    } else if (value >= kCoefficientFileLimit) {
-      problem = "is too large for the single-precision numbers of the coefficient files";
     } else {
-      return value;
+      // The rule every front end applies to an integration time.
+      problem = integration_time_problem(value);
+      if (problem.empty()) return value;
     }
   }
-  throw InputError(file_name + ", line " + std::to_string(line_number) +
-                   ": the integration time \"" + printable_excerpt(line) + "\" " + problem +
-                   "; every integration time must be a finite number of days, 0 or more.");
+  const std::string reason = "the integration time \"" + printable_excerpt(line) + "\" " + problem +
+                             "; " + std::string(kIntegrationTimeRule) + ".";
+  throw InputError(file_name + ", line " + std::to_string(line_number) + ": " + reason, file_name,
+                   line_number, 0, reason);
 }
 
 }  // namespace
