@@ -61,8 +61,10 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
           "writes OUTPUT/DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
           "of --ages (OUTPUT is created when missing), and beside each one\n"
           "OUTPUT/DC<days><h|g>-notes.csv when any of its coefficients is negative or rests\n"
-          "for more than 1% on the interpolant continued beyond the tabulated times. The\n"
-          "files written go to standard output, one path per line.\n",
+          "for more than 1% on the interpolant continued beyond the tabulated times, and\n"
+          "OUTPUT/DC<days><h|g>.json, its provenance (the input files with their SHA-256,\n"
+          "the choices, the files written). The files written go to standard output, one\n"
+          "path per line.\n",
       .options = {},
       .footer = "",
       .version = std::string("kestrane-batch ") + kVersion};

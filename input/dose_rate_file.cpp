@@ -124,9 +124,9 @@ std::string shortest_text(double value) {
 void refuse_utf16(const LineReader& reader, std::string_view line, int line_number) {
   if (line.starts_with("\xff\xfe") || line.starts_with("\xfe\xff") ||
       line.find('\0') != std::string_view::npos) {
-    throw InputError(reader.display_name() + ", line " + std::to_string(line_number) +
-                     ": the file is in UTF-16 (two bytes to a character), not plain text; save "
-                     "it as ASCII text with CR LF line ends");
+    throw InputError::at_line(reader.display_name(), line_number,
+                              "the file is in UTF-16 (two bytes to a character), not plain text; "
+                              "save it as ASCII text with CR LF line ends");
   }
 }
 
@@ -136,9 +136,9 @@ void refuse_doubled_line_ends(LineReader& reader) {
   std::string_view next;
   if (!reader.next_line(next) || next.empty()) return;
   if (reader.next_line(next) && next.empty()) {
-    throw InputError(reader.display_name() +
-                     ", line 2: the file's lines end in CR CR LF, read as an empty line after "
-                     "each line; save it with CR LF line ends");
+    throw InputError::at_line(reader.display_name(), 2,
+                              "the file's lines end in CR CR LF, read as an empty line after "
+                              "each line; save it with CR LF line ends");
   }
 }
 
@@ -204,9 +204,9 @@ std::vector<std::string> read_region_names(LineReader& reader) {
   const std::string title(line);
   refuse_utf16(reader, title, 1);
   if (!has_title || !reader.next_line(line)) {
-    throw InputError(reader.display_name() +
-                     ", line 2: the file ends before its region-name line (the title line comes "
-                     "first, then the region names)");
+    throw InputError::at_line(reader.display_name(), 2,
+                              "the file ends before its region-name line (the title line comes "
+                              "first, then the region names)");
   }
   const std::int64_t line_number = reader.line_number();
   refuse_utf16(reader, line, 2);
@@ -232,17 +232,17 @@ std::vector<std::string> read_region_names(LineReader& reader) {
   } while (!rest.empty());
 
   if (names.size() == 1 && names.front().empty()) {
-    throw InputError(reader.display_name() + ", line " + std::to_string(line_number) +
-                     ": the region-name line holds no region name after its label. "
-                     "Region-name line: \"" +
-                     printable_excerpt(line) + "\"");
+    throw InputError::at_line(reader.display_name(), line_number,
+                              "the region-name line holds no region name after its label. "
+                              "Region-name line: \"" +
+                                  printable_excerpt(line) + "\"");
   }
   if (names.size() > static_cast<std::size_t>(kMaxRegionNames)) {
-    throw InputError(reader.display_name() + ", line " + std::to_string(line_number) +
-                     ": the region-name line holds " + std::to_string(names.size()) +
-                     " names, more than the " + std::to_string(kMaxRegionNames) +
-                     " this program can take. Region-name line: \"" + printable_excerpt(line) +
-                     "\"");
+    throw InputError::at_line(reader.display_name(), line_number,
+                              "the region-name line holds " + std::to_string(names.size()) +
+                                  " names, more than the " + std::to_string(kMaxRegionNames) +
+                                  " this program can take. Region-name line: \"" +
+                                  printable_excerpt(line) + "\"");
   }
   return names;
 }

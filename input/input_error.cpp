@@ -55,21 +55,9 @@ StopDetails stop_details(const InputError& error, std::string_view file) {
     stop.reason = error.reason();
     return stop;
   }
+  // A refusal without its parts (none of the readers throws one): the whole message.
   stop.file = file;
   stop.reason = stop.message;
-  // "<file>, line <n>: <reason>", the form of every refusal of a line.
-  const std::string_view message = stop.message;
-  const std::size_t at = message.find(", line ");
-  if (at == std::string_view::npos) return stop;
-  std::size_t end = at + 7;
-  std::int64_t line = 0;
-  while (end < message.size() && message[end] >= '0' && message[end] <= '9') {
-    line = line * 10 + (message[end++] - '0');
-  }
-  if (end == at + 7 || message.substr(end, 2) != ": ") return stop;
-  stop.file = message.substr(0, at);
-  stop.line = line;
-  stop.reason = message.substr(end + 2);
   return stop;
 }
 

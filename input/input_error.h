@@ -22,6 +22,15 @@ class InputError : public std::runtime_error {
   InputError(const std::string& message, std::string_view file, std::int64_t line,
              std::int64_t record, std::string_view reason)
       : std::runtime_error(message), file_(file), line_(line), record_(record), reason_(reason) {}
+  // A refusal of line `line` of `file`: "<file>, line <line>: <reason>".
+  static InputError at_line(std::string_view file, std::int64_t line, std::string_view reason) {
+    return {std::string(file) + ", line " + std::to_string(line) + ": " + std::string(reason), file,
+            line, 0, reason};
+  }
+  // A refusal of `file` as a whole, whose message is its reason.
+  static InputError of_file(std::string_view file, const std::string& message) {
+    return {message, file, 0, 0, message};
+  }
   const std::string& file() const { return file_; }
   std::int64_t line() const { return line_; }            // 0 when not known
   std::int64_t record() const { return record_; }        // 0 outside a record

@@ -60,8 +60,7 @@ double integration_time(std::string_view line, const std::string& file_name,
   }
   const std::string reason = "the integration time \"" + printable_excerpt(line) + "\" " + problem +
                              "; " + std::string(kIntegrationTimeRule) + ".";
-  throw InputError(file_name + ", line " + std::to_string(line_number) + ": " + reason, file_name,
-                   line_number, 0, reason);
+  throw InputError::at_line(file_name, line_number, reason);
 }
 
 }  // namespace
@@ -77,8 +76,10 @@ std::vector<double> read_integration_times(LineReader& reader) {
   std::string_view line;
   for (;;) {
     if (!reader.next_line(line)) {
-      throw InputError(name + " holds no START line: the integration times must follow a " +
-                       "line that begins with START and end with a line that begins with END.");
+      throw InputError::of_file(
+          name, name +
+                    " holds no START line: the integration times must follow a line that "
+                    "begins with START and end with a line that begins with END.");
     }
     if (line.starts_with("START")) break;
   }
@@ -87,16 +88,17 @@ std::vector<double> read_integration_times(LineReader& reader) {
   std::vector<double> times;
   for (;;) {
     if (!reader.next_line(line)) {
-      throw InputError(name + " holds no END line after the START line (line " +
-                       std::to_string(start_line) + "): the integration times must end " +
-                       "with a line that begins with END.");
+      throw InputError::of_file(name, name + " holds no END line after the START line (line " +
+                                          std::to_string(start_line) +
+                                          "): the integration times must end with a line that "
+                                          "begins with END.");
     }
     if (line.starts_with("END")) break;
     if (times.size() == static_cast<std::size_t>(kMaxIntegrationTimes)) {
-      throw InputError(name + " holds more than " + std::to_string(kMaxIntegrationTimes) +
-                       " integration times after the START line (line " +
-                       std::to_string(start_line) + "); line " +
-                       std::to_string(reader.line_number()) + " is one too many.");
+      throw InputError::of_file(
+          name, name + " holds more than " + std::to_string(kMaxIntegrationTimes) +
+                    " integration times after the START line (line " + std::to_string(start_line) +
+                    "); line " + std::to_string(reader.line_number()) + " is one too many.");
     }
     times.push_back(integration_time(line, name, reader.line_number()));
   }

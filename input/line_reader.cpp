@@ -162,7 +162,8 @@ struct LineReader::Impl {
     }
     if (!next.bytes) {
       if (seen > 0) {
-        throw InputError("Error reading " + display_name + ": " + system_message(errno));
+        throw InputError::of_file(display_name,
+                                  "Error reading " + display_name + ": " + system_message(errno));
       }
       windows = false;  // a file that cannot be mapped is read in blocks
       allocate(block_size);
@@ -221,7 +222,8 @@ struct LineReader::Impl {
           break;
         }
         if (errno != EINTR) {
-          throw InputError("Error reading " + display_name + ": " + system_message(errno));
+          throw InputError::of_file(display_name,
+                                    "Error reading " + display_name + ": " + system_message(errno));
         }
       }
     }
@@ -309,7 +311,8 @@ LineReader::LineReader(const std::filesystem::path& host_path, std::string displ
   impl_->display_name = std::move(display_name);
   const int fd = ::open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    throw InputError("Unable to open " + impl_->display_name + ": " + system_message(errno));
+    throw InputError::of_file(impl_->display_name, "Unable to open " + impl_->display_name + ": " +
+                                                       system_message(errno));
   }
   impl_->fd = fd;
   struct stat info {};

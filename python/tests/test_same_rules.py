@@ -85,3 +85,15 @@ def test_times_the_programs_take_are_taken_in_every_form(workdir):
                                       as_arrays=True)
         assert np.array_equal(table["low"], from_file["low"], equal_nan=True)
     assert kestrane.integrate([1, 2], [3, 2], np.array([0.0, 1.5])).shape == (2,)
+
+
+@pytest.mark.parametrize("line, value", TIMES + [("50y", None), ("1.5.2", None)])
+def test_a_refused_time_of_the_file_is_refused_alike(workdir, line, value):
+    write_times(workdir, "1", line)
+    from_batch = batch_refusal(workdir, "--ages", "1", "--regions", "1")
+    assert from_batch.startswith("data/Kestrane.ini, line 4: ")
+    with pytest.raises(kestrane.InputError) as from_module:
+        kestrane.coefficients(workdir, ages="1", regions="1")
+    assert from_module.value.file.endswith("Kestrane.ini")
+    assert from_module.value.line == 4
+    assert from_module.value.reason == from_batch.removeprefix("data/Kestrane.ini, line 4: ")

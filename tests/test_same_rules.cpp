@@ -1,0 +1,156 @@
+// One rule for every front end: a choice that the input files make (the integration times of
+// data\Kestrane.ini) is refused by kestrane-batch and by the dialogue for the same reason, in
+// the same words, and a choice refused by the run's checks is refused alike whatever lists
+// the request names. The Python module's side of the same table is python/tests/test_same_rules.py.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "app/batch_options.h"
+#include "app/run_driver.h"
+#include "platform/memory_console.h"
+#include "run/run_request.h"
+#include "tests/support/batch_capture.h"
+#include "tests/support/test_support.h"
+
+namespace kestrane {
+namespace {
+
+namespace fs = std::filesystem;
+using test_support::TempDir;
+using test_support::write_file;
+
+const fs::path kRun = fs::path(KESTRANE_TEST_DATA) / "app" / "run";
+
+struct TimesCase {
+  std::string name;
+  std::string value_lines;  // between START and END
+  std::string message;      // as both programs give it, with '/' between the names of a path
+};
+
+class TimesRefusedAlike : public ::testing::TestWithParam<TimesCase> {};
+
+TEST_P(TimesRefusedAlike, ByBatchAndDialogue) {
+  const TimesCase& c = GetParam();
+  const TempDir dir("kestrane_same_rules");
+  fs::copy(kRun, dir.path(), fs::copy_options::recursive);
+  write_file(dir / "data" / "Kestrane.ini", "Times\r\nSTART\r\n" + c.value_lines + "END\r\n");
+
+  BatchOptions options;
+  options.dir = dir.path();
+  options.ages = "1";
+  options.regions = "1";
+  std::string out;
+  std::string err;
+  EXPECT_EQ(test::run_batch_captured(options, out, err), kBatchStopped);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "kestrane-batch: " + c.message + "\n");
+
+  MemoryConsole console;
+  console.push_keys(2);
+  console.push_list_box_choice({1});  // KVR13INH.DRT
+  std::vector<std::string> outcome;
+  EXPECT_EQ(run_kestrane(console, dir.path(), outcome), kRunStoppedStatus);
+  EXPECT_EQ(outcome_for_shell(outcome, 10'000), c.message + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, TimesRefusedAlike,
+    ::testing::Values(
+        TimesCase{"Negative", "1\r\n-5\r\n",
+                  "data/Kestrane.ini, line 4: the integration time \"-5\" is negative; every "
+                  "integration time must be a finite number of days, 0 or more."},
+        TimesCase{"TooLarge", "3.5e38\r\n",
+                  "data/Kestrane.ini, line 3: the integration time \"3.5e38\" is too large for "
+                  "the single-precision numbers of the coefficient files; every integration "
+                  "time must be a finite number of days, 0 or more."},
+        TimesCase{"NotANumber", "nan\r\n",
+                  "data/Kestrane.ini, line 3: the integration time \"nan\" is not a number of "
+                  "days; every integration time must be a finite number of days, 0 or more."},
+        TimesCase{"WordAfter", "50y\r\n",
+                  "data/Kestrane.ini, line 3: the integration time \"50y\" has \"y\" after its "
+                  "number, where only blanks and a word beginning with d (as in \"30 days\") "
+                  "may follow; every integration time must be a finite number of days, 0 or "
+                  "more."},
+        TimesCase{"TooMany", [] {
+                    std::string lines;
+                    for (int t = 1; t <= 101; ++t) lines += std::to_string(t) + "\r\n";
+                    return lines;
+                  }(),
+                  "data/Kestrane.ini holds more than 100 integration times after the START "
+                  "line (line 2); line 103 is one too many."}),
+    [](const ::testing::TestParamInfo<TimesCase>& test) { return test.param.name; });
+
+// The checks of a request: the refusal names the field as the front end calls it, the rest of
+// the words are the same.
+struct RequestCase {
+  std::string name;
+  RunRequest request;
+  ChoiceField field;
+  std::string after_label;
+};
+
+class RequestRefused : public ::testing::TestWithParam<RequestCase> {};
+
+TEST_P(RequestRefused, ForTheSameReasonUnderEitherLabel) {
+  const RequestCase& c = GetParam();
+  for (const std::string prefix : {"--", ""}) {
+    RunRequest request = c.request;
+    request.label_prefix = prefix;
+    try {
+      check_request(request);
+      ADD_FAILURE() << "not refused";
+    } catch (const ChoiceError& error) {
+      EXPECT_EQ(error.field(), c.field);
+      EXPECT_EQ(std::string(error.what()),
+                prefix + std::string(field_name(c.field)) + ": " + c.after_label);
+    }
+  }
+}
+
+RunRequest with(void (*change)(RunRequest&)) {
+  RunRequest request;
+  request.ages = "1";
+  request.regions = "1";
+  change(request);
+  return request;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Checks, RequestRefused,
+    ::testing::Values(
+        RequestCase{"EmptyAgeList", with([](RunRequest& r) { r.ages = ""; }), ChoiceField::ages,
+                    "the list is empty. Valid items: 1 to 6, 100, 365, 1825, 3650, 5475, 7300, "
+                    "Infant, 1 y-old, 5 y-old, 10 y-old, 15 y-old, Adult, all."},
+        RequestCase{"EmptyNuclide", with([](RunRequest& r) { r.nuclides = "Sr-89, ,I-129"; }),
+                    ChoiceField::nuclides, "an empty item in the list"},
+        RequestCase{"BlankPicture", with([](RunRequest& r) { r.plot_nuclide = "  "; }),
+                    ChoiceField::plot, "NUCLIDE is empty"},
+        RequestCase{"NegativeThreads", with([](RunRequest& r) { r.threads = -1; }),
+                    ChoiceField::threads, "must be 0 (automatic) or more"},
+        RequestCase{"NoTimes", with([](RunRequest& r) { r.times = std::vector<double>{}; }),
+                    ChoiceField::times, "give 1 to 100 integration times in days"},
+        RequestCase{"TooManyTimes",
+                    with([](RunRequest& r) { r.times = std::vector<double>(101, 1.0); }),
+                    ChoiceField::times, "give 1 to 100 integration times in days"},
+        RequestCase{"NegativeTime",
+                    with([](RunRequest& r) { r.times = std::vector<double>{1, -0.5}; }),
+                    ChoiceField::times,
+                    "the integration time -0.5 is negative; every integration time must be a "
+                    "finite number of days, 0 or more."},
+        RequestCase{"InfiniteTime",
+                    with([](RunRequest& r) { r.times = std::vector<double>{1e308 * 10}; }),
+                    ChoiceField::times,
+                    "the integration time inf is not a number of days; every integration time "
+                    "must be a finite number of days, 0 or more."},
+        RequestCase{"HugeTime", with([](RunRequest& r) { r.times = std::vector<double>{1e39}; }),
+                    ChoiceField::times,
+                    "the integration time 1e+39 is too large for the single-precision numbers "
+                    "of the coefficient files; every integration time must be a finite number "
+                    "of days, 0 or more."}),
+    [](const ::testing::TestParamInfo<RequestCase>& test) { return test.param.name; });
+
+}  // namespace
+}  // namespace kestrane
