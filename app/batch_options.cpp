@@ -7,8 +7,8 @@
 
 #include "app/command_line.h"
 #include "app/version.h"
-#include "run/choice_lists.h"
 #include "input/ascii.h"
+#include "run/choice_lists.h"
 
 namespace kestrane {
 namespace {
@@ -99,6 +99,16 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
          if (!std::filesystem::is_directory(dir, ec)) return "directory is actually a file";
          return {};
        }},
+      {.name = "output",
+       .value_name = "DIR",
+       .description = "Write the files of the run into DIR (relative to the current folder; "
+                      "made when missing, locked and put in place as OUTPUT is) instead of "
+                      "OUTPUT under the working directory, which is then left alone: a second "
+                      "folder for a quick look, whose companion files never replace those "
+                      "beside the coefficient files in OUTPUT",
+       .check = [](const std::string& dir) -> std::string {
+         return dir.empty() ? "an empty name names no folder" : "";
+       }},
       {.name = "csv",
        .value_name = "",
        .description =
@@ -154,6 +164,7 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
   options.ages = given->value_or("ages", "");
   options.regions = given->value_or("regions", "");
   options.dir = given->value_or("dir", ".");
+  if (given->has("output")) options.output = given->value_or("output", "");
   options.csv = given->has("csv");
   options.plot = given->value_or("plot", "");
   if (given->has("nuclides")) options.nuclides = given->value_or("nuclides", "");

@@ -26,6 +26,8 @@ struct BatchOptions {
   std::string ages;     // the --ages list as given
   std::string regions;  // the --regions list as given
   std::filesystem::path dir = ".";
+  // --output DIR: the folder the files of the run go to; none for OUTPUT under `dir`.
+  std::optional<std::filesystem::path> output;
   bool csv = false;
   std::string plot;  // --plot NUCLIDE: pictures of that nuclide's records; empty for none
   std::optional<std::string> nuclides;  // --nuclides LIST as given: only these records

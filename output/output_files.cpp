@@ -114,38 +114,51 @@ void BackgroundFlush::run() {
   }
 }
 
-OutputFiles::OutputFiles(const std::filesystem::path& working_dir) : working_dir_(working_dir) {
-  const std::filesystem::path lock_path = resolve_program_path(working_dir, kOutputLockName);
-  folder_ = lock_path.parent_path();
+OutputFiles::OutputFiles(const std::filesystem::path& working_dir,
+                         const std::optional<std::filesystem::path>& folder)
+    : working_dir_(working_dir) {
+  if (folder) {
+    // A folder of the user's own, named as given (with the program's '\\').
+    folder_ = *folder;
+    shown_ = folder->lexically_normal().generic_string();
+    while (shown_.size() > 1 && shown_.ends_with('/')) shown_.pop_back();
+    std::replace(shown_.begin(), shown_.end(), '/', '\\');
+  } else {
+    folder_ = resolve_program_path(working_dir, "OUTPUT");
+  }
+  const std::filesystem::path lock_path = resolve_program_path(folder_, "kestrane.lock");
+  const std::string lock_shown = shown_ + "\\kestrane.lock";
   for (int attempt = 0; !folder_fd_ && attempt < 2; ++attempt) {
     folder_fd_.reset(::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (folder_fd_) break;
     const int error = errno;
     struct stat info {};
     if (::lstat(folder_.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
-      throw OutputError("OUTPUT is " + std::string(kind_of(info.st_mode)) + ", not a folder");
+      throw OutputError(shown_ + " is " + std::string(kind_of(info.st_mode)) + ", not a folder");
     }
     if (error != ENOENT || attempt > 0) {
-      throw OutputError("Unable to open the folder OUTPUT: " + std::string(std::strerror(error)));
+      throw OutputError("Unable to open the folder " + shown_ + ": " +
+                        std::string(std::strerror(error)));
     }
     if (::mkdir(folder_.c_str(), 0777) != 0 && errno != EEXIST) {
-      throw OutputError("Unable to make the folder OUTPUT: " + std::string(std::strerror(errno)));
+      throw OutputError("Unable to make the folder " + shown_ + ": " +
+                        std::string(std::strerror(errno)));
     }
   }
   // The lock file is never truncated, written or removed: a second run must lock the same one.
   const std::string lock_name = lock_path.filename().string();
   lock_.reset(::openat(folder_fd_.get(), lock_name.c_str(), O_RDWR | O_CREAT | kOpenFlags, 0666));
-  if (!lock_) throw OutputError(failure("create", kOutputLockName, std::strerror(errno)));
+  if (!lock_) throw OutputError(failure("create", lock_shown, std::strerror(errno)));
   struct stat info {};
   if (::fstat(lock_.get(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    throw OutputError(std::string(kOutputLockName) + " is " + kind_of(info.st_mode) +
-                      ", not a regular file");
+    throw OutputError(lock_shown + " is " + kind_of(info.st_mode) + ", not a regular file");
   }
   if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
-      throw OutputError("Unable to write into the folder OUTPUT: another run is writing there");
+      throw OutputError("Unable to write into the folder " + shown_ +
+                        ": another run is writing there");
     }
-    throw OutputError(failure("lock", kOutputLockName, std::strerror(errno)));
+    throw OutputError(failure("lock", lock_shown, std::strerror(errno)));
   }
   completed_commit_ = complete_interrupted_commit(folder_fd_.get());
 }
@@ -189,19 +202,31 @@ int OutputFiles::folder_fd(std::string_view relative_folder, std::string_view di
   return subfolders_.back().second.get();
 }
 
+// The host path of a file or folder of the program's name `name` ("OUTPUT\\DC100h.OUT"), in
+// the run's output folder, and the name it is shown by (the output folder's name for OUTPUT).
+std::pair<std::filesystem::path, std::string> OutputFiles::place(std::string_view name) const {
+  constexpr std::string_view kPrefix = "OUTPUT\\";
+  if (!name.starts_with(kPrefix)) {
+    throw std::invalid_argument("the file " + std::string(name) + " is not in OUTPUT");
+  }
+  const std::string_view rest = name.substr(kPrefix.size());
+  return {resolve_program_path(folder_, rest), shown_ + "\\" + std::string(rest)};
+}
+
 void OutputFiles::add_folder(std::string_view name) {
-  const std::filesystem::path path = resolve_program_path(working_dir_, name);
+  const auto [path, shown] = place(name);
   const std::string relative = path.lexically_relative(folder_).generic_string();
   if (relative.empty() || relative == "." || relative.find('/') != std::string::npos ||
       relative.starts_with("..")) {
     throw std::invalid_argument(std::string(name) + " is not a folder in OUTPUT");
   }
-  folder_fd(relative, name, false);
+  folder_fd(relative, shown, false);
 }
 
 OutputFiles::File OutputFiles::make_file(std::string name) {
   File file;
-  file.path = resolve_program_path(working_dir_, name);
+  auto [path, shown] = place(name);
+  file.path = std::move(path);
   file.relative = file.path.lexically_relative(folder_).generic_string();
   const std::size_t slash = file.relative.find('/');
   if (file.relative.empty() || file.relative.starts_with("..") ||
@@ -215,9 +240,9 @@ OutputFiles::File OutputFiles::make_file(std::string name) {
   const std::string_view sub = slash == std::string::npos
                                    ? std::string_view{}
                                    : std::string_view(file.relative).substr(0, slash);
-  const std::size_t last = name.find_last_of('\\');
-  file.folder = folder_fd(sub, std::string_view(name).substr(0, last), true);
-  file.name = std::move(name);
+  const std::size_t last = shown.find_last_of('\\');
+  file.folder = folder_fd(sub, std::string_view(shown).substr(0, last), true);
+  file.name = std::move(shown);
   return file;
 }
 

@@ -9,10 +9,12 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "platform/file_services.h"
@@ -28,8 +30,6 @@ class OutputError : public std::runtime_error {
 
 // What is added to a file's name while the run writes it.
 inline constexpr std::string_view kPartialSuffix = ".partial";
-// The file in OUTPUT that a run holds locked, so that two runs never write there at once.
-inline constexpr std::string_view kOutputLockName = "OUTPUT\\kestrane.lock";
 
 // Flushes files to the disk on a thread of its own while the run goes on, so that the flush
 // at the end of the run has little left to wait for.
@@ -68,10 +68,12 @@ class BackgroundFlush {
 // process ends however it ends.
 class OutputFiles {
  public:
-  // Makes the OUTPUT folder under `working_dir` when it is missing, takes its lock and
+  // Makes the OUTPUT folder under `working_dir` (or `folder`, a folder of the user's own,
+  // where the files named "OUTPUT\..." then go) when it is missing, takes its lock and
   // completes the commit of an earlier run that was cut short (see completed_commit()).
   // Throws OutputError when another run holds it or the folder cannot be made or used.
-  explicit OutputFiles(const std::filesystem::path& working_dir);
+  explicit OutputFiles(const std::filesystem::path& working_dir,
+                       const std::optional<std::filesystem::path>& folder = std::nullopt);
   OutputFiles(const OutputFiles&) = delete;
   OutputFiles& operator=(const OutputFiles&) = delete;
   // Writes what is gathered and closes whatever is still open; partial files stay unless
@@ -103,7 +105,8 @@ class OutputFiles {
   void add_folder(std::string_view name);
 
   int size() const { return static_cast<int>(files_.size()); }
-  // The program name of file `index` ("OUTPUT\DC365h.OUT") and of its partial file.
+  // The program name of file `index` ("OUTPUT\DC365h.OUT", or under another output folder
+  // that folder's name in its place) and of its partial file.
   const std::string& name(int index) const;
   std::string partial_name(int index) const;
   // The host paths of file `index` and of its partial file under the working directory.
@@ -168,8 +171,10 @@ class OutputFiles {
   void create_partial(File& file);
   void write_line_by_line(File& file, std::string_view lines);
   int folder_fd(std::string_view relative_folder, std::string_view display, bool make);
+  std::pair<std::filesystem::path, std::string> place(std::string_view name) const;
   std::filesystem::path working_dir_;
   std::filesystem::path folder_;
+  std::string shown_ = "OUTPUT";  // how messages name the folder
   UniqueFd folder_fd_;
   std::vector<std::pair<std::string, UniqueFd>> subfolders_;
   UniqueFd lock_;

@@ -152,7 +152,8 @@ std::string completed_commit_line(int completed_commit) {
 }
 
 struct FileRun::Impl {
-  explicit Impl(ResolvedRun resolved) : run(std::move(resolved)), output(run.working_dir) {
+  explicit Impl(ResolvedRun resolved)
+      : run(std::move(resolved)), output(run.working_dir, run.output_dir) {
     output.observe_writes([this](int index, std::string_view lines) {
       const auto at = static_cast<std::size_t>(index);
       if (digests.size() <= at) digests.resize(at + 1);
@@ -204,14 +205,19 @@ void FileRun::Impl::write_provenance() {
     p.processed = records[at];
     p.notes = notes->counts(position);
     p.files.clear();
-    const std::string names[] = {files.name(position), csv_file_name(days, setup.data_set),
-                                 notes_file_name(days, setup.data_set)};
+    // The files beside it, by the names they have in whatever folder the run writes to.
+    const auto leaf = [](const std::string& name) { return name.substr(name.rfind('\\') + 1); };
+    const std::string names[] = {leaf(coefficient_file_name(days, setup.data_set)),
+                                 leaf(csv_file_name(days, setup.data_set)),
+                                 leaf(notes_file_name(days, setup.data_set))};
     for (int i = 0; i < output.size(); ++i) {
       const auto index = static_cast<std::size_t>(i);
-      if (!output.has_partial(i) ||
-          std::find(std::begin(names), std::end(names), output.name(i)) == std::end(names)) {
-        continue;
-      }
+      const std::string file_name = output.path(i).filename().string();
+      // Found without regard to case, as the folder's files are.
+      const bool beside = std::any_of(std::begin(names), std::end(names), [&](const auto& name) {
+        return ascii::equal_ignoring_case(name, file_name);
+      });
+      if (!output.has_partial(i) || !beside) continue;
       ProvenanceEntry entry;
       entry.file = output.path(i).filename().string();
       if (index < digests.size() && digests[index]) {

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -381,6 +382,71 @@ TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
     }
   }
 }
+
+// --output DIR: the files of the run go to DIR, made when missing, and nothing into OUTPUT;
+// a link in DIR's place, or a file, is refused before anything is written.
+struct OutputFolderCase {
+  std::string name;
+  std::function<void(const fs::path& dir, const fs::path& folder)> before;
+  std::string refusal;  // the message's first line after the folder's name; empty: it runs
+};
+
+class OutputFolder : public BatchRun, public ::testing::WithParamInterface<OutputFolderCase> {};
+
+TEST_P(OutputFolder, TakesTheFilesOfTheRunInsteadOfOutput) {
+  const OutputFolderCase& c = GetParam();
+  const fs::path folder = dir / "quick" / "look";
+  fs::create_directories(dir / "quick");
+  ASSERT_EQ(batch(DataSet::inhalation, "infant", "Lung", true), kBatchCompleted) << err;
+  const auto earlier = test_support::folder_contents(dir / "OUTPUT");
+  c.before(dir, folder);
+  BatchOptions options;
+  options.data_set = DataSet::ingestion;
+  options.ages = "adult";
+  options.regions = "1";
+  options.dir = dir;
+  options.output = folder;
+  const int status = test::run_batch_captured(options, out, err);
+  // OUTPUT under the working directory is as the first run left it, CSV files and all.
+  EXPECT_TRUE(test_support::folder_contents(dir / "OUTPUT") == earlier) << "OUTPUT changed";
+  if (!c.refusal.empty()) {
+    EXPECT_EQ(status, kBatchStopped);
+    EXPECT_EQ(err.substr(0, err.find('\n')), "kestrane-batch: " + folder.string() + c.refusal);
+    EXPECT_EQ(out, "");
+    return;
+  }
+  ASSERT_EQ(status, kBatchCompleted) << err;
+  const auto made = test_support::folder_contents(folder);
+  std::vector<std::string> names;
+  for (const auto& [name, bytes] : made) names.push_back(name);
+  EXPECT_EQ(names, (std::vector<std::string>{"DC7300g-notes.csv", "DC7300g.OUT", "DC7300g.json",
+                                             "kestrane.lock"}))
+      << out;
+  EXPECT_TRUE(out.starts_with(path_lines({folder / "DC7300g.OUT"}))) << out;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    EXPECT_TRUE(line.starts_with(folder.string() + "/")) << line;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Folders, OutputFolder,
+    ::testing::Values(
+        OutputFolderCase{"MadeWhenMissing", [](const fs::path&, const fs::path&) {}, ""},
+        OutputFolderCase{
+            "Existing",
+            [](const fs::path&, const fs::path& folder) { fs::create_directory(folder); }, ""},
+        OutputFolderCase{"LinkRefused",
+                         [](const fs::path& dir, const fs::path& folder) {
+                           fs::create_directory_symlink(dir / "OUTPUT", folder);
+                         },
+                         " is a symbolic link, not a folder"},
+        OutputFolderCase{"FileRefused",
+                         [](const fs::path&, const fs::path& folder) {
+                           test_support::write_file(folder, "mine");
+                         },
+                         " is a file, not a folder"}),
+    [](const ::testing::TestParamInfo<OutputFolderCase>& test) { return test.param.name; });
 
 TEST_F(BatchRun, StopsWithTheDialoguesMessagesOnStandardError) {
   // A region list that does not fit the file is a usage error, found after the names are read.
