@@ -1,12 +1,14 @@
-// The quit signals: the one list of them, the set made from it, and their blocking in the
-// calling thread.
+// The quit signals: the one list of them, the set made from it, their blocking in the calling
+// thread, and the threads started with them blocked.
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
 
 #include <algorithm>
+#include <thread>
 
 #include "platform/interrupt_note.h"
+#include "platform/threads.h"
 
 namespace kestrane {
 namespace {
@@ -66,6 +68,29 @@ TEST_P(QuitSignals, TheListTheSetAndTheBlockHoldTheFourAlone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Signals, QuitSignals, kSignalCases, case_name);
+
+using QuietThread = QuitSignals;
+
+TEST_P(QuietThread, BlocksTheQuitSignalsAloneAndLeavesTheCallersMask) {
+  const SignalCase& c = GetParam();
+  bool blocked_there = !c.quit;
+  std::thread thread = start_quiet_thread([&] { blocked_there = blocked_here(c.number); });
+  EXPECT_FALSE(blocked_here(c.number));  // the caller's mask is back at once
+  thread.join();
+  EXPECT_EQ(blocked_there, c.quit);
+
+  // A signal the caller blocks itself stays blocked in the thread too, and in the caller.
+  sigset_t one;
+  sigemptyset(&one);
+  sigaddset(&one, c.number);
+  ::pthread_sigmask(SIG_BLOCK, &one, nullptr);
+  blocked_there = false;
+  start_quiet_thread([&] { blocked_there = blocked_here(c.number); }).join();
+  EXPECT_TRUE(blocked_there);
+  EXPECT_TRUE(blocked_here(c.number));
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, QuietThread, kSignalCases, case_name);
 
 }  // namespace
 }  // namespace kestrane
