@@ -314,6 +314,43 @@ TEST(PlotNames, NameTheNuclideAgeRegionAndHeaderLine) {
   EXPECT_FALSE(same_nuclide(" Cs-137", "Cs-137"));
 }
 
+// Whether a record's nuclide is the one of --plot: letters without regard to case, trailing
+// blanks (spaces and TABs) aside, leading ones not.
+struct NuclideCase {
+  const char* name;
+  std::string_view a, b;
+  bool same;
+};
+
+void PrintTo(const NuclideCase& c, std::ostream* os) { *os << c.name; }
+
+class SameNuclide : public ::testing::TestWithParam<NuclideCase> {};
+
+TEST_P(SameNuclide, ComparesWithoutCaseOrTrailingBlanks) {
+  const NuclideCase& c = GetParam();
+  EXPECT_EQ(same_nuclide(c.a, c.b), c.same);
+  EXPECT_EQ(same_nuclide(c.b, c.a), c.same);  // either way round
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SameNuclide,
+    ::testing::Values(NuclideCase{"Equal", "Pm-145", "Pm-145", true},
+                      NuclideCase{"OtherCase", "PM-145", "pm-145", true},
+                      NuclideCase{"TrailingSpaces", "Pm-145  ", "pm-145", true},
+                      NuclideCase{"TrailingTab", "Pm-145\t ", "Pm-145 \t", true},
+                      NuclideCase{"LeadingSpace", " Pm-145", "Pm-145", false},
+                      NuclideCase{"Shorter", "Pm-14", "Pm-145", false},
+                      NuclideCase{"OtherDigit", "Pm-146", "Pm-145", false},
+                      NuclideCase{"BlankInside", "Pm 145", "Pm-145", false},
+                      NuclideCase{"AllBlank", "  \t", "", true},
+                      NuclideCase{"LettersOnlyFolded",
+                                  "\xc4"
+                                  "a",
+                                  "\xe4"
+                                  "A",
+                                  false}),
+    [](const ::testing::TestParamInfo<NuclideCase>& test) { return test.param.name; });
+
 class PlotRun : public ::testing::Test {
  protected:
   void SetUp() override { write_sample_directory(dir.path(), 300000, 5); }
