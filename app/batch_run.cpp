@@ -120,22 +120,23 @@ class InterruptHandlers {
     struct sigaction action {};
     action.sa_handler = on_interrupt;
     sigemptyset(&action.sa_mask);
-    for (std::size_t i = 0; i < kSignals.size(); ++i) {
+    for (std::size_t i = 0; i < kQuitSignals.size(); ++i) {
       // A signal ignored from the start (Ctrl-C in a background job of a shell) stays ignored.
-      ::sigaction(kSignals[i], nullptr, &saved_[i]);
-      if (saved_[i].sa_handler != SIG_IGN) ::sigaction(kSignals[i], &action, nullptr);
+      ::sigaction(kQuitSignals[i], nullptr, &saved_[i]);
+      if (saved_[i].sa_handler != SIG_IGN) ::sigaction(kQuitSignals[i], &action, nullptr);
     }
   }
   ~InterruptHandlers() {
-    for (std::size_t i = 0; i < kSignals.size(); ++i) ::sigaction(kSignals[i], &saved_[i], nullptr);
+    for (std::size_t i = 0; i < kQuitSignals.size(); ++i) {
+      ::sigaction(kQuitSignals[i], &saved_[i], nullptr);
+    }
     set_interrupt_note({});
   }
   InterruptHandlers(const InterruptHandlers&) = delete;
   InterruptHandlers& operator=(const InterruptHandlers&) = delete;
 
  private:
-  static constexpr std::array<int, 4> kSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-  std::array<struct sigaction, 4> saved_{};
+  std::array<struct sigaction, kQuitSignals.size()> saved_{};
 };
 
 // A stop of the run on standard error: its message, then the note of the partial files it

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/interrupt_note.h"
+#include "platform/threads.h"
 
 namespace kestrane {
 
@@ -103,13 +103,10 @@ class RecordPipeline {
   }
 
   void run() {
-    {
-      // The workers never take a quit signal: the calling thread alone does, and it blocks
-      // them while the files of the run are put in place.
-      const QuitSignalsBlocked blocked;
-      for (const auto& space : spaces_) {
-        threads_.emplace_back([this, s = space.get()] { work(*s); });
-      }
+    // The workers never take a quit signal: the calling thread alone does, and it blocks
+    // them while the files of the run are put in place.
+    for (const auto& space : spaces_) {
+      threads_.push_back(start_quiet_thread([this, s = space.get()] { work(*s); }));
     }
     read_records();
     deliver_all();

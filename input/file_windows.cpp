@@ -2,13 +2,14 @@
 // on the reader's thread or ahead of it on a thread of its own.
 #include "input/file_windows.h"
 
-#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <system_error>
 #include <utility>
+
+#include "platform/threads.h"
 
 namespace kestrane {
 
@@ -72,20 +73,14 @@ SourceWindow FileWindows::map_now(std::uint64_t start, std::size_t size) const {
 SourceWindow FileWindows::map_ahead(std::uint64_t start, std::size_t size) {
   std::unique_lock lock(mutex_);
   if (!thread_.joinable() && !no_thread_) {
-    // The thread takes no signal sent to the process: those go to the threads that expect
-    // them. Those its own faults raise stay open to their handlers (a blocked one would kill
-    // the process outright): a SIGBUS where the file became shorter ends the run with a message.
-    sigset_t all;
-    sigset_t saved;
-    ::sigfillset(&all);
-    for (const int fault : {SIGBUS, SIGSEGV, SIGFPE, SIGILL}) ::sigdelset(&all, fault);
-    ::pthread_sigmask(SIG_BLOCK, &all, &saved);
+    // The thread takes no quit signal: those go to the thread that expects them. Those its
+    // own faults raise stay open to their handlers (a blocked one would kill the process
+    // outright): a SIGBUS where the file became shorter ends the run with a message.
     try {
-      thread_ = std::thread([this] { run(); });
+      thread_ = start_quiet_thread([this] { run(); });
     } catch (const std::system_error&) {
       no_thread_ = true;
     }
-    ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
   }
   if (no_thread_) return map(start, size, true);
   SourceWindow window = map(start, size, false);

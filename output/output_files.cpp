@@ -17,6 +17,7 @@
 
 #include "output/commit_journal.h"
 #include "platform/interrupt_note.h"
+#include "platform/threads.h"
 
 namespace kestrane {
 namespace {
@@ -79,8 +80,7 @@ void BackgroundFlush::request(int fd) {
   if (std::find(queue_.begin(), queue_.end(), fd) == queue_.end()) queue_.push_back(fd);
   if (!thread_.joinable()) {
     try {
-      const QuitSignalsBlocked blocked;  // the thread never takes a quit signal
-      thread_ = std::thread([this] { run(); });
+      thread_ = start_quiet_thread([this] { run(); });  // it never takes a quit signal
     } catch (const std::system_error&) {
       stopped_ = true;  // no thread to be had: the flush at the end does it all
       queue_.clear();

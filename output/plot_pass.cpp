@@ -2,9 +2,9 @@
 // run goes and written among the files of the run.
 #include "output/plot_pass.h"
 
-#include <algorithm>
 #include <stdexcept>
 
+#include "input/ascii.h"
 #include "output/output_files.h"
 #include "output/record_plot.h"
 
@@ -24,16 +24,9 @@ std::string file_name_part(std::string_view text) {
   return out.empty() ? "_" : out;
 }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string_view without_trailing_blanks(std::string_view text) {
-  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-  return text;
-}
-
 // The tables a table code names, trailing blanks aside: L low, H high, B both.
 void tables_of(std::string_view code, bool& low, bool& high) {
-  code = without_trailing_blanks(code);
+  code = ascii::trim_right(code);
   low = code == "L" || code == "B";
   high = code == "H" || code == "B";
 }
@@ -47,10 +40,7 @@ std::string plot_file_name(const HeaderRecord& header, std::string_view region_n
 }
 
 bool same_nuclide(std::string_view a, std::string_view b) {
-  a = without_trailing_blanks(a);
-  b = without_trailing_blanks(b);
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                            [](char p, char q) { return lower(p) == lower(q); });
+  return ascii::equal_ignoring_case(ascii::trim_right(a), ascii::trim_right(b));
 }
 
 RecordPictures::RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,

@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "platform/threads.h"
+
 namespace kestrane {
 
 Sha256::Sha256() : context_(EVP_MD_CTX_new()) {
@@ -48,7 +50,7 @@ constexpr std::size_t kBlocksInFlight = 4;
 
 BackgroundSha256::BackgroundSha256() {
   try {
-    thread_ = std::thread([this] { run(); });
+    thread_ = start_quiet_thread([this] { run(); });  // it never takes a quit signal
   } catch (const std::system_error&) {
     // No thread: update() hashes the bytes itself.
   }

@@ -11,6 +11,7 @@
 
 #include "dose/hermite.h"
 #include "output/plot_parts.h"
+#include "output/record_layout.h"
 #include "output/svg_writer.h"
 
 namespace kestrane {
@@ -58,29 +59,7 @@ double interpolant_value(std::span<const double> x, std::span<const double> f,
 
 namespace {
 
-// The layout of the picture, in viewBox units. The two panels share the time axis; the table
-// of coefficients stands to the right of them, the legend below.
-constexpr double kWidth = 1040;
-constexpr double kLeft = 92;
-constexpr double kRight = 690;
-constexpr double kRateTop = 90;
-constexpr double kRateBottom = 290;
-constexpr double kIntegralTop = 330;
-constexpr double kIntegralBottom = 500;
-constexpr double kTableLeft = 750;
-constexpr double kColumnWidth = 100;
-constexpr int kSamples = 300;  // points of each curve besides the table's and the run's times
-
-const char* table_colour(int t) { return t == 0 ? "#1f5fa8" : "#c0392b"; }
-const char* table_label(int t) { return t == 0 ? "low" : "high"; }
-
-struct Curves {
-  int t = 0;
-  std::span<const double> f;
-  RowIntegrals row;
-  std::vector<double> sample_values;     // interpolant at the sample times
-  std::vector<double> sample_integrals;  // integral from 0 at the sample times
-};
+using namespace record_layout;
 
 void draw_panel_frame(SvgWriter& svg, double top, double bottom) {
   svg.element("rect", {{"x", SvgWriter::number(kLeft)},
@@ -122,184 +101,16 @@ std::string title_markup(const RecordPlot& plot) {
          ")";
 }
 
-}  // namespace
-
-std::string record_plot_svg(const RecordPlot& plot) {
-  const std::size_t n = plot.x.size();
-  const std::span<const double> x(plot.x);
-  const double first_time = n > 0 ? x[0] : 0.0;
-  const double last_time = n > 0 ? x[n - 1] : 0.0;
-  double end = last_time;
-  for (const double t : plot.times) end = std::max(end, t);
-
-  // Time axis: whole decades, from at least one below the first positive time of the table and
-  // below the smallest integration time, so that the stretch from 0 to the first time shows.
-  double smallest = 0;
-  bool zero_point = false;
-  for (const auto* list : {&plot.x, &plot.times}) {
-    for (const double t : *list) {
-      if (t > 0 && std::isfinite(t) && (smallest == 0 || t < smallest)) smallest = t;
-      if (t == 0 && list == &plot.x) zero_point = true;
-    }
-  }
-  TimeAxis time;
-  time.left = kLeft;
-  time.right = kRight;
-  if (smallest > 0) {
-    time.lo = static_cast<int>(std::floor(std::log10(smallest))) - 1;
-    time.hi = static_cast<int>(std::ceil(std::log10(std::max(end, smallest))));
-    if (time.hi <= time.lo + 1) time.hi = time.lo + 2;
-  }
-
-  // Sample times: log-spaced across the axis, the table's times and the integration times.
-  std::vector<double> ts;
-  for (int i = 0; i <= kSamples; ++i) {
-    const double t = std::pow(10.0, time.lo + (time.hi - time.lo) * double(i) / kSamples);
-    if (t <= end) ts.push_back(t);
-  }
-  for (const double t : plot.x) ts.push_back(t);
-  for (const double t : plot.times) ts.push_back(t);
-  ts.push_back(0.0);
-  std::sort(ts.begin(), ts.end());
-  ts.erase(std::unique(ts.begin(), ts.end()), ts.end());
-  std::erase_if(ts, [](double t) { return !(t >= 0) || !std::isfinite(t); });
-
-  std::vector<Curves> curves;
-  for (const int t : {0, 1}) {
-    const std::vector<double>& f = t == 0 ? plot.low : plot.high;
-    if (f.empty()) continue;
-    Curves& c = curves.emplace_back();
-    c.t = t;
-    c.f = std::span<const double>(f).first(std::min(f.size(), n));
-    if (n >= 2) c.row = integrate_row(x, c.f, ts);
-    if (c.row.ok) {
-      for (const double s : ts) {
-        c.sample_values.push_back(interpolant_value(x, c.f, c.row.slopes, s));
-      }
-      c.sample_integrals = c.row.integrals;
-    }
-  }
-
-  // Rate axis: linear within the smallest non-zero tabulated rate of 0, logarithmic beyond.
-  SymlogAxis rate;
-  rate.top = kRateTop;
-  rate.bottom = kRateBottom;
-  double c_rate = 0;
-  for (const Curves& c : curves) {
-    for (const double v : c.f) {
-      if (v != 0 && std::isfinite(v) && (c_rate == 0 || std::abs(v) < c_rate)) c_rate = std::abs(v);
-    }
-  }
-  rate.c = c_rate > 0 ? c_rate : 1.0;
-  double s_lo = 0;
-  double s_hi = 0;
-  double i_lo = 0;
-  double i_hi = 0;
-  for (const Curves& c : curves) {
-    for (const auto* values : {&c.sample_values}) {
-      for (const double v : *values) {
-        if (!std::isfinite(v)) continue;
-        s_lo = std::min(s_lo, rate.scaled(v));
-        s_hi = std::max(s_hi, rate.scaled(v));
-      }
-    }
-    for (const double v : c.f) {
-      if (!std::isfinite(v)) continue;
-      s_lo = std::min(s_lo, rate.scaled(v));
-      s_hi = std::max(s_hi, rate.scaled(v));
-    }
-    for (const double v : c.sample_integrals) {
-      if (!std::isfinite(v)) continue;
-      i_lo = std::min(i_lo, v);
-      i_hi = std::max(i_hi, v);
-    }
-  }
-  if (s_hi <= s_lo) s_hi = s_lo + 1;
-  const double pad = (s_hi - s_lo) * 0.06;
-  rate.lo = s_lo - (s_lo < 0 ? pad : 0);
-  rate.hi = s_hi + pad;
-  const LinearAxis integral = linear_axis(i_lo, i_hi, kIntegralTop, kIntegralBottom);
-
-  // The integration times, labelled below the time axis in as many rows as keep them apart.
-  constexpr double kSmall = 11;
-  const std::string times_caption = "T (d):";
-  std::vector<RowBoxes> rows(1);
-  rows[0].spans.emplace_back(kLeft - 8 - text_width(times_caption, kSmall), kLeft - 8);
-  struct TimeLabel {
-    double x;
-    std::size_t row;
-    std::string text;
-  };
-  std::vector<TimeLabel> time_labels;
-  std::vector<double> sorted_times = plot.times;
-  std::sort(sorted_times.begin(), sorted_times.end());
-  sorted_times.erase(std::unique(sorted_times.begin(), sorted_times.end()), sorted_times.end());
-  for (const double t : sorted_times) {
-    const std::string text = plain_decimal(t);
-    const double half = text_width(text, kSmall) / 2;
-    const double cx = time.at(t);
-    std::size_t row = 0;
-    while (row < rows.size() && !rows[row].is_free(cx - half, cx + half)) ++row;
-    if (row == rows.size()) rows.emplace_back();
-    rows[row].spans.emplace_back(cx - half, cx + half);
-    time_labels.push_back({cx, row, text});
-  }
-  const double tick_labels_y = kIntegralBottom + 19;
-  const auto time_row_y = [](std::size_t row) { return kIntegralBottom + 40 + 16.0 * double(row); };
-  const double time_caption_y = time_row_y(rows.size()) + 8;
-
-  // The table of coefficients: the time column as wide as its longest text.
-  double time_column = text_width("T (d)", kSmall);
-  for (const double t : plot.times)
-    time_column = std::max(time_column, text_width(plain_decimal(t), kSmall));
-  time_column += 16;
-  const double table_right =
-      kTableLeft + time_column + kColumnWidth * double(std::max<std::size_t>(curves.size(), 1));
-  const double table_row0 = kRateTop + 32;
-  const double table_bottom = table_row0 + 15.0 * double(plot.times.size());
-
-  // The legend: one sample of each kind of line and point.
-  std::vector<LegendItem> legend;
-  const char* const ink = curves.empty() ? "black" : table_colour(curves.front().t);
-  for (const Curves& c : curves) {
-    legend.push_back(
-        {LegendSample::swatch, table_colour(c.t), std::string(table_label(c.t)) + " table"});
-  }
-  legend.push_back({LegendSample::point, ink, "tabulated rate"});
-  if (zero_point)
-    legend.push_back(
-        {LegendSample::open_point, ink, "rate tabulated at time 0, drawn at the left edge"});
-  if (n >= 2) {
-    legend.push_back(
-        {LegendSample::line, ink, "interpolant through the rates; integral from 0 (lower panel)"});
-    legend.push_back(
-        {LegendSample::dashed, ink, "interpolant continued beyond the tabulated times"});
-  }
-  if (first_time > 0)
-    legend.push_back({LegendSample::shaded, ink, "from 0 to the first tabulated time"});
-  if (n >= 2)
-    legend.push_back({LegendSample::coefficient, ink, "coefficient: the integral from 0 to T"});
-  legend.push_back({LegendSample::time_mark, ink, "integration time T of the run"});
-  const double legend_top = time_caption_y + 26;
-  const double height =
-      std::max(legend_top + kLegendRow * double(legend.size()), table_bottom) + 12;
-  const double width = std::max(kWidth, table_right + 12);
-
-  SvgWriter svg(width, height);
-  std::string plain_title = plot.nuclide + " - " + plot.region;
-  svg.text_element("title", {}, plain_title);
-  svg.element("rect", {{"x", "0"},
-                       {"y", "0"},
-                       {"width", SvgWriter::number(width)},
-                       {"height", SvgWriter::number(height)},
-                       {"fill", "white"}});
-  svg.open("g", {{"font-family", "DejaVu Sans, Verdana, sans-serif"}, {"fill", "black"}});
+// The texts above the panels: the title, what is drawn from which file, and the captions of
+// both panels.
+void draw_titles(SvgWriter& svg, const RecordPlot& plot, const Layout& layout) {
   svg.text_markup(kLeft, 32, title_markup(plot),
                   {{"class", "title"}, {"font-size", "17"}, {"font-weight", "bold"}});
+  const std::vector<Curves>& curves = layout.curves;
   std::string tables = curves.size() == 2 ? "low and high tables"
                        : curves.empty()   ? "no table"
                                           : std::string(table_label(curves[0].t)) + " table";
-  if (n == 1) tables += "; one time point: its values are the coefficients, not integrated";
+  if (layout.n == 1) tables += "; one time point: its values are the coefficients, not integrated";
   std::string file_name = plot.file_name;  // as kestrane-batch names files, with '/'
   std::replace(file_name.begin(), file_name.end(), '\\', '/');
   svg.text(kLeft, 54, "Region " + plot.region + "; " + tables + "; " + file_name,
@@ -307,25 +118,28 @@ std::string record_plot_svg(const RecordPlot& plot) {
   svg.text(kLeft, kRateTop - 8, "Absorbed dose rate (units of the file)",
            {{"class", "caption"}, {"font-size", "12"}});
   std::string integral_caption = "Integral of the rate from 0";
-  if (integral.exponent != 0)
-    integral_caption += ", in units of 10" + superscript(integral.exponent);
+  if (layout.integral.exponent != 0)
+    integral_caption += ", in units of 10" + superscript(layout.integral.exponent);
   svg.text_markup(kLeft, kIntegralTop - 8, integral_caption + " (rate &#xd7; d)",
                   {{"class", "caption"}, {"font-size", "12"}});
+}
 
-  // The stretch from 0 to the first tabulated time, shaded in both panels.
-  if (first_time > 0) {
-    for (const auto& [top, bottom] :
-         {std::pair{kRateTop, kRateBottom}, std::pair{kIntegralTop, kIntegralBottom}}) {
-      svg.element("rect", {{"class", "before-table"},
-                           {"x", SvgWriter::number(kLeft)},
-                           {"y", SvgWriter::number(top)},
-                           {"width", SvgWriter::number(time.at(first_time) - kLeft)},
-                           {"height", SvgWriter::number(bottom - top)},
-                           {"fill", "#e8e8e8"}});
-    }
+// The stretch from 0 to the first tabulated time, shaded in both panels.
+void draw_before_table(SvgWriter& svg, const Layout& layout) {
+  if (!(layout.first_time > 0)) return;
+  for (const auto& [top, bottom] : kPanels) {
+    svg.element("rect", {{"class", "before-table"},
+                         {"x", SvgWriter::number(kLeft)},
+                         {"y", SvgWriter::number(top)},
+                         {"width", SvgWriter::number(layout.time.at(layout.first_time) - kLeft)},
+                         {"height", SvgWriter::number(bottom - top)},
+                         {"fill", "#e8e8e8"}});
   }
+}
 
-  // The time axis: a light line at every decade in both panels, a round label below.
+// The time axis: a light line at every decade in both panels, a round label below.
+void draw_time_axis(SvgWriter& svg, const Layout& layout) {
+  const TimeAxis& time = layout.time;
   svg.open("g", {{"class", "time-axis"}, {"font-size", "11"}});
   int widest = 1;
   for (int k = time.lo; k <= time.hi; ++k) {
@@ -336,20 +150,22 @@ std::string record_plot_svg(const RecordPlot& plot) {
   while (per_decade * step < widest * kSmall * kCharWidth + 10) ++step;
   for (int k = time.lo; k <= time.hi; ++k) {
     const double px = time.at(std::pow(10.0, k));
-    for (const auto& [top, bottom] :
-         {std::pair{kRateTop, kRateBottom}, std::pair{kIntegralTop, kIntegralBottom}}) {
+    for (const auto& [top, bottom] : kPanels) {
       draw_line(svg, px, top, px, bottom, "#d8d8d8");
       draw_line(svg, px, bottom, px, bottom + 4, "black");
     }
     if ((k - time.lo) % step == 0) {
-      svg.text_markup(px, tick_labels_y, power_of_ten_label(k), {{"text-anchor", "middle"}});
+      svg.text_markup(px, kIntegralBottom + 19, power_of_ten_label(k), {{"text-anchor", "middle"}});
     }
   }
-  svg.text((kLeft + kRight) / 2, time_caption_y, "Time after intake (d, logarithmic scale)",
+  svg.text((kLeft + kRight) / 2, layout.time_caption_y(),
+           "Time after intake (d, logarithmic scale)",
            {{"class", "caption"}, {"text-anchor", "middle"}, {"font-size", "12"}});
   svg.close();
+}
 
-  // The rate axis: 0 and the powers of ten beyond the linear part, far enough apart to read.
+// The rate axis: 0 and the powers of ten beyond the linear part, far enough apart to read.
+void draw_rate_axis(SvgWriter& svg, const SymlogAxis& rate) {
   svg.open("g", {{"class", "rate-axis"}, {"font-size", "11"}});
   const auto rate_tick = [&](double v, const std::string& label) {
     const double py = rate.at(v);
@@ -370,8 +186,11 @@ std::string record_plot_svg(const RecordPlot& plot) {
     }
   }
   svg.close();
+}
 
-  // The integral axis: round ticks, the zero marked by a line across the panel.
+// The integral axis: round ticks, the zero marked by a line across the panel (and the rates'
+// zero too).
+void draw_integral_axis(SvgWriter& svg, const LinearAxis& integral, const SymlogAxis& rate) {
   svg.open("g", {{"class", "integral-axis"}, {"font-size", "11"}});
   const double unit = std::pow(10.0, integral.exponent);
   for (double v = std::ceil(integral.lo / integral.step) * integral.step; v <= integral.hi;
@@ -385,103 +204,152 @@ std::string record_plot_svg(const RecordPlot& plot) {
   svg.close();
   draw_line(svg, kLeft, integral.at(0), kRight, integral.at(0), "black", {{"class", "zero-line"}});
   draw_line(svg, kLeft, rate.at(0), kRight, rate.at(0), "#999", {{"class", "zero-line"}});
+}
 
-  // The integration times: a dotted line through both panels and the time below.
+// The integration times: a dotted line through both panels and the time below.
+void draw_integration_times(SvgWriter& svg, const Layout& layout) {
   svg.open("g", {{"class", "integration-times"}, {"font-size", "11"}});
-  svg.text(kLeft - 8, time_row_y(0), times_caption, {{"text-anchor", "end"}});
-  for (const double t : sorted_times) {
-    for (const auto& [top, bottom] :
-         {std::pair{kRateTop, kRateBottom}, std::pair{kIntegralTop, kIntegralBottom}}) {
+  svg.text(kLeft - 8, layout.time_row_y(0), kTimesCaption, {{"text-anchor", "end"}});
+  for (const double t : layout.sorted_times) {
+    for (const auto& [top, bottom] : kPanels) {
       svg.element("line", {{"class", "time-mark"},
-                           {"x1", SvgWriter::number(time.at(t))},
+                           {"x1", SvgWriter::number(layout.time.at(t))},
                            {"y1", SvgWriter::number(top)},
-                           {"x2", SvgWriter::number(time.at(t))},
+                           {"x2", SvgWriter::number(layout.time.at(t))},
                            {"y2", SvgWriter::number(bottom)},
                            {"stroke", "#777"},
                            {"stroke-dasharray", "1 3"}});
     }
   }
-  for (const TimeLabel& label : time_labels) {
-    svg.text(label.x, time_row_y(label.row), label.text,
+  for (const TimeLabel& label : layout.time_labels) {
+    svg.text(label.x, layout.time_row_y(label.row), label.text,
              {{"class", "time-label"}, {"text-anchor", "middle"}, {"fill", "#444"}});
   }
   svg.close();
+}
 
-  const auto rate_y = [&](double v) { return rate.at(v); };
-  const auto integral_y = [&](double v) { return integral.at(v); };
-  for (const Curves& c : curves) {
-    const std::string label = table_label(c.t);
-    const char* colour = table_colour(c.t);
-    svg.open("g", {{"class", "table " + label}});
+// The interpolant of a table: dashed before its first time and after its last, where it is
+// continued beyond the table, whole between them.
+void draw_interpolant(SvgWriter& svg, const Layout& layout, const Curves& c) {
+  const std::string label = table_label(c.t);
+  const char* colour = table_colour(c.t);
+  const auto rate_y = [&](double v) { return layout.rate.at(v); };
+  const std::vector<double>& ts = layout.ts;
+  draw_path(svg, ts, c.sample_values, 0.0, layout.first_time, layout.time, rate_y,
+            "extension " + label, colour, "6 4");
+  draw_path(svg, ts, c.sample_values, std::max(layout.first_time, 0.0), layout.last_time,
+            layout.time, rate_y, "interpolant " + label, colour, "none");
+  draw_path(svg, ts, c.sample_values, layout.last_time, layout.end, layout.time, rate_y,
+            "extension " + label, colour, "6 4");
+}
+
+// The integral of a table from 0, with a point at each coefficient of the run's times.
+void draw_integral_curve(SvgWriter& svg, const RecordPlot& plot, const Layout& layout,
+                         const Curves& c) {
+  const std::string label = table_label(c.t);
+  const char* colour = table_colour(c.t);
+  const auto integral_y = [&](double v) { return layout.integral.at(v); };
+  draw_path(svg, layout.ts, c.sample_integrals, 0.0, layout.end, layout.time, integral_y,
+            "cumulative " + label, colour, "none");
+  for (const double t : plot.times) {
+    const double* v = layout.integral_at(c, t);
+    if (v == nullptr) continue;
+    svg.element("circle", {{"class", "coefficient " + label},
+                           {"cx", SvgWriter::number(layout.time.at(t))},
+                           {"cy", SvgWriter::number(layout.integral.at(*v))},
+                           {"r", "3"},
+                           {"fill", "white"},
+                           {"stroke", colour}});
+  }
+}
+
+// The tabulated rates of a table; one at time 0 open, at the left edge.
+void draw_rate_points(SvgWriter& svg, const Layout& layout, const Curves& c) {
+  const std::string label = table_label(c.t);
+  const char* colour = table_colour(c.t);
+  for (std::size_t i = 0; i < c.f.size(); ++i) {
+    const bool at_zero = !(layout.x[i] > 0);
+    svg.element("circle",
+                {{"class", std::string("rate-point ") + label + (at_zero ? " at-zero" : "")},
+                 {"cx", SvgWriter::number(layout.time.at(layout.x[i]))},
+                 {"cy", SvgWriter::number(layout.rate.at(c.f[i]))},
+                 {"r", at_zero ? "3.5" : "2"},
+                 {"fill", at_zero ? "white" : colour},
+                 {"stroke", colour}});
+  }
+}
+
+// What each table draws, in a group of its own; for a single time point a note that nothing
+// is integrated.
+void draw_tables(SvgWriter& svg, const RecordPlot& plot, const Layout& layout) {
+  for (const Curves& c : layout.curves) {
+    svg.open("g", {{"class", "table " + std::string(table_label(c.t))}});
     if (c.row.ok) {
-      draw_path(svg, ts, c.sample_values, 0.0, first_time, time, rate_y, "extension " + label,
-                colour, "6 4");
-      draw_path(svg, ts, c.sample_values, std::max(first_time, 0.0), last_time, time, rate_y,
-                "interpolant " + label, colour, "none");
-      draw_path(svg, ts, c.sample_values, last_time, end, time, rate_y, "extension " + label,
-                colour, "6 4");
-      draw_path(svg, ts, c.sample_integrals, 0.0, end, time, integral_y, "cumulative " + label,
-                colour, "none");
-      for (const double t : plot.times) {
-        const auto at = std::lower_bound(ts.begin(), ts.end(), t);
-        if (at == ts.end() || *at != t) continue;
-        const double v = c.sample_integrals[static_cast<std::size_t>(at - ts.begin())];
-        svg.element("circle", {{"class", "coefficient " + label},
-                               {"cx", SvgWriter::number(time.at(t))},
-                               {"cy", SvgWriter::number(integral.at(v))},
-                               {"r", "3"},
-                               {"fill", "white"},
-                               {"stroke", colour}});
-      }
+      draw_interpolant(svg, layout, c);
+      draw_integral_curve(svg, plot, layout, c);
     }
-    for (std::size_t i = 0; i < c.f.size(); ++i) {
-      const bool at_zero = !(x[i] > 0);
-      svg.element("circle",
-                  {{"class", std::string("rate-point ") + label + (at_zero ? " at-zero" : "")},
-                   {"cx", SvgWriter::number(time.at(x[i]))},
-                   {"cy", SvgWriter::number(rate.at(c.f[i]))},
-                   {"r", at_zero ? "3.5" : "2"},
-                   {"fill", at_zero ? "white" : colour},
-                   {"stroke", colour}});
-    }
+    draw_rate_points(svg, layout, c);
     svg.close();
   }
-  if (n == 1) {
+  if (layout.n == 1) {
     svg.text((kLeft + kRight) / 2, (kIntegralTop + kIntegralBottom) / 2,
              "one time point: nothing is integrated",
              {{"text-anchor", "middle"}, {"font-size", "12"}, {"fill", "#555"}});
   }
+}
 
-  // The coefficients of the run's times, three significant digits.
+// The coefficients of the run's times, three significant digits.
+void draw_coefficient_table(SvgWriter& svg, const RecordPlot& plot, const Layout& layout) {
   svg.open("g", {{"class", "coefficient-table"}, {"font-size", "11"}});
   svg.text(kTableLeft, kRateTop - 8, "Coefficients",
            {{"font-size", "12"}, {"font-weight", "bold"}});
   svg.text(kTableLeft, kRateTop + 12, "T (d)", {{"font-weight", "bold"}});
-  for (std::size_t k = 0; k < curves.size(); ++k) {
-    const double column = kTableLeft + time_column + kColumnWidth * double(k);
-    svg.text(column, kRateTop + 12, table_label(curves[k].t),
-             {{"font-weight", "bold"}, {"fill", table_colour(curves[k].t)}});
+  for (std::size_t k = 0; k < layout.curves.size(); ++k) {
+    const Curves& c = layout.curves[k];
+    const double column = kTableLeft + layout.time_column + kColumnWidth * double(k);
+    svg.text(column, kRateTop + 12, table_label(c.t),
+             {{"font-weight", "bold"}, {"fill", table_colour(c.t)}});
     for (std::size_t m = 0; m < plot.times.size(); ++m) {
-      const Curves& c = curves[k];
       double value = 0;
       if (c.row.ok) {
-        const auto at = std::lower_bound(ts.begin(), ts.end(), plot.times[m]);
-        if (at == ts.end() || *at != plot.times[m]) continue;
-        value = c.sample_integrals[static_cast<std::size_t>(at - ts.begin())];
-      } else if (n == 1) {
+        const double* v = layout.integral_at(c, plot.times[m]);
+        if (v == nullptr) continue;
+        value = *v;
+      } else if (layout.n == 1) {
         value = c.f[0];
       } else {
         continue;
       }
-      svg.text_markup(column, table_row0 + 15.0 * double(m), three_digits(value), {});
+      svg.text_markup(column, kTableRow0 + 15.0 * double(m), three_digits(value), {});
     }
   }
   for (std::size_t m = 0; m < plot.times.size(); ++m) {
-    svg.text(kTableLeft, table_row0 + 15.0 * double(m), plain_decimal(plot.times[m]), {});
+    svg.text(kTableLeft, kTableRow0 + 15.0 * double(m), plain_decimal(plot.times[m]), {});
   }
   svg.close();
+}
 
-  draw_legend(svg, legend, kLeft, legend_top);
+}  // namespace
+
+std::string record_plot_svg(const RecordPlot& plot) {
+  const Layout layout = lay_out(plot);
+  SvgWriter svg(layout.width, layout.height);
+  svg.text_element("title", {}, plot.nuclide + " - " + plot.region);
+  svg.element("rect", {{"x", "0"},
+                       {"y", "0"},
+                       {"width", SvgWriter::number(layout.width)},
+                       {"height", SvgWriter::number(layout.height)},
+                       {"fill", "white"}});
+  svg.open("g", {{"font-family", "DejaVu Sans, Verdana, sans-serif"}, {"fill", "black"}});
+  draw_titles(svg, plot, layout);
+  draw_before_table(svg, layout);
+  draw_time_axis(svg, layout);
+  draw_rate_axis(svg, layout.rate);
+  draw_integral_axis(svg, layout.integral, layout.rate);
+  draw_integration_times(svg, layout);
+  draw_tables(svg, plot, layout);
+  draw_coefficient_table(svg, plot, layout);
+  draw_legend(svg, layout.legend, kLeft, layout.legend_top);
   draw_panel_frame(svg, kRateTop, kRateBottom);
   draw_panel_frame(svg, kIntegralTop, kIntegralBottom);
   svg.close();

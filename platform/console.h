@@ -2,6 +2,7 @@
 // to wait for and modal list boxes. Implemented on a real terminal and in memory (tests).
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
@@ -11,9 +12,35 @@ namespace kestrane {
 
 inline constexpr int kConsoleColumns = 80;
 inline constexpr int kConsoleRows = 25;
-// The colours of the whole run, numbers of the 16-colour console palette.
-inline constexpr int kConsoleForeground = 15;  // bright white
-inline constexpr int kConsoleBackground = 1;   // blue
+// The 16 colours of the console palette, each with its number there: blue in bit 0, green in
+// bit 1, red in bit 2 and brightness in bit 3.
+enum class Colour : std::uint8_t {
+  black = 0,
+  blue = 1,
+  green = 2,
+  cyan = 3,
+  red = 4,
+  magenta = 5,
+  brown = 6,
+  light_grey = 7,
+  dark_grey = 8,
+  bright_blue = 9,
+  bright_green = 10,
+  bright_cyan = 11,
+  bright_red = 12,
+  bright_magenta = 13,
+  yellow = 14,
+  bright_white = 15,
+};
+
+// The colour's number in the console palette, 0..15.
+constexpr int palette_number(Colour colour) { return static_cast<int>(colour); }
+// True for the bright half of the palette (dark grey to bright white).
+constexpr bool is_bright(Colour colour) { return (palette_number(colour) & 8) != 0; }
+
+// The colours of the whole run.
+inline constexpr Colour kConsoleForeground = Colour::bright_white;
+inline constexpr Colour kConsoleBackground = Colour::blue;
 
 // How many items a list box lets the user choose.
 enum class ListBoxMode {
@@ -42,7 +69,7 @@ class Console {
  public:
   virtual ~Console() = default;
   virtual void set_size(int columns, int rows) = 0;
-  virtual void set_colours(int foreground, int background) = 0;
+  virtual void set_colours(Colour foreground, Colour background) = 0;
   // Blanks in the current colours; cursor to row 1, column 1.
   virtual void clear() = 0;
   virtual void move_to(int row, int column) = 0;

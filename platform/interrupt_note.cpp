@@ -76,7 +76,7 @@ std::string note_lines(std::string_view text, std::string_view prefix, std::size
 sigset_t quit_signals() {
   sigset_t set;
   sigemptyset(&set);
-  for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) sigaddset(&set, signal_number);
+  for (const int signal_number : kQuitSignals) sigaddset(&set, signal_number);
   return set;
 }
 

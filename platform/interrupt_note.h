@@ -6,6 +6,7 @@
 
 #include <signal.h>
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -23,7 +24,11 @@ void write_interrupt_note(int fd) noexcept;
 // word longer than a line (a long file name) stands whole on a line of its own.
 std::string note_lines(std::string_view text, std::string_view prefix = {}, std::size_t width = 79);
 
-// The signals that end a run with a note: SIGINT, SIGTERM, SIGHUP and SIGQUIT.
+// The signals that end a run with a note: SIGINT, SIGTERM, SIGHUP and SIGQUIT. The handlers
+// of both programs are installed for these, and the threads a run starts block them.
+inline constexpr std::array<int, 4> kQuitSignals{SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// kQuitSignals as a signal set.
 sigset_t quit_signals();
 
 // Blocks the quit signals in the calling thread while it lives, then puts the thread's

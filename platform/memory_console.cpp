@@ -9,9 +9,10 @@ void MemoryConsole::set_size(int columns, int rows) {
   calls_.push_back("set_size " + std::to_string(columns) + " " + std::to_string(rows));
 }
 
-void MemoryConsole::set_colours(int foreground, int background) {
+void MemoryConsole::set_colours(Colour foreground, Colour background) {
   screen_.set_colours(foreground, background);
-  calls_.push_back("set_colours " + std::to_string(foreground) + " " + std::to_string(background));
+  calls_.push_back("set_colours " + std::to_string(palette_number(foreground)) + " " +
+                   std::to_string(palette_number(background)));
 }
 
 void MemoryConsole::clear() {

@@ -38,7 +38,7 @@ class MemoryConsole final : public Console {
   // std::out_of_range for a position off the screen (the real console ignores it, but a
   // test should hear of it).
   void set_size(int columns, int rows) override;
-  void set_colours(int foreground, int background) override;
+  void set_colours(Colour foreground, Colour background) override;
   void clear() override;
   void move_to(int row, int column) override;
   void write_text(std::string_view text) override;
@@ -72,8 +72,8 @@ class MemoryConsole final : public Console {
   // `length` characters of a row from `column` on.
   std::string text_at(int row, int column, int length) const;
   char char_at(int row, int column) const { return screen_.cell(row, column).ch; }
-  int foreground_at(int row, int column) const { return screen_.cell(row, column).foreground; }
-  int background_at(int row, int column) const { return screen_.cell(row, column).background; }
+  Colour foreground_at(int row, int column) const { return screen_.cell(row, column).foreground; }
+  Colour background_at(int row, int column) const { return screen_.cell(row, column).background; }
   const std::string& title() const { return title_; }
   int columns() const { return columns_; }
   int rows() const { return rows_; }
@@ -81,7 +81,8 @@ class MemoryConsole final : public Console {
   // The screen at each wait for a key, in order.
   const std::vector<ScreenBuffer>& key_waits() const { return key_waits_; }
   // The calls that change the window as a whole, in order: "set_size 80 25",
-  // "set_title <text>", "set_colours 15 1", "clear", "wait_for_key", "list_box".
+  // "set_title <text>", "set_colours 15 1" (the colours by their palette numbers), "clear",
+  // "wait_for_key", "list_box".
   const std::vector<std::string>& calls() const { return calls_; }
 
  private:

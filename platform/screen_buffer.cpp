@@ -5,9 +5,9 @@
 
 namespace kestrane {
 
-void ScreenBuffer::set_colours(int foreground, int background) {
-  foreground_ = foreground & 15;
-  background_ = background & 15;
+void ScreenBuffer::set_colours(Colour foreground, Colour background) {
+  foreground_ = foreground;
+  background_ = background;
 }
 
 void ScreenBuffer::clear() {

@@ -10,12 +10,11 @@
 
 namespace kestrane {
 
-// One character cell: the character and its colour numbers (0..15, the console palette:
-// 0 black, 1 blue, 2 green, 3 cyan, 4 red, 5 magenta, 6 brown, 7 light grey, 8..15 bright).
+// One character cell: the character and its colours.
 struct Cell {
   char ch = ' ';
-  int foreground = 7;
-  int background = 0;
+  Colour foreground = Colour::light_grey;
+  Colour background = Colour::black;
   bool operator==(const Cell&) const = default;
 };
 
@@ -24,9 +23,9 @@ class ScreenBuffer {
   // A blank screen in light grey on black with the cursor at row 1, column 1.
   ScreenBuffer() = default;
 
-  void set_colours(int foreground, int background);
-  int foreground() const { return foreground_; }
-  int background() const { return background_; }
+  void set_colours(Colour foreground, Colour background);
+  Colour foreground() const { return foreground_; }
+  Colour background() const { return background_; }
 
   // Blanks in the current colours everywhere; cursor to row 1, column 1.
   void clear();
@@ -64,8 +63,8 @@ class ScreenBuffer {
   std::array<std::array<Cell, kConsoleColumns>, kConsoleRows> cells_{};
   int row_ = 1;
   int column_ = 1;
-  int foreground_ = 7;
-  int background_ = 0;
+  Colour foreground_ = Colour::light_grey;
+  Colour background_ = Colour::black;
   long scrolls_ = 0;
 };
 

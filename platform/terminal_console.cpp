@@ -29,18 +29,18 @@ namespace {
 // Colours. The console palette numbers colours with blue in bit 0 and red in bit 2,
 // curses the other way round; bit 3 is brightness.
 
-std::map<std::pair<int, int>, short> g_pairs;
+std::map<std::pair<Colour, Colour>, short> g_pairs;
 
-short curses_colour(int console_colour) {
-  int c = console_colour & 15;
+short curses_colour(Colour colour) {
+  const int c = palette_number(colour);
   int base = ((c & 1) << 2) | (c & 2) | ((c & 4) >> 2);
-  if ((c & 8) != 0 && COLORS >= 16) base += 8;
+  if (is_bright(colour) && COLORS >= 16) base += 8;
   return static_cast<short>(base);
 }
 
-attr_t colour_attr(int foreground, int background) {
+attr_t colour_attr(Colour foreground, Colour background) {
   if (!has_colors()) return A_NORMAL;
-  std::pair key{foreground & 15, background & 15};
+  std::pair key{foreground, background};
   auto found = g_pairs.find(key);
   short pair = 0;
   if (found != g_pairs.end()) {
@@ -51,15 +51,17 @@ attr_t colour_attr(int foreground, int background) {
     g_pairs.emplace(key, pair);
   }
   attr_t attr = COLOR_PAIR(pair);
-  if ((foreground & 8) != 0 && COLORS < 16) attr |= A_BOLD;
+  if (is_bright(foreground) && COLORS < 16) attr |= A_BOLD;
   return attr;
 }
 
-constexpr int kBoxForeground = 0;    // black
-constexpr int kBoxBackground = 7;    // on light grey
-constexpr int kMarkForeground = 15;  // bright white
-constexpr int kMarkBackground = 1;   // on blue
-constexpr int kDimBackground = 3;    // cyan
+// The list box: black on light grey; the highlighted item bright white on blue, or black on
+// cyan while a button has the focus.
+constexpr Colour kBoxForeground = Colour::black;
+constexpr Colour kBoxBackground = Colour::light_grey;
+constexpr Colour kMarkForeground = Colour::bright_white;
+constexpr Colour kMarkBackground = Colour::blue;
+constexpr Colour kDimBackground = Colour::cyan;
 
 attr_t box_attr(BoxStyle style) {
   if (!has_colors()) {
@@ -196,7 +198,7 @@ void TerminalConsole::set_size(int /*columns*/, int /*rows*/) {
   wait_until_big_enough();
 }
 
-void TerminalConsole::set_colours(int foreground, int background) {
+void TerminalConsole::set_colours(Colour foreground, Colour background) {
   screen_.set_colours(foreground, background);
 }
 

@@ -43,7 +43,7 @@ class TerminalConsole final : public Console {
   // request_terminal_size) and given half a second to follow; while it is still smaller, a
   // notice says so and how to enlarge it, until it is enlarged.
   void set_size(int columns, int rows) override;
-  void set_colours(int foreground, int background) override;
+  void set_colours(Colour foreground, Colour background) override;
   void clear() override;
   // A position off the 80x25 screen is ignored, as a console does.
   void move_to(int row, int column) override;

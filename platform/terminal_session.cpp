@@ -32,7 +32,6 @@ bool g_have_saved_modes = false;
 std::array<char, 512> g_reset_bytes{};
 size_t g_reset_length = 0;
 
-constexpr std::array kQuitSignals = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 constexpr std::array kFatalSignals = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 // The actions the handlers replaced, by signal number, put back when the session ends.
 std::array<struct sigaction, NSIG> g_previous_actions{};

@@ -7,42 +7,95 @@
 
 #include "platform/console.h"
 #include "platform/memory_console.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
 
+// Each colour of the console palette by name, with its number there.
+struct PaletteCase {
+  Colour colour;
+  int number;
+  bool bright;
+};
+
+class Palette : public ::testing::TestWithParam<PaletteCase> {};
+
+TEST_P(Palette, EveryNameHasItsNumberInTheConsolePalette) {
+  const PaletteCase& c = GetParam();
+  EXPECT_EQ(palette_number(c.colour), c.number);
+  EXPECT_EQ(is_bright(c.colour), c.bright);
+  // The in-memory console records the colours by their numbers and paints the cells in them.
+  MemoryConsole console;
+  console.set_colours(c.colour, Colour::black);
+  console.clear();
+  console.set_colours(Colour::black, c.colour);
+  console.write_text("x");
+  EXPECT_EQ(console.calls(),
+            (std::vector<std::string>{"set_colours " + std::to_string(c.number) + " 0", "clear",
+                                      "set_colours 0 " + std::to_string(c.number)}));
+  EXPECT_EQ(console.foreground_at(1, 2), c.colour);
+  EXPECT_EQ(console.background_at(1, 2), Colour::black);
+  EXPECT_EQ(console.foreground_at(1, 1), Colour::black);
+  EXPECT_EQ(console.background_at(1, 1), c.colour);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Colours, Palette,
+    ::testing::Values(
+        PaletteCase{Colour::black, 0, false}, PaletteCase{Colour::blue, 1, false},
+        PaletteCase{Colour::green, 2, false}, PaletteCase{Colour::cyan, 3, false},
+        PaletteCase{Colour::red, 4, false}, PaletteCase{Colour::magenta, 5, false},
+        PaletteCase{Colour::brown, 6, false}, PaletteCase{Colour::light_grey, 7, false},
+        PaletteCase{Colour::dark_grey, 8, true}, PaletteCase{Colour::bright_blue, 9, true},
+        PaletteCase{Colour::bright_green, 10, true}, PaletteCase{Colour::bright_cyan, 11, true},
+        PaletteCase{Colour::bright_red, 12, true}, PaletteCase{Colour::bright_magenta, 13, true},
+        PaletteCase{Colour::yellow, 14, true}, PaletteCase{Colour::bright_white, 15, true}),
+    [](const ::testing::TestParamInfo<PaletteCase>& test) {
+      return "number" + std::to_string(test.param.number);
+    });
+
+TEST(ScreenColours, ABlankScreenIsLightGreyOnBlackAndTheRunBrightWhiteOnBlue) {
+  const ScreenBuffer screen;
+  EXPECT_EQ(screen.cell(1, 1).foreground, Colour::light_grey);
+  EXPECT_EQ(screen.cell(25, 80).background, Colour::black);
+  EXPECT_EQ(kConsoleForeground, Colour::bright_white);
+  EXPECT_EQ(kConsoleBackground, Colour::blue);
+}
+
 TEST(AdvanceToColumn, WritesBlanksUpToTheColumn) {
   MemoryConsole console;
-  console.set_colours(2, 4);
+  console.set_colours(Colour::green, Colour::red);
   console.clear();
-  console.set_colours(15, 1);
+  console.set_colours(Colour::bright_white, Colour::blue);
   advance_to_column(console, 5);
   EXPECT_EQ(console.cursor_row(), 1);
   EXPECT_EQ(console.cursor_column(), 5);
   // Four blanks were written (in the new colours); column 5 is untouched.
   for (int c = 1; c <= 4; ++c) {
     EXPECT_EQ(console.char_at(1, c), ' ');
-    EXPECT_EQ(console.background_at(1, c), 1) << "column " << c;
+    EXPECT_EQ(console.background_at(1, c), Colour::blue) << "column " << c;
   }
-  EXPECT_EQ(console.background_at(1, 5), 4);
+  EXPECT_EQ(console.background_at(1, 5), Colour::red);
 }
 
 TEST(AdvanceToColumn, RightOfTheColumnBreaksTheLineFirst) {
   MemoryConsole console;
   console.clear();
   console.write_text("123456789");  // cursor at column 10
-  console.set_colours(15, 1);
+  console.set_colours(Colour::bright_white, Colour::blue);
   advance_to_column(console, 5);
   EXPECT_EQ(console.cursor_row(), 2);
   EXPECT_EQ(console.cursor_column(), 5);
   EXPECT_EQ(console.row_text(1).substr(0, 10), "123456789 ");
-  for (int c = 1; c <= 4; ++c) EXPECT_EQ(console.background_at(2, c), 1) << "column " << c;
-  EXPECT_EQ(console.background_at(2, 5), 0);
+  for (int c = 1; c <= 4; ++c)
+    EXPECT_EQ(console.background_at(2, c), Colour::blue) << "column " << c;
+  EXPECT_EQ(console.background_at(2, 5), Colour::black);
 
   advance_to_column(console, 1);  // a line break and no blanks
   EXPECT_EQ(console.cursor_row(), 3);
   EXPECT_EQ(console.cursor_column(), 1);
-  EXPECT_EQ(console.background_at(3, 1), 0);
+  EXPECT_EQ(console.background_at(3, 1), Colour::black);
 }
 
 TEST(AdvanceToColumn, NothingBelowColumnOneOrAtTheColumn) {
@@ -101,7 +154,7 @@ TEST(ScreenWriting, WrapsAfterColumnEighty) {
 
 TEST(ScreenWriting, ScrollsAtRowTwentyFive) {
   MemoryConsole console;
-  console.set_colours(15, 1);
+  console.set_colours(Colour::bright_white, Colour::blue);
   console.clear();
   console.write_text("top");
   console.move_to(25, 1);
@@ -112,7 +165,7 @@ TEST(ScreenWriting, ScrollsAtRowTwentyFive) {
   EXPECT_EQ(console.text_at(24, 1, 6), "bottom");
   EXPECT_EQ(console.text_at(1, 1, 3), "   ");  // "top" scrolled away
   EXPECT_EQ(console.row_text(25), std::string(80, ' '));
-  EXPECT_EQ(console.background_at(25, 80), 1);
+  EXPECT_EQ(console.background_at(25, 80), Colour::blue);
 
   // Filling the bottom row scrolls too.
   console.write_text(std::string(80, 'z'));
@@ -144,13 +197,13 @@ TEST(PrepareConsoleWindow, SizeTitleColoursAndClearInThisOrder) {
   for (int r = 1; r <= kConsoleRows; ++r) {
     for (int c = 1; c <= kConsoleColumns; ++c) {
       ASSERT_EQ(console.char_at(r, c), ' ');
-      ASSERT_EQ(console.foreground_at(r, c), 15);
-      ASSERT_EQ(console.background_at(r, c), 1);
+      ASSERT_EQ(console.foreground_at(r, c), Colour::bright_white);
+      ASSERT_EQ(console.background_at(r, c), Colour::blue);
     }
   }
   console.write_text("Kestrane");
-  EXPECT_EQ(console.foreground_at(1, 8), 15);
-  EXPECT_EQ(console.background_at(1, 8), 1);
+  EXPECT_EQ(console.foreground_at(1, 8), Colour::bright_white);
+  EXPECT_EQ(console.background_at(1, 8), Colour::blue);
 }
 
 TEST(MemoryConsoleScript, KeysAndAnswersAreConsumedInOrderAndRecorded) {

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Installs the build into a temporary prefix and runs what was installed: each program's
 # --version and --help (ASCII, at most 80 columns a line), its manual page through `man -l`
-# with every section (skipped where man is missing), the Python module's import (where it was
-# built), and the Debian package that cpack makes: its fields, copyright file, changelog,
-# stripped programs and the module (skipped without dpkg-shlibdeps), and lintian's verdict
-# (skipped where lintian is missing).
+# with every section and no name broken at a hyphen (skipped where man is missing), the Python
+# module's import (where it was built), and the Debian package that cpack makes: its fields,
+# copyright file, changelog, stripped programs and the module (skipped without dpkg-shlibdeps),
+# and lintian's verdict (skipped where lintian is missing).
 # Usage: test_install.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: test_install.sh BUILD_DIR}" && pwd)
@@ -39,6 +39,15 @@ check_programs() {  # ROOT: a folder holding usr/bin and usr/share/man
       for section in SYNOPSIS DESCRIPTION OPTIONS "EXIT STATUS" ENVIRONMENT FILES EXAMPLES \
         "SEE ALSO"; do
         grep -qx "$section" <<<"$out" || fail "$prog: the manual page has no $section section"
+      done
+      # Nothing is hyphenated (.nh before the first section), and no option or file name is
+      # broken across two lines at a hyphen, on a terminal of 80 columns or a narrow one.
+      gzip -dc "$page" | sed -n '1,/^[.]SH /p' | grep -qx '[.]nh' ||
+        fail "$prog: the manual page does not turn hyphenation off (.nh)"
+      for width in 80 40; do
+        broken=$(MANWIDTH=$width man -P cat -l "$page" 2>/dev/null |
+          grep -E -- '(^|[[:space:]])(-|[^[:space:]]*/|kestrane)[^[:space:]]*-$') &&
+          fail "$prog: at $width columns the manual page breaks a name at a hyphen: $broken"
       done
       if [ "$prog" = kestrane-batch ]; then
         # The six rows of the age table follow one another without a blank line.

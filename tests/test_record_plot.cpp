@@ -284,6 +284,94 @@ INSTANTIATE_TEST_SUITE_P(
         PictureCase{"SinglePoint", {1}, {}, {7e-12}, {1, 7}, 1, 0, 0, 0, 0, {"1", "7"}, "0.1"}),
     [](const ::testing::TestParamInfo<PictureCase>& test) { return test.param.name; });
 
+// Whole pictures, byte for byte as they were drawn when the files under
+// tests/data/output/plots were made: every part of the picture in every form it takes (one or
+// two tables, none, one time point, a table starting after 0, rates that cannot be
+// integrated, negative rates, integrals in a power of ten, a wide time column).
+struct DocumentCase {
+  const char* name;
+  DataSet data_set;
+  std::string nuclide, class_or_f1;
+  std::vector<double> x, low, high, times;
+};
+
+void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
+
+class PictureDocument : public ::testing::TestWithParam<DocumentCase> {};
+
+TEST_P(PictureDocument, IsByteForByteTheOneOnFile) {
+  const DocumentCase& c = GetParam();
+  RecordPlot plot;
+  plot.line_number = 4711;
+  plot.nuclide = c.nuclide;
+  plot.class_or_f1 = c.class_or_f1;
+  plot.data_set = c.data_set;
+  plot.age_days = 3650;
+  plot.file_name = c.data_set == DataSet::inhalation ? "DATA\\KVR13INH.DRT" : "DATA\\KVR13ING.DRT";
+  plot.region = "Red Marrow";
+  plot.x = c.x;
+  plot.low = c.low;
+  plot.high = c.high;
+  plot.times = c.times;
+  const std::string doc = record_plot_svg(plot);
+  const fs::path expected =
+      fs::path(KESTRANE_TEST_DATA) / "output" / "plots" / (std::string(c.name) + ".svg");
+  const std::string on_file = test_support::read_file(expected);
+  ASSERT_FALSE(on_file.empty()) << expected;
+  if (doc != on_file) {
+    const fs::path drawn = fs::path(::testing::TempDir()) / (std::string(c.name) + ".svg");
+    test_support::write_file(drawn, doc);
+    ADD_FAILURE() << "the picture differs from " << expected << "; drawn: " << drawn;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Records, PictureDocument,
+    ::testing::Values(
+        DocumentCase{"BothTablesFromZero",
+                     DataSet::inhalation,
+                     "Cs-137 ",
+                     " F ",
+                     {0, 1, 10, 100},
+                     {4, 3, 2, 1},
+                     {0, -1e-12, 0, 5e-9},
+                     {1, 365, 18250}},
+        DocumentCase{"LowTableStartingLate",
+                     DataSet::inhalation,
+                     "I-131",
+                     "V",
+                     {0.5, 2, 30},
+                     {1e-10, 1e-11, 0},
+                     {},
+                     {1825, 0.5, 1826, 1827.25}},
+        DocumentCase{"SinglePoint", DataSet::inhalation, "H-3", "G", {1}, {}, {7e-12}, {1, 7}},
+        DocumentCase{"NegativeRatesLargeIntegrals",
+                     DataSet::ingestion,
+                     "Pu-239 ",
+                     "1.0E-04",
+                     {0.25, 3, 40, 500, 7300},
+                     {2e5, 8e4, -3e3, 1e2, 5},
+                     {},
+                     {0.1, 1, 100, 1000, 7300, 20000}},
+        DocumentCase{"NoTable", DataSet::ingestion, "Sr-90", "0.3", {1, 2}, {}, {}, {5}},
+        DocumentCase{"TimesThatDoNotIncrease",
+                     DataSet::inhalation,
+                     "Co-60",
+                     "M",
+                     {1, 1, 2},
+                     {1, 2, 3},
+                     {3, 2, 1},
+                     {1, 2}},
+        DocumentCase{"WideTimeColumn",
+                     DataSet::inhalation,
+                     "Am-241",
+                     "M",
+                     {1e-3, 0.5, 2},
+                     {1, 0.5, 0.25},
+                     {2, 1, 0.5},
+                     {0.000123456, 12345.678901}}),
+    [](const ::testing::TestParamInfo<DocumentCase>& test) { return test.param.name; });
+
 TEST(PictureNumbers, AreRoundOrPlainNeverInENotation) {
   EXPECT_EQ(power_of_ten_label(-2), "0.01");
   EXPECT_EQ(power_of_ten_label(3), "1000");
@@ -313,6 +401,43 @@ TEST(PlotNames, NameTheNuclideAgeRegionAndHeaderLine) {
   EXPECT_FALSE(same_nuclide("Cs-137", "Cs-13"));
   EXPECT_FALSE(same_nuclide(" Cs-137", "Cs-137"));
 }
+
+// Whether a record's nuclide is the one of --plot: letters without regard to case, trailing
+// blanks (spaces and TABs) aside, leading ones not.
+struct NuclideCase {
+  const char* name;
+  std::string_view a, b;
+  bool same;
+};
+
+void PrintTo(const NuclideCase& c, std::ostream* os) { *os << c.name; }
+
+class SameNuclide : public ::testing::TestWithParam<NuclideCase> {};
+
+TEST_P(SameNuclide, ComparesWithoutCaseOrTrailingBlanks) {
+  const NuclideCase& c = GetParam();
+  EXPECT_EQ(same_nuclide(c.a, c.b), c.same);
+  EXPECT_EQ(same_nuclide(c.b, c.a), c.same);  // either way round
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, SameNuclide,
+    ::testing::Values(NuclideCase{"Equal", "Pm-145", "Pm-145", true},
+                      NuclideCase{"OtherCase", "PM-145", "pm-145", true},
+                      NuclideCase{"TrailingSpaces", "Pm-145  ", "pm-145", true},
+                      NuclideCase{"TrailingTab", "Pm-145\t ", "Pm-145 \t", true},
+                      NuclideCase{"LeadingSpace", " Pm-145", "Pm-145", false},
+                      NuclideCase{"Shorter", "Pm-14", "Pm-145", false},
+                      NuclideCase{"OtherDigit", "Pm-146", "Pm-145", false},
+                      NuclideCase{"BlankInside", "Pm 145", "Pm-145", false},
+                      NuclideCase{"AllBlank", "  \t", "", true},
+                      NuclideCase{"LettersOnlyFolded",
+                                  "\xc4"
+                                  "a",
+                                  "\xe4"
+                                  "A",
+                                  false}),
+    [](const ::testing::TestParamInfo<NuclideCase>& test) { return test.param.name; });
 
 class PlotRun : public ::testing::Test {
  protected:

@@ -85,8 +85,8 @@ TEST_F(RunDriver, IntroductionScreenCellByCell) {
   for (int row = 1; row <= kConsoleRows; ++row) {
     EXPECT_EQ(screen.row_text(row), expected[static_cast<std::size_t>(row)]) << "row " << row;
     for (int column = 1; column <= kConsoleColumns; ++column) {
-      ASSERT_EQ(screen.cell(row, column).foreground, 15) << row << "," << column;
-      ASSERT_EQ(screen.cell(row, column).background, 1) << row << "," << column;
+      ASSERT_EQ(screen.cell(row, column).foreground, Colour::bright_white) << row << "," << column;
+      ASSERT_EQ(screen.cell(row, column).background, Colour::blue) << row << "," << column;
     }
   }
   // No line break after the prompt.

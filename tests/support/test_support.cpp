@@ -3,11 +3,27 @@
 
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <system_error>
+
+namespace kestrane {
+
+void PrintTo(Colour colour, std::ostream* os) {
+  static constexpr std::array<const char*, 16> kNames{
+      "black",      "blue",           "green",     "cyan",        "red",          "magenta",
+      "brown",      "light_grey",     "dark_grey", "bright_blue", "bright_green", "bright_cyan",
+      "bright_red", "bright_magenta", "yellow",    "bright_white"};
+  const int number = palette_number(colour);
+  *os << (number >= 0 && number < 16 ? kNames[static_cast<std::size_t>(number)] : "?") << " ("
+      << number << ")";
+}
+
+}  // namespace kestrane
 
 namespace kestrane::test_support {
 

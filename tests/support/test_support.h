@@ -1,13 +1,23 @@
 // Helpers shared by the test programs: whole-file reading and writing, temporary working
-// folders and padded screen rows.
+// folders, padded screen rows and console colours printed by name.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <map>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "platform/console.h"
+
+namespace kestrane {
+
+// How GoogleTest prints a console colour in a failure: its name and palette number.
+void PrintTo(Colour colour, std::ostream* os);
+
+}  // namespace kestrane
 
 namespace kestrane::test_support {
 
