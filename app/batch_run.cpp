@@ -194,8 +194,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     return kBatchStopped;
   }
 
-  if (const std::string completed = run->completed_commit_line(); !completed.empty()) {
-    err << kProgram << completed << '\n';
+  if (const std::string earlier = run->earlier_commit_line(); !earlier.empty()) {
+    write_stop(err, earlier);  // with '/' between the names of its paths
   }
 
   const InterruptHandlers handlers;

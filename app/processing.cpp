@@ -376,16 +376,17 @@ CoefficientRun::CoefficientRun(RunChoice choice) {
     impl_->files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
   } catch (const OutputError& error) {
     impl_->output.discard();  // a run refused before processing leaves nothing behind
-    const std::string completed = completed_commit_line();
-    if (completed.empty()) throw;
-    throw OutputError(completed + "\n" + error.what());
+    const std::string earlier = earlier_commit_line();
+    if (earlier.empty()) throw;
+    throw OutputError(earlier + "\n" + error.what());
   } catch (...) {
     impl_->output.discard();
     throw;
   }
 }
 
-std::string CoefficientRun::completed_commit_line() const {
+std::string CoefficientRun::earlier_commit_line() const {
+  if (!impl_->output.set_aside_journal().empty()) return impl_->output.set_aside_journal();
   const int files = impl_->output.completed_commit();
   if (files < 0) return {};
   return "Completed the interrupted commit of an earlier run: " + std::to_string(files) +

@@ -144,10 +144,12 @@ class CoefficientRun {
   // `call` is called once the files of the run are in place, while the quit signals are still
   // blocked: a note of an interrupt set there is the one a signal that came meanwhile writes.
   void on_committed(std::function<void()> call);
-  // "Completed the interrupted commit of an earlier run: N files put in place" when this run
-  // found the journal of an earlier run's commit cut short and completed it; otherwise empty.
-  // A refusal of the run's files (OutputError) begins with this line too.
-  std::string completed_commit_line() const;
+  // What this run did with the journal of an earlier run's commit cut short: "Completed the
+  // interrupted commit of an earlier run: N files put in place" when it completed it, "Set
+  // aside OUTPUT\kestrane.commit: it names OUTPUT\thesis.txt, which no run writes" (or another
+  // reason) when it set it aside untouched; empty when there was none. Both front ends show
+  // it first; a refusal of the run's files (OutputError) begins with this line too.
+  std::string earlier_commit_line() const;
 
   // Runs the record loop on `reader` (standing at the first header line), writes the rows of
   // every processed record to its partial files, its notes to the notes file of its age and,

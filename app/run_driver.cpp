@@ -276,8 +276,8 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   } catch (const OutputError& error) {
     return stop_while_processing(console, error.what(), {}, outcome);
   }
-  if (const std::string completed = run->completed_commit_line(); !completed.empty()) {
-    keep(outcome, completed);
+  if (const std::string earlier = run->earlier_commit_line(); !earlier.empty()) {
+    keep(outcome, earlier);
   }
   // The note names the partial files made so far; a notes file's, made with its first rows,
   // joins it then. Once the files are in place, it says so instead.
