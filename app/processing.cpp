@@ -32,6 +32,8 @@ namespace kestrane {
 
 namespace {
 
+void (*g_before_input_open)() = nullptr;
+
 PreparationStop missing(std::vector<std::string> lines, const std::string& file) {
   StopDetails details{
       StopKind::missing_file, file, 0, 0, std::string(ascii::trim(kUnableToLocate)), {}};
@@ -169,6 +171,8 @@ std::string relative_name(const std::filesystem::path& path, const std::filesyst
 
 }  // namespace
 
+void set_before_input_open_hook(void (*hook)()) { g_before_input_open = hook; }
+
 PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_set,
                         const std::function<void(LineReader&)>& read_names) {
   PreparedRun run;
@@ -195,10 +199,13 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
     run.source.times_path = resolve_program_path(working_dir, times_path);
     run.source.input_path = resolve_program_path(working_dir, run.data_set_path);
     // The provenance files need the dose-rate file's hash: the one an earlier run took of the
-    // same unchanged file, or else one worked out as the file is read.
-    run.source.input_stamp = file_stamp(run.source.input_path);
+    // same unchanged file, or else one worked out as the file is read. The stamp is that of
+    // the file opened, whatever its path names meanwhile (a link to a folder switched to
+    // another): the end of the run compares it with the path's (describe_input).
     run.source.read_from_ns = clock_now_ns();
+    if (g_before_input_open != nullptr) g_before_input_open();
     run.reader.emplace(run.source.input_path, run.data_set_path);
+    run.source.input_stamp = file_stamp_of(run.reader->descriptor());
     if (const auto cache = InputHashCache::of_user(); cache && run.source.input_stamp) {
       run.source.remembered_sha256 = cache->find(*run.source.input_stamp);
     }
@@ -258,9 +265,11 @@ struct CoefficientRun::Impl {
 
 namespace {
 
-// The dose-rate file's size and hash for the provenance files. A hash taken as the file was
-// read is remembered for later runs; a remembered one holds only while the file's stamp is the
-// one it had when the run opened it (else the hash is given as unknown).
+// The dose-rate file's size and hash for the provenance files. The stamp of the file read,
+// taken on its descriptor when it was opened, is compared with the stamp its path has now:
+// only when they agree (the path still names that file, unchanged) is a hash taken as the
+// file was read, of every byte of it, remembered for later runs, and a remembered one given
+// (else the hash is given as unknown).
 void describe_input(const RunSource& source, ProvenanceEntry& input, bool& hashed_in_run) {
   const std::optional<FileStamp> now = file_stamp(source.input_path);
   const bool unchanged = now && source.input_stamp && *now == *source.input_stamp;

@@ -41,7 +41,7 @@ struct RunSource {
   std::filesystem::path input_path;
   std::shared_ptr<BackgroundSha256> input_sha256;  // when hashed as read
   std::string remembered_sha256;                   // when an earlier run hashed the file
-  std::optional<FileStamp> input_stamp;            // the file as the run found it
+  std::optional<FileStamp> input_stamp;            // the file opened, by fstat
   std::int64_t read_from_ns = 0;                   // when the run began to read it
 };
 
@@ -61,6 +61,10 @@ struct PreparedRun {
 // InputError, from `read_names` too) ends it with `stop` set.
 PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_set,
                         const std::function<void(LineReader&)>& read_names);
+
+// For tests: called by prepare_run once the dose-rate file is found, just before it is opened
+// (a test may switch the file its path names there).
+void set_before_input_open_hook(void (*hook)());
 
 // "Notes: 348 negative, 2331 extended coefficients in 53 records; see" and each of `files`
 // after a blank:
