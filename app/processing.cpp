@@ -14,6 +14,7 @@
 #include <string_view>
 #include <utility>
 
+#include "app/input_hash.h"
 #include "app/run_driver.h"
 #include "app/screen_texts.h"
 #include "app/version.h"
@@ -198,24 +199,11 @@ PreparedRun prepare_run(const std::filesystem::path& working_dir, DataSet data_s
   try {
     run.source.times_path = resolve_program_path(working_dir, times_path);
     run.source.input_path = resolve_program_path(working_dir, run.data_set_path);
-    // The provenance files need the dose-rate file's hash: the one an earlier run took of the
-    // same unchanged file, or else one worked out as the file is read. The stamp is that of
-    // the file opened, whatever its path names meanwhile (a link to a folder switched to
-    // another): the end of the run compares it with the path's (describe_input).
+    // The provenance files need the dose-rate file's hash (see input_hash.h).
     run.source.read_from_ns = clock_now_ns();
     if (g_before_input_open != nullptr) g_before_input_open();
     run.reader.emplace(run.source.input_path, run.data_set_path);
-    run.source.input_stamp = file_stamp_of(run.reader->descriptor());
-    if (const auto cache = InputHashCache::of_user(); cache && run.source.input_stamp) {
-      run.source.remembered_sha256 = cache->find(*run.source.input_stamp);
-    }
-    if (run.source.remembered_sha256.empty()) {
-      run.source.input_sha256 = std::make_shared<BackgroundSha256>();
-      run.reader->observe_held_bytes([sha = run.source.input_sha256](
-                                         std::string_view bytes, std::shared_ptr<const void> held) {
-        sha->update(bytes, std::move(held));
-      });
-    }
+    hash_input_as_read(run.source, *run.reader);
     read_names(*run.reader);
   } catch (const InputError& error) {
     run.reader.reset();
@@ -262,34 +250,6 @@ struct CoefficientRun::Impl {
   std::int64_t passed_over = 0;
   bool processed = false;
 };
-
-namespace {
-
-// The dose-rate file's size and hash for the provenance files. The stamp of the file read,
-// taken on its descriptor when it was opened, is compared with the stamp its path has now:
-// only when they agree (the path still names that file, unchanged) is a hash taken as the
-// file was read, of every byte of it, remembered for later runs, and a remembered one given
-// (else the hash is given as unknown).
-void describe_input(const RunSource& source, ProvenanceEntry& input, bool& hashed_in_run) {
-  const std::optional<FileStamp> now = file_stamp(source.input_path);
-  const bool unchanged = now && source.input_stamp && *now == *source.input_stamp;
-  hashed_in_run = source.input_sha256 != nullptr;
-  if (source.input_sha256) {
-    input.bytes = source.input_sha256->bytes();
-    input.sha256 = source.input_sha256->hex();
-    const auto cache = InputHashCache::of_user();
-    if (unchanged && cache && input.bytes == now->size) {
-      cache->remember(*now, input.sha256, source.read_from_ns);
-    }
-  } else if (unchanged) {
-    input.bytes = now->size;
-    input.sha256 = source.remembered_sha256;
-  } else if (now) {
-    input.bytes = now->size;
-  }
-}
-
-}  // namespace
 
 // Writes the provenance file of every position, listing the files of the run beside it.
 void CoefficientRun::Impl::write_provenance() {
