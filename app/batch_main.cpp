@@ -1,6 +1,7 @@
 // kestrane-batch: Kestrane's computation for scripts and pipelines, without the dialogue.
 #include <unistd.h>
 
+#include <csignal>
 #include <exception>
 #include <iostream>
 
@@ -11,6 +12,9 @@
 #include "platform/standard_output.h"
 
 int main(int argc, char** argv) {
+  // A file-size limit (ulimit -f) then fails the write that passes it with EFBIG, which stops
+  // the run with "File too large" and keeps the earlier files, rather than killing it unsaid.
+  std::signal(SIGXFSZ, SIG_IGN);
   // The dose-rate file made shorter by another program while it is read stops the run with a
   // message (status 1), after the progress bar's line when one is drawn.
   kestrane::guard_mapped_inputs("kestrane-batch", kestrane::progress_bar_drawn);

@@ -142,9 +142,10 @@ class InterruptHandlers {
 // A stop of the run on standard error: its message, then the note of the partial files it
 // leaves. A missing integration-times file says what the file holds.
 void write_run_stop(std::ostream& err, const RunStop& stop) {
-  if (const std::string completed = completed_commit_line(stop.completed_commit);
-      !completed.empty()) {
-    err << kProgram << completed << '\n';
+  if (const std::string earlier =
+          earlier_commit_line(stop.completed_commit, stop.journal_set_aside);
+      !earlier.empty()) {
+    write_stop(err, earlier);
   }
   write_stop(err, stop.message);
   if (stop.kind == StopKind::missing_file && stop.unsearchable_folder.empty() &&
@@ -191,9 +192,10 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
     return kBatchStopped;
   }
 
-  if (const std::string completed = completed_commit_line(run->completed_commit());
-      !completed.empty()) {
-    err << kProgram << completed << '\n';
+  if (const std::string earlier =
+          earlier_commit_line(run->completed_commit(), run->journal_set_aside());
+      !earlier.empty()) {
+    write_stop(err, earlier);  // with '/' between the names of its paths
   }
 
   const InterruptHandlers handlers;

@@ -4,6 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -65,6 +66,9 @@ std::size_t terminal_width() {
 
 int main(int argc, char** argv) {
   using namespace kestrane;
+  // A file-size limit (ulimit -f) then fails the write that passes it with EFBIG, which stops
+  // the run with "File too large" and keeps the earlier files, rather than killing it unsaid.
+  std::signal(SIGXFSZ, SIG_IGN);
   int exit_status = 0;
   if (!parse_command_line(command_line(), argc, argv, std::cout, std::cerr, exit_status)) {
     return exit_status;

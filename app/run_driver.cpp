@@ -288,13 +288,15 @@ int run_kestrane(Console& console, const std::filesystem::path& working_dir,
   } catch (const ChoiceError& error) {
     return stop_while_processing(console, error.what(), {}, outcome);
   } catch (const RunStopped& stopped) {
-    std::string message = completed_commit_line(stopped.stop().completed_commit);
+    std::string message =
+        earlier_commit_line(stopped.stop().completed_commit, stopped.stop().journal_set_aside);
     if (!message.empty()) message += "\n";
     return stop_while_processing(console, message + stopped.stop().message, {}, outcome);
   }
-  if (const std::string completed = completed_commit_line(run->completed_commit());
-      !completed.empty()) {
-    keep(outcome, completed);
+  if (const std::string earlier =
+          earlier_commit_line(run->completed_commit(), run->journal_set_aside());
+      !earlier.empty()) {
+    keep(outcome, earlier);
   }
   // The note names the partial files made so far; a notes file's, made with its first rows,
   // joins it then. Once the files are in place, it says so instead.

@@ -453,6 +453,8 @@ std::uint64_t LineReader::total_bytes() const { return impl_->total; }
 
 const std::string& LineReader::display_name() const { return impl_->display_name; }
 
+int LineReader::descriptor() const { return impl_->fd; }
+
 std::size_t LineReader::buffer_capacity() const { return impl_->capacity; }
 
 std::string_view cut_field(std::string_view line, int first, int width) {

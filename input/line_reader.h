@@ -110,6 +110,9 @@ class LineReader {
   std::uint64_t bytes_consumed() const;
   std::uint64_t total_bytes() const;
   const std::string& display_name() const;
+  // The descriptor of the open file, which the reader reads to its end (so that what is said
+  // of the file, fstat's stamp, is said of the bytes read); -1 for a reader of bytes in memory.
+  int descriptor() const;
   // Bytes the reader's buffer or window holds room for (it stays within twice the larger of
   // the block size and kMaxLineLength, whatever the file holds).
   std::size_t buffer_capacity() const;

@@ -6,10 +6,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <system_error>
 #include <vector>
 
@@ -64,13 +65,53 @@ std::optional<Entry> parse_entry(std::string_view line) {
   return entry;
 }
 
-std::vector<Entry> read_entries(const std::filesystem::path& file) {
+// What is found at the cache's name.
+enum class CacheFile { missing, read, left_alone };
+
+// Reads the cache file into `text`: only a regular file of at most kLargestCache bytes whose
+// lines hold at most kLongestCacheLine characters, opened without following a link and
+// without waiting (a FIFO there never holds the run up). Anything else is left alone.
+CacheFile read_cache_file(const std::filesystem::path& file, std::string& text) {
+  const int fd = ::open(file.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  if (fd < 0) return errno == ENOENT ? CacheFile::missing : CacheFile::left_alone;
+  struct stat info {};
+  bool sound = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) &&
+               static_cast<std::uint64_t>(info.st_size) <= InputHashCache::kLargestCache;
+  char buffer[4096];
+  while (sound) {
+    const ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      sound = got == 0;
+      break;
+    }
+    text.append(buffer, static_cast<std::size_t>(got));
+    sound = text.size() <= InputHashCache::kLargestCache;  // grown since it was looked at
+  }
+  ::close(fd);
+  for (std::size_t start = 0; sound && start < text.size();) {
+    const std::size_t end = std::min(text.find('\n', start), text.size());
+    sound = end - start <= InputHashCache::kLongestCacheLine;
+    start = end + 1;
+  }
+  return sound ? CacheFile::read : CacheFile::left_alone;
+}
+
+// The entries of the cache file's text.
+std::vector<Entry> parse_entries(std::string_view text) {
   std::vector<Entry> entries;
-  std::ifstream in(file);
-  std::string line;
-  if (!std::getline(in, line) || line != kHeader) return entries;
-  for (std::size_t lines = 0; lines < kMostLines && std::getline(in, line); ++lines) {
-    if (auto entry = parse_entry(line)) entries.push_back(std::move(*entry));
+  std::size_t lines = 0;
+  bool header = true;
+  while (!text.empty() && lines < kMostLines + 1) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    const std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    if (header && line != kHeader) return entries;
+    if (!header) {
+      if (auto entry = parse_entry(line)) entries.push_back(std::move(*entry));
+    }
+    header = false;
+    ++lines;
   }
   return entries;
 }
@@ -108,11 +149,8 @@ bool replace_file(const std::filesystem::path& file, const std::string& text) {
   return true;
 }
 
-}  // namespace
-
-std::optional<FileStamp> file_stamp(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+std::optional<FileStamp> stamp_of(const struct stat& st) {
+  if (!S_ISREG(st.st_mode)) return std::nullopt;
   FileStamp stamp;
   stamp.device = static_cast<std::uint64_t>(st.st_dev);
   stamp.inode = static_cast<std::uint64_t>(st.st_ino);
@@ -120,6 +158,20 @@ std::optional<FileStamp> file_stamp(const std::filesystem::path& path) {
   stamp.modified_ns = nanoseconds(st.st_mtim);
   stamp.changed_ns = nanoseconds(st.st_ctim);
   return stamp;
+}
+
+}  // namespace
+
+std::optional<FileStamp> file_stamp(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return stamp_of(st);
+}
+
+std::optional<FileStamp> file_stamp_of(int fd) {
+  struct stat st {};
+  if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
+  return stamp_of(st);
 }
 
 std::int64_t clock_now_ns() {
@@ -142,7 +194,9 @@ std::optional<InputHashCache> InputHashCache::of_user() {
 }
 
 std::string InputHashCache::find(const FileStamp& stamp) const {
-  for (const Entry& entry : read_entries(file_)) {
+  std::string text;
+  if (read_cache_file(file_, text) != CacheFile::read) return {};
+  for (const Entry& entry : parse_entries(text)) {
     if (entry.stamp == stamp) return entry.sha256;
   }
   return {};
@@ -154,11 +208,15 @@ bool InputHashCache::remember(const FileStamp& stamp, const std::string& sha256,
   if (!is_hex_digest(sha256) || stamp.modified_ns >= settled_by || stamp.changed_ns >= settled_by) {
     return false;
   }
-  std::vector<Entry> entries = read_entries(file_);
+  // A cache file that is not one, or one grown beyond what a run writes, is not replaced.
+  std::string text;
+  const CacheFile found = read_cache_file(file_, text);
+  if (found == CacheFile::left_alone) return false;
+  std::vector<Entry> entries = parse_entries(text);
   std::erase_if(entries, [&](const Entry& e) { return e.stamp == stamp; });
   entries.push_back({sha256, stamp});
   const std::size_t first = entries.size() > kEntries ? entries.size() - kEntries : 0;
-  std::string text = std::string(kHeader) + '\n';
+  text = std::string(kHeader) + '\n';
   for (std::size_t i = first; i < entries.size(); ++i) text += entry_line(entries[i]);
   return replace_file(file_, text);
 }

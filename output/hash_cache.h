@@ -24,8 +24,11 @@ struct FileStamp {
 };
 
 // The stamp of the file at `path` (symbolic links followed, as an open does); none when it
-// cannot be had.
+// cannot be had or is not a regular file.
 std::optional<FileStamp> file_stamp(const std::filesystem::path& path);
+// The stamp of the open file `fd` (fstat): of the very file read through it, whatever its path
+// names meanwhile; none when it cannot be had or is not a regular file.
+std::optional<FileStamp> file_stamp_of(int fd);
 // The time of day in nanoseconds since 1970, UTC, on the clock the file system stamps with.
 std::int64_t clock_now_ns();
 
@@ -41,6 +44,12 @@ class InputHashCache {
   static constexpr std::int64_t kSettledNs = std::int64_t{3'000'000'000};
   // Files remembered; older ones are forgotten.
   static constexpr std::size_t kEntries = 32;
+  // The cache file is read only when it is a regular file of at most kLargestCache bytes
+  // with no line longer than kLongestCacheLine characters (what a run writes is far within
+  // both); anything else at its name (a FIFO, a device, a link, a folder, a file too large) is
+  // left alone and never replaced, and costs only the hashing.
+  static constexpr std::size_t kLargestCache = std::size_t{64} << 10;
+  static constexpr std::size_t kLongestCacheLine = 256;
 
   explicit InputHashCache(std::filesystem::path file) : file_(std::move(file)) {}
   // The cache of the user: "kestrane/input-sha256" under $XDG_CACHE_HOME, or under
@@ -52,7 +61,7 @@ class InputHashCache {
   std::string find(const FileStamp& stamp) const;
   // Remembers `sha256` of the file described by `stamp`, read whole from `read_from_ns` on,
   // if the file had been left alone long enough by then (kSettledNs). Returns whether it was
-  // remembered (false too when the cache file could not be written).
+  // remembered (false too when the cache file could not be written or is left alone).
   bool remember(const FileStamp& stamp, const std::string& sha256, std::int64_t read_from_ns) const;
 
  private:

@@ -15,7 +15,6 @@
 #include <system_error>
 #include <thread>
 
-#include "output/commit_journal.h"
 #include "platform/interrupt_note.h"
 #include "platform/threads.h"
 
@@ -56,8 +55,13 @@ constexpr off_t kWritebackChunk = off_t{8} << 20;
 // O_NONBLOCK keeps a FIFO of the name from stalling the run; it is refused as not a file.
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 
-// What an entry is, in words, for the messages about an entry of the wrong kind.
-const char* kind_of(mode_t mode) {
+std::string partial_of(std::string_view name) {
+  return std::string(name) + std::string(kPartialSuffix);
+}
+
+}  // namespace
+
+const char* entry_kind(mode_t mode) {
   if (S_ISREG(mode)) return "a file";
   if (S_ISDIR(mode)) return "a folder";
   if (S_ISLNK(mode)) return "a symbolic link";
@@ -65,12 +69,6 @@ const char* kind_of(mode_t mode) {
   if (S_ISSOCK(mode)) return "a socket";
   return "a device";
 }
-
-std::string partial_of(std::string_view name) {
-  return std::string(name) + std::string(kPartialSuffix);
-}
-
-}  // namespace
 
 BackgroundFlush::~BackgroundFlush() { stop(); }
 
@@ -134,7 +132,7 @@ OutputFiles::OutputFiles(const std::filesystem::path& working_dir,
     const int error = errno;
     struct stat info {};
     if (::lstat(folder_.c_str(), &info) == 0 && !S_ISDIR(info.st_mode)) {
-      throw OutputError(shown_ + " is " + std::string(kind_of(info.st_mode)) + ", not a folder");
+      throw OutputError(shown_ + " is " + std::string(entry_kind(info.st_mode)) + ", not a folder");
     }
     if (error != ENOENT || attempt > 0) {
       throw OutputError("Unable to open the folder " + shown_ + ": " +
@@ -151,7 +149,7 @@ OutputFiles::OutputFiles(const std::filesystem::path& working_dir,
   if (!lock_) throw OutputError(failure("create", lock_shown, std::strerror(errno)));
   struct stat info {};
   if (::fstat(lock_.get(), &info) == 0 && !S_ISREG(info.st_mode)) {
-    throw OutputError(lock_shown + " is " + kind_of(info.st_mode) + ", not a regular file");
+    throw OutputError(lock_shown + " is " + entry_kind(info.st_mode) + ", not a regular file");
   }
   if (::flock(lock_.get(), LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
@@ -160,7 +158,7 @@ OutputFiles::OutputFiles(const std::filesystem::path& working_dir,
     }
     throw OutputError(failure("lock", lock_shown, std::strerror(errno)));
   }
-  completed_commit_ = complete_interrupted_commit(folder_fd_.get());
+  earlier_ = complete_interrupted_commit(folder_fd_.get());
 }
 
 OutputFiles::~OutputFiles() { abandon(); }
@@ -193,7 +191,8 @@ int OutputFiles::folder_fd(std::string_view relative_folder, std::string_view di
     struct stat info {};
     if (::fstatat(folder_fd_.get(), folder.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISDIR(info.st_mode)) {
-      throw OutputError(std::string(display) + " is " + kind_of(info.st_mode) + ", not a folder");
+      throw OutputError(std::string(display) + " is " + entry_kind(info.st_mode) +
+                        ", not a folder");
     }
     throw OutputError("Unable to open the folder " + std::string(display) + ": " +
                       std::strerror(error));
@@ -258,7 +257,7 @@ void OutputFiles::check_earlier(File& file, bool hold) {
   }
   if (S_ISDIR(info.st_mode)) throw OutputError(failure("create", file.name, std::strerror(EISDIR)));
   if (!S_ISREG(info.st_mode)) {
-    throw OutputError(file.name + " is " + kind_of(info.st_mode) + ", not a regular file");
+    throw OutputError(file.name + " is " + entry_kind(info.st_mode) + ", not a regular file");
   }
   file.earlier.reset(::openat(file.folder, leaf.c_str(), O_WRONLY | kOpenFlags));
   if (!file.earlier) {
@@ -471,7 +470,7 @@ void OutputFiles::commit(bool flush, const std::function<void()>& placed) {
     const QuitSignalsBlocked blocked;
     write_commit_journal(folder_fd_.get(), steps, flush);
     commit_begun_ = true;
-    apply_commit_steps(folder_fd_.get(), steps, flush, false);
+    apply_commit_steps(folder_fd_.get(), steps, flush);
     remove_commit_journal(folder_fd_.get());
     committed_ = true;
     for (File& file : files_) file.earlier.reset();  // the earlier files are gone: their locks too

@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "output/commit_journal.h"
 #include "platform/file_services.h"
 
 namespace kestrane {
@@ -27,6 +28,10 @@ class OutputError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// What an entry is, in words ("a folder", "a FIFO"), for the messages about an entry of the
+// wrong kind.
+const char* entry_kind(mode_t mode);
 
 // What is added to a file's name while the run writes it.
 inline constexpr std::string_view kPartialSuffix = ".partial";
@@ -82,7 +87,10 @@ class OutputFiles {
 
   // The files an earlier run's interrupted commit had left to put in place and that this
   // object put there when it was made; -1 when there was no such commit.
-  int completed_commit() const { return completed_commit_; }
+  int completed_commit() const { return earlier_.completed; }
+  // When the journal an earlier run left was set aside rather than completed, the line that
+  // says so and why ("Set aside OUTPUT\kestrane.commit: it names ..."); otherwise empty.
+  const std::string& set_aside_journal() const { return earlier_.set_aside; }
 
   // Adds the file of program name `name` ("OUTPUT\DC365h.OUT", or in a subfolder
   // "OUTPUT\plots\x.svg") and creates its partial file empty (replacing one a stopped run
@@ -182,7 +190,7 @@ class OutputFiles {
   std::function<void(int, std::string_view)> observer_;
   BackgroundFlush flusher_;
   std::chrono::steady_clock::time_point last_flush_{};  // of every file's gathered rows
-  int completed_commit_ = -1;
+  EarlierJournal earlier_;
   bool committed_ = false;
   bool commit_begun_ = false;
   bool ended_ = false;  // committed or abandoned: no more writes

@@ -18,6 +18,7 @@
 #include "output/output_files.h"
 #include "output/plot_pass.h"
 #include "output/provenance.h"
+#include "run/input_hash.h"
 
 namespace kestrane {
 namespace {
@@ -106,28 +107,6 @@ std::string relative_name(const std::filesystem::path& path, const std::filesyst
   return path.lexically_normal().lexically_relative(base.lexically_normal()).generic_string();
 }
 
-// The dose-rate file's size and hash for the provenance files. A hash taken as the file was
-// read is remembered for later runs; a remembered one holds only while the file's stamp is the
-// one it had when the run opened it (else the hash is given as unknown).
-void describe_input(const RunSource& source, ProvenanceEntry& input, bool& hashed_in_run) {
-  const std::optional<FileStamp> now = file_stamp(source.input_path);
-  const bool unchanged = now && source.input_stamp && *now == *source.input_stamp;
-  hashed_in_run = source.input_sha256 != nullptr;
-  if (source.input_sha256) {
-    input.bytes = source.input_sha256->bytes();
-    input.sha256 = source.input_sha256->hex();
-    const auto cache = InputHashCache::of_user();
-    if (unchanged && cache && input.bytes == now->size) {
-      cache->remember(*now, input.sha256, source.read_from_ns);
-    }
-  } else if (unchanged) {
-    input.bytes = now->size;
-    input.sha256 = source.remembered_sha256;
-  } else if (now) {
-    input.bytes = now->size;
-  }
-}
-
 constexpr std::string_view kNotesText = "Notes: ";
 constexpr std::string_view kNotesNegativeText = " negative, ";
 constexpr std::string_view kNotesExtendedText = " extended coefficients in ";
@@ -145,7 +124,8 @@ std::string notes_line(const NoteCounts& counts, const std::vector<std::string>&
   return line;
 }
 
-std::string completed_commit_line(int completed_commit) {
+std::string earlier_commit_line(int completed_commit, const std::string& journal_set_aside) {
+  if (!journal_set_aside.empty()) return journal_set_aside;
   if (completed_commit < 0) return {};
   return "Completed the interrupted commit of an earlier run: " + std::to_string(completed_commit) +
          " files put in place";
@@ -261,6 +241,7 @@ RunOutcome FileRun::Impl::outcome() const {
   result.files = files_in_place();
   result.notes = notes->counts();
   result.completed_commit = output.completed_commit();
+  result.journal_set_aside = output.set_aside_journal();
   for (const std::int64_t n : records) result.records_processed += n;
   result.records_passed_over = passed_over;
   return result;
@@ -272,6 +253,7 @@ RunOutcome FileRun::Impl::outcome() const {
 void FileRun::Impl::stop(RunStop stop) {
   output.abandon();
   stop.completed_commit = output.completed_commit();
+  stop.journal_set_aside = output.set_aside_journal();
   if (output.commit_begun()) {
     stop.commit_cut_short = true;
     stop.message += "\n" + std::string(kCommitCutShortText);
@@ -337,6 +319,7 @@ FileRun::FileRun(ResolvedRun resolved) {
     run.output.discard();  // a run refused before processing leaves nothing behind
     RunStop stop = output_stop(error.what());
     stop.completed_commit = run.output.completed_commit();
+    stop.journal_set_aside = run.output.set_aside_journal();
     throw RunStopped(std::move(stop));
   } catch (...) {
     run.output.discard();
@@ -347,6 +330,8 @@ FileRun::FileRun(ResolvedRun resolved) {
 FileRun::~FileRun() = default;
 
 int FileRun::completed_commit() const { return impl_->output.completed_commit(); }
+
+std::string FileRun::journal_set_aside() const { return impl_->output.set_aside_journal(); }
 
 std::vector<std::string> FileRun::partial_names() const {
   std::vector<std::string> names;

@@ -26,6 +26,8 @@ class FileRun {
 
   // The files of an earlier run's cut-short commit that this run put in place; -1 for none.
   int completed_commit() const;
+  // Why this run set an earlier run's journal aside untouched; empty when it did not.
+  std::string journal_set_aside() const;
   // The partial files the run has made so far (a notes file's is made with its first row),
   // as program names and host paths, coefficient files first.
   std::vector<std::string> partial_names() const;
@@ -55,9 +57,12 @@ class FileRun {
   std::unique_ptr<Impl> impl_;
 };
 
-// "Completed the interrupted commit of an earlier run: N files put in place", the line both
-// programs show for an outcome or a stop with `completed_commit` of 0 or more; empty for -1.
-std::string completed_commit_line(int completed_commit);
+// What the run did with the journal of an earlier run's commit cut short, in the line both
+// programs show first: `journal_set_aside` where it set the journal aside untouched ("Set aside
+// OUTPUT\kestrane.commit: it names OUTPUT\thesis.txt, which no run writes"), else "Completed
+// the interrupted commit of an earlier run: N files put in place" for a `completed_commit` of
+// 0 or more; empty when there was no such journal.
+std::string earlier_commit_line(int completed_commit, const std::string& journal_set_aside);
 
 // The line both front ends show after a run that noted any coefficient: "Notes: 348 negative,
 // 2331 extended coefficients in 53 records; see" and each of `files` after a blank; empty

@@ -32,6 +32,7 @@ struct RunOutcome {
   std::vector<RunFile> files;
   NoteCounts notes;           // of the whole run
   int completed_commit = -1;  // files of an earlier run's cut-short commit put in place
+  std::string journal_set_aside;  // why an earlier run's journal was set aside untouched
   std::int64_t records_processed = 0;
   std::int64_t records_passed_over = 0;  // of an age not chosen, or of a nuclide not listed
 
@@ -58,7 +59,8 @@ struct RunStop {
   std::vector<std::string> partial_files;
   std::vector<std::filesystem::path> partial_paths;
   bool commit_cut_short = false;
-  int completed_commit = -1;  // as RunOutcome::completed_commit
+  int completed_commit = -1;      // as RunOutcome::completed_commit
+  std::string journal_set_aside;  // as RunOutcome::journal_set_aside
 };
 
 // The stop for a refusal of an input file: its parts, or those read from its message, with

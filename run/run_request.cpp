@@ -14,9 +14,12 @@
 #include "input/record_tables.h"
 #include "input/time_limits.h"
 #include "platform/file_services.h"
+#include "run/input_hash.h"
 
 namespace kestrane {
 namespace {
+
+void (*g_before_input_open)() = nullptr;
 
 [[noreturn]] void stop_missing(RunStop stop) {
   stop.kind = StopKind::missing_file;
@@ -58,6 +61,8 @@ namespace {
 }
 
 }  // namespace
+
+void set_before_input_open_hook(void (*hook)()) { g_before_input_open = hook; }
 
 std::string field_label(const RunRequest& request, ChoiceField field) {
   return request.label_prefix + std::string(field_name(field));
@@ -127,21 +132,11 @@ RunInput open_run_input(const RunRequest& request) {
   RunSource& source = input.source;
   source.input_path = resolve_program_path(dir, program_path);
   try {
-    // The provenance files need the dose-rate file's hash: the one an earlier run took of the
-    // same unchanged file, or else one worked out as the file is read.
-    source.input_stamp = file_stamp(source.input_path);
+    // The provenance files need the dose-rate file's hash (see input_hash.h).
     source.read_from_ns = clock_now_ns();
+    if (g_before_input_open != nullptr) g_before_input_open();
     input.reader = std::make_unique<LineReader>(source.input_path, input.data_set_path);
-    if (const auto cache = InputHashCache::of_user(); cache && source.input_stamp) {
-      source.remembered_sha256 = cache->find(*source.input_stamp);
-    }
-    if (source.remembered_sha256.empty()) {
-      source.input_sha256 = std::make_shared<BackgroundSha256>();
-      input.reader->observe_held_bytes(
-          [sha = source.input_sha256](std::string_view bytes, std::shared_ptr<const void> held) {
-            sha->update(bytes, std::move(held));
-          });
-    }
+    hash_input_as_read(source, *input.reader);
     input.region_names = read_region_names(*input.reader);
   } catch (const InputError& error) {
     stop_refused(error, input.data_set_path, source.input_path);

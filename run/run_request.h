@@ -60,7 +60,7 @@ struct RunSource {
   std::filesystem::path input_path;
   std::shared_ptr<BackgroundSha256> input_sha256;  // when hashed as read
   std::string remembered_sha256;                   // when an earlier run hashed the file
-  std::optional<FileStamp> input_stamp;            // the file as the run found it
+  std::optional<FileStamp> input_stamp;            // the file opened, by fstat
   std::int64_t read_from_ns = 0;                   // when the run began to read it
 };
 
@@ -84,6 +84,10 @@ void check_request(const RunRequest& request);
 // order, under the working directory. Throws RunStopped (StopKind::missing_file or
 // input_refused) for the first file that is missing or refused.
 RunInput open_run_input(const RunRequest& request);
+
+// For tests: called by open_run_input once the dose-rate file is found, just before it is
+// opened (a test may switch the file its path names there).
+void set_before_input_open_hook(void (*hook)());
 
 // A request resolved on its input: what the record loop and the files of the run need.
 struct ResolvedRun {

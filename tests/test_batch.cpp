@@ -2,10 +2,12 @@
 // must give the interactive program's files byte for byte, every stop, and the CSV files.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <csignal>
 #include <cstdlib>
@@ -519,6 +521,61 @@ TEST_F(BatchRun, StandardOutputThatCannotBeWrittenGivesStatusOne) {
         << args;
   }
 }
+
+// A file-size limit (ulimit -f) stops the program's run as a full disk does: the signal it
+// raises is ignored, so the write past the limit fails with EFBIG, and the program stops with
+// "File too large" and status 1, every earlier file as it was. The program itself, started in
+// a child with the limit set and the signal at its default action, as a shell starts it.
+class FileSizeLimit : public BatchRun, public ::testing::WithParamInterface<rlim_t> {};
+
+TEST_P(FileSizeLimit, StopsTheRunWithFileTooLargeAndKeepsTheEarlierFiles) {
+  const fs::path program = fs::path(KESTRANE_BIN_DIR) / "kestrane-batch";
+  if (!fs::exists(program)) GTEST_SKIP() << program << " is not built";
+  ASSERT_EQ(batch(DataSet::inhalation, "infant,adult", "1,Lung"), kBatchCompleted) << err;
+  const auto earlier = test_support::folder_contents(dir / "OUTPUT");
+  ASSERT_GT(output("DC7300h.OUT").size(), GetParam());  // the run writes past the limit
+  int messages[2];
+  ASSERT_EQ(::pipe(messages), 0);  // not a file: the limit would cut the messages too
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    std::signal(SIGXFSZ, SIG_DFL);
+    rlimit limit{};
+    ::getrlimit(RLIMIT_FSIZE, &limit);
+    limit.rlim_cur = GetParam();
+    const int quiet = ::open("/dev/null", O_WRONLY);
+    if (::setrlimit(RLIMIT_FSIZE, &limit) != 0 || ::dup2(quiet, STDOUT_FILENO) < 0 ||
+        ::dup2(messages[1], STDERR_FILENO) < 0) {
+      std::_Exit(126);
+    }
+    ::close(messages[0]);
+    ::execl(program.c_str(), program.c_str(), "--dir", dir.c_str(), "--data-set", "inhalation",
+            "--ages", "infant,adult", "--regions", "1,Lung", static_cast<char*>(nullptr));
+    std::_Exit(127);
+  }
+  ::close(messages[1]);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t got; (got = ::read(messages[0], buffer, sizeof buffer)) != 0;) {
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) break;
+    said.append(buffer, static_cast<std::size_t>(got));
+  }
+  ::close(messages[0]);
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+  EXPECT_EQ(WEXITSTATUS(status), 1) << said;
+  const std::string first = said.substr(0, said.find('\n'));
+  EXPECT_TRUE(first.starts_with("kestrane-batch: Unable to write the file OUTPUT/DC")) << said;
+  EXPECT_TRUE(first.ends_with(".partial: File too large")) << said;
+  auto now = test_support::folder_contents(dir / "OUTPUT");
+  std::erase_if(now, [](const auto& entry) { return entry.first.ends_with(".partial"); });
+  EXPECT_EQ(now, earlier);
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, FileSizeLimit, ::testing::Values(0, 512, 2048),
+                         [](const auto& test) { return std::to_string(test.param) + "Bytes"; });
 
 TEST_F(BatchRun, RegionNamesOfTheFileInAUsageErrorShowTheirControlBytesAsQuestionMarks) {
   std::string drt = read_file(dir / "DATA" / "KVR13INH.DRT");

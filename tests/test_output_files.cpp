@@ -130,8 +130,18 @@ TEST_P(PlantedLink, IsNeverWrittenThrough) {
     return;
   }
   EXPECT_EQ(status, 0) << err;
-  // The same run again: the same files, the planted entry gone with the partial files.
-  EXPECT_EQ(files(dir.path()), earlier);
+  // The same run again: the same files, the planted entry gone with the partial files; a link
+  // in place of the journal is set aside, never read nor followed.
+  auto now = files(dir.path());
+  if (entry == kCommitJournalName && GetParam().symbolic) {
+    EXPECT_EQ(now["kestrane.commit.refused"], "<link>");
+    now.erase("kestrane.commit.refused");
+    EXPECT_TRUE(
+        err.starts_with("kestrane-batch: Set aside OUTPUT/kestrane.commit: it is a "
+                        "symbolic link, not a regular file\n"))
+        << err;
+  }
+  EXPECT_EQ(now, earlier);
   struct stat info {};
   ASSERT_EQ(::stat(victim.c_str(), &info), 0);
   EXPECT_EQ(info.st_nlink, entry == "kestrane.lock" ? 2u : 1u);  // the lock is never removed
@@ -233,6 +243,319 @@ TEST_F(RunFiles, AJournalCutShortIsDroppedAndTheEarlierFilesKept) {
   auto now = files(dir.path());
   EXPECT_EQ(now.erase("DC100g.OUT.partial"), 1u);
   EXPECT_EQ(now, earlier);
+}
+
+// ---- A journal that is not a run's ---------------------------------------------------------
+
+// The first line of a journal and the two steps every planted journal below begins with: were
+// any of it carried out, DC365g.OUT.partial would be renamed and DC365g.csv removed.
+const std::string kJournalStart = "kestrane commit journal 1\nR DC365g.OUT\nD DC365g.csv\n";
+
+std::string planted_journal(const std::string& more_steps) {
+  return kJournalStart + more_steps + "end\n";
+}
+
+// A journal of exactly `size` bytes ending with `last_steps`, filled up with removals of
+// companion files of 13 and 14 bytes a line.
+std::string journal_of_size(std::size_t size, const std::string& last_steps) {
+  const std::size_t fill = size - kJournalStart.size() - last_steps.size() - 4;
+  const std::size_t lines = fill / 13;
+  const std::size_t longer = fill % 13;
+  std::string text = kJournalStart;
+  for (std::size_t i = 0; i < lines; ++i) text += i < longer ? "D DC365g.json\n" : "D DC365g.csv\n";
+  text += last_steps + "end\n";
+  EXPECT_EQ(text.size(), size);
+  return text;
+}
+
+void make_fifo(const fs::path& path) { ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0) << path; }
+
+// A journal that names what no run writes, is no regular file, is too large, or whose steps
+// OUTPUT does not allow as it stands, is not carried out at all: it is set aside as
+// kestrane.commit.refused (in place of an older one), the run goes on as if there were none and
+// says why in one line. A folder in place of the journal, or of the name it is set aside to,
+// stops the run with a message that says what to remove.
+struct RefusedJournalCase {
+  RefusedJournalCase(std::string name_, std::string journal_, void (*plant_)(const fs::path&),
+                     std::string said_, std::string refused_ = {}, int status_ = 0)
+      : name(std::move(name_)),
+        journal(std::move(journal_)),
+        plant(plant_),
+        said(std::move(said_)),
+        refused(std::move(refused_)),
+        status(status_) {}
+  std::string name;
+  std::string journal;                 // its text; empty where `plant` makes it
+  void (*plant)(const fs::path& dir);  // what else the case stands on; may be null
+  std::string said;                    // the line on standard error after "kestrane-batch: "
+  std::string refused;  // what stands at kestrane.commit.refused after; empty: the journal
+  int status = 0;
+};
+
+void PrintTo(const RefusedJournalCase& c, std::ostream* os) { *os << c.name; }
+
+class RefusedJournal : public RunFiles, public ::testing::WithParamInterface<RefusedJournalCase> {
+ protected:
+  // Everything in the working directory but the files of the run and the journals: the
+  // user's files, and those of ages the run did not choose.
+  std::map<std::string, std::string> others() {
+    auto contents = folder_contents(dir.path());
+    std::erase_if(contents, [&](const auto& entry) {
+      const std::string& name = entry.first;
+      return name == "OUTPUT/kestrane.commit" || name == "OUTPUT/kestrane.commit.refused" ||
+             (GetParam().status == 0 &&
+              (name.starts_with("OUTPUT/DC100g") || name.starts_with("OUTPUT/DC7300g")));
+    });
+    return contents;
+  }
+};
+
+TEST_P(RefusedJournal, IsSetAsideAndNoneOfItCarriedOut) {
+  const RefusedJournalCase& c = GetParam();
+  ASSERT_EQ(batch(false), 0) << err;
+  const fs::path output = dir / "OUTPUT";
+  write_file(dir / "victim.txt", "the user's\n");
+  write_file(output / "DC365g.OUT.partial", "of a killed run\r\n");
+  write_file(output / "DC365g.csv", "of an earlier run\n");
+  write_file(output / kRefusedJournalName, "an older journal set aside\n");
+  if (!c.journal.empty()) write_file(output / kCommitJournalName, c.journal);
+  if (c.plant != nullptr) c.plant(dir.path());
+  struct stat lock {};
+  ASSERT_EQ(::stat((output / "kestrane.lock").c_str(), &lock), 0);
+  const auto before = others();
+
+  EXPECT_EQ(batch(false), c.status) << err;
+  EXPECT_EQ(err.substr(0, err.find('\n') + 1), "kestrane-batch: " + c.said + "\n");
+  EXPECT_EQ(err.find("kestrane-batch:", 1), std::string::npos) << err;  // nothing else said
+  EXPECT_EQ(others(), before);
+  const auto after = folder_contents(dir.path());
+  EXPECT_EQ(after.at("OUTPUT/kestrane.commit.refused"), c.refused.empty() ? c.journal : c.refused);
+  EXPECT_EQ(after.count("OUTPUT/kestrane.commit"), c.status == 0 ? 0u : 1u);
+  if (c.status == 0) {
+    EXPECT_TRUE(read_file(output / "DC100g.OUT").starts_with("Ingestion"));
+  }
+  struct stat lock_after {};
+  ASSERT_EQ(::stat((output / "kestrane.lock").c_str(), &lock_after), 0);
+  EXPECT_EQ(lock_after.st_ino, lock.st_ino);  // the lock is never replaced
+}
+
+std::vector<RefusedJournalCase> refused_journal_cases() {
+  const std::string not_a_step = "its line 4 is not a step of a commit";
+  const std::string folder = "OUTPUT/DC1825g.OUT";
+  std::vector<RefusedJournalCase> cases = {
+      {"AUserFile", planted_journal("D thesis.txt\n"),
+       [](const fs::path& dir) { write_file(dir / "OUTPUT" / "thesis.txt", "a thesis\n"); },
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/thesis.txt, which no run writes"},
+      {"AUserFileOneFolderDown", planted_journal("D mine/results.dat\n"),
+       [](const fs::path& dir) { write_file(dir / "OUTPUT" / "mine" / "results.dat", "1 2\n"); },
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/mine/results.dat, which no run writes"},
+      {"AFileOutsideOutput", planted_journal("D ../victim.txt\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/../victim.txt, which no run writes"},
+      {"TheLock", planted_journal("D kestrane.lock\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/kestrane.lock, which no run writes"},
+      {"TheLockReplaced", planted_journal("R kestrane.lock\n"),
+       [](const fs::path& dir) { write_file(dir / "OUTPUT" / "kestrane.lock.partial", "no\n"); },
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/kestrane.lock, which no run writes"},
+      {"TheJournal", planted_journal("D kestrane.commit\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/kestrane.commit, which no run writes"},
+      {"AFolder", planted_journal("D plots\n"),
+       [](const fs::path& dir) { write_file(dir / "OUTPUT" / "plots" / "mine.svg", "<svg/>\n"); },
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/plots, which no run writes"},
+      {"APartialFile", planted_journal("D DC365g.OUT.partial\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/DC365g.OUT.partial, which no run "
+       "writes"},
+      {"AnAgeOfNoGroup", planted_journal("D DC42g.OUT\n"),
+       [](const fs::path& dir) { write_file(dir / "OUTPUT" / "DC42g.OUT", "mine\r\n"); },
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/DC42g.OUT, which no run writes"},
+      {"AControlByte", planted_journal("D plots/a\x1b.svg\n"),
+       [](const fs::path& dir) { write_file(dir / "OUTPUT" / "plots" / "a\x1b.svg", "<svg/>\n"); },
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/plots/a?.svg, which no run writes"},
+      {"AFolderInPlaceOfTheFile", planted_journal("R DC1825g.OUT\n"),
+       [](const fs::path& dir) {
+         write_file(dir / "OUTPUT" / "DC1825g.OUT" / "inside.txt", "kept\n");
+         write_file(dir / "OUTPUT" / "DC1825g.OUT.partial", "of a run\r\n");
+       },
+       "Set aside OUTPUT/kestrane.commit: it renames OUTPUT/DC1825g.OUT.partial to " + folder +
+           ", but " + folder + " is a folder, not a regular file"},
+      {"AFolderRemoved", planted_journal("D DC1825g.csv\n"),
+       [](const fs::path& dir) { fs::create_directories(dir / "OUTPUT" / "DC1825g.csv"); },
+       "Set aside OUTPUT/kestrane.commit: it removes OUTPUT/DC1825g.csv, but OUTPUT/DC1825g.csv "
+       "is a folder, not a regular file or a link"},
+      {"AFifoRemoved", planted_journal("D DC1825g.json\n"),
+       [](const fs::path& dir) { make_fifo(dir / "OUTPUT" / "DC1825g.json"); },
+       "Set aside OUTPUT/kestrane.commit: it removes OUTPUT/DC1825g.json, but "
+       "OUTPUT/DC1825g.json is a FIFO, not a regular file or a link"},
+      {"ALinkSource", planted_journal("R DC1825g.OUT\n"),
+       [](const fs::path& dir) {
+         write_file(dir / "OUTPUT" / "DC1825g.OUT", "of an earlier run\r\n");
+         fs::create_symlink(dir / "victim.txt", dir / "OUTPUT" / "DC1825g.OUT.partial");
+       },
+       "Set aside OUTPUT/kestrane.commit: it renames OUTPUT/DC1825g.OUT.partial to " + folder +
+           ", but OUTPUT/DC1825g.OUT.partial is a symbolic link, not a regular file"},
+      {"AFolderSource", planted_journal("R DC1825g.OUT\n"),
+       [](const fs::path& dir) { fs::create_directories(dir / "OUTPUT" / "DC1825g.OUT.partial"); },
+       "Set aside OUTPUT/kestrane.commit: it renames OUTPUT/DC1825g.OUT.partial to " + folder +
+           ", but OUTPUT/DC1825g.OUT.partial is a folder, not a regular file"},
+      {"APathThroughALink", planted_journal("D plots/a.svg\n"),
+       [](const fs::path& dir) {
+         write_file(dir / "pictures" / "a.svg", "<svg/>\n");
+         fs::create_directory_symlink(dir / "pictures", dir / "OUTPUT" / "plots");
+       },
+       "Set aside OUTPUT/kestrane.commit: it removes OUTPUT/plots/a.svg, but OUTPUT/plots is a "
+       "symbolic link, not a folder"},
+      {"ALineThatIsNoStep", planted_journal("X DC365g.csv\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: " + not_a_step},
+      {"AnEndBeforeTheLastStep", planted_journal("end\nD DC365g.csv\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: " + not_a_step},
+      {"ALineLongerThan4KiB", planted_journal("D " + std::string(4095, 'x') + "\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: its line 4 is longer than 4 KiB"},
+      {"ALineOf4KiB", planted_journal("D " + std::string(4094, 'x') + "\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/" + std::string(100, 'x') +
+           "..., which no run writes"},
+      {"AJournalOf1MiB", journal_of_size(std::size_t{1} << 20, "D thesis.txt\n"), nullptr,
+       "Set aside OUTPUT/kestrane.commit: it names OUTPUT/thesis.txt, which no run writes"},
+      {"AJournalLargerThan1MiB", journal_of_size((std::size_t{1} << 20) + 1, "D thesis.txt\n"),
+       nullptr, "Set aside OUTPUT/kestrane.commit: it is larger than 1 MiB"},
+      {"AFifoForTheJournal", "",
+       [](const fs::path& dir) { make_fifo(dir / "OUTPUT" / kCommitJournalName); },
+       "Set aside OUTPUT/kestrane.commit: it is a FIFO, not a regular file", "<other>"},
+      {"ALinkForTheJournal", "",
+       [](const fs::path& dir) {
+         write_file(dir / "journal.txt", planted_journal(""));
+         fs::create_symlink(dir / "journal.txt", dir / "OUTPUT" / kCommitJournalName);
+       },
+       "Set aside OUTPUT/kestrane.commit: it is a symbolic link, not a regular file", "<link>"},
+      {"AFolderForTheJournal", "",
+       [](const fs::path& dir) {
+         write_file(dir / "OUTPUT" / kCommitJournalName / "inside.txt", "kept\n");
+       },
+       "OUTPUT/kestrane.commit is a folder, not the journal of a commit: remove it to let the "
+       "next run go on",
+       "an older journal set aside\n", 1},
+      {"AFolderWhereItIsSetAside", planted_journal("D thesis.txt\n"),
+       [](const fs::path& dir) {
+         fs::remove(dir / "OUTPUT" / kRefusedJournalName);
+         write_file(dir / "OUTPUT" / kRefusedJournalName / "inside.txt", "kept\n");
+       },
+       "Unable to set aside OUTPUT/kestrane.commit (it names OUTPUT/thesis.txt, which no run "
+       "writes) as OUTPUT/kestrane.commit.refused: Is a directory. Removing "
+       "OUTPUT/kestrane.commit lets the next run go on.",
+       "<folder>", 1},
+  };
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Journals, RefusedJournal, ::testing::ValuesIn(refused_journal_cases()),
+                         [](const auto& test) { return test.param.name; });
+
+// A step of an earlier run's journal that OUTPUT no longer allows when its turn comes (a
+// folder put in place of its file, its folder replaced by a link, after the journal was
+// checked) stops the run with a message that names the journal, what it asked and the way
+// on; once the journal is removed, the next run goes on.
+struct StuckStepCase {
+  const char* name;
+  void (*meanwhile)(const fs::path& dir);
+  std::string said;  // after "kestrane-batch: "
+};
+
+void PrintTo(const StuckStepCase& c, std::ostream* os) { *os << c.name; }
+
+fs::path g_working_dir;
+void (*g_meanwhile)(const fs::path&) = nullptr;
+void change_before_second_step(int step, const CommitStep&) {
+  if (step == 2) g_meanwhile(g_working_dir);
+}
+
+class StuckStep : public RunFiles, public ::testing::WithParamInterface<StuckStepCase> {};
+
+TEST_P(StuckStep, NamesTheJournalAndWhatItAsked) {
+  ASSERT_EQ(batch(false), 0) << err;
+  const fs::path output = dir / "OUTPUT";
+  write_file(output / kCommitJournalName,
+             "kestrane commit journal 1\nR DC365g.OUT\nR DC1825g.OUT\nR plots/a.svg\nend\n");
+  write_file(output / "DC365g.OUT.partial", "365\r\n");
+  write_file(output / "DC1825g.OUT.partial", "1825\r\n");
+  write_file(output / "plots" / "a.svg.partial", "<svg/>\n");
+  g_working_dir = dir.path();
+  g_meanwhile = GetParam().meanwhile;
+  set_completion_step_hook(change_before_second_step);
+  const int status = batch(false);
+  set_completion_step_hook(nullptr);
+  EXPECT_EQ(status, 1);
+  EXPECT_EQ(err,
+            "kestrane-batch: Unable to carry out OUTPUT/kestrane.commit, left by an earlier "
+            "run: " +
+                GetParam().said + ". Removing OUTPUT/kestrane.commit lets the next run go on.\n");
+  EXPECT_EQ(read_file(output / "DC365g.OUT"), "365\r\n");  // the step before
+  EXPECT_TRUE(fs::exists(output / kCommitJournalName));
+
+  fs::remove(output / kCommitJournalName);
+  EXPECT_EQ(batch(false), 0) << err;
+  EXPECT_EQ(err.find("kestrane-batch:"), std::string::npos) << err;
+  EXPECT_TRUE(read_file(output / "DC7300g.OUT").starts_with("Ingestion"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, StuckStep,
+    ::testing::Values(
+        StuckStepCase{"AFolderInPlaceOfTheFile",
+                      [](const fs::path& dir) {
+                        write_file(dir / "OUTPUT" / "DC1825g.OUT" / "inside.txt", "kept\n");
+                      },
+                      "it renames OUTPUT/DC1825g.OUT.partial to OUTPUT/DC1825g.OUT, but "
+                      "OUTPUT/DC1825g.OUT is a folder, not a regular file"},
+        StuckStepCase{"APathThroughALink",
+                      [](const fs::path& dir) {
+                        fs::rename(dir / "OUTPUT" / "plots", dir / "pictures");
+                        fs::create_directory_symlink(dir / "pictures", dir / "OUTPUT" / "plots");
+                      },
+                      "it renames OUTPUT/plots/a.svg.partial to OUTPUT/plots/a.svg, but "
+                      "OUTPUT/plots is a symbolic link, not a folder"}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// The names a journal step may give: the files of the kinds a run writes, in the folders it
+// writes them, letters in any case; nothing else.
+class JournalName : public ::testing::TestWithParam<std::pair<const char*, bool>> {};
+
+TEST_P(JournalName, IsAFileOfTheKindsARunWrites) {
+  EXPECT_EQ(journal_may_name(GetParam().first), GetParam().second) << GetParam().first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Names, JournalName,
+    ::testing::Values(std::pair{"DC100h.OUT", true}, std::pair{"DC365g.csv", true},
+                      std::pair{"DC1825h-notes.csv", true}, std::pair{"DC3650g.json", true},
+                      std::pair{"DC5475h-dose.csv", true}, std::pair{"dc7300G.out", true},
+                      std::pair{"plots/Cs-137_100d_Lung_col1_line3.svg", true},
+                      std::pair{"Plots/A+b.SVG", true}, std::pair{"DC3651h.OUT", false},
+                      std::pair{"DC0100h.OUT", false}, std::pair{"DC100x.OUT", false},
+                      std::pair{"DC100h.OUT.partial", false}, std::pair{"DC100h.txt", false},
+                      std::pair{"DCh.OUT", false}, std::pair{"plots", false},
+                      std::pair{"plots/.svg", false}, std::pair{"plots/a b.svg", false},
+                      std::pair{"plots/a/b.svg", false}, std::pair{"plots/../x.svg", false},
+                      std::pair{"other/a.svg", false}, std::pair{"plots/DC100h.OUT", false},
+                      std::pair{"/DC100h.OUT", false}, std::pair{"kestrane.lock", false},
+                      std::pair{"kestrane.commit", false}, std::pair{"", false}),
+    [](const auto& test) { return std::to_string(test.index); });
+
+// kestrane says first in its outcome that it set a journal aside, in the words of
+// kestrane-batch.
+TEST_F(RunFiles, TheInteractiveProgramSaysFirstThatItSetAJournalAside) {
+  write_file(dir / "OUTPUT" / kCommitJournalName, planted_journal("D thesis.txt\n"));
+  write_file(dir / "OUTPUT" / "thesis.txt", "a thesis\n");
+  MemoryConsole console;
+  console.push_keys(3);  // introduction, "process the data", completion
+  console.push_list_box_choice({2});
+  console.push_list_box_choice({1});
+  console.push_list_box_choice({30});
+  std::vector<std::string> outcome;
+  ASSERT_EQ(run_kestrane(console, dir.path(), outcome), kRunCompleted);
+  ASSERT_FALSE(outcome.empty());
+  EXPECT_EQ(outcome_for_shell({outcome.front()}, 200),
+            "Set aside OUTPUT/kestrane.commit: it names OUTPUT/thesis.txt, which no run writes\n");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / "thesis.txt"), "a thesis\n");
+  EXPECT_EQ(read_file(dir / "OUTPUT" / kRefusedJournalName), planted_journal("D thesis.txt\n"));
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT" / kCommitJournalName));
 }
 
 // A --plot nuclide without a processed record stops the run before anything is replaced,

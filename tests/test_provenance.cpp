@@ -1,6 +1,7 @@
 // Tests of the provenance files: every hash they give is the one sha256sum gives for the file
 // named, and the run they describe is the one that was made.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <chrono>
@@ -8,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -15,9 +17,13 @@
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
+#include "app/selection.h"
 #include "app/version.h"
+#include "input/dose_rate_file.h"
 #include "output/hash_cache.h"
 #include "output/provenance.h"
+#include "run/file_run.h"
+#include "run/run_request.h"
 #include "sample/sample_data.h"
 #include "tests/support/test_support.h"
 
@@ -26,6 +32,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_file;
+using test_support::write_file;
 
 // The SHA-256 of a file by coreutils' sha256sum, independent of the program's own.
 std::string sha256sum(const fs::path& path) {
@@ -239,9 +246,7 @@ TEST(HashCache, RemembersOnlySettledFilesAndSoundDigests) {
 TEST(HashCache, RunTakesARememberedHashOnlyForTheUnchangedFile) {
   test_support::TempDir dir("kestrane_hash_cache_run");
   write_sample_directory(dir.path(), 100000, 3);
-  const char* saved = std::getenv("XDG_CACHE_HOME");
-  const std::string saved_value = saved != nullptr ? saved : "";
-  ::setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+  const test_support::ScopedEnvironment cache_home("XDG_CACHE_HOME", (dir / "cache").string());
   const fs::path input = dir / "DATA" / "KVR13ING.DRT";
   const auto run = [&] {
     BatchOptions options;
@@ -275,13 +280,242 @@ TEST(HashCache, RunTakesARememberedHashOnlyForTheUnchangedFile) {
   json = run();
   EXPECT_EQ(json["sha256"], sha256sum(input));
   EXPECT_EQ(json["hashed_in_this_run"], true);
+}
 
-  if (saved != nullptr) {
-    ::setenv("XDG_CACHE_HOME", saved_value.c_str(), 1);
+// What stands at the cache's name is read only when it is a regular file of at most 64 KiB
+// whose lines hold at most 256 characters; anything else (a FIFO, a link, a folder, a file
+// too large, a line too long) is never read whole nor waited on, and never replaced: a run
+// beside it goes on and only hashes its input.
+struct CacheFileCase {
+  const char* name;
+  // Puts it at `file`; `sound` is the text of a cache that holds the settled stamp's hash.
+  void (*make)(const fs::path& file, const std::string& sound);
+  bool read;
+};
+
+void PrintTo(const CacheFileCase& c, std::ostream* os) { *os << c.name; }
+
+// `sound` followed by lines of up to 256 characters to exactly `size` bytes.
+std::string padded_to(const std::string& sound, std::size_t size) {
+  std::string text = sound;
+  while (text.size() < size) {
+    const std::size_t line = std::min<std::size_t>(size - text.size() - 1, 256);
+    text += std::string(line, '#') + '\n';
+  }
+  return text;
+}
+
+// What stands at `path`, without reading a large file: its kind, inode, size and time, and
+// the bytes of a small one (through a link, those of what it names).
+std::string standing(const fs::path& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) != 0) return "nothing";
+  std::string what = std::to_string(info.st_mode) + " " + std::to_string(info.st_ino) + " " +
+                     std::to_string(info.st_size) + " " + std::to_string(info.st_mtim.tv_nsec);
+  if (S_ISLNK(info.st_mode)) return what + " -> " + read_file(path);
+  if (S_ISREG(info.st_mode) && info.st_size <= (1 << 20)) return what + " " + read_file(path);
+  return what;
+}
+
+class HashCacheFile : public ::testing::TestWithParam<CacheFileCase> {};
+
+TEST_P(HashCacheFile, IsReadOnlyWhenSmallAndPlainAndOtherwiseLeftAlone) {
+  test_support::TempDir dir("kestrane_hash_cache_file");
+  const InputHashCache scratch(dir / "scratch");
+  ASSERT_TRUE(scratch.remember(settled_stamp(), kDigest, 200 * kSecond));
+  const std::string sound = read_file(scratch.file());
+  const fs::path file = dir / "cache" / "kestrane" / "input-sha256";
+  fs::create_directories(file.parent_path());
+  GetParam().make(file, sound);
+  const std::string before = standing(file);
+  const InputHashCache cache(file);
+  EXPECT_EQ(cache.find(settled_stamp()), GetParam().read ? kDigest : "");
+  FileStamp other = settled_stamp();
+  other.inode += 1;
+  EXPECT_EQ(cache.remember(other, std::string(64, 'b'), 200 * kSecond), GetParam().read);
+  if (GetParam().read) {
+    EXPECT_EQ(cache.find(other), std::string(64, 'b'));
+    EXPECT_EQ(cache.find(settled_stamp()), kDigest);
   } else {
-    ::unsetenv("XDG_CACHE_HOME");
+    EXPECT_EQ(standing(file), before);
+  }
+
+  // A run beside it goes on, hashing its input.
+  write_sample_directory(dir / "work", 100000, 3);
+  const test_support::ScopedEnvironment cache_home("XDG_CACHE_HOME", (dir / "cache").string());
+  BatchOptions options;
+  options.data_set = DataSet::ingestion;
+  options.ages = "adult";
+  options.regions = "1";
+  options.dir = dir / "work";
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(run_batch(options, out, err, false), kBatchCompleted) << err.str();
+  const auto json = nlohmann::json::parse(read_file(dir / "work" / "OUTPUT" / "DC7300g.json"));
+  EXPECT_EQ(json["input"]["sha256"], sha256sum(dir / "work" / "DATA" / "KVR13ING.DRT"));
+  if (!GetParam().read) {
+    EXPECT_EQ(standing(file), before);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, HashCacheFile,
+    ::testing::Values(
+        CacheFileCase{"Sound", [](const fs::path& f, const std::string& s) { write_file(f, s); },
+                      true},
+        CacheFileCase{"Of64KiB",
+                      [](const fs::path& f, const std::string& s) {
+                        write_file(f, padded_to(s, InputHashCache::kLargestCache));
+                      },
+                      true},
+        CacheFileCase{"LargerThan64KiB",
+                      [](const fs::path& f, const std::string& s) {
+                        write_file(f, padded_to(s, InputHashCache::kLargestCache + 1));
+                      },
+                      false},
+        CacheFileCase{"WithALineOf256",
+                      [](const fs::path& f, const std::string& s) {
+                        write_file(f, s + std::string(256, '#') + "\n");
+                      },
+                      true},
+        CacheFileCase{"WithALineOf257",
+                      [](const fs::path& f, const std::string& s) {
+                        write_file(f, s + std::string(257, '#') + "\n");
+                      },
+                      false},
+        CacheFileCase{"EndingInALineOf257",
+                      [](const fs::path& f, const std::string& s) {
+                        write_file(f, s + std::string(257, '#'));
+                      },
+                      false},
+        CacheFileCase{"Of1GiBWithNoLineEnd",
+                      [](const fs::path& f, const std::string&) {
+                        write_file(f, "");
+                        fs::resize_file(f, std::uintmax_t{1} << 30);  // sparse: no disk taken
+                      },
+                      false},
+        CacheFileCase{
+            "AFifo",
+            [](const fs::path& f, const std::string&) { ASSERT_EQ(::mkfifo(f.c_str(), 0600), 0); },
+            false},
+        CacheFileCase{"ALinkToASoundCache",
+                      [](const fs::path& f, const std::string& s) {
+                        write_file(f.string() + ".target", s);
+                        fs::create_symlink(f.string() + ".target", f);
+                      },
+                      false},
+        CacheFileCase{"AFolder",
+                      [](const fs::path& f, const std::string&) { fs::create_directory(f); },
+                      false}),
+    [](const auto& test) { return std::string(test.param.name); });
+
+// The stamp remembered with a hash is that of the file read, taken on its descriptor, and the
+// hash is remembered only when the path names that same unchanged file at the end: with DATA
+// a link switched between two folders (before the file is opened, while it is read, and back),
+// the cache never holds a hash under the stamp of another file, and every later run on either
+// file gives that file's own hash.
+struct SwitchCase {
+  const char* name;
+  char at_open;            // the folder DATA is switched to just before the open; 0: none
+  const char* while_read;  // the folders it is switched to in turn while the file is read
+  char read;               // whose bytes the run reads
+  char remembered;         // whose hash the run remembers; 0: none
+};
+
+void PrintTo(const SwitchCase& c, std::ostream* os) { *os << c.name; }
+
+fs::path g_work;  // the working directory whose DATA the hook switches
+char g_switch_at_open = 0;
+
+// Points the working directory's DATA at the folder `set` in one rename.
+void switch_data(const fs::path& work, char set) {
+  const fs::path link = work / "DATA";
+  const fs::path next = work / "DATA.next";
+  fs::create_directory_symlink(work.parent_path() / std::string(1, set) / "DATA", next);
+  fs::rename(next, link);
+}
+
+void switch_at_open() {
+  if (g_switch_at_open != 0) switch_data(g_work, g_switch_at_open);
+}
+
+class SwitchedInput : public ::testing::TestWithParam<SwitchCase> {
+ protected:
+  void SetUp() override {
+    // Two files of the same size (the provenance gives a remembered hash only for a file of
+    // the size hashed): b is a with another title.
+    write_sample_directory(dir / "a", 100000, 3);
+    fs::copy(dir / "a", dir / "b", fs::copy_options::recursive);
+    std::string text = read_file(input('b'));
+    ASSERT_TRUE(text.starts_with("Ingestion"));
+    text.replace(0, 9, "INGESTION");
+    write_file(input('b'), text);
+    fs::create_directories(work / "data");
+    fs::copy(dir / "a" / "data" / "Kestrane.ini", work / "data" / "Kestrane.ini");
+    switch_data(work, 'a');
+  }
+  fs::path input(char set) { return dir / std::string(1, set) / "DATA" / "KVR13ING.DRT"; }
+
+  // A run through the run library, as the front ends make it, with `meanwhile` called
+  // between the reading of its input and its processing; it takes the input to have been left
+  // alone long before it began, so that its hash may be remembered. Returns what its
+  // provenance says of the input.
+  nlohmann::json run(const std::function<void()>& meanwhile) {
+    RunRequest request;
+    request.working_dir = work;
+    request.data_set = DataSet::ingestion;
+    request.ages = "6";
+    request.regions = "1";
+    RunInput input = open_run_input(request);
+    meanwhile();
+    input.source.read_from_ns += 2 * InputHashCache::kSettledNs;
+    FileRun coefficients(resolve_run(request, std::move(input)));
+    coefficients.process(nullptr);
+    return nlohmann::json::parse(read_file(work / "OUTPUT" / "DC7300g.json"))["input"];
+  }
+
+  test_support::TempDir dir{"kestrane_switched_input"};
+  fs::path work = dir / "work";
+  test_support::ScopedEnvironment cache_home{"XDG_CACHE_HOME", (dir / "cache").string()};
+};
+
+TEST_P(SwitchedInput, NeverRemembersAHashUnderAnotherFilesStamp) {
+  const SwitchCase& c = GetParam();
+  const std::string sha_a = sha256sum(input('a'));
+  const std::string sha_b = sha256sum(input('b'));
+  ASSERT_NE(sha_a, sha_b);
+  ASSERT_EQ(fs::file_size(input('a')), fs::file_size(input('b')));
+  g_work = work;
+  g_switch_at_open = c.at_open;
+  set_before_input_open_hook(switch_at_open);
+  const auto json = run([&] {
+    for (const char* set = c.while_read; *set != 0; ++set) switch_data(work, *set);
+  });
+  set_before_input_open_hook(nullptr);
+  EXPECT_EQ(json["sha256"], sha256sum(input(c.read)));
+  EXPECT_EQ(json["bytes"], fs::file_size(input(c.read)));
+  EXPECT_EQ(json["hashed_in_this_run"], true);
+
+  const InputHashCache cache = *InputHashCache::of_user();
+  EXPECT_EQ(cache.find(*file_stamp(input('a'))), c.remembered == 'a' ? sha_a : "");
+  EXPECT_EQ(cache.find(*file_stamp(input('b'))), c.remembered == 'b' ? sha_b : "");
+
+  // Later runs on each file give its own hash, remembered or worked out.
+  for (const char set : {'a', 'b', 'a'}) {
+    SCOPED_TRACE(std::string("a later run on ") + set);
+    switch_data(work, set);
+    EXPECT_EQ(run([] {})["sha256"], set == 'a' ? sha_a : sha_b);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Switches, SwitchedInput,
+                         ::testing::Values(SwitchCase{"NotSwitched", 0, "", 'a', 'a'},
+                                           SwitchCase{"BeforeTheOpen", 'b', "", 'b', 'b'},
+                                           SwitchCase{"BeforeTheOpenAndBackWhileRead", 'b', "a",
+                                                      'b', 0},
+                                           SwitchCase{"WhileRead", 0, "b", 'a', 0},
+                                           SwitchCase{"WhileReadAndBack", 0, "ba", 'a', 'a'}),
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace kestrane

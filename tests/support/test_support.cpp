@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <ostream>
 #include <sstream>
@@ -88,6 +89,23 @@ TempDir::TempDir(std::string_view label) {
 TempDir::~TempDir() {
   std::error_code ignored;
   fs::remove_all(path_, ignored);
+}
+
+ScopedEnvironment::ScopedEnvironment(std::string name, const std::string& value)
+    : name_(std::move(name)) {
+  if (const char* was = std::getenv(name_.c_str()); was != nullptr) {
+    was_set_ = true;
+    was_ = was;
+  }
+  ::setenv(name_.c_str(), value.c_str(), 1);
+}
+
+ScopedEnvironment::~ScopedEnvironment() {
+  if (was_set_) {
+    ::setenv(name_.c_str(), was_.c_str(), 1);
+  } else {
+    ::unsetenv(name_.c_str());
+  }
 }
 
 }  // namespace kestrane::test_support

@@ -1,5 +1,6 @@
 // Helpers shared by the test programs: whole-file reading and writing, temporary working
-// folders, padded screen rows and console colours printed by name.
+// folders, an environment variable set for a while, padded screen rows and console colours
+// printed by name.
 #pragma once
 
 #include <cstdint>
@@ -71,6 +72,21 @@ class TempDir {
 
  private:
   std::filesystem::path path_;
+};
+
+// Sets the environment variable `name` to `value` for the life of the object, and puts back
+// what it was (or unsets it) when the object goes.
+class ScopedEnvironment {
+ public:
+  ScopedEnvironment(std::string name, const std::string& value);
+  ~ScopedEnvironment();
+  ScopedEnvironment(const ScopedEnvironment&) = delete;
+  ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+ private:
+  std::string name_;
+  bool was_set_ = false;
+  std::string was_;
 };
 
 }  // namespace kestrane::test_support

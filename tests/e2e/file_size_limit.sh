@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# kestrane on a real 80x25 terminal, from a shell with a file-size limit (ulimit -f 1) that its
+# run writes past: the program ignores the signal the limit raises, so the write fails with
+# EFBIG and the run stops as on a full disk, with "File too large" on the screen and in the
+# outcome, status 1 (not killed by SIGXFSZ), and the earlier file as it was.
+source "$(dirname "$0")/kestrane_tmux.bash"
+
+copy_test_data
+mkdir -p "$WORK/OUTPUT"
+printf 'an earlier run\r\n' >"$WORK/OUTPUT/DC7300h.OUT"
+printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
+t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
+wait_for '$'
+keys "clear; ulimit -f 1; '$BIN_DIR/kestrane'; echo STATUS=\$?" Enter
+wait_for " Press any key to continue."
+keys x
+wait_for " Select Data Set to Process"
+keys Enter  # the first item, KVR13INH.DRT
+wait_for " Select Age(s) of Interest"
+wait_for "ALL AGES"
+keys End Up Space Home Space Enter  # "Adult   " then "Infant  "
+wait_for " Select Target Regions"
+wait_for "Adrenals"
+keys End Enter  # ALL ORGANS: rows wider than the limit
+wait_for " Press any key to process the data."
+keys x
+
+wait_for "File too large"
+wait_for " Press any key to exit."
+keys x
+wait_for "STATUS="
+screen | grep -qx "STATUS=1" || fail "the shell does not report status 1"
+screen | grep -q "^Unable to write the file OUTPUT/DC.*: File too large$" ||
+  fail "the outcome does not say File too large"
+[ "$(cat "$WORK/OUTPUT/DC7300h.OUT")" = $'an earlier run\r' ] ||
+  fail "the earlier OUTPUT/DC7300h.OUT was changed"
+echo "e2e file_size_limit: 1 passed, 0 failed"
