@@ -103,19 +103,6 @@ class Folders {
   std::map<std::string, UniqueFd> folders_;
 };
 
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      if (written == 0) errno = ENOSPC;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // What a step asks, as the messages about an earlier run's journal say it.
 std::string asked(const CommitStep& step) {
   if (!step.rename) return "it removes " + journal_program_name(step.path);

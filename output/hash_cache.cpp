@@ -14,6 +14,8 @@
 #include <system_error>
 #include <vector>
 
+#include "platform/file_services.h"
+
 namespace kestrane {
 
 namespace {
@@ -21,10 +23,6 @@ namespace {
 constexpr std::string_view kHeader = "# kestrane input-sha256 1";
 // Lines read at most; a cache file is never longer than its header and kEntries lines.
 constexpr std::size_t kMostLines = 4 * InputHashCache::kEntries;
-
-std::int64_t nanoseconds(const struct timespec& t) {
-  return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
-}
 
 struct Entry {
   std::string sha256;
@@ -123,62 +121,7 @@ std::string entry_line(const Entry& e) {
          std::to_string(s.changed_ns) + '\n';
 }
 
-// Writes `text` to `file` through a new file beside it, put in place by a rename, so that a
-// reader sees the old cache or the new one and a link planted at the temporary name is never
-// followed.
-bool replace_file(const std::filesystem::path& file, const std::string& text) {
-  std::error_code error;
-  std::filesystem::create_directories(file.parent_path(), error);
-  if (error) return false;
-  const std::filesystem::path temporary = file.string() + "." + std::to_string(::getpid()) + ".tmp";
-  ::unlink(temporary.c_str());
-  const int fd =
-      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n <= 0) break;
-    written += static_cast<std::size_t>(n);
-  }
-  const bool closed = ::close(fd) == 0;
-  if (written != text.size() || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
-    ::unlink(temporary.c_str());
-    return false;
-  }
-  return true;
-}
-
-std::optional<FileStamp> stamp_of(const struct stat& st) {
-  if (!S_ISREG(st.st_mode)) return std::nullopt;
-  FileStamp stamp;
-  stamp.device = static_cast<std::uint64_t>(st.st_dev);
-  stamp.inode = static_cast<std::uint64_t>(st.st_ino);
-  stamp.size = static_cast<std::uint64_t>(st.st_size);
-  stamp.modified_ns = nanoseconds(st.st_mtim);
-  stamp.changed_ns = nanoseconds(st.st_ctim);
-  return stamp;
-}
-
 }  // namespace
-
-std::optional<FileStamp> file_stamp(const std::filesystem::path& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return stamp_of(st);
-}
-
-std::optional<FileStamp> file_stamp_of(int fd) {
-  struct stat st {};
-  if (fd < 0 || ::fstat(fd, &st) != 0) return std::nullopt;
-  return stamp_of(st);
-}
-
-std::int64_t clock_now_ns() {
-  struct timespec now {};
-  ::clock_gettime(CLOCK_REALTIME, &now);
-  return nanoseconds(now);
-}
 
 std::optional<InputHashCache> InputHashCache::of_user() {
   const char* cache_home = std::getenv("XDG_CACHE_HOME");

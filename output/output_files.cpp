@@ -26,23 +26,6 @@ std::string failure(std::string_view what, std::string_view name, std::string_vi
          std::string(reason);
 }
 
-// Writes all of `text` at the current offset of `fd`; false with errno set when it fails.
-bool write_all(int fd, std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (written == 0) {
-      errno = ENOSPC;
-      return false;
-    }
-    text.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 // Rows are gathered per file and handed to the kernel in writes of about this size: far fewer
 // calls than one per record, and the kernel keeps the file in larger pieces.
 constexpr std::size_t kWriteChunk = std::size_t{256} << 10;
@@ -60,15 +43,6 @@ std::string partial_of(std::string_view name) {
 }
 
 }  // namespace
-
-const char* entry_kind(mode_t mode) {
-  if (S_ISREG(mode)) return "a file";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "a device";
-}
 
 BackgroundFlush::~BackgroundFlush() { stop(); }
 

@@ -29,10 +29,6 @@ class OutputError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// What an entry is, in words ("a folder", "a FIFO"), for the messages about an entry of the
-// wrong kind.
-const char* entry_kind(mode_t mode);
-
 // What is added to a file's name while the run writes it.
 inline constexpr std::string_view kPartialSuffix = ".partial";
 

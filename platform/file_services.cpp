@@ -1,10 +1,14 @@
 // File services: the program's backslash paths resolved in a working directory, each name
-// matched to an entry of its folder without regard to letter case.
+// matched to an entry of its folder without regard to letter case; whole writes, the kinds of
+// entries in words, and a file replaced whole by a rename.
 #include "platform/file_services.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -88,6 +92,49 @@ void UniqueFd::reset(int fd) noexcept {
 int UniqueFd::close() noexcept {
   const int fd = std::exchange(fd_, -1);
   return fd >= 0 ? ::close(fd) : 0;
+}
+
+bool write_all(int fd, std::string_view text) noexcept {
+  while (!text.empty()) {
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    if (written < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (written == 0) {
+      errno = ENOSPC;
+      return false;
+    }
+    text.remove_prefix(static_cast<std::size_t>(written));
+  }
+  return true;
+}
+
+const char* entry_kind(unsigned mode) noexcept {
+  if (S_ISREG(mode)) return "a file";
+  if (S_ISDIR(mode)) return "a folder";
+  if (S_ISLNK(mode)) return "a symbolic link";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "a device";
+}
+
+bool replace_file(const std::filesystem::path& file, const std::string& text) {
+  std::error_code error;
+  std::filesystem::create_directories(file.parent_path(), error);
+  if (error) return false;
+  const std::filesystem::path temporary = file.string() + "." + std::to_string(::getpid()) + ".tmp";
+  ::unlink(temporary.c_str());
+  const int fd =
+      ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  const bool written = write_all(fd, text);
+  const bool closed = ::close(fd) == 0;
+  if (!written || !closed || ::rename(temporary.c_str(), file.c_str()) != 0) {
+    ::unlink(temporary.c_str());
+    return false;
+  }
+  return true;
 }
 
 }  // namespace kestrane

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -17,6 +18,19 @@ std::filesystem::path resolve_program_path(const std::filesystem::path& working_
 
 // True only when `program_path` names an existing regular file (after resolving).
 bool program_file_exists(const std::filesystem::path& working_dir, std::string_view program_path);
+
+// Writes all of `text` at the current offset of `fd`, again after an interruption; false with
+// errno set when it fails (ENOSPC for a write that takes nothing). Async-signal-safe.
+bool write_all(int fd, std::string_view text) noexcept;
+
+// What an entry is, in words ("a file", "a folder", "a FIFO"), for the messages about an entry
+// of the wrong kind (`mode` as stat gives it).
+const char* entry_kind(unsigned mode) noexcept;
+
+// Writes `text` as the whole of `file` through a new file beside it, put in place by a rename,
+// so that a reader sees the old file or the new one and a link planted at the temporary name
+// is never followed; the folder is made when missing. False when any of it fails.
+bool replace_file(const std::filesystem::path& file, const std::string& text);
 
 // An open file descriptor, closed when the object goes (or is given another one).
 class UniqueFd {

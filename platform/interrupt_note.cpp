@@ -9,6 +9,8 @@
 #include <atomic>
 #include <string>
 
+#include "platform/file_services.h"
+
 namespace kestrane {
 
 namespace {
@@ -35,14 +37,7 @@ void set_interrupt_note(std::string_view text) {
 void write_interrupt_note(int fd) noexcept {
   const std::string* note = g_note.load();
   if (note == nullptr) return;
-  const char* at = note->data();
-  std::size_t left = note->size();
-  while (left > 0) {
-    const ssize_t written = ::write(fd, at, left);
-    if (written <= 0) return;
-    at += written;
-    left -= static_cast<std::size_t>(written);
-  }
+  write_all(fd, *note);
 }
 
 std::string note_lines(std::string_view text, std::string_view prefix, std::size_t width) {

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file_services.h"
 #include "platform/interrupt_note.h"
 
 namespace kestrane {
@@ -43,12 +44,7 @@ std::atomic<bool> g_stopping{false};
 pid_t g_main_thread = 0;  // the thread that installed the handler
 
 void write_all(const char* at, std::size_t left) noexcept {
-  while (left > 0) {
-    const ssize_t written = ::write(STDERR_FILENO, at, left);
-    if (written <= 0) return;
-    at += written;
-    left -= static_cast<std::size_t>(written);
-  }
+  kestrane::write_all(STDERR_FILENO, std::string_view(at, left));
 }
 
 // The file of a slot is shorter now than it was when it was opened.

@@ -18,6 +18,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "platform/file_services.h"
 #include "platform/interrupt_note.h"
 #include "platform/mapped_input.h"
 
@@ -46,12 +47,7 @@ bool g_hooks_registered = false;
 void restore_terminal_raw() {
   if (!g_curses_active) return;
   g_curses_active = 0;
-  size_t done = 0;
-  while (done < g_reset_length) {
-    ssize_t n = ::write(STDOUT_FILENO, g_reset_bytes.data() + done, g_reset_length - done);
-    if (n <= 0) break;
-    done += static_cast<size_t>(n);
-  }
+  write_all(STDOUT_FILENO, std::string_view(g_reset_bytes.data(), g_reset_length));
   if (g_have_saved_modes) ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &g_saved_modes);
 }
 
