@@ -6,8 +6,8 @@
 #include <system_error>
 
 #include "app/command_line.h"
-#include "app/version.h"
-#include "input/ascii.h"
+#include "base/ascii.h"
+#include "base/version.h"
 #include "run/choice_lists.h"
 
 namespace kestrane {

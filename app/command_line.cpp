@@ -8,7 +8,7 @@
 #include <cstring>
 #include <memory>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 
 namespace kestrane {
 namespace {

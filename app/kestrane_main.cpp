@@ -16,9 +16,9 @@
 #include "app/command_line.h"
 #include "app/exit_status.h"
 #include "app/run_driver.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "platform/mapped_input.h"
-#include "platform/terminal_console.h"
+#include "ui/terminal_console.h"
 #include "platform/terminal_session.h"
 
 namespace {

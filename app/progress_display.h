@@ -11,7 +11,7 @@
 
 #include "app/progress_bar.h"
 #include "dose/record_loop.h"
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

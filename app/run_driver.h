@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/screen_texts.h"
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

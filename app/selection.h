@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "input/line_reader.h"
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

@@ -16,9 +16,9 @@
 #include <thread>
 #include <utility>
 
+#include "base/ascii.h"
 #include "dose/hermite.h"
 #include "dose/record_pipeline.h"
-#include "input/ascii.h"
 
 namespace kestrane {
 

@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <utility>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/data_line.h"
 #include "input/input_error.h"
 

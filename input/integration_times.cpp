@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/input_error.h"
 #include "input/number_rule.h"
 #include "input/record_tables.h"

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <limits>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/fast_fields.h"
 
 namespace kestrane {

@@ -8,7 +8,7 @@
 #include <limits>
 #include <new>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "output/csv_file.h"
 #include "output/notes_file.h"
 

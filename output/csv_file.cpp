@@ -4,7 +4,7 @@
 #include <charconv>
 #include <vector>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "output/notes_file.h"
 
 namespace kestrane {

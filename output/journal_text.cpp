@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/data_sets.h"
 #include "input/input_error.h"
 

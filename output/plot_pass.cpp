@@ -4,7 +4,7 @@
 
 #include <stdexcept>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "output/output_files.h"
 #include "output/record_plot.h"
 

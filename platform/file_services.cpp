@@ -13,7 +13,7 @@
 #include <system_error>
 #include <vector>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 
 namespace kestrane {
 namespace {

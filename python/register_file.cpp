@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
 #include "module_support.h"

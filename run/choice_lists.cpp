@@ -6,7 +6,7 @@
 #include <charconv>
 #include <optional>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/input_error.h"
 
 namespace kestrane {

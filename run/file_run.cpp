@@ -9,8 +9,8 @@
 #include <string_view>
 #include <utility>
 
-#include "app/version.h"
-#include "input/ascii.h"
+#include "base/ascii.h"
+#include "base/version.h"
 #include "input/input_error.h"
 #include "output/coefficient_files.h"
 #include "output/csv_file.h"

@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/dose_rate_file.h"
 #include "input/input_error.h"
 #include "input/integration_times.h"

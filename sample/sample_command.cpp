@@ -10,8 +10,8 @@
 #include <system_error>
 
 #include "app/command_line.h"
-#include "app/version.h"
-#include "input/ascii.h"
+#include "base/ascii.h"
+#include "base/version.h"
 #include "input/input_error.h"
 #include "sample/sample_data.h"
 

@@ -24,13 +24,13 @@
 #include "app/batch_options.h"
 #include "app/batch_run.h"
 #include "app/run_driver.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "output/csv_file.h"
 #include "output/format_using.h"
-#include "platform/memory_console.h"
 #include "sample/sample_data.h"
 #include "tests/support/batch_capture.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/memory_console.h"
 #include "tests/support/test_support.h"
+#include "ui/console.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

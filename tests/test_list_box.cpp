@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/list_box_model.h"
+#include "ui/list_box_model.h"
 
 namespace kestrane {
 namespace {

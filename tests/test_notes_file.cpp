@@ -19,11 +19,11 @@
 #include "output/csv_file.h"
 #include "output/notes_file.h"
 #include "output/output_files.h"
-#include "platform/memory_console.h"
 #include "run/file_run.h"
 #include "run/run_request.h"
 #include "sample/sample_data.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

@@ -22,10 +22,10 @@
 #include "output/commit_journal.h"
 #include "output/output_files.h"
 #include "platform/interrupt_note.h"
-#include "platform/memory_console.h"
 #include "sample/sample_data.h"
 #include "tests/support/batch_capture.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

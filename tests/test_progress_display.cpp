@@ -7,8 +7,8 @@
 
 #include "app/progress_display.h"
 #include "input/dose_rate_file.h"
-#include "platform/memory_console.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

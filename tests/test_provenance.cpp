@@ -18,7 +18,7 @@
 #include "app/batch_options.h"
 #include "app/batch_run.h"
 #include "app/selection.h"
-#include "app/version.h"
+#include "base/version.h"
 #include "input/dose_rate_file.h"
 #include "output/hash_cache.h"
 #include "output/provenance.h"

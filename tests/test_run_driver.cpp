@@ -14,8 +14,8 @@
 
 #include "app/run_driver.h"
 #include "input/dose_rate_file.h"
-#include "platform/memory_console.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

@@ -10,10 +10,10 @@
 
 #include "app/batch_options.h"
 #include "app/run_driver.h"
-#include "platform/memory_console.h"
 #include "run/run_request.h"
 #include "tests/support/batch_capture.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {
@@ -74,7 +74,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "number, where only blanks and a word beginning with d (as in \"30 days\") "
                   "may follow; every integration time must be a finite number of days, 0 or "
                   "more."},
-        TimesCase{"TooMany", [] {
+        TimesCase{"TooMany",
+                  [] {
                     std::string lines;
                     for (int day = 1; day <= 101; ++day) lines += std::to_string(day) + "\r\n";
                     return lines;
@@ -135,8 +136,9 @@ INSTANTIATE_TEST_SUITE_P(
         RequestCase{"TooManyTimes",
                     with([](RunRequest& r) { r.times = std::vector<double>(101, 1.0); }),
                     ChoiceField::times, "give 1 to 100 integration times in days"},
-        RequestCase{"NegativeTime",
-                    with([](RunRequest& r) { r.times = std::vector<double>{1, -0.5}; }),
+        RequestCase{"NegativeTime", with([](RunRequest& r) {
+                      r.times = std::vector<double>{1, -0.5};
+                    }),
                     ChoiceField::times,
                     "the integration time -0.5 is negative; every integration time must be a "
                     "finite number of days, 0 or more."},

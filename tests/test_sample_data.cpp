@@ -17,7 +17,7 @@
 #include <tuple>
 #include <vector>
 
-#include "app/version.h"
+#include "base/version.h"
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
 #include "input/integration_times.h"

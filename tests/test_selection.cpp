@@ -7,8 +7,8 @@
 
 #include "app/selection.h"
 #include "input/line_reader.h"
-#include "platform/memory_console.h"
 #include "tests/support/test_support.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 namespace {

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/terminal_console.h"
+#include "ui/terminal_console.h"
 #include "platform/terminal_session.h"
+#include "ui/console.h"
 
 namespace {
 

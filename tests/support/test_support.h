@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

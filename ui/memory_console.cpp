@@ -1,5 +1,5 @@
 // The in-memory console: screen cells, scripted keys and list-box answers, records.
-#include "platform/memory_console.h"
+#include "ui/memory_console.h"
 
 namespace kestrane {
 

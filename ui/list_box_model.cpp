@@ -1,10 +1,10 @@
 // The list box as pure state: keys, mouse, the choice and the picture of the box.
-#include "platform/list_box_model.h"
+#include "ui/list_box_model.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 
 namespace kestrane {
 namespace {

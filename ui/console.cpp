@@ -1,6 +1,6 @@
 // Console operations built on the Console interface: advancing to a column, centring and the
 // start-up of the console window.
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

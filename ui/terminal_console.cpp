@@ -1,6 +1,6 @@
 // The console on an ncurses terminal: the screen and list boxes painted, keys waited for,
 // and the notice shown while the terminal is too small.
-#include "platform/terminal_console.h"
+#include "ui/terminal_console.h"
 
 #include <curses.h>
 #include <term.h>

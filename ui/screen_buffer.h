@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

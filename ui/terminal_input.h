@@ -4,7 +4,7 @@
 #include <chrono>
 #include <optional>
 
-#include "platform/list_box_model.h"
+#include "ui/list_box_model.h"
 
 namespace kestrane {
 

@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-#include "platform/console.h"
+#include "ui/console.h"
 
 namespace kestrane {
 

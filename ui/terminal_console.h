@@ -7,10 +7,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "platform/console.h"
-#include "platform/list_box_model.h"
-#include "platform/screen_buffer.h"
-#include "platform/terminal_input.h"
+#include "ui/terminal_input.h"
+#include "ui/console.h"
+#include "ui/list_box_model.h"
+#include "ui/screen_buffer.h"
 
 namespace kestrane {
 

@@ -1,5 +1,5 @@
 // Console screen cells: writing with wrap at column 80 and scrolling at row 25.
-#include "platform/screen_buffer.h"
+#include "ui/screen_buffer.h"
 
 #include <stdexcept>
 

@@ -1,5 +1,5 @@
 // Curses keys and mouse reports decoded into list-box keys and mouse events.
-#include "platform/terminal_input.h"
+#include "ui/terminal_input.h"
 
 #include <curses.h>
 

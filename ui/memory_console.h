@@ -8,9 +8,9 @@
 #include <variant>
 #include <vector>
 
-#include "platform/console.h"
-#include "platform/list_box_model.h"
-#include "platform/screen_buffer.h"
+#include "ui/console.h"
+#include "ui/list_box_model.h"
+#include "ui/screen_buffer.h"
 
 namespace kestrane {
 
