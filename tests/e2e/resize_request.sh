@@ -60,6 +60,18 @@ while time.time() < deadline and status is None:
         status = os.waitstatus_to_exitcode(code)
 if status is None:
     os.kill(pid, 9)
+# What the program wrote last (the size asked back) may still wait in the terminal when it
+# has ended: read on to the end, which comes once the buffered output is read.
+while time.time() < deadline:
+    try:
+        if not select.select([fd], [], [], max(deadline - time.time(), 0))[0]:
+            break
+        chunk = os.read(fd, 65536)
+    except OSError:  # the end: the program's side of the terminal is closed
+        break
+    if not chunk:
+        break
+    out += chunk
 def check(ok, what):
     if not ok:
         sys.stderr.write("FAIL: " + what + "\n")
