@@ -50,9 +50,13 @@ start_server() {
   [ "$size" = "$want" ] || fail "pane is $size, not $want"
 }
 
+# Kills every server of the test and removes its socket, which tmux leaves behind.
 cleanup() {
   local socket
-  for socket in "${SOCKETS[@]}"; do tmux -L "$socket" kill-server >/dev/null 2>&1 || true; done
+  for socket in "${SOCKETS[@]}"; do
+    tmux -L "$socket" kill-server >/dev/null 2>&1 || true
+    rm -f "${TMUX_TMPDIR:-/tmp}/tmux-$(id -u)/$socket"
+  done
   rm -rf "$WORK"
 }
 trap cleanup EXIT
