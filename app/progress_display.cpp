@@ -1,11 +1,18 @@
 // The processing screen's header line and progress bar, throttled.
 #include "app/progress_display.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <system_error>
+#include <thread>
+
 namespace kestrane {
 
 ProgressDisplay::ProgressDisplay(Console& console, ProgressClock::duration interval,
                                  std::function<ProgressClock::time_point()> now)
-    : console_(console), interval_(interval), now_(std::move(now)), start_(now_()) {}
+    : console_(console), interval_(interval), now_(std::move(now)), start_(now_()) {
+  if (const char* hold = std::getenv("KESTRANE_TEST_HOLD_FILE")) hold_file_ = hold;
+}
 
 void ProgressDisplay::record_processed(const HeaderRecord& header, std::uint64_t bytes_done,
                                        std::uint64_t bytes_total) {
@@ -19,6 +26,24 @@ void ProgressDisplay::record_processed(const HeaderRecord& header, std::uint64_t
     figures_.seconds = seconds_between(start_, now);
     draw(now - start_ >= interval_);
     last_draw_ = now;
+  }
+  if (!hold_file_.empty()) hold_for_tests();
+}
+
+// For the real-terminal tests (tests/e2e) only: while the file named by
+// KESTRANE_TEST_HOLD_FILE exists, the run waits after each processed record, its screen kept
+// as in any run (the bar drawn once its interval has passed), so that a test can act while the
+// records are processed however fast the build is. Without the variable nothing waits.
+void ProgressDisplay::hold_for_tests() {
+  std::error_code error;
+  while (std::filesystem::exists(hold_file_, error)) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const ProgressClock::time_point now = now_();
+    if (!bar_shown_ && now - start_ >= interval_) {
+      figures_.seconds = seconds_between(start_, now);
+      draw(true);
+      last_draw_ = now;
+    }
   }
 }
 

@@ -39,6 +39,7 @@ class ProgressDisplay : public ProgressObserver {
 
  private:
   void draw(bool with_bar);
+  void hold_for_tests();
 
   Console& console_;
   ProgressClock::duration interval_;
@@ -50,6 +51,7 @@ class ProgressDisplay : public ProgressObserver {
   bool pending_ = false;
   std::string line_;
   ProgressFigures figures_;
+  std::string hold_file_;  // KESTRANE_TEST_HOLD_FILE, for the real-terminal tests only
 };
 
 }  // namespace kestrane

@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "app/progress_display.h"
@@ -115,6 +118,33 @@ TEST(ProgressDisplay, RedrawsEveryRecordWhenTheIntervalIsZero) {
     EXPECT_EQ(console.text_at(12, 20, static_cast<int>(std::string(line).size())), line);
   }
   EXPECT_EQ(console.text_at(12, 20, 35), "Be-7      365     M           4 1 H");
+}
+
+// The hold of the real-terminal tests: with KESTRANE_TEST_HOLD_FILE naming a file that exists,
+// the first record's call returns only once the file is gone, and the bar is drawn meanwhile,
+// one interval after the start as in any run. The clock moves 0.1 s a reading and removes the
+// file at 0.5 s: readings 0.0 (start), 0.1 (the record: header only), 0.2, 0.3 (the bar),
+// 0.4, 0.5 (gone). At 0.3 s: 1.5 of 10 MB read, 15%, 5.0 MB/s, 8.5 MB left in 1.7 s.
+TEST(ProgressDisplay, AHeldRunWaitsWhileTheHoldFileExistsAndDrawsTheBarMeanwhile) {
+  test_support::TempDir dir("kestrane_progress_hold");
+  const std::filesystem::path hold = dir / "hold";
+  std::ofstream(hold).put('\n');
+  ::setenv("KESTRANE_TEST_HOLD_FILE", hold.c_str(), 1);
+  MemoryConsole console;
+  FakeClock clock;
+  int readings = 0;
+  ProgressDisplay progress(console, std::chrono::milliseconds(250), [&] {
+    clock.at(0.1 * readings++);
+    if (readings == 6) std::filesystem::remove(hold);
+    return clock.now;
+  });
+  ::unsetenv("KESTRANE_TEST_HOLD_FILE");
+
+  progress.record_processed(header("H-3       100     F           5 1 L"), 1'500'000, 10'000'000);
+  EXPECT_EQ(readings, 6);
+  EXPECT_FALSE(std::filesystem::exists(hold));
+  EXPECT_EQ(console.text_at(12, 20, 35), "H-3       100     F           5 1 L");
+  EXPECT_EQ(bar_row(console), padded("1 records [#.........]  15%     5.0 MB/s 0:02 left", 60));
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ wait_for " Select Data Set to Process"
 wait_for "KVR13INH.DRT"
 wait_for "KVR13ING.DRT"
 keys Escape
-wait_for " No absorbed dose rate file was selected, calculations are aborted."
+wait_for " Press any key to abort."
 expect_row 15 " No absorbed dose rate file was selected, calculations are aborted."
 expect_row 16 " Press any key to abort."
 keys x

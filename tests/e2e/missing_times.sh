@@ -10,7 +10,7 @@ wait_for " Press any key to continue."
 keys x
 wait_for " Select Data Set to Process"
 keys Enter
-wait_for " This file contains the integration times."
+wait_for " Press any key to exit."
 expect_row 14 ' Press any key to continue. Unable to locate the file data\Kestrane.ini.'
 expect_row 15 " This file contains the integration times."
 expect_row 16 " Press any key to exit."

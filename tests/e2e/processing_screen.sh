@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
-# kestrane on a real 80x25 terminal processing a larger sample file (all ages, all organs):
-# the progress bar under the header line while the records are processed, a key typed
-# meanwhile that does not dismiss the completion screen, the final bar at 100%, and the
-# written-files line left on the terminal's normal screen after the program ends.
+# kestrane on a real 80x25 terminal processing a sample file (all ages, all organs): the
+# progress bar under the header line while the records are processed, a key typed meanwhile
+# that does not dismiss the completion screen, the final bar at 100%, the completion screen
+# kept through a terminal made too small and large again, and the written-files line left on
+# the terminal's normal screen after the program ends.
 source "$(dirname "$0")/kestrane_tmux.bash"
 
-# Large enough to take well over a second in the sanitizer build, and some in a release one.
-"$BIN_DIR/kestrane-sample" --dir "$WORK" --size "${KESTRANE_E2E_SAMPLE_SIZE:-50M}" --seed 5 \
-  --data-set inhalation >/dev/null || fail "kestrane-sample failed"
+make_sample 10M
+# The run is held after its first record until the key below has been typed, so that the bar
+# is read and the key typed while the records are processed, however fast the build.
+hold_processing
 start_kestrane
 wait_for " Press any key to continue."
 keys x
@@ -26,17 +28,23 @@ bar="$(row 13)"
 [[ "$bar" =~ ^' '{19}[0-9]+' records ['[#.]{10}'] '[' '0-9]{3}'% '.*' MB/s '.+' left'$ ]] ||
   fail "row 13 is not the progress bar: '$bar'"
 [[ "$(row 12)" =~ ^' '{19}[^' '] ]] || fail "row 12 does not hold a header line at column 20"
-
-# A key typed while the records are processed, well before their end.
 share="$(sed -E 's/.*\] +([0-9]+)% .*/\1/' <<<"$bar")"
-((share < 80)) || fail "processing was at $share% before the key: make the sample larger"
+((share < 100)) || fail "the held run shows $share% read"
+
+# A key typed while the records are processed.
 keys y
-wait_for " Press any key to exit."
+wait_for_typeahead
+release_processing
+typed_key_ended="the key typed during processing dismissed the completion screen"
+wait_while_running " Press any key to exit." "$typed_key_ended"
 [[ "$(row 13)" =~ '['#{10}'] 100% ' ]] || fail "the bar does not end at 100%: '$(row 13)'"
-# The completion screen waits for a key of its own.
-sleep 1
-[ ! -s "$STATUS_FILE" ] || fail "the key typed during processing dismissed the completion screen"
-screen | grep -qF " Press any key to exit." || fail "the completion screen is gone"
+# The completion screen waits for a key of its own: the typed key is gone, and the notice of
+# a too small terminal, which only that wait shows, comes and goes.
+t resize-window -t kestrane -x 79 -y 25
+wait_while_running "Kestrane needs a terminal of 80x25; this one is 79x25." "$typed_key_ended"
+t resize-window -t kestrane -x 80 -y 25
+wait_while_running " Press any key to exit." "the program ended when the terminal was enlarged"
+[[ "$(row 13)" =~ '['#{10}'] 100% ' ]] || fail "the completion screen is not drawn again"
 keys x
 expect_exit 0
 

@@ -11,8 +11,7 @@ request=$'\e[8;25;80t'
 restore=$'\e[8;24;80t'
 
 # tmux: the program starts only once the pane's output is recorded.
-printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
-t new-session -d -s kestrane -x 80 -y 24 -c "$WORK" \
+PANE_SIZE=80x24 start_server \
   "while [ ! -e .go ]; do sleep 0.05; done; TERM=tmux-256color '$BIN_DIR/kestrane'; echo \$? > '$STATUS_FILE'; exec sleep 3600"
 t pipe-pane -t kestrane -o "cat >> '$WORK/.pane-output'"
 touch "$WORK/.go"
@@ -22,7 +21,7 @@ keys q
 expect_exit 1
 grep -qF "$request" "$WORK/.pane-output" || fail "no request for 80x25 in the pane's output"
 ! grep -qF "$restore" "$WORK/.pane-output" || fail "the size was asked back though unchanged"
-t kill-server
+stop_server
 
 # A terminal that follows the request.
 cd "$WORK"
@@ -38,7 +37,7 @@ if pid == 0:
     os.environ["TERM"] = "xterm-256color"
     os.execv(sys.argv[1], [sys.argv[1]])
 set_size(fd, 24, 80)
-out, resized, sent = b"", False, 0
+out, resized, sent, seen = b"", False, 0, 0
 steps = [b"Press any key to continue.", b"Select Data Set", b"Press any key to abort."]
 deadline = time.time() + float(os.environ.get("KESTRANE_E2E_WAIT", "30"))
 status = None
@@ -51,8 +50,9 @@ while time.time() < deadline and status is None:
     if not resized and REQUEST in out:
         set_size(fd, 25, 80)
         resized = True
-    if sent < len(steps) and steps[sent] in out:
-        time.sleep(0.2)
+    # The output is read on, so that each step looks only at what came after the last key.
+    if sent < len(steps) and steps[sent] in out[seen:]:
+        seen = len(out)
         os.write(fd, b"\x1b" if sent == 1 else b"x")
         sent += 1
     done, code = os.waitpid(pid, os.WNOHANG)
@@ -60,6 +60,18 @@ while time.time() < deadline and status is None:
         status = os.waitstatus_to_exitcode(code)
 if status is None:
     os.kill(pid, 9)
+# What the program wrote last (the size asked back) may still wait in the terminal when it
+# has ended: read on to the end, which comes once the buffered output is read.
+while time.time() < deadline:
+    try:
+        if not select.select([fd], [], [], max(deadline - time.time(), 0))[0]:
+            break
+        chunk = os.read(fd, 65536)
+    except OSError:  # the end: the program's side of the terminal is closed
+        break
+    if not chunk:
+        break
+    out += chunk
 def check(ok, what):
     if not ok:
         sys.stderr.write("FAIL: " + what + "\n")

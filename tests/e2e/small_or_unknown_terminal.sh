@@ -20,14 +20,11 @@ expect_row 2 "q: quit"
 keys q
 expect_exit 1
 [ ! -e "$WORK/OUTPUT" ] || fail "an OUTPUT folder was made"
-t kill-server
 
 for term in nonexistent dumb; do
-  rm -f "$STATUS_FILE"
   PANE_TERM=$term start_kestrane
   expect_exit 2
   wait_for "kestrane: TERM=$term "
   screen | grep -qF "kestrane-batch" || fail "TERM=$term: no pointer to kestrane-batch"
-  t kill-server
 done
 echo "e2e small_or_unknown_terminal: 1 passed, 0 failed"

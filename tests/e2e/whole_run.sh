@@ -29,7 +29,8 @@ expect_row 17 "Lung Adrenals UB-Wall"
 expect_row 19 " Press any key to process the data."
 keys x
 
-wait_for " Processing of absorbed dose rate file is complete."
+# The prompt is the completion screen's last text: once it stands, so do the lines above it.
+wait_for " Press any key to exit."
 expect_row 2 "$(at_column 25 "Kestrane Code (March 17, 2006)")"
 expect_row 3 "$(at_column 32 "Written by the Kestrane developers")"
 expect_row 10 "$(at_column 15 ' Processing absorbed dose rate file DATA\KVR13INH.DRT.')"
