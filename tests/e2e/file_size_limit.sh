@@ -8,10 +8,9 @@ source "$(dirname "$0")/kestrane_tmux.bash"
 copy_test_data
 mkdir -p "$WORK/OUTPUT"
 printf 'an earlier run\r\n' >"$WORK/OUTPUT/DC7300h.OUT"
-printf 'set -g status off\nset -g escape-time 0\n' >"$WORK/.tmux.conf"
-t new-session -d -s kestrane -x 80 -y 25 -c "$WORK" "env PS1='$ ' bash --norc --noprofile"
-wait_for '$'
-keys "clear; ulimit -f 1; '$BIN_DIR/kestrane'; echo STATUS=\$?" Enter
+start_shell
+# The status is printed split on the command line, so that only the shell's echo shows it whole.
+keys "clear; ulimit -f 1; '$BIN_DIR/kestrane'; echo \"STA\"\"TUS=\$?\"" Enter
 wait_for " Press any key to continue."
 keys x
 wait_for " Select Data Set to Process"
@@ -28,8 +27,7 @@ keys x
 wait_for "File too large"
 wait_for " Press any key to exit."
 keys x
-wait_for "STATUS="
-screen | grep -qx "STATUS=1" || fail "the shell does not report status 1"
+wait_for_line "STATUS=1"
 screen | grep -q "^Unable to write the file OUTPUT/DC.*: File too large$" ||
   fail "the outcome does not say File too large"
 [ "$(cat "$WORK/OUTPUT/DC7300h.OUT")" = $'an earlier run\r' ] ||
