@@ -14,6 +14,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/text_wrap.h"
+
 namespace kestrane {
 
 // The width every line of --help fits in.
@@ -73,10 +75,5 @@ std::optional<GivenOptions> parse_command_line(const CommandLineSpec& spec, int 
 // Writes a usage error: "PROGRAM: MESSAGE", the usage, then the pointer to --help.
 void write_usage_error(std::ostream& err, std::string_view program, std::string_view usage,
                        std::string_view message);
-
-// `text` broken at blanks into lines of at most `width` characters, each after `indent` (a
-// word longer than a line stands alone on its line, whole); line feeds in `text` start new
-// lines, and the blanks inside a line are kept as they are.
-std::string wrap_at_blanks(std::string_view text, std::size_t width, std::string_view indent = {});
 
 }  // namespace kestrane

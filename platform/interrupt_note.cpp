@@ -9,6 +9,7 @@
 #include <atomic>
 #include <string>
 
+#include "base/text_wrap.h"
 #include "platform/file_services.h"
 
 namespace kestrane {
@@ -41,31 +42,8 @@ void write_interrupt_note(int fd) noexcept {
 }
 
 std::string note_lines(std::string_view text, std::string_view prefix, std::size_t width) {
-  std::string out;
-  for (;;) {
-    const std::size_t newline = text.find('\n');
-    std::string_view paragraph = text.substr(0, newline);
-    std::string line(prefix);
-    bool empty = true;
-    while (!paragraph.empty()) {
-      const std::size_t blank = paragraph.find(' ');
-      const std::string_view word = paragraph.substr(0, blank);
-      paragraph.remove_prefix(blank == std::string_view::npos ? paragraph.size() : blank + 1);
-      if (word.empty()) continue;
-      if (!empty && line.size() + 1 + word.size() > width) {
-        out += line + '\n';
-        line.assign(prefix);
-        empty = true;
-      }
-      if (!empty) line += ' ';
-      line += word;
-      empty = false;
-    }
-    out += line + '\n';
-    if (newline == std::string_view::npos || newline + 1 == text.size()) break;
-    text.remove_prefix(newline + 1);
-  }
-  return out;
+  if (text.ends_with('\n')) text.remove_suffix(1);
+  return wrap_at_blanks(text, width, prefix) + "\n";
 }
 
 sigset_t quit_signals() {
