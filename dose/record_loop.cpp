@@ -34,12 +34,8 @@ struct TablesToIntegrate {
   bool high = false;
 };
 
-TablesToIntegrate tables_of_code(std::string_view code) {
-  code = code.substr(0, code.find_last_not_of(" \t") + 1);
-  if (code == "L") return {true, false};
-  if (code == "H") return {false, true};
-  if (code == "B") return {true, true};
-  return {};
+TablesToIntegrate tables_to_integrate(RecordTables tables) {
+  return {holds_low(tables), holds_high(tables)};
 }
 
 [[noreturn]] void refuse_record(const HeaderRecord& header, const std::string& file_name,
@@ -217,7 +213,7 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
     check_finite(header, coef, times, region_count, file_name, region_names);
     return;
   }
-  const TablesToIntegrate tables = tables_of_code(header.table_code);
+  const TablesToIntegrate tables = tables_to_integrate(header.tables);
   if (tables.low || tables.high) {
     work.prepare(std::span<const double>(rates.x.data(), static_cast<std::size_t>(n)), 0.0, times);
   }

@@ -24,10 +24,10 @@ constexpr int lines_column(DataSet data_set) { return data_set == DataSet::inhal
 constexpr int code_column(DataSet data_set) { return data_set == DataSet::inhalation ? 35 : 28; }
 
 // Lines per time point that a table code takes: 1 for L and H, 2 for B, 0 for no valid code.
-int lines_for_code(std::string_view trimmed_code) {
-  if (trimmed_code == "L" || trimmed_code == "H") return 1;
-  if (trimmed_code == "B") return 2;
-  return 0;
+// The lines each time point of a record takes: one for a table, two for both.
+int lines_for(RecordTables tables) {
+  if (tables == RecordTables::both) return 2;
+  return tables == RecordTables::none ? 0 : 1;
 }
 
 // A refusal of the header line itself.
@@ -188,7 +188,7 @@ void fill_rate_table(const HeaderRecord& header, std::span<const int> regions, i
 
 std::array<bool, 2> tables_filled_by_block(const HeaderRecord& header) {
   if (header.p != 1) return {true, true};
-  const bool low = ascii::trim_right(header.table_code) == "L";
+  const bool low = header.tables == RecordTables::low;
   return {low, !low};
 }
 
@@ -247,6 +247,14 @@ std::vector<std::string> read_region_names(LineReader& reader) {
   return names;
 }
 
+RecordTables tables_of_code(std::string_view code) {
+  code = ascii::trim_right(code);
+  if (code == "L") return RecordTables::low;
+  if (code == "H") return RecordTables::high;
+  if (code == "B") return RecordTables::both;
+  return RecordTables::none;
+}
+
 HeaderRecord decode_header(std::string_view line, DataSet data_set, std::int64_t line_number) {
   HeaderRecord header;
   header.line = std::string(line);
@@ -259,6 +267,7 @@ HeaderRecord decode_header(std::string_view line, DataSet data_set, std::int64_t
   header.n = parse_integer(cut_field(line, count_column(data_set), kCountWidth));
   header.p = parse_integer(cut_field(line, lines_column(data_set)));
   header.table_code = ascii::to_upper(cut_field(line, code_column(data_set)));
+  header.tables = tables_of_code(header.table_code);
   return header;
 }
 
@@ -274,7 +283,7 @@ void validate_header(const HeaderRecord& header, const std::string& file_name) {
   const int count_first = count_column(header.data_set);
   check_header_field(header, file_name, count_first, kCountWidth, "time-point count field");
   const std::string_view code = ascii::trim_right(header.table_code);
-  const int lines = lines_for_code(code);
+  const int lines = lines_for(header.tables);
   if (lines == 0) {
     refuse_record(
         file_name, header.line_number, header.line,
@@ -345,7 +354,7 @@ void parse_data_block(std::string_view text, const HeaderRecord& header,
 
 void skip_data_block(LineReader& reader, const HeaderRecord& header) {
   if (header.n <= 0) return;
-  const bool pairs = ascii::trim_right(header.table_code) == "B";
+  const bool pairs = header.tables == RecordTables::both;
   take_block(reader, header, pairs ? 2 * std::int64_t{header.n} : header.n, nullptr);
 }
 

@@ -17,6 +17,19 @@ namespace kestrane {
 // The largest age at intake a header line may give, in days (the five columns of its field).
 inline constexpr std::int32_t kMaxAgeDays = 99999;
 
+// The tables a record holds, by its table code: "L" the low table, "H" the high one, "B" both
+// (blanks after the letter not counting); any other code none.
+enum class RecordTables { none, low, high, both };
+
+// The tables of a table code, as decode_header reads them.
+RecordTables tables_of_code(std::string_view code);
+constexpr bool holds_low(RecordTables tables) {
+  return tables == RecordTables::low || tables == RecordTables::both;
+}
+constexpr bool holds_high(RecordTables tables) {
+  return tables == RecordTables::high || tables == RecordTables::both;
+}
+
 // The fields of one header line.
 struct HeaderRecord {
   std::string nuclide;        // columns 1-7, unchanged
@@ -24,9 +37,10 @@ struct HeaderRecord {
   std::string class_or_f1;    // inhalation: column 19; ingestion: columns 14-20
   std::int32_t n = 0;         // time-point count
   std::int32_t p = 0;         // lines per time point
-  // Upper-cased, to the end of the line, trailing blanks kept ("L " stays "L "). The readers
-  // of the data block look at it with its trailing blanks removed, so "L " reads as "L".
+  // Upper-cased, to the end of the line, trailing blanks kept ("L " stays "L "), for the
+  // messages that quote it; what it says is `tables`, decoded once with it.
   std::string table_code;
+  RecordTables tables = RecordTables::none;
   std::string line;                        // the header line itself, unchanged
   std::int64_t line_number = 0;            // its line number in the file (0 when not known)
   DataSet data_set = DataSet::inhalation;  // the layout the line was cut by

@@ -36,9 +36,7 @@ void ChunkedDoubles::move_to(double* out) {
 }
 
 bool record_has_table(const HeaderRecord& header, int t) {
-  const std::string_view code = ascii::trim_right(header.table_code);
-  if (code == "B") return true;
-  return code == (t == 0 ? "L" : "H");
+  return t == 0 ? holds_low(header.tables) : holds_high(header.tables);
 }
 
 ColumnSink::ColumnSink(std::size_t ages, std::vector<double> times, std::size_t region_count)

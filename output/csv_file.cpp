@@ -54,9 +54,8 @@ std::string csv_header(DataSet data_set) {
 }
 
 std::array<bool, 2> record_tables(const HeaderRecord& header) {
-  const std::string_view code = ascii::trim_right(header.table_code);
-  if (code == "B") return {true, true};
-  const bool low = code == "L";
+  if (header.tables == RecordTables::both) return {true, true};
+  const bool low = header.tables == RecordTables::low;
   return {low, !low};
 }
 

@@ -24,13 +24,6 @@ std::string file_name_part(std::string_view text) {
   return out.empty() ? "_" : out;
 }
 
-// The tables a table code names, trailing blanks aside: L low, H high, B both.
-void tables_of(std::string_view code, bool& low, bool& high) {
-  code = ascii::trim_right(code);
-  low = code == "L" || code == "B";
-  high = code == "H" || code == "B";
-}
-
 }  // namespace
 
 std::string plot_file_name(const HeaderRecord& header, std::string_view region_name, int column) {
@@ -65,9 +58,8 @@ bool RecordPictures::wanted(const HeaderRecord& header) const {
 
 void RecordPictures::draw(std::vector<RecordPicture>& out, const HeaderRecord& header,
                           const RateTable& rates) const {
-  bool low = false;
-  bool high = false;
-  tables_of(header.table_code, low, high);
+  const bool low = holds_low(header.tables);
+  const bool high = holds_high(header.tables);
   const auto n = static_cast<std::size_t>(std::clamp(header.n, 0, kMaxTimePoints));
   for (std::size_t j = 0; j < region_names_.size(); ++j) {
     RecordPlot plot;

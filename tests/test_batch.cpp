@@ -857,6 +857,7 @@ TEST_P(CsvRows, NameTheRecordAndLeaveWhatItLacksEmpty) {
   header.line_number = 42;
   header.n = c.n;
   header.table_code = c.code;
+  header.tables = tables_of_code(c.code);
   auto coef = std::make_unique<CoefficientTable>();
   // Low 0.1 with 0.025 outside (share 0.25), high 2/3 with -2/3 outside (4/3 inside, share
   // 1/3): the

@@ -38,6 +38,7 @@ HeaderRecord inhalation_header(std::string code) {
   header.class_or_f1 = "F";
   header.age_days = 9125;
   header.line_number = 7;
+  header.tables = tables_of_code(code);
   header.table_code = std::move(code);
   return header;
 }
