@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -384,6 +385,63 @@ TEST_F(BatchRun, WritesTheFilesOfTheInteractiveProgramByteForByte) {
     }
   }
 }
+
+// One choice in every order of its options, --opt value or --opt=value, a flag anywhere:
+// every command line writes the same files, byte for byte, and lists them alike (the time in
+// the provenance files aside).
+class OptionOrderRun : public BatchRun,
+                       public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+// The files of OUTPUT with the line of each provenance file that holds the run's time removed.
+std::map<std::string, std::string> without_times(std::map<std::string, std::string> files) {
+  for (auto& [name, bytes] : files) {
+    if (!name.ends_with(".json")) continue;
+    const std::size_t at = bytes.find("\"created\"");
+    if (at != std::string::npos) bytes.erase(at, bytes.find('\n', at) - at);
+  }
+  return files;
+}
+
+TEST_P(OptionOrderRun, WritesTheSameFiles) {
+  const auto run_with = [&](std::vector<std::string> args) {
+    args.insert(args.begin(), "kestrane-batch");
+    for (std::string& arg : args) {
+      if (arg == "DIR") arg = dir.string();
+      if (arg == "--dir=DIR") arg = "--dir=" + dir.string();
+    }
+    std::vector<const char*> argv;
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    std::ostringstream o;
+    std::ostringstream e;
+    int status = -1;
+    const auto options =
+        parse_batch_command_line(static_cast<int>(argv.size()), argv.data(), o, e, status);
+    EXPECT_TRUE(options.has_value()) << e.str();
+    if (!options) return std::string();
+    EXPECT_EQ(test::run_batch_captured(*options, out, err), kBatchCompleted) << err;
+    return out;
+  };
+  const std::string listed_first = run_with({"--data-set", "inhalation", "--ages", "adult,infant",
+                                             "--regions", "Lung,1", "--dir", "DIR", "--csv"});
+  const auto first = without_times(test_support::folder_contents(dir / "OUTPUT"));
+  fs::remove_all(dir / "OUTPUT");
+  EXPECT_EQ(run_with(GetParam()), listed_first);
+  EXPECT_TRUE(without_times(test_support::folder_contents(dir / "OUTPUT")) == first)
+      << "the files differ";
+  EXPECT_GT(first.size(), 6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Orders, OptionOrderRun,
+    ::testing::Values(std::vector<std::string>{"--csv", "--dir", "DIR", "--regions", "Lung,1",
+                                               "--ages", "adult,infant", "--data-set",
+                                               "inhalation"},
+                      std::vector<std::string>{"--regions=Lung,1", "--csv", "--data-set=inhalation",
+                                               "--dir=DIR", "--ages=adult,infant"},
+                      std::vector<std::string>{"--ages", "adult,infant", "--csv", "--csv", "--dir",
+                                               "DIR", "--data", "inhalation", "--reg", "Lung,1"},
+                      std::vector<std::string>{"--data-set", "inhalation", "--dir=DIR", "--regions",
+                                               "Lung,1", "--csv", "--ages", "adult,infant", "--"}));
 
 // --output DIR: the files of the run go to DIR, made when missing, and nothing into OUTPUT;
 // a link in DIR's place, or a file, is refused before anything is written.
