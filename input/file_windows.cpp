@@ -1,35 +1,17 @@
-// Windows of an input file mapped for reading (mmap), with their page tables filled in at once,
-// on the reader's thread or ahead of it on a thread of its own.
+// Windows of an input file mapped for reading (platform/mapped_input maps them), with their
+// page tables filled in at once, on the reader's thread or ahead of it on a thread of its own.
 #include "input/file_windows.h"
 
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <system_error>
 #include <utility>
 
+#include "platform/mapped_input.h"
 #include "platform/threads.h"
 
 namespace kestrane {
-
-namespace {
-
-// Fills in the page tables of a mapped window: in one call where the kernel can, or else by
-// reading a byte of every page.
-void populate(const SourceWindow& window) {
-#if defined(MADV_POPULATE_READ)
-  if (::madvise(const_cast<char*>(window.bytes.get()), window.size, MADV_POPULATE_READ) == 0) {
-    return;
-  }
-#endif
-  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-  volatile char sink = 0;
-  for (std::size_t at = 0; page > 0 && at < window.size; at += page) sink = window.bytes.get()[at];
-  (void)sink;
-}
-
-}  // namespace
 
 void find_window_breaks(const SourceWindow& window, std::size_t most) {
   if (window.breaks && window.size <= line_scan::kMostBrokenWindow &&
@@ -48,22 +30,9 @@ FileWindows::~FileWindows() {
 }
 
 SourceWindow FileWindows::map(std::uint64_t start, std::size_t size, bool populate_now) const {
-  int flags = MAP_PRIVATE;
-#if defined(MAP_POPULATE)
-  if (populate_now) flags |= MAP_POPULATE;
-#endif
-  void* at = ::mmap(nullptr, size, PROT_READ, flags, fd_, static_cast<off_t>(start));
-  if (at == MAP_FAILED) return {};
-  SourceWindow window{{static_cast<const char*>(at),
-                       [size](const char* p) { ::munmap(const_cast<char*>(p), size); }},
-                      start,
-                      size,
-                      {},
-                      0};
-#if !defined(MAP_POPULATE)
-  if (populate_now) populate(window);
-#endif
-  return window;
+  std::shared_ptr<const char> bytes = map_for_reading(fd_, start, size, populate_now);
+  if (!bytes) return {};
+  return {std::move(bytes), start, size, {}, 0};
 }
 
 SourceWindow FileWindows::map_now(std::uint64_t start, std::size_t size) const {
@@ -107,7 +76,7 @@ void FileWindows::run() {
     if (ending_) return;
     const SourceWindow window = std::exchange(pending_, SourceWindow());
     lock.unlock();
-    populate(window);
+    populate_mapping(window.bytes.get(), window.size);
     // The line breaks of a window of short lines would take up to four times its size: they
     // are left to the reader once they would take a quarter of it.
     find_window_breaks(window, window.size / 16);

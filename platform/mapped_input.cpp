@@ -4,6 +4,7 @@
 #include "platform/mapped_input.h"
 
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,6 +140,33 @@ MappedInputWatch::~MappedInputWatch() {
   slot.state.store(kChanging, std::memory_order_release);
   slot.fd = -1;
   slot.state.store(kFree, std::memory_order_release);
+}
+
+std::shared_ptr<const char> map_for_reading(int fd, std::uint64_t start, std::size_t size,
+                                            bool populate_now) {
+  int flags = MAP_PRIVATE;
+#if defined(MAP_POPULATE)
+  if (populate_now) flags |= MAP_POPULATE;
+#endif
+  void* at = ::mmap(nullptr, size, PROT_READ, flags, fd, static_cast<off_t>(start));
+  if (at == MAP_FAILED) return {};
+  std::shared_ptr<const char> bytes(static_cast<const char*>(at), [size](const char* p) {
+    ::munmap(const_cast<char*>(p), size);
+  });
+#if !defined(MAP_POPULATE)
+  if (populate_now) populate_mapping(bytes.get(), size);
+#endif
+  return bytes;
+}
+
+void populate_mapping(const char* bytes, std::size_t size) noexcept {
+#if defined(MADV_POPULATE_READ)
+  if (::madvise(const_cast<char*>(bytes), size, MADV_POPULATE_READ) == 0) return;
+#endif
+  const auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+  volatile char sink = 0;
+  for (std::size_t at = 0; page > 0 && at < size; at += page) sink = bytes[at];
+  (void)sink;
 }
 
 }  // namespace kestrane

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
 
 namespace kestrane {
@@ -27,6 +28,15 @@ void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept 
 // terminal is given back and the message written by the thread that would otherwise draw over
 // them. Returns, doing nothing, otherwise. Async-signal-safe: for the handlers of SIGBUS.
 void hand_shortened_input_to_main_thread(int signal_number) noexcept;
+
+// Maps `size` bytes of the open file `fd` from `start` (a multiple of the page size) for
+// reading, its page tables filled in at once with `populate_now`; empty where it cannot be
+// mapped. The map goes when the last holder of the bytes lets them go.
+std::shared_ptr<const char> map_for_reading(int fd, std::uint64_t start, std::size_t size,
+                                            bool populate_now);
+// Fills in the page tables of mapped bytes: in one call where the kernel can, or else by
+// reading a byte of every page.
+void populate_mapping(const char* bytes, std::size_t size) noexcept;
 
 // The status a run stopped this way exits with.
 inline constexpr int kMappedInputShortenedStatus = 1;
