@@ -76,7 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "more."},
         TimesCase{"TooMany", [] {
                     std::string lines;
-                    for (int t = 1; t <= 101; ++t) lines += std::to_string(t) + "\r\n";
+                    for (int k = 1; k <= 101; ++k) lines += std::to_string(k) + "\r\n";
                     return lines;
                   }(),
                   "data/Kestrane.ini holds more than 100 integration times after the START "
