@@ -242,24 +242,13 @@ HWY_INLINE hn::Vec<D8> AllowedClasses(D8 d8, const std::uint8_t* text,
   return hn::And(hn::And(low, high), hn::LoadU(d8, pattern));
 }
 
-std::uint64_t UnusualFields10(const char* p, int count) {
-  const hn::ScalableTag<std::uint8_t> d8;
+// Whether each of the `end` characters at `text` (at least a vector's worth, from the start of
+// a field) is of the class its column asks for: vector after vector, the last one again with
+// some before it so that it ends at the last character. The least of the allowed classes is 0
+// only where some character is out of its class.
+template <class D8>
+HWY_INLINE bool AllOfTheirClass(D8 d8, const std::uint8_t* text, std::size_t end) {
   const std::size_t lanes = hn::Lanes(d8);
-  const std::size_t size = 10 * static_cast<std::size_t>(count);
-  const auto* text = reinterpret_cast<const std::uint8_t*>(p);
-  // Fewer characters than lanes: a copy filled out with plain rates.
-  HWY_ALIGN std::uint8_t padded[HWY_MAX_BYTES];
-  std::size_t end = size;
-  if (size < lanes) {
-    for (std::size_t i = 0; i < lanes; ++i) {
-      padded[i] = static_cast<std::uint8_t>(" 1.000E+00"[i % 10]);
-    }
-    std::memcpy(padded, p, size);
-    text = padded;
-    end = lanes;
-  }
-  // Vector after vector, the last one again with some before it so that it ends at the last
-  // field; the least of the allowed classes is 0 only where some character is out of its class.
   const std::uint8_t* const pattern = kRatePattern.at;
   auto least = hn::Set(d8, std::uint8_t{0xFF});
   std::size_t at = 0;
@@ -269,12 +258,21 @@ std::uint64_t UnusualFields10(const char* p, int count) {
   if (at < end) {
     least = hn::Min(least, AllowedClasses(d8, text + end - lanes, pattern + end - lanes));
   }
-  if (hn::AllFalse(d8, hn::Eq(least, hn::Zero(d8)))) return 0;
-  // Not all plain: the fields of the characters out of their class, vector by vector.
+  return hn::AllFalse(d8, hn::Eq(least, hn::Zero(d8)));
+}
+
+// The fields (bit k for the characters 10 k to 10 k + 9) among the first `size` of the `end`
+// characters at `text` that hold a character out of its class, vector by vector. Out of line,
+// as the rare case, so that the usual one needs no frame of its own.
+HWY_NOINLINE std::uint64_t FieldsOutOfClass(const std::uint8_t* text, std::size_t end,
+                                            std::size_t size) {
+  const hn::ScalableTag<std::uint8_t> d8;
+  const std::size_t lanes = hn::Lanes(d8);
   std::uint64_t unusual = 0;
   for (std::size_t from = 0; from < end; from += lanes) {
     const std::size_t start = from + lanes <= end ? from : end - lanes;
-    const auto out = hn::Eq(AllowedClasses(d8, text + start, pattern + start), hn::Zero(d8));
+    const auto out =
+        hn::Eq(AllowedClasses(d8, text + start, kRatePattern.at + start), hn::Zero(d8));
     std::uint8_t bits[(HWY_MAX_BYTES + 7) / 8] = {};
     hn::StoreMaskBits(d8, out, bits);
     for (std::size_t i = 0; i < lanes && start + i < size; ++i) {
@@ -282,6 +280,26 @@ std::uint64_t UnusualFields10(const char* p, int count) {
     }
   }
   return unusual;
+}
+
+// Fewer characters than lanes: a copy filled out with plain rates is looked at.
+HWY_NOINLINE std::uint64_t UnusualFewFields10(const char* p, std::size_t size) {
+  const hn::ScalableTag<std::uint8_t> d8;
+  const std::size_t lanes = hn::Lanes(d8);
+  HWY_ALIGN std::uint8_t padded[HWY_MAX_BYTES];
+  for (std::size_t i = 0; i < lanes; ++i) {
+    padded[i] = static_cast<std::uint8_t>(" 1.000E+00"[i % 10]);
+  }
+  std::memcpy(padded, p, size);
+  return AllOfTheirClass(d8, padded, lanes) ? 0 : FieldsOutOfClass(padded, lanes, size);
+}
+
+std::uint64_t UnusualFields10(const char* p, int count) {
+  const hn::ScalableTag<std::uint8_t> d8;
+  const std::size_t size = 10 * static_cast<std::size_t>(count);
+  if (size < hn::Lanes(d8)) return UnusualFewFields10(p, size);
+  const auto* text = reinterpret_cast<const std::uint8_t*>(p);
+  return AllOfTheirClass(d8, text, size) ? 0 : FieldsOutOfClass(text, size, size);
 }
 #endif  // HWY_TARGET == HWY_SCALAR
 
