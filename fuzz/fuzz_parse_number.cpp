@@ -4,7 +4,8 @@
 // reading of a field accepts only what the rule reads, with the same value, and finite. The
 // text cut into ten-column fields, and a line of usual fields with characters the text sets,
 // read alike by the scalar and the vector path (every target the processor runs), and a field
-// either path reads has the value of the strict reading.
+// either path reads has the value of the strict reading; the look at the fields' form agrees
+// with the scalar look on every target.
 #include <algorithm>
 #include <bit>
 #include <cmath>
@@ -31,6 +32,19 @@ void check_vector_fields(const std::string& text) {
   const std::vector<char> fields(text.begin(), text.begin() + 10 * count);
   double scalar[29];
   const bool read = kestrane::number_detail::parse_e_fields10(fields.data(), count, scalar);
+  // The look at the fields' form: what the scalar look says, on every target; the reading of
+  // rates takes every field exactly where none is flagged.
+  const std::uint64_t unusual = kestrane::number_detail::unusual_fields10(fields.data(), count);
+  for (std::int64_t targets = hwy::SupportedTargets(); targets != 0; targets &= targets - 1) {
+    const std::int64_t target = targets & -targets;
+    double rates[29];
+    if (kestrane::number_detail::unusual_fields10_on_target(target, fields.data(), count) !=
+            unusual ||
+        (kestrane::number_detail::parse_rates10_on_target(target, fields.data(), count, rates) ==
+         count) != (unusual == 0)) {
+      std::abort();
+    }
+  }
   for (std::int64_t targets = hwy::SupportedTargets(); targets != 0; targets &= targets - 1) {
     double vector[29];
     const std::int64_t target = targets & -targets;

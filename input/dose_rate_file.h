@@ -71,10 +71,14 @@ void validate_header(const HeaderRecord& header, const std::string& file_name);
 // "Lung"). With P = 1 the rates go to the low table when the code is "L" (trailing blanks
 // aside), otherwise to the high table; with any other P each time point is a low line and a
 // high line. The other table is left as it was. Only the time and the selected regions'
-// columns are read, and each of them must be held in full by the line and hold one number
-// with blanks around it, or blanks only (0), and that number must be finite.
+// columns are read, but every data line is checked whole: it must hold its time and one rate
+// field for each region name of the file (region columns 1 to lung_region - 1) in full, each
+// of them one number with blanks around it, or blanks only (0), that is finite, and no rate may
+// be below zero (-0 is zero). The fields not selected are checked in their form alone.
 // Throws InputError naming the file, the faulty line, its columns and the header line when
-// a data line breaks that rule, when the file ends before the block does, or when N is
+// a data line breaks that rule (as the selection of every region would name it: its first
+// broken field, else its first rate below zero with the value), when the file ends before the
+// block does, or when N is
 // negative or exceeds kMaxTimePoints; std::invalid_argument for more than
 // kMaxSelectedRegions regions or a region number other than lung_region outside
 // 1..kMaxRegionNames.

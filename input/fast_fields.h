@@ -120,13 +120,15 @@ inline bool parse_e_digits3(const char* p, double& value) {
 
 // Reads `count` fields of ten columns each, from `p` on, into out[0] to out[count - 1], when
 // every one of them is the usual " d.dddEsdd" (a blank or sign, then the form parse_e_digits3
-// reads): true with the values parse_e_field gives, or false, with `out` partly written, as soon
-// as one field is in another form. Two fields per step give the processor two independent
-// chains of work to overlap, and a sign is set on the bits of the value, without a branch.
+// reads; with kRates a blank or '+', so that none is below zero): true with the values
+// parse_e_field gives, or false, with `out` partly written, as soon as one field is in another
+// form. Two fields per step give the processor two independent chains of work to overlap, and
+// a sign is set on the bits of the value, without a branch.
+template <bool kRates = false>
 inline bool parse_e_fields10(const char* p, int count, double* out) {
   auto one = [](const char* field, double& value) {
     const char lead = field[0];
-    const bool lead_ok = (lead == ' ') | (lead == '-') | (lead == '+');
+    const bool lead_ok = (lead == ' ') | (lead == '+') | (!kRates && lead == '-');
     if (!(lead_ok && parse_e_digits3(field + 1, value))) return false;
     value = std::bit_cast<double>(std::bit_cast<std::uint64_t>(value) |
                                   (static_cast<std::uint64_t>(lead == '-') << 63));
@@ -139,6 +141,23 @@ inline bool parse_e_fields10(const char* p, int count, double* out) {
     if (!(first & second)) return false;
   }
   return n == count || one(p + 10 * n, out[n]);
+}
+
+// Whether the ten characters at `p` are a plain rate, " d.dddEsdd" or "+d.dddEsdd": the usual
+// field without a '-' lead, which holds one number of 0 or more by the full rule.
+inline bool is_plain_rate10(const char* p) {
+  double value;
+  return (p[0] == ' ' || p[0] == '+') && parse_e_digits3(p + 1, value);
+}
+
+// A bit for each of the `count` ten-column fields from `p` on (bit k for the field at p + 10 k,
+// count at most 64) that is not a plain rate, field by field.
+inline std::uint64_t unusual_fields10(const char* p, int count) {
+  std::uint64_t unusual = 0;
+  for (int k = 0; k < count; ++k) {
+    unusual |= std::uint64_t{!is_plain_rate10(p + 10 * k)} << k;
+  }
+  return unusual;
 }
 
 // Reads a field of 8 to 10 characters of the form written by Fortran E editing:

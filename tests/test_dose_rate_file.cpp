@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "input/dose_rate_file.h"
+#include "tests/support/damaged_lines.h"
 #include "tests/support/test_support.h"
 
 namespace kestrane {
@@ -414,9 +415,10 @@ TEST(DataBlock, AllRegionsInReverseOrder) {
   for (std::size_t k = 1; k < 30; ++k) EXPECT_EQ(table.value[1][k][0], c[29 - k]) << k;
 }
 
-// Lines of the usual " d.dddEsdd" fields, read with all regions in one pass, and lines where one
-// field has another form, read field by field: every cell as when its region is read alone,
-// which reads only its own field, as strtod reads the field, and as with a few regions.
+// Lines of the usual " d.dddEsdd" fields (some with a '+' lead), read with all regions in one
+// pass, and lines where one field has another form, read field by field: every cell as when its
+// region is read alone, which reads only its own field, as strtod reads the field, and as with a
+// few regions.
 TEST(DataBlock, AllRegionsInOnePassAgreeWithEachRegionAlone) {
   std::mt19937_64 rng(8);
   std::uniform_real_distribution<double> rate(1.0, 10.0);
@@ -427,16 +429,15 @@ TEST(DataBlock, AllRegionsInOnePassAgreeWithEachRegionAlone) {
   std::vector<std::string> lines;
   std::vector<std::vector<double>> written;
   const std::vector<std::string> odd_fields = {"  1.5E-07 ", "1.2345E-05", "  1.234d-5",
-                                               " 1.234E+5 ", "          ", "   -0.0001"};
+                                               " 1.234E+5 ", "          ", "   +0.0001"};
   for (int i = 0; i < n; ++i) {
     char field[32];
     std::snprintf(field, sizeof field, "%9.3E", 0.5 * (i + 1));
     std::string line = field;
     std::vector<double> values;
     for (int c = 0; c < 29; ++c) {
-      const double sign = c % 7 == 3 ? -1.0 : 1.0;
-      std::snprintf(field, sizeof field, "%10.3E",
-                    sign * rate(rng) * std::pow(10.0, exponent(rng)));
+      std::snprintf(field, sizeof field, c % 7 == 3 ? "%+10.3E" : "%10.3E",
+                    rate(rng) * std::pow(10.0, exponent(rng)));
       line += field;
     }
     if (i % 3 == 1) {  // one field in another form, anywhere on the line
@@ -546,8 +547,8 @@ TEST(DataBlock, LungFollowsTheNamesOfTheFile) {
 
 TEST(DataBlock, BlankFieldsGiveZeroAndNoTimePointsReadsNothing) {
   const std::string line = inhalation_header("K-40", "100", 'F', "2", "1 L");
-  // Fields of blanks only, in a line long enough for every field read (columns 1 to 3 here,
-  // up to column 39), and fields that end the line exactly.
+  // Fields of blanks only, in a line of a file of three region names (columns 1 to 3, up to
+  // column 39, with "Lung" region 4), and fields that end the line exactly.
   LineReader reader = reader_after_header(line, {std::string(39, ' '),
                                                  "  4.0E+00"
                                                  "   1.0E+00"
@@ -555,7 +556,7 @@ TEST(DataBlock, BlankFieldsGiveZeroAndNoTimePointsReadsNothing) {
                                                  "  \t .5e1  "});
   RateTable table = filled_table();
   const std::vector<int> regions{1, 2, 3};
-  read_data_block(reader, decode_header(line, DataSet::inhalation), regions, 30, table);
+  read_data_block(reader, decode_header(line, DataSet::inhalation), regions, 4, table);
   EXPECT_EQ(table.x[0], 0.0);
   EXPECT_EQ(table.value[0][0][0], 0.0);
   EXPECT_EQ(table.value[0][2][0], 0.0);
@@ -567,7 +568,7 @@ TEST(DataBlock, BlankFieldsGiveZeroAndNoTimePointsReadsNothing) {
   const std::string empty_line = inhalation_header("K-40", "100", 'F', "0", "1 L");
   LineReader empty = reader_after_header(empty_line, {});
   RateTable untouched = filled_table();
-  read_data_block(empty, decode_header(empty_line, DataSet::inhalation), regions, 30, untouched);
+  read_data_block(empty, decode_header(empty_line, DataSet::inhalation), regions, 4, untouched);
   EXPECT_EQ(untouched.x[0], kUntouched);
   EXPECT_EQ(empty.read_line(), "NEXT HEADER");
 }
@@ -575,8 +576,9 @@ TEST(DataBlock, BlankFieldsGiveZeroAndNoTimePointsReadsNothing) {
 TEST(DataBlock, RecordCutShortIsRefused) {
   for (const char* tail : {"1 L", "2 B"}) {
     const std::string line = inhalation_header("Th-232", "5475", 'S', "3", tail);
-    const std::string text = "title\r\n names\r\n" + line + "\r\n" + data_line(1.0, {1.0}) +
-                             "\r\n" + data_line(tail[0] == '1' ? 2.0 : 1.0, {2.0});
+    const std::string text = "title\r\n names\r\n" + line + "\r\n" +
+                             data_line(1.0, columns_of_line(0)) + "\r\n" +
+                             data_line(tail[0] == '1' ? 2.0 : 1.0, columns_of_line(1));
     const std::vector<int> regions{1};
     LineReader reader = LineReader::from_bytes(text, kFile);
     reader.skip_lines(3);
@@ -671,7 +673,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "the data line ends after column 5, before the time field (columns 1-9)"},
         DataLineCase{100, "",
                      "the data line ends after column 100, before the rate field of region column "
-                     "15 (columns 150-159) that is read"},
+                     "10 (columns 100-109) that is read"},
         DataLineCase{
             185, "",
             "the data line ends after column 185, before the rate field of region column 18"},
@@ -690,6 +692,53 @@ INSTANTIATE_TEST_SUITE_P(
                      "the rate field of region column 3 (columns 30-39) \"    1E400 \" is a "
                      "number too large"},
         DataLineCase{0, "1E99999  ", "the time field (columns 1-9) \"1E99999  \" is a number"}));
+
+// A damaged data line is refused, whatever regions are chosen, as the reading of every region
+// refuses it (its first broken field, else its first rate below zero), by both ways of reading a
+// block; a line that is read fills, for every choice, the cells of the line it reads as.
+class DamagedDataLine : public testing::TestWithParam<test_support::DamagedLine> {};
+
+TEST_P(DamagedDataLine, IsRefusedAlikeWhateverRegionsAreChosen) {
+  const test_support::DamagedLine& c = GetParam();
+  const std::string header = inhalation_header("Pu-239", "100", 'M', "2", "1 L");
+  const HeaderRecord h = decode_header(header, DataSet::inhalation, 3);
+  const std::string next = data_line(1.0, columns_of_line(1));
+  std::vector<int> all;
+  for (int r = 1; r <= 30; ++r) all.push_back(r);
+  const std::vector<std::vector<int>> choices{{4}, {12}, {5, 4}, {1, 3, 30}, {30}, {29, 2}, all};
+  for (const std::vector<int>& regions : choices) {
+    SCOPED_TRACE(testing::PrintToString(regions));
+    // The refusal of the block whose first data line (line 4) is `line`, from the file and from
+    // the text of the block, which must agree; the table read from the file.
+    auto read = [&](const std::string& line, RateTable& table) {
+      LineReader reader = reader_after_header(header, {line, next});
+      const std::string direct = refusal([&] { read_data_block(reader, h, regions, 30, table); });
+      LineReader split = reader_after_header(header, {line, next});
+      const std::string text = read_data_block_text(split, h);
+      RateTable parsed = filled_table();
+      EXPECT_EQ(refusal([&] { parse_data_block(text, h, regions, 30, parsed, kFile); }), direct);
+      EXPECT_EQ(parsed.value, table.value);
+      return direct;
+    };
+    RateTable table = filled_table();
+    const std::string message = read(c.line, table);
+    if (c.reason.empty()) {
+      EXPECT_EQ(message, "");
+      RateTable expected = filled_table();
+      ASSERT_EQ(read(c.reads_as, expected), "");
+      EXPECT_EQ(table.x, expected.x);
+      EXPECT_EQ(table.value, expected.value);  // compared as numbers: -0 is 0
+    } else {
+      EXPECT_EQ(message,
+                kFile + ", line 4: " + c.reason + ". Header line (line 3): \"" + header + "\"");
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DamagedDataLine, testing::ValuesIn(test_support::damaged_lines()),
+                         [](const testing::TestParamInfo<test_support::DamagedLine>& c) {
+                           return c.param.name;
+                         });
 
 TEST(DataBlock, LineTooLongIsRefusedWithTheRecord) {
   const std::string header = inhalation_header("Pu-239", "100", 'M', "2", "1 L");
@@ -736,16 +785,23 @@ TEST(DataBlock, TextOfPaddedLinesKeepsOnlyTheColumnsRead) {
   EXPECT_EQ(from_text.value[1][1][2], 29 + 5 / 4.0);
 }
 
-TEST(DataBlock, FieldsThatAreNotReadAreNotLookedAt) {
+// A field that is not read is still looked at: the line is refused as when it is read.
+TEST(DataBlock, FieldsThatAreNotReadAreLookedAtToo) {
   const std::string header = inhalation_header("Pu-239", "100", 'M', "1", "1 L");
-  std::string line = data_line(2.0, columns_of_line(1, 3));
+  std::string line = data_line(2.0, columns_of_line(1));
   line.replace(19, 10, "garbage!!\x1b");  // region column 2, not selected
   LineReader reader = reader_after_header(header, {line});
   RateTable table = filled_table();
   const std::vector<int> regions{3, 1};
-  read_data_block(reader, decode_header(header, DataSet::inhalation, 3), regions, 30, table);
-  EXPECT_EQ(table.value[0][0][0], 3.25);
-  EXPECT_EQ(table.value[0][1][0], 1.25);
+  EXPECT_EQ(refusal([&] {
+              read_data_block(reader, decode_header(header, DataSet::inhalation, 3), regions, 30,
+                              table);
+            }),
+            kFile +
+                ", line 4: the rate field of region column 2 (columns 20-29) holds "
+                "\"garbage!!\\x1b\", not one number with blanks around it. Header line (line 3): "
+                "\"" +
+                header + "\"");
 }
 
 // The lines of a one-line-per-point record go to the low table for the code L, in either case

@@ -1,7 +1,8 @@
 // One rule for every front end: a choice that the input files make (the integration times of
 // data\Kestrane.ini) is refused by kestrane-batch and by the dialogue for the same reason, in
-// the same words, and a choice refused by the run's checks is refused alike whatever lists
-// the request names. The Python module's side of the same table is python/tests/test_same_rules.py.
+// the same words, as is a damaged data line, and a choice refused by the run's checks is refused
+// alike whatever lists the request names. The Python module's side of the same table is
+// python/tests/test_same_rules.py.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include "app/run_driver.h"
 #include "run/run_request.h"
 #include "tests/support/batch_capture.h"
+#include "tests/support/damaged_lines.h"
 #include "tests/support/test_support.h"
 #include "ui/memory_console.h"
 
@@ -19,6 +21,7 @@ namespace kestrane {
 namespace {
 
 namespace fs = std::filesystem;
+using test_support::read_file;
 using test_support::TempDir;
 using test_support::write_file;
 
@@ -83,6 +86,67 @@ INSTANTIATE_TEST_SUITE_P(
                   "data/Kestrane.ini holds more than 100 integration times after the START "
                   "line (line 2); line 103 is one too many."}),
     [](const ::testing::TestParamInfo<TimesCase>& test) { return test.param.name; });
+
+// A copy of the run tests' working directory in `dir` whose line 4, the first data line of the
+// record H-3 of 100 days, is `line`.
+void copy_run_with_line_4(const TempDir& dir, const std::string& line) {
+  fs::copy(kRun, dir.path(), fs::copy_options::recursive);
+  const fs::path drt = dir / "DATA" / "KVR13INH.DRT";
+  std::string text = read_file(drt);
+  std::size_t start = 0;
+  for (int ends = 0; ends < 3; ++ends) start = text.find("\r\n", start) + 2;
+  text.replace(start, text.find("\r\n", start) - start, line);
+  write_file(drt, text);
+}
+
+// A damaged data line stops the run through kestrane-batch and the dialogue in the same words,
+// with the infants' records and region column 4 chosen (which the line shifted by one character
+// reads as a sound number); a line that is read gives the coefficient file of the line it reads
+// as.
+class DamagedLineAlike : public ::testing::TestWithParam<test_support::DamagedLine> {};
+
+TEST_P(DamagedLineAlike, StopsBatchAndDialogueOrReadsAsItsEquivalent) {
+  const test_support::DamagedLine& c = GetParam();
+  const TempDir dir("kestrane_damaged_line");
+  copy_run_with_line_4(dir, c.line);
+  BatchOptions options;
+  options.dir = dir.path();
+  options.ages = "1";
+  options.regions = "4";
+  std::string out;
+  std::string err;
+  const int status = test::run_batch_captured(options, out, err);
+  if (c.reason.empty()) {
+    ASSERT_EQ(status, kBatchCompleted) << err;
+    const TempDir same("kestrane_damaged_line");
+    copy_run_with_line_4(same, c.reads_as);
+    options.dir = same.path();
+    ASSERT_EQ(test::run_batch_captured(options, out, err), kBatchCompleted) << err;
+    EXPECT_EQ(read_file(dir / "OUTPUT" / "DC100h.OUT"), read_file(same / "OUTPUT" / "DC100h.OUT"));
+    return;
+  }
+  const std::string message = "DATA/KVR13INH.DRT, line 4: " + c.reason +
+                              ". Header line (line 3): \"H-3       100     F           5 1 L\"\n";
+  EXPECT_EQ(status, kBatchStopped);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err.substr(0, err.find('\n') + 1), "kestrane-batch: " + message);
+
+  MemoryConsole console;
+  console.push_keys(3);
+  console.push_list_box_choice({1});  // KVR13INH.DRT
+  console.push_list_box_choice({1});  // Infant
+  console.push_list_box_choice({4});
+  std::vector<std::string> outcome;
+  EXPECT_EQ(run_kestrane(console, dir.path(), outcome), kRunStoppedStatus);
+  const std::string said = outcome_for_shell(outcome, 10'000);
+  EXPECT_EQ(said.substr(0, said.find('\n') + 1), message);
+}
+
+INSTANTIATE_TEST_SUITE_P(Lines, DamagedLineAlike,
+                         ::testing::ValuesIn(test_support::damaged_lines()),
+                         [](const ::testing::TestParamInfo<test_support::DamagedLine>& c) {
+                           return c.param.name;
+                         });
 
 // The checks of a request: the refusal names the field as the front end calls it, the rest of
 // the words are the same.

@@ -182,6 +182,71 @@ TEST_P(VectorFields, EveryByteInEveryColumnOfAField) {
   }
 }
 
+// Whether a field is a plain rate, character by character: a blank or '+', a digit, the point,
+// three digits, E, e, D or d, '+' or '-', two digits.
+bool plain_rate(std::string_view f) {
+  auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  return (f[0] == ' ' || f[0] == '+') && digit(f[1]) && f[2] == '.' && digit(f[3]) && digit(f[4]) &&
+         digit(f[5]) && std::string_view("EeDd").find(f[6]) != std::string::npos &&
+         (f[7] == '+' || f[7] == '-') && digit(f[8]) && digit(f[9]);
+}
+
+// The look at the form of the fields flags exactly the fields that are not plain rates, as the
+// statement above says and as the scalar look does, with any byte in any column of any field of
+// lines of 1 to 64 fields; every field it lets pass holds one number of 0 or more. The reading of
+// rates takes the plain rates and no other field: all of the line exactly where none is
+// flagged, else no further than the first flagged, each with the value of the exact rule.
+TEST_P(VectorFields, FormOfEveryFieldFlaggedUnlessAPlainRate) {
+  const std::int64_t target = GetParam();
+  if (target != 0 && !runs(target)) GTEST_SKIP() << "the processor lacks this target";
+  test_support::Rng rng(5);
+  for (int n = 0; n < 20000; ++n) {
+    const int count = 1 + rng.below(n % 2 == 0 ? 33 : 64);
+    std::string line;
+    for (int k = 0; k < count; ++k) line += usual_field(rng);
+    for (int changes = rng.below(4); changes > 0; --changes) {
+      if (rng.one_in(2)) {
+        line[static_cast<std::size_t>(rng.below(10 * count))] = static_cast<char>(rng.below(256));
+      } else {
+        line.replace(static_cast<std::size_t>(10 * rng.below(count)), 10,
+                     kOtherFields[static_cast<std::size_t>(
+                         rng.below(static_cast<int>(kOtherFields.size())))]);
+      }
+    }
+    std::uint64_t expected = 0;
+    for (int k = 0; k < count; ++k) {
+      const std::string_view field =
+          std::string_view(line).substr(10 * static_cast<std::size_t>(k), 10);
+      if (!plain_rate(field)) {
+        expected |= std::uint64_t{1} << k;
+      } else {
+        double value = -1.0;
+        ASSERT_EQ(read_number_field(field, value), FieldReading::number) << field;
+        ASSERT_GE(value, 0.0) << field;
+      }
+    }
+    // In a buffer of its own size, so that a look past the last field is caught.
+    const std::vector<char> exact_size(line.begin(), line.end());
+    ASSERT_EQ(number_detail::unusual_fields10_on_target(target, exact_size.data(), count), expected)
+        << line;
+    ASSERT_EQ(number_detail::unusual_fields10(line.data(), count), expected) << line;
+    std::vector<double> rates(64);
+    const int read =
+        number_detail::parse_rates10_on_target(target, exact_size.data(), count, rates.data());
+    ASSERT_EQ(read == count, expected == 0) << line;
+    ASSERT_GE(read, 0);
+    ASSERT_LE(read, expected == 0 ? count : std::countr_zero(expected)) << line;
+    for (int k = 0; k < read; ++k) {
+      double exact = 0.0;
+      ASSERT_EQ(read_number_field(
+                    std::string_view(line).substr(10 * static_cast<std::size_t>(k), 10), exact),
+                FieldReading::number);
+      ASSERT_EQ(std::bit_cast<std::uint64_t>(rates[static_cast<std::size_t>(k)]),
+                std::bit_cast<std::uint64_t>(exact));
+    }
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Targets, VectorFields,
                          testing::Values(std::int64_t{HWY_AVX2}, std::int64_t{HWY_SSE4},
                                          std::int64_t{HWY_SSSE3}, std::int64_t{0}),
