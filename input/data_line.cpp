@@ -4,7 +4,7 @@
 #include <bit>
 #include <stdexcept>
 
-#include "input/ascii.h"
+#include "base/ascii.h"
 #include "input/fast_fields.h"
 #include "input/input_error.h"
 #include "input/line_reader.h"
