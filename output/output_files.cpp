@@ -56,14 +56,7 @@ constexpr off_t kWritebackChunk = off_t{8} << 20;
 constexpr int kOpenFlags = O_CLOEXEC | O_NOCTTY | O_NONBLOCK | O_NOFOLLOW;
 
 // What an entry is, in words, for the messages about an entry of the wrong kind.
-const char* kind_of(mode_t mode) {
-  if (S_ISREG(mode)) return "a file";
-  if (S_ISDIR(mode)) return "a folder";
-  if (S_ISLNK(mode)) return "a symbolic link";
-  if (S_ISFIFO(mode)) return "a FIFO";
-  if (S_ISSOCK(mode)) return "a socket";
-  return "a device";
-}
+const char* kind_of(mode_t mode) { return entry_kind_words(mode & S_IFMT); }
 
 std::string partial_of(std::string_view name) {
   return std::string(name) + std::string(kPartialSuffix);

@@ -2,6 +2,7 @@
 // matched to an entry of its folder without regard to letter case.
 #include "platform/file_services.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -78,6 +79,24 @@ std::filesystem::path resolve_program_path(const std::filesystem::path& working_
 bool program_file_exists(const std::filesystem::path& working_dir, std::string_view program_path) {
   std::error_code ec;
   return fs::is_regular_file(resolve_program_path(working_dir, program_path), ec);
+}
+
+std::optional<mode_t> program_entry_type(const std::filesystem::path& working_dir,
+                                         std::string_view program_path) {
+  struct stat info {};
+  if (::stat(resolve_program_path(working_dir, program_path).c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return info.st_mode & S_IFMT;
+}
+
+const char* entry_kind_words(mode_t type) {
+  if (S_ISREG(type)) return "a file";
+  if (S_ISDIR(type)) return "a folder";
+  if (S_ISLNK(type)) return "a symbolic link";
+  if (S_ISFIFO(type)) return "a FIFO";
+  if (S_ISSOCK(type)) return "a socket";
+  return "a device";
 }
 
 void UniqueFd::reset(int fd) noexcept {

@@ -2,6 +2,8 @@
 // resolved in a working directory with each name matched without regard to letter case.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string_view>
@@ -17,6 +19,15 @@ std::filesystem::path resolve_program_path(const std::filesystem::path& working_
 
 // True only when `program_path` names an existing regular file (after resolving).
 bool program_file_exists(const std::filesystem::path& working_dir, std::string_view program_path);
+
+// The type bits of the mode (S_IFMT) of what `program_path` names after resolving, symbolic
+// links followed as an open follows them; none when nothing is there.
+std::optional<mode_t> program_entry_type(const std::filesystem::path& working_dir,
+                                         std::string_view program_path);
+
+// What an entry of type `type` (S_IFMT bits) is, in words, for the messages about an entry of
+// the wrong kind: "a file", "a folder", "a symbolic link", "a FIFO", "a socket", "a device".
+const char* entry_kind_words(mode_t type);
 
 // An open file descriptor, closed when the object goes (or is given another one).
 class UniqueFd {
