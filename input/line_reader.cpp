@@ -217,8 +217,9 @@ struct LineReader::Impl {
     }
     std::size_t want = capacity - lim;
     // A regular file is read as far as its size when opened, as its windows would be.
-    if (sized)
+    if (sized) {
       want = static_cast<std::size_t>(std::min<std::uint64_t>(want, total - buf_offset - lim));
+    }
     std::size_t got = 0;
     if (fd < 0) {
       got = std::min(want, memory->size() - memory_pos);
