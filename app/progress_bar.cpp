@@ -27,6 +27,14 @@ double seconds_between(ProgressClock::time_point from, ProgressClock::time_point
 }
 
 std::string progress_text(const ProgressFigures& figures, int bar_width) {
+  char buf[160];
+  if (figures.bytes_total == 0) {
+    const double read = static_cast<double>(figures.bytes_done);
+    const double rate = figures.seconds > 0 ? read / figures.seconds : 0.0;
+    std::snprintf(buf, sizeof buf, "%lld records %7.1f MB read %7.1f MB/s", figures.records,
+                  read / 1e6, rate / 1e6);
+    return buf;
+  }
   const std::uint64_t total = figures.bytes_total;
   const std::uint64_t done = std::min(figures.bytes_done, total);
   const double share = total > 0 ? static_cast<double>(done) / static_cast<double>(total) : 0.0;
@@ -36,7 +44,6 @@ std::string progress_text(const ProgressFigures& figures, int bar_width) {
   bar.append(static_cast<std::size_t>(bar_width) - filled, '.');
   const std::string left =
       rate > 0 ? clock_text(static_cast<double>(total - done) / rate) : std::string("-");
-  char buf[160];
   std::snprintf(buf, sizeof buf, "%lld records [%s] %3.0f%% %7.1f MB/s %s left", figures.records,
                 bar.c_str(), share * 100, rate / 1e6, left.c_str());
   return buf;

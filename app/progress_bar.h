@@ -1,5 +1,6 @@
 // The progress of the record loop in words and on a terminal's line: the text both front
-// ends draw ("<records> records [<bar>] NN% <rate> MB/s <time> left"), and kestrane-batch's
+// ends draw ("<records> records [<bar>] NN% <rate> MB/s <time> left", or of a pipe
+// "<records> records <amount> MB read <rate> MB/s"), and kestrane-batch's
 // bar on standard error, redrawn ten times a second at most so the work never waits on the
 // terminal.
 #pragma once
@@ -17,13 +18,15 @@ namespace kestrane {
 struct ProgressFigures {
   long long records = 0;          // records processed so far
   std::uint64_t bytes_done = 0;   // bytes of the dose-rate file read
-  std::uint64_t bytes_total = 0;  // its size
+  std::uint64_t bytes_total = 0;  // its size; 0 where it is not known (a pipe)
   double seconds = 0;             // since processing began
 };
 
 // "<records> records [<bar>] NN% <rate> MB/s <time> left": the bar `bar_width` characters
 // of '#' for the share read and '.' for the rest; the time left at the rate so far, as m:ss
-// or h:mm:ss, or "-" before anything is read.
+// or h:mm:ss, or "-" before anything is read. Where the size is not known there is no share
+// and no time left to tell: "<records> records <amount> MB read <rate> MB/s", the amount in
+// the same millions of bytes as the rate.
 std::string progress_text(const ProgressFigures& figures, int bar_width);
 
 using ProgressClock = std::chrono::steady_clock;

@@ -103,7 +103,8 @@ class RecordSink {
 };
 
 // Told of every processed record, for a progress display. Called on the loop's thread;
-// an implementation must return quickly.
+// an implementation must return quickly. `bytes_total` is 0 where the size of the input is
+// not known beforehand (a pipe).
 class ProgressObserver {
  public:
   virtual ~ProgressObserver() = default;

@@ -66,8 +66,9 @@ double integration_time(std::string_view line, const std::string& file_name,
 }  // namespace
 
 std::vector<double> read_integration_times(const std::filesystem::path& host_path,
-                                           const std::string& display_name) {
-  LineReader reader(host_path, display_name);
+                                           const std::string& display_name,
+                                           LineReader::Blocks blocks) {
+  LineReader reader(host_path, display_name, LineReader::kDefaultBlockSize, blocks);
   return read_integration_times(reader);
 }
 

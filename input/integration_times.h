@@ -16,8 +16,10 @@ namespace kestrane {
 // file has no START line, no END line after it, or more than kMaxIntegrationTimes value lines,
 // and naming the line as well when a value line has other text after its number or gives a
 // time that is not a finite number of days, 0 or more, below the coefficient files' limit.
+// `blocks` says how the file is read (LineReader::Blocks).
 std::vector<double> read_integration_times(const std::filesystem::path& host_path,
-                                           const std::string& display_name);
+                                           const std::string& display_name,
+                                           LineReader::Blocks blocks = LineReader::Blocks::shared);
 
 // The same, from a reader already open (tests).
 std::vector<double> read_integration_times(LineReader& reader);

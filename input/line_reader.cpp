@@ -14,6 +14,7 @@
 
 #include "input/file_windows.h"
 #include "input/line_scan.h"
+#include "platform/mapped_input.h"
 
 namespace kestrane {
 
@@ -59,6 +60,7 @@ struct LineReader::Impl {
 
   std::int64_t line_number = 0;
   std::uint64_t total = 0;
+  bool sized = false;  // `total` is the size a regular file had when it was opened
   // Sees every byte read, with what holds a window's bytes readable (null for a buffer's).
   std::function<void(std::string_view, std::shared_ptr<const void>)> observer;
   // The bytes of the file before this offset have been handed to the observer. A window's
@@ -76,6 +78,11 @@ struct LineReader::Impl {
     throw LineTooLong(display_name, line_number + 1,
                       "the line goes on past column " + std::to_string(kMaxLineLength) +
                           ", far longer than any line of a sound input file");
+  }
+
+  // A regular file read in blocks has ended before the size it had when it was opened.
+  [[noreturn]] void refuse_shortened() const {
+    throw InputError::of_file(display_name, display_name + std::string(kShortenedWords));
   }
 
   void allocate(std::size_t size) {
@@ -208,14 +215,18 @@ struct LineReader::Impl {
       base = buf.get();
       capacity = grown;
     }
-    const std::size_t want = capacity - lim;
+    std::size_t want = capacity - lim;
+    // A regular file is read as far as its size when opened, as its windows would be.
+    if (sized) {
+      want = static_cast<std::size_t>(std::min<std::uint64_t>(want, total - buf_offset - lim));
+    }
     std::size_t got = 0;
     if (fd < 0) {
       got = std::min(want, memory->size() - memory_pos);
       std::memcpy(buf.get() + lim, memory->data() + memory_pos, got);
       memory_pos += got;
     } else {
-      for (;;) {
+      while (want > 0) {
         const ssize_t n = ::read(fd, buf.get() + lim, want);
         if (n >= 0) {
           got = static_cast<std::size_t>(n);
@@ -227,7 +238,10 @@ struct LineReader::Impl {
         }
       }
     }
-    if (got == 0) source_done = true;
+    if (got == 0) {
+      if (sized && buf_offset + lim < total) refuse_shortened();
+      source_done = true;
+    }
     lim += got;
     observe_to(buf_offset + lim);
     return got;
@@ -306,7 +320,7 @@ struct LineReader::Impl {
 LineReader::LineReader() : impl_(std::make_unique<Impl>()) {}
 
 LineReader::LineReader(const std::filesystem::path& host_path, std::string display_name,
-                       std::size_t block_size)
+                       std::size_t block_size, Blocks blocks)
     : impl_(std::make_unique<Impl>()) {
   impl_->display_name = std::move(display_name);
   const int fd = ::open(host_path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -318,11 +332,12 @@ LineReader::LineReader(const std::filesystem::path& host_path, std::string displ
   struct stat info {};
   if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
     impl_->total = static_cast<std::uint64_t>(info.st_size);
+    impl_->sized = true;
 #if defined(POSIX_FADV_SEQUENTIAL)
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
     const long page = ::sysconf(_SC_PAGESIZE);
-    if (impl_->total > 0 && page > 0) {
+    if (blocks == Blocks::shared && impl_->total > 0 && page > 0) {
       // Mapped a window at a time; a file that cannot be mapped falls back to blocks.
       impl_->windows = true;
       impl_->files = std::make_unique<FileWindows>(fd, impl_->total, impl_->display_name);

@@ -35,8 +35,11 @@ class LinesText {
 };
 
 // Reads an input file sequentially, one line at a time: a regular file is mapped a window at
-// a time (so that lines and runs of lines are looked at where the file's pages lie), any other
-// file is read in large blocks.
+// a time (so that lines and runs of lines are looked at where the file's pages lie), unless
+// it is to be copied in blocks; any other file (a pipe) is read in large blocks, with no size
+// known beforehand. A regular file is read up to the size it had when opened; one that ends
+// before it while read in blocks is refused as made shorter by another program (a mapped one
+// is the SIGBUS guard's part, platform/mapped_input.h).
 // A line ends at CR, CR LF or LF; a byte 26 ends the file (a line ends before it and
 // nothing after it is read). The last line needs no line end. A line longer than
 // kMaxLineLength is refused (InputError naming the file and the line) as soon as that many
@@ -46,8 +49,11 @@ class LineReader {
   // Size of the windows a file is mapped in, or of the blocks it is read in. A window or the
   // buffer grows beyond it only to hold a single line longer than a block.
   static constexpr std::size_t kDefaultBlockSize = std::size_t{4} << 20;
-  // How the bytes of an in-memory reader are looked at: in windows shared with the bytes, as
-  // a mapped file's, or in blocks copied into a buffer, as a file that cannot be mapped.
+  // How the bytes are looked at: in windows shared with the source (a regular file mapped, or
+  // the bytes of an in-memory reader), or in blocks copied into a buffer, as a file that
+  // cannot be mapped. A process that has no guard for its mapped windows (the Python module,
+  // whose interpreter keeps its signals to itself) copies, so that a file made shorter
+  // meanwhile is a refusal rather than a SIGBUS.
   enum class Blocks { shared, copied };
   // The longest line accepted, without its line end. No line of a sound dose-rate or
   // integration-times file comes near it.
@@ -56,7 +62,7 @@ class LineReader {
   // Opens `host_path` for reading. `display_name` is how messages name the file
   // (for instance "DATA\KVR13INH.DRT"). Throws InputError when the file cannot be opened.
   LineReader(const std::filesystem::path& host_path, std::string display_name,
-             std::size_t block_size = kDefaultBlockSize);
+             std::size_t block_size = kDefaultBlockSize, Blocks blocks = Blocks::shared);
   // Reads from bytes held in memory (tests, fuzzing), in windows or blocks of `block_size`
   // bytes like a file, so that small ones exercise lines and line ends split between them.
   static LineReader from_bytes(std::string bytes, std::string display_name,
@@ -106,7 +112,8 @@ class LineReader {
 
   // Number (from 1) of the line last returned or skipped; 0 before the first.
   std::int64_t line_number() const;
-  // Bytes consumed so far, and the size of the file (for progress displays).
+  // Bytes consumed so far, and the size of the file (for progress displays): 0 where it is
+  // not known beforehand (a pipe).
   std::uint64_t bytes_consumed() const;
   std::uint64_t total_bytes() const;
   const std::string& display_name() const;

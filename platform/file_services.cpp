@@ -84,6 +84,15 @@ bool program_file_exists(const std::filesystem::path& working_dir, std::string_v
   return fs::is_regular_file(resolve_program_path(working_dir, program_path), ec);
 }
 
+std::optional<mode_t> program_entry_type(const std::filesystem::path& working_dir,
+                                         std::string_view program_path) {
+  struct stat info {};
+  if (::stat(resolve_program_path(working_dir, program_path).c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return info.st_mode & S_IFMT;
+}
+
 void UniqueFd::reset(int fd) noexcept {
   if (fd_ >= 0) ::close(fd_);
   fd_ = fd;

@@ -2,6 +2,8 @@
 // resolved in a working directory with each name matched without regard to letter case.
 #pragma once
 
+#include <sys/types.h>
+
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -23,14 +25,20 @@ bool program_file_exists(const std::filesystem::path& working_dir, std::string_v
 // errno set when it fails (ENOSPC for a write that takes nothing). Async-signal-safe.
 bool write_all(int fd, std::string_view text) noexcept;
 
-// What an entry is, in words ("a file", "a folder", "a FIFO"), for the messages about an entry
-// of the wrong kind (`mode` as stat gives it).
+// What an entry is, in words ("a file", "a folder", "a symbolic link", "a FIFO", "a socket",
+// "a device"), for the messages about an entry of the wrong kind (`mode` as stat gives it, or
+// its type bits alone).
 const char* entry_kind(unsigned mode) noexcept;
 
 // Writes `text` as the whole of `file` through a new file beside it, put in place by a rename,
 // so that a reader sees the old file or the new one and a link planted at the temporary name
 // is never followed; the folder is made when missing. False when any of it fails.
 bool replace_file(const std::filesystem::path& file, const std::string& text);
+
+// The type bits of the mode (S_IFMT) of what `program_path` names after resolving, symbolic
+// links followed as an open follows them; none when nothing is there.
+std::optional<mode_t> program_entry_type(const std::filesystem::path& working_dir,
+                                         std::string_view program_path);
 
 // An open file descriptor, closed when the object goes (or is given another one).
 class UniqueFd {

@@ -25,8 +25,7 @@ constexpr int kFree = 0;
 constexpr int kChanging = 1;  // being filled in or let go: the handler passes it over
 constexpr int kWatched = 2;
 
-constexpr std::string_view kShortened =
-    " became shorter while it was read (changed by another program); the run stopped.";
+constexpr std::string_view kRunStopped = "; the run stopped.";
 
 struct Slot {
   std::atomic<int> state{kFree};
@@ -116,7 +115,7 @@ void guard_mapped_inputs(std::string_view program, bool (*line_open)() noexcept,
 MappedInputWatch::MappedInputWatch(int fd, std::uint64_t size, std::string_view display_name) {
   std::string name(display_name);
   std::replace(name.begin(), name.end(), '\\', '/');
-  std::string message = g_program + name + std::string(kShortened);
+  std::string message = g_program + name + std::string(kShortenedWords) + std::string(kRunStopped);
   if (g_width > 0) message = note_lines(message, {}, g_width);
   for (std::size_t i = 0; i < g_slots.size(); ++i) {
     int expected = kFree;

@@ -41,6 +41,11 @@ void populate_mapping(const char* bytes, std::size_t size) noexcept;
 // The status a run stopped this way exits with.
 inline constexpr int kMappedInputShortenedStatus = 1;
 
+// What the message says of a file found shorter than when it was opened, after its name: the
+// same words where a file read in blocks is found so (input/line_reader.h).
+inline constexpr std::string_view kShortenedWords =
+    " became shorter while it was read (changed by another program)";
+
 // Watches an open file while it lives: should it be found shorter than `size` bytes (its size
 // when opened) on a SIGBUS, the run stops with a message naming it by `display_name` (a
 // backslash in it is written as '/'). The message is prepared here, so the handler only writes

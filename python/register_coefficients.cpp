@@ -134,6 +134,9 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
   if (!times.is_none()) request.times = time_list(times, "times");
   request.threads = threads;
   request.host_names = true;
+  // Copied in blocks, never mapped: a file made shorter meanwhile is then an InputError rather
+  // than a SIGBUS, which no handler of the interpreter's would survive.
+  request.input_blocks = LineReader::Blocks::copied;
 
   std::optional<ColumnOutcome> outcome;
   without_gil({}, [&] {
@@ -195,10 +198,13 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
   py::module_ pandas;
   try {
     pandas = py::module_::import("pandas");
-  } catch (const py::error_already_set&) {
-    PyErr_SetString(PyExc_ImportError,
-                    "kestrane.coefficients needs pandas for a DataFrame (Debian: python3-pandas); "
-                    "as_arrays=True gives a dict of numpy arrays without it");
+  } catch (py::error_already_set& failure) {
+    // Only a pandas that cannot be imported is said to be missing; anything else raised while
+    // it is imported (KeyboardInterrupt from a Ctrl-C, its own errors) goes on as it is.
+    if (!failure.matches(PyExc_ImportError)) throw;
+    py::raise_from(failure, PyExc_ImportError,
+                   "kestrane.coefficients needs pandas for a DataFrame (Debian: python3-pandas); "
+                   "as_arrays=True gives a dict of numpy arrays without it");
     throw py::error_already_set();
   }
   // Without a copy, pandas keeps each array as a block of its own: the table holds little

@@ -98,6 +98,11 @@ std::vector<double> time_list(const py::handle& times, std::string_view label) {
   std::vector<double> values;
   for (const py::handle item : times) {
     const double days = is_text(item) ? -1.0 : PyFloat_AsDouble(item.ptr());
+    // A KeyboardInterrupt (Ctrl-C while the item's own __float__ ran) is no refusal of it.
+    if (!is_text(item) && days == -1.0 && PyErr_Occurred() != nullptr &&
+        PyErr_ExceptionMatches(PyExc_Exception) == 0) {
+      throw py::error_already_set();
+    }
     if (is_text(item) || (days == -1.0 && PyErr_Occurred() != nullptr)) {
       PyErr_Clear();
       throw py::type_error(name + ": the item " + std::string(py::repr(item)) +

@@ -1,5 +1,8 @@
 // kestrane.DoseRateFile: a dose-rate file's title and region names, and its records streamed
-// one at a time with their tabulated times and rates as numpy arrays.
+// one at a time with their tabulated times and rates as numpy arrays. The file is copied in
+// blocks rather than mapped (LineReader::Blocks::copied): inside the interpreter no guard
+// stands for a mapped page that another program cuts off, which would kill the process with
+// SIGBUS; read in blocks, a file made shorter is an InputError as the programs word it.
 #include <pybind11/numpy.h>
 #include <pybind11/stl.h>
 
@@ -51,7 +54,7 @@ class RecordStream {
       : display_(path.string()), data_set_(data_set) {
     without_gil(display_, [&] {
       if (!std::filesystem::is_regular_file(path)) throw MissingFile{"No such file", display_};
-      reader_.emplace(path, display_);
+      reader_.emplace(path, display_, LineReader::kDefaultBlockSize, LineReader::Blocks::copied);
       region_count_ = read_region_names(*reader_).size();
     });
     for (std::size_t k = 1; k <= region_count_; ++k) regions_.push_back(static_cast<int>(k));
@@ -108,9 +111,9 @@ class DoseRateFile {
     const std::string display = path_.string();
     without_gil(display, [&] {
       if (!std::filesystem::is_regular_file(path_)) throw MissingFile{"No such file", display};
-      LineReader reader(path_, display);
+      LineReader reader(path_, display, LineReader::kDefaultBlockSize, LineReader::Blocks::copied);
       title_ = std::string(reader.read_line());
-      LineReader names(path_, display);
+      LineReader names(path_, display, LineReader::kDefaultBlockSize, LineReader::Blocks::copied);
       names_ = read_region_names(names);
     });
   }
@@ -197,7 +200,8 @@ void register_file(py::module_& m) {
       .def("records", &DoseRateFile::records,
            "records() -> iterator of Record\n\n"
            "Every record of the file in file order, whatever its age, read as it is iterated.\n"
-           "Raises kestrane.InputError at a record the programs refuse.");
+           "Raises kestrane.InputError at a record the programs refuse, and where another\n"
+           "program makes the file shorter while it is read.");
 }
 
 }  // namespace kestrane::python

@@ -2,6 +2,7 @@
 // the request resolved into the record loop's setup.
 #include "run/run_request.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -60,6 +61,20 @@ void (*g_before_input_open)() = nullptr;
   throw RunStopped(refused_input(error, file, path));
 }
 
+// Takes the input file at `program_path` for reading, or stops: when nothing is there, as not
+// found; when a folder is, naming it as one; when anything but a regular file is and
+// `pipe_taken` is false, naming what it is. A pipe or a device is read as its bytes come.
+void take_input_entry(const std::filesystem::path& working_dir, std::string_view program_path,
+                      const std::string& shown, bool pipe_taken) {
+  const std::optional<mode_t> type = program_entry_type(working_dir, program_path);
+  if (!type) not_found(working_dir, program_path, shown);
+  if (S_ISREG(*type) || (pipe_taken && !S_ISDIR(*type))) return;
+  const std::string refusal = shown + " is " + entry_kind(*type) +
+                              (S_ISDIR(*type) ? ", not a file." : ", not a regular file.");
+  stop_refused(InputError::of_file(shown, refusal), shown,
+               resolve_program_path(working_dir, program_path));
+}
+
 }  // namespace
 
 void set_before_input_open_hook(void (*hook)()) { g_before_input_open = hook; }
@@ -116,26 +131,27 @@ RunInput open_run_input(const RunRequest& request) {
     input.times = *request.times;
   } else {
     const std::string times_name = shown(kIntegrationTimesPath);
-    if (!program_file_exists(dir, kIntegrationTimesPath)) {
-      not_found(dir, kIntegrationTimesPath, times_name);
-    }
+    take_input_entry(dir, kIntegrationTimesPath, times_name, false);
     input.source.times_path = resolve_program_path(dir, kIntegrationTimesPath);
     try {
-      input.times = read_integration_times(input.source.times_path, times_name);
+      input.times =
+          read_integration_times(input.source.times_path, times_name, request.input_blocks);
     } catch (const InputError& error) {
       stop_refused(error, times_name, input.source.times_path);
     }
   }
   const std::string program_path = "DATA\\" + std::string(data_set_file_name(request.data_set));
   input.data_set_path = shown(program_path);
-  if (!program_file_exists(dir, program_path)) not_found(dir, program_path, input.data_set_path);
+  take_input_entry(dir, program_path, input.data_set_path, true);
   RunSource& source = input.source;
   source.input_path = resolve_program_path(dir, program_path);
   try {
     // The provenance files need the dose-rate file's hash (see input_hash.h).
     source.read_from_ns = clock_now_ns();
     if (g_before_input_open != nullptr) g_before_input_open();
-    input.reader = std::make_unique<LineReader>(source.input_path, input.data_set_path);
+    input.reader =
+        std::make_unique<LineReader>(source.input_path, input.data_set_path,
+                                     LineReader::kDefaultBlockSize, request.input_blocks);
     hash_input_as_read(source, *input.reader);
     input.region_names = read_region_names(*input.reader);
   } catch (const InputError& error) {

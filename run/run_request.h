@@ -46,6 +46,10 @@ struct RunRequest {
   // Whether refusals of the input files name them by their host paths (the module) rather
   // than the program's own names ("DATA\KVR13INH.DRT").
   bool host_names = false;
+  // How the input files are read: mapped where they can be (the programs, which guard their
+  // mapped windows against a file made shorter meanwhile, platform/mapped_input.h), or copied
+  // in blocks (the module, whose interpreter keeps its signals to itself).
+  LineReader::Blocks input_blocks = LineReader::Blocks::shared;
 };
 
 // The label of `field` in the refusals of `request`: "--ages" or "ages".
@@ -82,7 +86,10 @@ void check_request(const RunRequest& request);
 // Locates and reads data\Kestrane.ini (unless the request gives the times), then locates and
 // opens the dose-rate file of the data set and reads its title and region-name lines, in that
 // order, under the working directory. Throws RunStopped (StopKind::missing_file or
-// input_refused) for the first file that is missing or refused.
+// input_refused) for the first file that is missing or refused: a folder in place of either
+// file is refused as a folder, and the integration-times file must be a regular file (it is
+// read again for the provenance files), while the dose-rate file may be a pipe, read in
+// blocks as its bytes come.
 RunInput open_run_input(const RunRequest& request);
 
 // For tests: called by open_run_input once the dose-rate file is found, just before it is

@@ -962,5 +962,56 @@ TEST(Csv, NamesTheFilesBesideTheCoefficientFiles) {
             "high_share_outside");
 }
 
+// ---- Input from a pipe ------------------------------------------------------------
+
+// A named pipe at DATA\KVR13INH.DRT (or KVR13ING.DRT) is read in blocks as a writer feeds it:
+// the run writes the files of the regular file byte for byte, but for the time in their
+// provenance and whether the input was hashed in the run (a pipe always is); the progress bar,
+// with no size to go by, shows the bytes read, without a share or a time left.
+class PipeInput : public BatchRun, public ::testing::WithParamInterface<DataSet> {};
+
+// The files of OUTPUT, each provenance file without its lines of the time and of the hashing.
+std::map<std::string, std::string> output_files(const fs::path& dir) {
+  std::map<std::string, std::string> files = test_support::folder_contents(dir / "OUTPUT");
+  for (auto& [name, bytes] : files) {
+    if (!name.ends_with(".json")) continue;
+    std::string kept;
+    for (const std::string& line : split(bytes, '\n')) {
+      if (!contains(line, "\"created\"") && !contains(line, "\"hashed_in_this_run\"")) {
+        kept += line + "\n";
+      }
+    }
+    bytes = kept;
+  }
+  return files;
+}
+
+TEST_P(PipeInput, GivesTheFilesOfTheRegularFile) {
+  const DataSet ds = GetParam();
+  const fs::path input = dir / "DATA" / std::string(data_set_file_name(ds));
+  ASSERT_EQ(batch(ds, "all", "all", true), kBatchCompleted) << err;
+  const std::map<std::string, std::string> from_file = output_files(dir);
+  const std::string listed = out;
+  ASSERT_GT(from_file.size(), 6u * 3);
+
+  const test_support::PipeWriter writer(input, read_file(input));
+  ASSERT_EQ(batch(ds, "all", "all", true, true), kBatchCompleted) << err;
+  EXPECT_EQ(out, listed);
+  EXPECT_TRUE(output_files(dir) == from_file);
+  for (const auto& [name, bytes] : output_files(dir)) {
+    EXPECT_TRUE(from_file.contains(name) && from_file.at(name) == bytes) << name << " differs";
+  }
+  EXPECT_TRUE(contains(err, " records ")) << err;
+  EXPECT_TRUE(contains(err, " MB read ")) << err;
+  EXPECT_FALSE(contains(err, "%")) << err;
+  EXPECT_FALSE(contains(err, " left")) << err;
+}
+
+INSTANTIATE_TEST_SUITE_P(DataSets, PipeInput,
+                         ::testing::Values(DataSet::inhalation, DataSet::ingestion),
+                         [](const ::testing::TestParamInfo<DataSet>& test) {
+                           return test.param == DataSet::inhalation ? "Inhalation" : "Ingestion";
+                         });
+
 }  // namespace
 }  // namespace kestrane

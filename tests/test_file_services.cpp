@@ -1,12 +1,15 @@
-// File services: backslash paths resolved name by name without regard to letter case, and
-// the existence test that only a regular file passes.
+// File services: backslash paths resolved name by name without regard to letter case, the
+// existence test that only a regular file passes, and the kind of what a path names.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "platform/file_services.h"
+#include "tests/support/test_support.h"
 
 namespace kestrane {
 namespace {
@@ -69,6 +72,55 @@ TEST_F(FileServices, OnlyARegularFileExists) {
   EXPECT_FALSE(program_file_exists(dir_, "DATA"));
   EXPECT_FALSE(program_file_exists(dir_, ""));
 }
+
+// What stands at DATA\KVR13INH.DRT, made by `make` in the working directory: its type, links
+// followed as an open follows them, and the words the messages name it with.
+struct EntryCase {
+  std::string name;
+  void (*make)(const fs::path& dir);
+  std::optional<mode_t> type;
+  std::string words;
+};
+
+class EntryType : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(EntryType, IsTheKindOfWhatThePathNames) {
+  const EntryCase& c = GetParam();
+  const test_support::TempDir dir("kestrane_entry_type");
+  fs::create_directories(dir / "data");
+  c.make(dir.path());
+  const std::optional<mode_t> type = program_entry_type(dir.path(), "DATA\\KVR13INH.DRT");
+  EXPECT_EQ(type, c.type);
+  if (type) {
+    EXPECT_EQ(entry_kind(*type), c.words);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, EntryType,
+    ::testing::Values(
+        EntryCase{"RegularFile",
+                  [](const fs::path& d) { std::ofstream(d / "data" / "kvr13inh.drt") << "x"; },
+                  S_IFREG, "a file"},
+        EntryCase{"Folder",
+                  [](const fs::path& d) { fs::create_directory(d / "data" / "KVR13INH.DRT"); },
+                  S_IFDIR, "a folder"},
+        EntryCase{"Fifo",
+                  [](const fs::path& d) { ::mkfifo((d / "data" / "KVR13INH.DRT").c_str(), 0600); },
+                  S_IFIFO, "a FIFO"},
+        EntryCase{"LinkToAFolder",
+                  [](const fs::path& d) {
+                    fs::create_directory(d / "elsewhere");
+                    fs::create_directory_symlink(d / "elsewhere", d / "data" / "KVR13INH.DRT");
+                  },
+                  S_IFDIR, "a folder"},
+        EntryCase{"LinkToNothing",
+                  [](const fs::path& d) {
+                    fs::create_symlink(d / "nowhere", d / "data" / "KVR13INH.DRT");
+                  },
+                  std::nullopt, ""},
+        EntryCase{"Nothing", [](const fs::path&) {}, std::nullopt, ""}),
+    [](const ::testing::TestParamInfo<EntryCase>& test) { return test.param.name; });
 
 TEST_F(FileServices, UnmatchedNamesAreKeptAsWrittenSoTheFileCanBeCreated) {
   fs::create_directories(dir_ / "output");

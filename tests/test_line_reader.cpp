@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <cmath>
 #include <cstdio>
@@ -41,26 +42,50 @@ std::string without_crlf(std::string_view text) {
 }
 
 // Where a reader takes its bytes from: windows shared with bytes in memory, blocks copied
-// from them (as a file that cannot be mapped is read), or windows of a mapped file.
-enum class Source { shared, copied, mapped };
+// from them (as a file that cannot be mapped is read), windows of a mapped file, blocks
+// copied from a regular file (as the Python module reads one), or a named pipe fed as the
+// reader goes (no size known, reads that return less than asked).
+enum class Source { shared, copied, mapped, file_copied, pipe };
 
 std::string source_name(const testing::TestParamInfo<Source>& info) {
-  return info.param == Source::shared   ? "shared"
-         : info.param == Source::copied ? "copied"
-                                        : "mapped";
+  switch (info.param) {
+    case Source::shared:
+      return "shared";
+    case Source::copied:
+      return "copied";
+    case Source::mapped:
+      return "mapped";
+    case Source::file_copied:
+      return "file_copied";
+    case Source::pipe:
+      return "pipe";
+  }
+  return "unknown";
 }
+
+// Whether the reader copies the bytes into a buffer of its own rather than share them.
+bool copies(Source source) { return source != Source::shared && source != Source::mapped; }
 
 LineReader open_reader(const std::string& bytes, std::size_t block_size, Source source,
                        std::string name = "test") {
-  if (source != Source::mapped) {
+  if (source == Source::shared || source == Source::copied) {
     const auto blocks =
         source == Source::shared ? LineReader::Blocks::shared : LineReader::Blocks::copied;
     return LineReader::from_bytes(bytes, std::move(name), block_size, blocks);
   }
   // The open file outlives its folder.
   test_support::TempDir dir("kestrane_line_reader");
-  test_support::write_file(dir / "lines.txt", bytes);
-  return LineReader(dir / "lines.txt", std::move(name), block_size);
+  const std::filesystem::path path = dir / "lines.txt";
+  if (source == Source::pipe) {
+    test_support::PipeWriter writer(path, bytes);
+    LineReader reader(path, std::move(name), block_size);  // meets the writer
+    writer.detach();
+    return reader;
+  }
+  test_support::write_file(path, bytes);
+  return LineReader(
+      path, std::move(name), block_size,
+      source == Source::mapped ? LineReader::Blocks::shared : LineReader::Blocks::copied);
 }
 
 std::vector<std::string> all_lines(const std::string& bytes, std::size_t block_size,
@@ -156,7 +181,8 @@ TEST_P(EverySource, BlockSizeDoesNotChangeTheLines) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Sources, EverySource,
-                         testing::Values(Source::shared, Source::copied, Source::mapped),
+                         testing::Values(Source::shared, Source::copied, Source::mapped,
+                                         Source::file_copied, Source::pipe),
                          source_name);
 
 TEST(LineRule, CrAtTheEndOfABlockTakesTheLfOfTheNext) {
@@ -303,6 +329,65 @@ std::string long_line_refusal(LineReader& reader, Take how) {
   return "";
 }
 
+// A regular file read in blocks that another program makes shorter is refused, naming the
+// file, when the reader comes to the bytes it no longer has; the lines read whole before come
+// first, whichever way they are taken. The cut comes after the first line, when the first
+// block (64 bytes of lines of 10: six lines and the start of the seventh) has been read.
+struct ShortenedCase {
+  std::string name;
+  std::uintmax_t cut_to;
+  std::int64_t lines_before;
+  bool refused;
+};
+
+class ShortenedFile : public testing::TestWithParam<std::tuple<ShortenedCase, Take>> {};
+
+TEST_P(ShortenedFile, IsRefusedWhereTheReaderComesToTheBytesCut) {
+  const auto& [c, how] = GetParam();
+  std::string text;
+  for (int i = 1; i <= 100; ++i) {
+    char line[16];
+    std::snprintf(line, sizeof line, "line %03d\r\n", i);
+    text += line;
+  }
+  ASSERT_EQ(text.size(), 1000u);
+  test_support::TempDir dir("kestrane_shortened");
+  test_support::write_file(dir / "KVR13INH.DRT", text);
+  LineReader reader(dir / "KVR13INH.DRT", "DATA\\KVR13INH.DRT", 64, LineReader::Blocks::copied);
+  ASSERT_EQ(reader.read_line(), "line 001");
+  std::filesystem::resize_file(dir / "KVR13INH.DRT", c.cut_to);
+  std::string refusal;
+  try {
+    while (take_line(reader, how)) {
+    }
+  } catch (const InputError& e) {
+    refusal = e.what();
+  }
+  EXPECT_EQ(refusal, c.refused ? "DATA\\KVR13INH.DRT became shorter while it was read (changed by "
+                                 "another program)"
+                               : "");
+  EXPECT_EQ(reader.line_number(), c.lines_before);
+}
+
+std::string shortened_case_name(
+    const testing::TestParamInfo<std::tuple<ShortenedCase, Take>>& info) {
+  static constexpr std::array<const char*, 4> kTakes{"Read", "Skip", "Append", "Take"};
+  return std::get<0>(info.param).name +
+         kTakes.at(static_cast<std::size_t>(std::get<1>(info.param)));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, ShortenedFile,
+    testing::Combine(testing::Values(ShortenedCase{"ToNothing", 0, 6, true},
+                                     ShortenedCase{"WithinTheBlockRead", 30, 6, true},
+                                     ShortenedCase{"ToTheBlockRead", 64, 6, true},
+                                     ShortenedCase{"ToHalf", 500, 50, true},
+                                     ShortenedCase{"WithinALine", 505, 50, true},
+                                     ShortenedCase{"ByTheLastLf", 999, 100, true},
+                                     ShortenedCase{"NotAtAll", 1000, 100, false}),
+                     testing::Values(Take::read, Take::skip, Take::append, Take::take)),
+    shortened_case_name);
+
 // A line of up to 64 KiB is read; a longer one is refused naming the file and its line, by
 // every way of taking lines, whatever the block size and whatever the line end.
 class LongLine : public testing::TestWithParam<std::tuple<Take, std::size_t, const char*, Source>> {
@@ -327,7 +412,8 @@ INSTANTIATE_TEST_SUITE_P(
                      testing::Values(std::size_t{7}, std::size_t{4096},
                                      LineReader::kDefaultBlockSize),
                      testing::Values("\r\n", "\n", "\r"),
-                     testing::Values(Source::shared, Source::copied, Source::mapped)));
+                     testing::Values(Source::shared, Source::copied, Source::mapped,
+                                     Source::file_copied, Source::pipe)));
 
 // Plain lines that lie in one window are handed on as a view wherever the block stands against
 // the windows, and the view stays readable after the reader has moved far on and is gone;
@@ -351,7 +437,7 @@ TEST_P(EverySource, TakenPlainLinesAreAViewThatOutlivesTheReader) {
       EXPECT_EQ(reader.skip_lines(200), 100);
     }
     EXPECT_EQ(kept.view(), block) << pad;
-    EXPECT_EQ(kept.holder() != nullptr, GetParam() != Source::copied) << pad;
+    EXPECT_EQ(kept.holder() != nullptr, !copies(GetParam())) << pad;
     EXPECT_GE(kept.held_bytes(), kept.holder() != nullptr ? block.size() : 0) << pad;
   }
 }
@@ -383,7 +469,7 @@ TEST_P(EverySource, ObserverSeesEveryByteOnceInOrder) {
         } else {
           reader.observe_held_bytes(
               [&](std::string_view bytes, std::shared_ptr<const void> holder) {
-                EXPECT_EQ(holder != nullptr, GetParam() != Source::copied);
+                EXPECT_EQ(holder != nullptr, !copies(GetParam()));
                 pieces.push_back({bytes, holder, holder ? std::string() : std::string(bytes)});
               });
         }
@@ -399,6 +485,19 @@ TEST_P(EverySource, ObserverSeesEveryByteOnceInOrder) {
       }
       EXPECT_TRUE(seen == *text) << "block " << block << ", " << seen.size() << " bytes seen";
     }
+  }
+}
+
+// The size of the source is known beforehand but for a pipe's (0: progress shows the bytes
+// read alone); the bytes consumed come to the size in the end.
+TEST_P(EverySource, TotalIsTheSizeBeforehandWhereItIsKnown) {
+  const std::string text = "head\r\n" + std::string(5000, 'w') + "\r\nlast";
+  for (const std::size_t block : {std::size_t{7}, LineReader::kDefaultBlockSize}) {
+    LineReader reader = open_reader(text, block, GetParam());
+    EXPECT_EQ(reader.total_bytes(), GetParam() == Source::pipe ? 0u : text.size());
+    EXPECT_EQ(all_lines(reader).size(), 3u);
+    EXPECT_EQ(reader.bytes_consumed(), text.size());
+    EXPECT_EQ(reader.total_bytes(), GetParam() == Source::pipe ? 0u : text.size());
   }
 }
 

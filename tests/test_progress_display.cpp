@@ -26,10 +26,14 @@ struct TextCase {
 class ProgressText : public ::testing::TestWithParam<TextCase> {};
 
 // Worked out by hand: share = done / total, rate = done / seconds, left = rest / rate rounded
-// to whole seconds; a done count past the total counts as the total.
+// to whole seconds; a done count past the total counts as the total. Where the total is not
+// known (0: a pipe) the bytes read stand in place of the bar, the share and the time left.
 INSTANTIATE_TEST_SUITE_P(
     Figures, ProgressText,
     ::testing::Values(
+        TextCase{{3, 0, 0, 0.0}, "3 records     0.0 MB read     0.0 MB/s"},
+        TextCase{{12, 2'500'000, 0, 1.0}, "12 records     2.5 MB read     2.5 MB/s"},
+        TextCase{{900, 1'234'567'890, 0, 100.0}, "900 records  1234.6 MB read    12.3 MB/s"},
         TextCase{{3, 0, 1000, 0.0}, "3 records [..........]   0%     0.0 MB/s - left"},
         TextCase{{12, 250'000'000, 1'000'000'000, 100.0},
                  "12 records [##........]  25%     2.5 MB/s 5:00 left"},

@@ -1,9 +1,10 @@
 // One rule for every front end: a choice that the input files make (the integration times of
 // data\Kestrane.ini) is refused by kestrane-batch and by the dialogue for the same reason, in
-// the same words, as is a damaged data line, and a choice refused by the run's checks is refused
-// alike whatever lists the request names. The Python module's side of the same table is
-// python/tests/test_same_rules.py.
+// the same words, as are a damaged data line and an input file of the wrong kind (a folder), and
+// a choice refused by the run's checks is refused alike whatever lists the request names. The
+// Python module's side of the same table is python/tests/test_same_rules.py.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <string>
@@ -147,6 +148,56 @@ INSTANTIATE_TEST_SUITE_P(Lines, DamagedLineAlike,
                          [](const ::testing::TestParamInfo<test_support::DamagedLine>& c) {
                            return c.param.name;
                          });
+// An entry of the wrong kind where an input file should be: named for what it is, not as a
+// missing file, and the run stopped (status 1) before any file is made.
+struct EntryCase {
+  std::string name;
+  std::string input;  // the file replaced, under the working directory
+  bool pipe;          // a named pipe in its place, or else a folder
+  std::string message;
+};
+
+class WrongKindRefusedAlike : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(WrongKindRefusedAlike, ByBatchAndDialogue) {
+  const EntryCase& c = GetParam();
+  const TempDir dir("kestrane_same_rules");
+  fs::copy(kRun, dir.path(), fs::copy_options::recursive);
+  fs::remove(dir / c.input);
+  if (c.pipe) {
+    ASSERT_EQ(::mkfifo((dir / c.input).c_str(), 0600), 0);  // refused before it is opened
+  } else {
+    fs::create_directory(dir / c.input);
+  }
+
+  BatchOptions options;
+  options.dir = dir.path();
+  options.ages = "1";
+  options.regions = "1";
+  std::string out;
+  std::string err;
+  EXPECT_EQ(test::run_batch_captured(options, out, err), kBatchStopped);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "kestrane-batch: " + c.message + "\n");
+
+  MemoryConsole console;
+  console.push_keys(2);
+  console.push_list_box_choice({1});  // KVR13INH.DRT
+  std::vector<std::string> outcome;
+  EXPECT_EQ(run_kestrane(console, dir.path(), outcome), kRunStoppedStatus);
+  EXPECT_EQ(outcome_for_shell(outcome, 10'000), c.message + "\n");
+  EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Entries, WrongKindRefusedAlike,
+    ::testing::Values(EntryCase{"FolderForTheDoseRates", "DATA/KVR13INH.DRT", false,
+                                "DATA/KVR13INH.DRT is a folder, not a file."},
+                      EntryCase{"FolderForTheTimes", "data/Kestrane.ini", false,
+                                "data/Kestrane.ini is a folder, not a file."},
+                      EntryCase{"PipeForTheTimes", "data/Kestrane.ini", true,
+                                "data/Kestrane.ini is a FIFO, not a regular file."}),
+    [](const ::testing::TestParamInfo<EntryCase>& test) { return test.param.name; });
 
 // The checks of a request: the refusal names the field as the front end calls it, the rest of
 // the words are the same.

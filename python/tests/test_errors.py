@@ -51,6 +51,17 @@ def test_a_missing_file_is_file_not_found(workdir, tmp_path):
         kestrane.DoseRateFile(tmp_path / "KVR13ING.DRT")
 
 
+@pytest.mark.parametrize("name", ["DATA/KVR13INH.DRT", "data/Kestrane.ini"])
+def test_a_folder_in_place_of_an_input_file_is_named_as_a_folder(workdir, name):
+    path = workdir / name
+    path.unlink()
+    path.mkdir()
+    with pytest.raises(kestrane.InputError) as refusal:
+        kestrane.coefficients(workdir, ages="infant")
+    assert str(refusal.value) == f"{path} is a folder, not a file."
+    assert (refusal.value.file, refusal.value.line) == (str(path), 0)
+
+
 def test_without_pandas_it_says_so_and_arrays_still_come(workdir, monkeypatch):
     monkeypatch.setitem(__import__("sys").modules, "pandas", None)
     with pytest.raises(ImportError, match="as_arrays=True"):

@@ -1,11 +1,15 @@
 # How the module runs: records() streams in bounded memory, the computation lets other Python
-# threads run, and Ctrl-C stops it. Each measured in a process of its own.
+# threads run, Ctrl-C stops it whenever it comes, and a file cut short while it is read is
+# refused. Each measured in a process of its own.
 import os
+import shutil
 import subprocess
 import sys
 import textwrap
 import threading
 import time
+
+import pytest
 
 import kestrane
 
@@ -73,3 +77,102 @@ def test_ctrl_c_stops_the_computation_within_a_second(big_sample):
             print(time.monotonic() - sent)
         """, big_sample)
     assert float(elapsed) < 1.0
+
+
+# A file made shorter while the module reads it: the programs' refusal as kestrane.InputError,
+# never the SIGBUS that a page of a mapped file cut off would raise. records() is cut after its
+# first record; coefficients() as soon as the file is open (a thread watches the process's
+# open files), while nearly all of its 96 MiB are still to be read.
+SHORTENED = {
+    "records": """
+        import os, sys, kestrane
+        path = sys.argv[1] + "/DATA/KVR13INH.DRT"
+        records = kestrane.DoseRateFile(path).records()
+        next(records)
+        os.truncate(path, 1 << 20)
+        try:
+            for record in records:
+                pass
+        except kestrane.InputError as error:
+            print(error.file, error.line, error.record, error.reason == str(error), str(error))
+        """,
+    "coefficients": """
+        import os, sys, threading, kestrane
+        path = os.path.realpath(sys.argv[1] + "/DATA/KVR13INH.DRT")
+        def cut_once_open():
+            while True:
+                for fd in os.listdir("/proc/self/fd"):
+                    try:
+                        if os.readlink(f"/proc/self/fd/{fd}") == path:
+                            os.truncate(path, 1 << 20)
+                            return
+                    except OSError:
+                        pass
+        threading.Thread(target=cut_once_open, daemon=True).start()
+        try:
+            kestrane.coefficients(sys.argv[1], ages="all", regions="all", as_arrays=True)
+        except kestrane.InputError as error:
+            print(error.file, error.line, error.record, error.reason == str(error), str(error))
+        """,
+}
+
+
+@pytest.mark.parametrize("way", sorted(SHORTENED))
+def test_a_file_made_shorter_while_it_is_read_is_an_input_error(big_sample, tmp_path, way):
+    workdir = tmp_path / "run"
+    shutil.copytree(big_sample, workdir)
+    path = os.path.realpath(workdir / "DATA/KVR13INH.DRT")
+    said = run_python(SHORTENED[way], workdir)
+    assert said[:4] == [path, "0", "None", "True"], said
+    assert " ".join(said[4:]) == (f"{path} became shorter while it was read (changed by another "
+                                  "program)")
+
+
+# Ctrl-C at a moment of a call where Python code runs on the caller's thread: the argument's own
+# code (os.fspath of the folder, the items of `times`) and the first import of pandas. Each
+# moment sends the process SIGINT from there, in a fresh interpreter where pandas is not yet
+# imported; the call raises KeyboardInterrupt, as Ctrl-C anywhere else.
+INTERRUPTED_AT = {
+    "path": "kestrane.coefficients(Folder(), ages='infant', regions='Liver')",
+    "times": "kestrane.coefficients(sys.argv[1], ages='infant', regions='Liver', times=[Days()])",
+    "pandas import": """
+        sys.meta_path.insert(0, InterruptImport())
+        kestrane.coefficients(sys.argv[1], ages='infant', regions='Liver')
+        """,
+}
+
+
+# What each moment's call has at hand: SIGINT sent from the Python code it runs.
+INTERRUPTING = textwrap.dedent("""
+    import signal, sys, kestrane
+    def ctrl_c():
+        signal.raise_signal(signal.SIGINT)  # its handler runs before this returns
+    class Folder:
+        def __fspath__(self):
+            ctrl_c()
+            return sys.argv[1]
+    class Days:
+        def __float__(self):
+            ctrl_c()
+            return 1.0
+    class InterruptImport:
+        def find_spec(self, name, path=None, target=None):
+            if name == "pandas":
+                ctrl_c()
+            return None
+    assert "pandas" not in sys.modules
+    """)
+
+
+@pytest.mark.parametrize("moment", sorted(INTERRUPTED_AT))
+def test_ctrl_c_at_any_moment_of_a_call_raises_keyboard_interrupt(workdir, moment):
+    call = textwrap.indent(textwrap.dedent(INTERRUPTED_AT[moment]).strip() + "\n", "    ")
+    (said,) = run_python(INTERRUPTING + "try:\n" + call + textwrap.dedent("""
+        except KeyboardInterrupt:
+            print("KeyboardInterrupt")
+        except BaseException as other:
+            print(type(other).__name__)
+        else:
+            print("returned")
+        """), workdir)
+    assert said == "KeyboardInterrupt"

@@ -1,10 +1,14 @@
 // Helpers shared by the test programs.
 #include "tests/support/test_support.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -107,5 +111,42 @@ ScopedEnvironment::~ScopedEnvironment() {
     ::unsetenv(name_.c_str());
   }
 }
+
+PipeWriter::PipeWriter(fs::path path, std::string bytes) : path_(std::move(path)) {
+  fs::remove(path_);
+  if (::mkfifo(path_.c_str(), 0600) != 0) {
+    throw std::system_error(errno, std::generic_category(), "mkfifo " + path_.string());
+  }
+  // The thread starts with SIGPIPE blocked, so that a write nobody reads fails with EPIPE.
+  sigset_t pipe_signal;
+  sigset_t saved;
+  ::sigemptyset(&pipe_signal);
+  ::sigaddset(&pipe_signal, SIGPIPE);
+  ::pthread_sigmask(SIG_BLOCK, &pipe_signal, &saved);
+  thread_ = std::thread([path = path_, bytes = std::move(bytes), met = met_] {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    met->store(true);
+    if (fd < 0) return;
+    for (std::size_t at = 0; at < bytes.size();) {
+      const ssize_t n = ::write(fd, bytes.data() + at, bytes.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) break;
+      at += static_cast<std::size_t>(n);
+    }
+    ::close(fd);
+  });
+  ::pthread_sigmask(SIG_SETMASK, &saved, nullptr);
+}
+
+PipeWriter::~PipeWriter() {
+  if (!thread_.joinable()) return;
+  if (!met_->load()) {
+    const int fd = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) ::close(fd);
+  }
+  thread_.join();
+}
+
+void PipeWriter::detach() { thread_.detach(); }
 
 }  // namespace kestrane::test_support

@@ -1,14 +1,17 @@
 // Helpers shared by the test programs: whole-file reading and writing, temporary working
-// folders, an environment variable set for a while, padded screen rows and console colours
-// printed by name.
+// folders, an environment variable set for a while, named pipes fed from a thread, padded
+// screen rows and console colours printed by name.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "ui/console.h"
@@ -87,6 +90,27 @@ class ScopedEnvironment {
   std::string name_;
   bool was_set_ = false;
   std::string was_;
+};
+
+// A named pipe made at `path` (in place of what was there) and fed `bytes` on a thread of its
+// own, which opens it for writing, waits there for a reader, writes and closes it. A write
+// after the reader has closed its end fails (SIGPIPE is blocked in the thread), so the
+// thread always ends once a reader has opened the pipe. When the object goes, a pipe that no
+// reader opened is opened and closed once so that the thread ends, and the thread is joined.
+class PipeWriter {
+ public:
+  PipeWriter(std::filesystem::path path, std::string bytes);
+  ~PipeWriter();
+  PipeWriter(const PipeWriter&) = delete;
+  PipeWriter& operator=(const PipeWriter&) = delete;
+  // Lets the thread go on alone, for a reader that has opened the pipe and outlives this
+  // object.
+  void detach();
+
+ private:
+  std::filesystem::path path_;
+  std::shared_ptr<std::atomic<bool>> met_ = std::make_shared<std::atomic<bool>>(false);
+  std::thread thread_;
 };
 
 }  // namespace kestrane::test_support
