@@ -171,6 +171,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   request.nuclides = options.nuclides;
   request.csv = options.csv;
   request.plot_nuclide = options.plot;
+  request.before = options.before;
+  request.after = options.after;
   request.label_prefix = "--";
 
   std::optional<FileRun> run;
