@@ -49,6 +49,10 @@ double decaying_part(double lambda, double xN, double fN, double from, double li
 
 }  // namespace
 
+double exponential_decay_rate(double xp, double xN, double fp, double fN) {
+  return fp > fN && fN > 0.0 ? decay_rate(xp, xN, fp, fN) : 0.0;
+}
+
 std::string_view model_name(BeforeModel model) {
   return kBeforeModelNames[static_cast<std::size_t>(model)];
 }

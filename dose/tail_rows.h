@@ -66,6 +66,10 @@ double before_part(BeforeModel model, double x1, double x2, double f1, double f2
 double after_part(AfterModel model, double xp, double xN, double fp, double fN, double dp,
                   double dN, double limit, bool& fell_back);
 
+// The decay rate of the exponential after-part, ln(fp / fN) / (xN - xp), where fp > fN > 0;
+// 0 for any other rates.
+double exponential_decay_rate(double xp, double xN, double fp, double fN);
+
 // The integrals from 0 to each of many limits of rate rows that share their times, with the
 // models of a run, split into the three parts: before + inside + after, in that order. The
 // inside part, over [max(0, x1), min(T, xN)], is integrate_hermite's on that span, formed by a

@@ -1,6 +1,7 @@
-// The picture of one record and region: axes, rates, interpolant, extensions, the integral
-// from 0 and the integration times, written with the program's own SVG writer (the picture
-// only; output/plot_pass writes the files).
+// The picture of one record and region: axes, rates, interpolant, the rate beyond the table
+// by the run's models, the integral from 0 and the integration times, the legend and the
+// coefficients with their shares from outside the table, written with the program's own SVG
+// writer (the picture only; output/plot_pass writes the files).
 #include "output/record_plot.h"
 
 #include <algorithm>
@@ -9,69 +10,36 @@
 #include <cstdio>
 #include <utility>
 
-#include "dose/hermite.h"
+#include "output/notes_file.h"
 #include "output/plot_parts.h"
 #include "output/svg_writer.h"
 
 namespace kestrane {
 
-RowIntegrals integrate_row(std::span<const double> x, std::span<const double> f,
-                           std::span<const double> limits) {
-  RowIntegrals result;
-  const std::size_t n = std::min(x.size(), f.size());
-  x = x.first(n);
-  f = f.first(n);
-  std::vector<double> d(n);
-  if (estimate_monotone_slopes(x, f, d).status != SlopeStatus::ok) return result;
-  result.integrals.reserve(limits.size());
-  for (const double limit : limits) {
-    const IntegralResult integral = integrate_hermite(x, f, d, 0.0, limit);
-    if (refused(integral.status)) return {};
-    result.integrals.push_back(integral.value);
-  }
-  result.slopes = std::move(d);
-  result.ok = true;
-  return result;
-}
-
-double interpolant_value(std::span<const double> x, std::span<const double> f,
-                         std::span<const double> d, double t) {
-  const std::size_t n = std::min({x.size(), f.size(), d.size()});
-  if (n == 0) return 0.0;
-  if (n == 1) return f[0];
-  // The piece that holds t, the end pieces reaching beyond the table.
-  std::size_t i = 0;
-  if (t > x[1]) {
-    i = n - 2;
-    if (t < x[n - 2]) {
-      i = static_cast<std::size_t>(std::upper_bound(x.begin(), x.begin() + n, t) - x.begin()) - 1;
-    }
-  }
-  const double h = x[i + 1] - x[i];
-  if (h == 0.0) return f[i];
-  const double s = (t - x[i]) / h;
-  const double s2 = s * s;
-  const double s3 = s2 * s;
-  return (2 * s3 - 3 * s2 + 1) * f[i] + (s3 - 2 * s2 + s) * h * d[i] +
-         (-2 * s3 + 3 * s2) * f[i + 1] + (s3 - s2) * h * d[i + 1];
-}
-
 namespace {
 
-// The layout of the picture, in viewBox units. The two panels share the time axis; the table
-// of coefficients stands to the right of them, the legend below.
+// The layout of the picture, in viewBox units. The two panels share the time axis and the
+// width of the page; below them stand the legend and, at the right, the table of coefficients.
 constexpr double kWidth = 1040;
 constexpr double kLeft = 92;
-constexpr double kRight = 690;
+constexpr double kRight = 1010;
 constexpr double kRateTop = 90;
 constexpr double kRateBottom = 290;
 constexpr double kIntegralTop = 330;
 constexpr double kIntegralBottom = 500;
-constexpr double kTableLeft = 750;
-constexpr double kColumnWidth = 100;
-constexpr int kSamples = 300;  // points of each curve besides the table's and the run's times
+constexpr int kSamples = 300;        // points of each curve besides the table's and the run's times
+constexpr double kSmoothStep = 1.5;  // the most a rate path moves between two of its points
 
 const char* table_colour(int t) { return t == 0 ? "#1f5fa8" : "#c0392b"; }
+
+// A column of the table of coefficients: its header, the markup of its cells (empty for none)
+// and its width with the gap after it.
+struct TableColumn {
+  std::string header;
+  const char* colour = "black";
+  std::vector<std::string> cells;
+  double width = 0;
+};
 const char* table_label(int t) { return t == 0 ? "low" : "high"; }
 
 struct Curves {
@@ -91,14 +59,11 @@ void draw_panel_frame(SvgWriter& svg, double top, double bottom) {
                        {"stroke", "black"}});
 }
 
-// One path of a curve between two times, from the sample times and values.
-void draw_path(SvgWriter& svg, const std::vector<double>& ts, const std::vector<double>& vs,
-               double from, double to, const TimeAxis& time, auto&& y, const std::string& cls,
-               const char* colour, const char* dash) {
+// One path of a curve through its points (time, value).
+void draw_points(SvgWriter& svg, const std::vector<RatePoint>& curve, const TimeAxis& time,
+                 auto&& y, const std::string& cls, const char* colour, const char* dash) {
   std::vector<SvgPoint> points;
-  for (std::size_t i = 0; i < ts.size(); ++i) {
-    if (ts[i] >= from && ts[i] <= to) points.push_back({time.at(ts[i]), y(vs[i])});
-  }
+  for (const RatePoint& p : curve) points.push_back({time.at(p.t), y(p.v)});
   if (points.size() < 2) return;
   svg.element("path", {{"class", cls},
                        {"d", SvgWriter::path_data(points)},
@@ -171,10 +136,10 @@ std::string record_plot_svg(const RecordPlot& plot) {
     Curves& c = curves.emplace_back();
     c.t = t;
     c.f = std::span<const double>(f).first(std::min(f.size(), n));
-    if (n >= 2) c.row = integrate_row(x, c.f, ts);
+    if (n >= 2) c.row = integrate_row(x, c.f, ts, plot.tails);
     if (c.row.ok) {
       for (const double s : ts) {
-        c.sample_values.push_back(interpolant_value(x, c.f, c.row.slopes, s));
+        c.sample_values.push_back(model_rate(x, c.f, c.row.slopes, s, plot.tails));
       }
       c.sample_integrals = c.row.integrals;
     }
@@ -248,14 +213,43 @@ std::string record_plot_svg(const RecordPlot& plot) {
   const auto time_row_y = [](std::size_t row) { return kIntegralBottom + 40 + 16.0 * double(row); };
   const double time_caption_y = time_row_y(rows.size()) + 8;
 
-  // The table of coefficients: the time column as wide as its longest text.
-  double time_column = text_width("T (d)", kSmall);
-  for (const double t : plot.times)
-    time_column = std::max(time_column, text_width(plain_decimal(t), kSmall));
-  time_column += 16;
-  const double table_right =
-      kTableLeft + time_column + kColumnWidth * double(std::max<std::size_t>(curves.size(), 1));
-  const double table_row0 = kRateTop + 32;
+  // The table of coefficients below the panels, at the right: the times, then each table's
+  // coefficients and their shares from outside the table, every column as wide as its
+  // longest text.
+  std::vector<TableColumn> table(1);
+  table.reserve(1 + 2 * curves.size());  // the references below stay
+  table[0].header = "T (d)";
+  for (const double t : plot.times) table[0].cells.push_back(plain_decimal(t));
+  for (const Curves& c : curves) {
+    TableColumn& values = table.emplace_back();
+    TableColumn& shares = table.emplace_back();
+    values.header = table_label(c.t);
+    values.colour = shares.colour = table_colour(c.t);
+    shares.header = "outside";
+    for (const double t : plot.times) {
+      const auto at = std::lower_bound(ts.begin(), ts.end(), t);
+      const auto m = static_cast<std::size_t>(at - ts.begin());
+      if (c.row.ok && at != ts.end() && *at == t) {
+        values.cells.push_back(three_digits(c.sample_integrals[m]));
+        shares.cells.push_back(
+            three_digits(100 * share_outside(c.sample_integrals[m], c.row.outside[m])) + "%");
+      } else {
+        values.cells.push_back(n == 1 && !c.f.empty() ? three_digits(c.f[0]) : "");
+        shares.cells.push_back("");  // copied, or not integrated
+      }
+    }
+  }
+  double table_width = 0;
+  for (TableColumn& column : table) {
+    column.width = text_width(column.header, kSmall);
+    for (const std::string& cell : column.cells)
+      column.width = std::max(column.width, text_width(cell, kSmall));
+    column.width += 16;
+    table_width += column.width;
+  }
+  const double table_left = kRight - table_width + 16;
+  const double band_top = time_caption_y + 30;  // the first row of the legend and table
+  const double table_row0 = band_top + 36;
   const double table_bottom = table_row0 + 15.0 * double(plot.times.size());
 
   // The legend: one sample of each kind of line and point.
@@ -266,24 +260,21 @@ std::string record_plot_svg(const RecordPlot& plot) {
         {LegendSample::swatch, table_colour(c.t), std::string(table_label(c.t)) + " table"});
   }
   legend.push_back({LegendSample::point, ink, "tabulated rate"});
-  if (zero_point)
-    legend.push_back(
-        {LegendSample::open_point, ink, "rate tabulated at time 0, drawn at the left edge"});
+  if (zero_point) legend.push_back({LegendSample::open_point, ink, "rate at time 0 (left edge)"});
   if (n >= 2) {
-    legend.push_back(
-        {LegendSample::line, ink, "interpolant through the rates; integral from 0 (lower panel)"});
-    legend.push_back(
-        {LegendSample::dashed, ink, "interpolant continued beyond the tabulated times"});
+    legend.push_back({LegendSample::line, ink, "interpolant; integral from 0"});
+    if (first_time > 0)
+      legend.push_back({LegendSample::dashed, ink, before_legend(plot.tails.before)});
+    if (end > last_time)
+      legend.push_back({LegendSample::dashed, ink, after_legend(plot.tails.after)});
   }
-  if (first_time > 0)
-    legend.push_back({LegendSample::shaded, ink, "from 0 to the first tabulated time"});
-  if (n >= 2)
-    legend.push_back({LegendSample::coefficient, ink, "coefficient: the integral from 0 to T"});
-  legend.push_back({LegendSample::time_mark, ink, "integration time T of the run"});
-  const double legend_top = time_caption_y + 26;
+  if (first_time > 0) legend.push_back({LegendSample::shaded, ink, "0 to the first time"});
+  if (n >= 2) legend.push_back({LegendSample::coefficient, ink, "coefficient: integral to T"});
+  legend.push_back({LegendSample::time_mark, ink, "integration time T"});
+  const LegendLayout legend_place = legend_layout(legend, table_left - 24 - kLeft);
   const double height =
-      std::max(legend_top + kLegendRow * double(legend.size()), table_bottom) + 12;
-  const double width = std::max(kWidth, table_right + 12);
+      std::max(band_top + kLegendRow * double(legend_place.rows), table_bottom) + 12;
+  const double width = kWidth;
 
   SvgWriter svg(width, height);
   std::string plain_title = plot.nuclide + " - " + plot.region;
@@ -414,14 +405,26 @@ std::string record_plot_svg(const RecordPlot& plot) {
     const char* colour = table_colour(c.t);
     svg.open("g", {{"class", "table " + label}});
     if (c.row.ok) {
-      draw_path(svg, ts, c.sample_values, 0.0, first_time, time, rate_y, "extension " + label,
-                colour, "6 4");
-      draw_path(svg, ts, c.sample_values, std::max(first_time, 0.0), last_time, time, rate_y,
-                "interpolant " + label, colour, "none");
-      draw_path(svg, ts, c.sample_values, last_time, end, time, rate_y, "extension " + label,
-                colour, "6 4");
-      draw_path(svg, ts, c.sample_integrals, 0.0, end, time, integral_y, "cumulative " + label,
-                colour, "none");
+      // The rate before, inside and after the table, each by its own rule up to the table's
+      // ends, with points added where the path would move more than a step at once.
+      const std::span<const double> d(c.row.slopes);
+      const auto before = [&](double t) { return before_rate(x, c.f, d, t, plot.tails.before); };
+      const auto inside = [&](double t) { return interpolant_value(x, c.f, d, t); };
+      const auto after = [&](double t) { return after_rate(x, c.f, d, t, plot.tails.after); };
+      draw_points(svg,
+                  smooth_rate_path(times_between(ts, 0.0, first_time), before, rate_y, kSmoothStep),
+                  time, rate_y, "extension " + label, colour, "6 4");
+      draw_points(svg,
+                  smooth_rate_path(times_between(ts, std::max(first_time, 0.0), last_time), inside,
+                                   rate_y, kSmoothStep),
+                  time, rate_y, "interpolant " + label, colour, "none");
+      draw_points(svg,
+                  smooth_rate_path(times_between(ts, last_time, end), after, rate_y, kSmoothStep),
+                  time, rate_y, "extension " + label, colour, "6 4");
+      std::vector<RatePoint> cumulative;
+      for (std::size_t i = 0; i < ts.size(); ++i)
+        cumulative.push_back({ts[i], c.sample_integrals[i]});
+      draw_points(svg, cumulative, time, integral_y, "cumulative " + label, colour, "none");
       for (const double t : plot.times) {
         const auto at = std::lower_bound(ts.begin(), ts.end(), t);
         if (at == ts.end() || *at != t) continue;
@@ -452,36 +455,23 @@ std::string record_plot_svg(const RecordPlot& plot) {
              {{"text-anchor", "middle"}, {"font-size", "12"}, {"fill", "#555"}});
   }
 
-  // The coefficients of the run's times, three significant digits.
+  // The coefficients of the run's times, three significant digits, each with its share from
+  // outside the table.
   svg.open("g", {{"class", "coefficient-table"}, {"font-size", "11"}});
-  svg.text(kTableLeft, kRateTop - 8, "Coefficients",
-           {{"font-size", "12"}, {"font-weight", "bold"}});
-  svg.text(kTableLeft, kRateTop + 12, "T (d)", {{"font-weight", "bold"}});
-  for (std::size_t k = 0; k < curves.size(); ++k) {
-    const double column = kTableLeft + time_column + kColumnWidth * double(k);
-    svg.text(column, kRateTop + 12, table_label(curves[k].t),
-             {{"font-weight", "bold"}, {"fill", table_colour(curves[k].t)}});
-    for (std::size_t m = 0; m < plot.times.size(); ++m) {
-      const Curves& c = curves[k];
-      double value = 0;
-      if (c.row.ok) {
-        const auto at = std::lower_bound(ts.begin(), ts.end(), plot.times[m]);
-        if (at == ts.end() || *at != plot.times[m]) continue;
-        value = c.sample_integrals[static_cast<std::size_t>(at - ts.begin())];
-      } else if (n == 1) {
-        value = c.f[0];
-      } else {
-        continue;
-      }
-      svg.text_markup(column, table_row0 + 15.0 * double(m), three_digits(value), {});
+  svg.text(table_left, band_top, "Coefficients", {{"font-size", "12"}, {"font-weight", "bold"}});
+  double column_left = table_left;
+  for (const TableColumn& column : table) {
+    svg.text(column_left, band_top + 18, column.header,
+             {{"font-weight", "bold"}, {"fill", column.colour}});
+    for (std::size_t m = 0; m < column.cells.size(); ++m) {
+      if (column.cells[m].empty()) continue;
+      svg.text_markup(column_left, table_row0 + 15.0 * double(m), column.cells[m], {});
     }
-  }
-  for (std::size_t m = 0; m < plot.times.size(); ++m) {
-    svg.text(kTableLeft, table_row0 + 15.0 * double(m), plain_decimal(plot.times[m]), {});
+    column_left += column.width;
   }
   svg.close();
 
-  draw_legend(svg, legend, kLeft, legend_top);
+  draw_legend(svg, legend, kLeft, band_top, legend_place);
   draw_panel_frame(svg, kRateTop, kRateBottom);
   draw_panel_frame(svg, kIntegralTop, kIntegralBottom);
   svg.close();
