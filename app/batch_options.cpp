@@ -115,7 +115,8 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
        .value_name = "NUCLIDE",
        .description = "Also draw every processed record of NUCLIDE (name without regard to "
                       "case) as one SVG picture per selected region in OUTPUT/plots: rates, "
-                      "interpolant, extensions and the integral from 0",
+                      "interpolant, the rate beyond the table by --before and --after, and the "
+                      "integral from 0",
        .check = [](const std::string& nuclide) -> std::string {
          return nuclide.find_first_not_of(' ') == std::string::npos ? "NUCLIDE is empty" : "";
        }},
