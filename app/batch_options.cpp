@@ -61,10 +61,10 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
           "writes OUTPUT/DC<days><h|g>.OUT under DIR for every selected age, in the order\n"
           "of --ages (OUTPUT is created when missing), and beside each one\n"
           "OUTPUT/DC<days><h|g>-notes.csv when any of its coefficients is negative or rests\n"
-          "for more than 1% on the interpolant continued beyond the tabulated times, and\n"
-          "OUTPUT/DC<days><h|g>.json, its provenance (the input files with their SHA-256,\n"
-          "the choices, the files written). The files written go to standard output, one\n"
-          "path per line.\n",
+          "for more than 1% on the rates before the first or after the last tabulated time\n"
+          "(or its exponential tail fell back to constant), and OUTPUT/DC<days><h|g>.json,\n"
+          "its provenance (the input files with their SHA-256, the choices, the files\n"
+          "written). The files written go to standard output, one path per line.\n",
       .options = {},
       .footer = "",
       .version = std::string("kestrane-batch ") + kVersion};
@@ -126,10 +126,24 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
        .value_name = "NUCLIDE",
        .description = "Also draw every processed record of NUCLIDE (name without regard to "
                       "case) as one SVG picture per selected region in OUTPUT/plots: rates, "
-                      "interpolant, extensions and the integral from 0",
+                      "interpolant, the rate beyond the table by --before and --after, and the "
+                      "integral from 0",
        .check = [](const std::string& nuclide) -> std::string {
          return nuclide.find_first_not_of(' ') == std::string::npos ? "NUCLIDE is empty" : "";
        }},
+      {.name = "before",
+       .value_name = "MODEL",
+       .description = "The rate from 0 to the first tabulated time: extend (the first cubic "
+                      "piece continued, the default), zero, constant (the first rate) or linear "
+                      "(rising from 0 at time 0 to the first rate)",
+       .choices = {kBeforeModelNames.begin(), kBeforeModelNames.end()}},
+      {.name = "after",
+       .value_name = "MODEL",
+       .description = "The rate after the last tabulated time: extend (the last cubic piece "
+                      "continued, the default), zero, constant (the last rate) or exponential "
+                      "(falling from the last rate at the rate of the last two points; constant "
+                      "where they do not fall, counted in the notes)",
+       .choices = {kAfterModelNames.begin(), kAfterModelNames.end()}},
   };
   spec.footer = age_group_table() +
                 "\n"
@@ -137,6 +151,11 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                 "to 18, 0.1665 x column 15 + 0.1665 x column 16 + 0.333 x column 17 + 0.333 x\n"
                 "column 18 (each weight taken in single precision), computed for every time\n"
                 "point before the interpolation.\n"
+                "\n"
+                "Each coefficient is the integral from 0 to the integration time T of the\n"
+                "rate: by the model of --before from 0 to the first tabulated time, by the\n"
+                "interpolant inside the table, by the model of --after past the last time.\n"
+                "The coefficient files of the default (extend, extend) are those of kestrane.\n"
                 "\n"
                 "An unknown or repeated item of --ages or --regions is refused with the valid\n"
                 "items. A progress bar (records done, MB/s, time left) is drawn on standard\n"
@@ -153,7 +172,8 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                 "  128 + n  ended by signal n (Ctrl-C gives 130)\n"
                 "\n"
                 "Examples:\n"
-                "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv";
+                "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv\n"
+                "  kestrane-batch --data-set ingestion --ages 1 --regions 1 --after exponential";
 
   const auto given = parse_command_line(spec, argc, argv, out, err, exit_status);
   if (!given) return std::nullopt;
@@ -168,6 +188,9 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
   options.csv = given->has("csv");
   options.plot = given->value_or("plot", "");
   if (given->has("nuclides")) options.nuclides = given->value_or("nuclides", "");
+  // Their choices are checked above: only a listed model is left.
+  options.before = resolve_before_model(given->value_or("before", "extend"));
+  options.after = resolve_after_model(given->value_or("after", "extend"));
   exit_status = kBatchCompleted;
   return options;
 }

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "dose/tail_rows.h"
 #include "input/data_sets.h"
 
 namespace kestrane {
@@ -30,7 +31,9 @@ struct BatchOptions {
   std::optional<std::filesystem::path> output;
   bool csv = false;
   std::string plot;  // --plot NUCLIDE: pictures of that nuclide's records; empty for none
-  std::optional<std::string> nuclides;  // --nuclides LIST as given: only these records
+  std::optional<std::string> nuclides;       // --nuclides LIST as given: only these records
+  BeforeModel before = BeforeModel::extend;  // --before MODEL
+  AfterModel after = AfterModel::extend;     // --after MODEL
 };
 
 // Exit statuses of kestrane-batch.

@@ -174,6 +174,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   request.csv = options.csv;
   request.plot_nuclide = options.plot;
   request.output_dir = options.output;
+  request.before = options.before;
+  request.after = options.after;
   request.label_prefix = "--";
 
   std::optional<FileRun> run;

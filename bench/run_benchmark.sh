@@ -6,10 +6,11 @@
 # Wall and CPU times are medians too; the peak memory is the largest maximum resident set size
 # of any run (/usr/bin/time's %M).
 #
-# Usage: bench/run_benchmark.sh [DIR] [SIZE] [ROUNDS]
+# Usage: bench/run_benchmark.sh [DIR] [SIZE] [ROUNDS] [OPTION]...
 #   DIR      where the working directory is made (default /tmp/kestrane-bench)
 #   SIZE     size of the dose-rate file, with K, M or G (default 1G)
 #   ROUNDS   rounds of the three runs (default 5)
+#   OPTION   further options for every kestrane-batch run (--before linear --after exponential)
 # The programs are taken from KESTRANE_BIN (default: build/bin of this checkout, the Release
 # build of the README). The file is made once and reused while its size setting is unchanged.
 # With KESTRANE_BENCH_TARGET set to AVX2, SSE4, SSSE3 or SCALAR, kestrane-batch takes that
@@ -20,6 +21,8 @@ set -euo pipefail
 dir=${1:-/tmp/kestrane-bench}
 size=${2:-1G}
 rounds=${3:-5}
+shift $(($# < 3 ? $# : 3))
+extra=("$@")
 here=$(cd "$(dirname "$0")" && pwd)
 bin=${KESTRANE_BIN:-$here/../build/bin}
 
@@ -72,7 +75,7 @@ run() {
 }
 declare -A peak
 
-batch=("$bin/kestrane-batch" --data-set inhalation --dir "$dir")
+batch=("$bin/kestrane-batch" --data-set inhalation --dir "$dir" "${extra[@]}")
 target_note=
 if [ -n "${KESTRANE_BENCH_TARGET:-}" ]; then
   if [ ! -f "$bin/libkestrane_force_targets.so" ]; then
@@ -108,6 +111,7 @@ row() {  # row LABEL NAME RATIOS
 
 echo
 echo "File: $file ($mb MB), medians of $rounds rounds, $(nproc) cores, load $(cut -d' ' -f1 /proc/loadavg)$target_note"
+if [ ${#extra[@]} -gt 0 ]; then echo "kestrane-batch options: ${extra[*]}"; fi
 printf "%-32s %7s %7s %8s %8s %8s\n" "" "wall s" "cpu s" "MB/s" "x wc -l" "peak MB"
 row "wc -l (plain read)" read ""
 row "batch, all ages, all regions" all "$ratio_all"

@@ -95,6 +95,25 @@ void integrate_table(int t, const HeaderRecord& header, const RateTable& rates, 
   coef.integrated[t] = true;
 }
 
+// integrate_table with the rate models of `tails` (prepared for the record's times) before the
+// first and after the last tabulated time.
+void integrate_table_with_tails(int t, const HeaderRecord& header, const RateTable& rates,
+                                int region_count, const std::string& file_name, TailRows& tails,
+                                CoefficientTable& coef) {
+  std::array<SlopeResult, kMaxSelectedRegions> results;
+  tails.inside().slopes_of_rows(rates.value[t][0].data(), kMaxTimePoints, region_count, results);
+  for (int j = 0; j < region_count; ++j) {
+    if (results[j].status != SlopeStatus::ok) {
+      refuse_integration(header, rates, file_name, results[j].status);
+    }
+  }
+  const IntegralStatus status = tails.integrate_rows(
+      rates.value[t][0].data(), kMaxTimePoints, region_count, coef.coef[t][0].data(),
+      kMaxIntegrationTimes, coef.outside[t][0].data(), kMaxIntegrationTimes, coef.tail_fallbacks);
+  if (refused(status)) refuse_integration(header, rates, file_name, SlopeStatus::ok);
+  coef.integrated[t] = true;
+}
+
 // The shortest text that reads back as `value`.
 std::string shortest(double value) {
   std::array<char, 32> text{};
@@ -189,16 +208,18 @@ void clear_rates(RateTable& rates, int region_count, const HeaderRecord& header)
 
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
-                          const std::string& file_name, CoefficientTable& coef) {
+                          const std::string& file_name, CoefficientTable& coef, TailModels models) {
   HermiteRows work;
-  compute_coefficients(header, rates, times, region_count, file_name, coef, work);
+  compute_coefficients(header, rates, times, region_count, file_name, coef, work, {}, models);
 }
 
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
                           const std::string& file_name, CoefficientTable& coef, HermiteRows& work,
-                          std::span<const std::string> region_names) {
+                          std::span<const std::string> region_names, TailModels models,
+                          TailRows* tails) {
   const int n = std::clamp(header.n, 0, kMaxTimePoints);
+  coef.tail_fallbacks = 0;
   coef.first_time = n > 0 ? rates.x[0] : 0.0;
   coef.last_time = n > 0 ? rates.x[static_cast<std::size_t>(n - 1)] : 0.0;
   if (header.n == 1) {
@@ -214,6 +235,21 @@ void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
     return;
   }
   const TablesToIntegrate tables = tables_to_integrate(header.tables);
+  if (!models.extend_both() && (tables.low || tables.high)) {
+    std::unique_ptr<TailRows> own;
+    if (tails == nullptr) tails = (own = std::make_unique<TailRows>()).get();
+    tails->prepare(std::span<const double>(rates.x.data(), static_cast<std::size_t>(n)), times,
+                   models);
+    for (int t : {kLow, kHigh}) {
+      if (t == kLow ? tables.low : tables.high) {
+        integrate_table_with_tails(t, header, rates, region_count, file_name, *tails, coef);
+      } else {
+        zero_table(t, times.size(), region_count, coef);
+      }
+    }
+    check_finite(header, coef, times, region_count, file_name, region_names);
+    return;
+  }
   if (tables.low || tables.high) {
     work.prepare(std::span<const double>(rates.x.data(), static_cast<std::size_t>(n)), 0.0, times);
   }
@@ -325,7 +361,7 @@ void compute_record(const RecordText& record, const RunSetup& setup, const std::
                     RecordWorkspace& space) {
   compute_coefficients(record.header, space.rates, setup.times,
                        static_cast<int>(setup.regions.size()), file_name, space.coef, space.work,
-                       setup.region_names);
+                       setup.region_names, setup.tails, &space.tails);
 }
 
 void process_records(LineReader& reader, const RunSetup& setup, RecordSink& sink,

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "dose/hermite_rows.h"
+#include "dose/tail_rows.h"
 #include "input/data_sets.h"
 #include "input/dose_rate_file.h"
 #include "input/line_reader.h"
@@ -35,6 +36,8 @@ struct RunSetup {
   std::vector<std::string> nuclides;
   // When set, counts the records passed over (age not selected or nuclide not listed).
   std::int64_t* passed_over = nullptr;
+  // The rate models before the first and after the last tabulated time.
+  TailModels tails;
 };
 
 // How many coefficients are negative and how many extended (a coefficient can be both), and
@@ -43,10 +46,13 @@ struct NoteCounts {
   std::int64_t negative = 0;
   std::int64_t extended = 0;
   std::int64_t records = 0;
+  // How many exponential after-parts fell back to constant.
+  std::int64_t fallbacks = 0;
   NoteCounts& operator+=(const NoteCounts& other) {
     negative += other.negative;
     extended += other.extended;
     records += other.records;
+    fallbacks += other.fallbacks;
     return *this;
   }
 };
@@ -130,16 +136,23 @@ void clear_rates(RateTable& rates, int region_count, const HeaderRecord& header)
 // the header line when a table to be integrated has fewer than two time points or times that
 // do not strictly increase (at the line of the first time not later than the one before it,
 // naming that one's line too), or when a coefficient is infinite or not a number (naming the
-// region, by `region_names` where given, and the integration time).
+// region, by `region_names` where given, and the integration time). With `models` other than
+// both `extend`, each integral is split at the first and last tabulated times and its parts
+// before and after the table follow the models (dose/tail_rows.h), the fallbacks of the
+// exponential after-part counted in coef.tail_fallbacks; with both `extend` the integral is the
+// interpolant's from 0, in one piece.
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
-                          const std::string& file_name, CoefficientTable& coef);
+                          const std::string& file_name, CoefficientTable& coef,
+                          TailModels models = {});
 // The same, with the slope and integral work space of the caller (kept between records, so
-// that nothing is allocated per record).
+// that nothing is allocated per record); `tails` (used only with models other than both
+// `extend`) may be null, and is then made for the record.
 void compute_coefficients(const HeaderRecord& header, const RateTable& rates,
                           std::span<const double> times, int region_count,
                           const std::string& file_name, CoefficientTable& coef, HermiteRows& work,
-                          std::span<const std::string> region_names = {});
+                          std::span<const std::string> region_names = {}, TailModels models = {},
+                          TailRows* tails = nullptr);
 
 // One record that the run processes, as read from the file: its matched selected-age
 // position (from 1), its header and its data lines, not yet parsed.
@@ -173,6 +186,7 @@ struct RecordWorkspace {
   RateTable rates;
   CoefficientTable coef;
   HermiteRows work;
+  TailRows tails;
 };
 
 // Parses the data block of a record into space.rates (cleared first). Refusals name

@@ -31,6 +31,7 @@ struct RecordJob {
   std::vector<double> coef;
   double first_time = 0, last_time = 0;
   std::array<bool, 2> integrated{};
+  std::int64_t tail_fallbacks = 0;
   PreparedRecord prepared;  // what the sink prepared
   // A failure of the record's work; `before_progress` when it came while the data were read
   // (where the loop on one thread fails before it reports the record).
@@ -226,6 +227,7 @@ class RecordPipeline {
       delivered_->first_time = job.first_time;
       delivered_->last_time = job.last_time;
       delivered_->integrated = job.integrated;
+      delivered_->tail_fallbacks = job.tail_fallbacks;
       sink_.record_prepared(job.record.position - 1, job.record.header, *delivered_, job.prepared);
       job = RecordJob();  // the memory goes back at once
     }
@@ -271,6 +273,7 @@ class RecordPipeline {
         job.first_time = space.coef.first_time;
         job.last_time = space.coef.last_time;
         job.integrated = space.coef.integrated;
+        job.tail_fallbacks = space.coef.tail_fallbacks;
         job.prepared =
             sink_.prepare_from(job.record.position - 1, job.record.header, space.rates, space.coef);
       } catch (...) {

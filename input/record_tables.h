@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 
 namespace kestrane {
 
@@ -39,6 +40,9 @@ struct CoefficientTable {
   // Whether table t was integrated by the interpolant (false for one time point and for a
   // table the code does not name).
   std::array<bool, 2> integrated{};
+  // How many of the coefficients past the last tabulated time had an exponential after-part
+  // that fell back to constant (rates that do not fall); 0 with any other after-model.
+  std::int64_t tail_fallbacks = 0;
 };
 
 }  // namespace kestrane

@@ -82,7 +82,7 @@ std::string notes_file_name(std::int32_t age_days, DataSet data_set) {
 std::string notes_header(DataSet data_set) {
   return std::string("nuclide,") + (data_set == DataSet::inhalation ? "class" : "f1") +
          ",age_days,header_line,first_time_d,last_time_d,coefficients,negative,extended,"
-         "largest_share_outside,at_region,at_table,at_time_d";
+         "largest_share_outside,at_region,at_table,at_time_d,tail_fallbacks";
 }
 
 double share_outside(double coefficient, double outside) {
@@ -101,7 +101,9 @@ void append_note_row(std::string& out, const HeaderRecord& header, const Coeffic
       summarise_table(coef, t, region_names.size(), times.size(), summary);
     }
   }
-  if (summary.negative == 0 && summary.extended == 0) return;
+  // Fallbacks come only from integrated tables.
+  const std::int64_t fallbacks = coef.tail_fallbacks;
+  if (summary.negative == 0 && summary.extended == 0 && fallbacks == 0) return;
   append_csv_field(out, trim_spaces(header.nuclide));
   out += ',';
   append_csv_field(out, trim_spaces(header.class_or_f1));
@@ -123,8 +125,10 @@ void append_note_row(std::string& out, const HeaderRecord& header, const Coeffic
   append_csv_field(out, region_names[summary.at_region]);
   out += summary.at_table == 0 ? ",low," : ",high,";
   append_number(out, times[summary.at_time]);
+  out += ',';
+  append_number(out, fallbacks);
   out += '\n';
-  counts += {summary.negative, summary.extended, 1};
+  counts += {summary.negative, summary.extended, 1, fallbacks};
 }
 
 RunNotes::RunNotes(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
+#include "dose/record_loop.h"
 #include "input/data_sets.h"
 #include "input/dose_rate_file.h"
-#include "dose/record_loop.h"
 #include "input/record_tables.h"
 #include "output/output_files.h"
 
@@ -33,13 +33,13 @@ std::string notes_header(DataSet data_set);
 // tabulated times (I_in = coefficient - outside); 0 when both parts are 0.
 double share_outside(double coefficient, double outside);
 
-
 // Appends the notes row of one record, ended by LF, when any of its integrated coefficients
 // is noted, and adds it to `counts`: the record (nuclide, class or f1, age, header line, first
 // and last time), how many coefficients were integrated, how many are negative and how many
 // extended, the largest share from outside among them and the first coefficient with it (time,
-// region, low before high). Tables that were not integrated (N = 1, or not named by the table
-// code) count for nothing.
+// region, low before high), and how many exponential after-parts fell back to constant (a
+// record with one is noted whatever else). Tables that were not integrated (N = 1, or not named
+// by the table code) count for nothing.
 void append_note_row(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
                      std::span<const double> times, std::span<const std::string> region_names,
                      NoteCounts& counts);

@@ -84,11 +84,37 @@ std::string three_digits(double value) {
   return with_minus(text.substr(0, e)) + "&#xd7;10" + superscript(exponent);
 }
 
-void draw_legend(SvgWriter& svg, const std::vector<LegendItem>& items, double left, double top) {
-  svg.open("g", {{"class", "legend"}, {"font-size", "11"}});
-  double ly = top;
+namespace {
+
+constexpr double kLegendText = 38;  // from a sample's left to its text
+constexpr double kLegendGap = 20;   // between a column's widest text and the next column
+
+}  // namespace
+
+LegendLayout legend_layout(const std::vector<LegendItem>& items, double width) {
+  LegendLayout layout;
   for (const LegendItem& item : items) {
-    const double sx = left;
+    layout.column_width =
+        std::max(layout.column_width, kLegendText + text_width(item.text, 11) + kLegendGap);
+  }
+  const auto count = static_cast<int>(items.size());
+  if (layout.column_width > 0) {
+    layout.columns =
+        std::clamp(static_cast<int>(width / layout.column_width), 1, std::max(count, 1));
+  }
+  layout.rows = (count + layout.columns - 1) / layout.columns;
+  return layout;
+}
+
+void draw_legend(SvgWriter& svg, const std::vector<LegendItem>& items, double left, double top,
+                 const LegendLayout& layout) {
+  svg.open("g", {{"class", "legend"}, {"font-size", "11"}});
+  for (std::size_t k = 0; k < items.size(); ++k) {
+    const LegendItem& item = items[k];
+    const auto row = static_cast<int>(k) % std::max(layout.rows, 1);
+    const auto column = static_cast<int>(k) / std::max(layout.rows, 1);
+    const double sx = left + layout.column_width * column;
+    const double ly = top + kLegendRow * row;
     const double cy = ly - 4;
     const char* colour = item.colour;
     switch (item.sample) {
@@ -147,8 +173,7 @@ void draw_legend(SvgWriter& svg, const std::vector<LegendItem>& items, double le
                              {"stroke-dasharray", "1 3"}});
         break;
     }
-    svg.text(sx + 38, ly, item.text, {});
-    ly += kLegendRow;
+    svg.text(sx + kLegendText, ly, item.text, {});
   }
   svg.close();
 }

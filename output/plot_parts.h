@@ -94,7 +94,17 @@ struct LegendItem {
   std::string text;
 };
 inline constexpr double kLegendRow = 17;  // between the rows of the legend
-// The legend, one row per item from the baseline `top` down, the samples at `left`.
-void draw_legend(SvgWriter& svg, const std::vector<LegendItem>& items, double left, double top);
+// How a legend stands in a given width: as many columns as fit (at least one), each as wide as
+// its widest item with a gap after it, filled column by column.
+struct LegendLayout {
+  int columns = 1;
+  int rows = 0;
+  double column_width = 0;
+};
+LegendLayout legend_layout(const std::vector<LegendItem>& items, double width);
+// The legend in that layout, one row per item from the baseline `top` down, the samples of the
+// first column at `left`.
+void draw_legend(SvgWriter& svg, const std::vector<LegendItem>& items, double left, double top,
+                 const LegendLayout& layout);
 
 }  // namespace kestrane

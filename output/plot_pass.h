@@ -30,10 +30,11 @@ bool same_nuclide(std::string_view a, std::string_view b);
 class RecordPictures {
  public:
   // Checks OUTPUT/plots among `files` (refused when it is a link or not a folder: OutputError).
-  // `region_names` and `region_numbers` are the selected regions in selection order.
+  // `region_names` and `region_numbers` are the selected regions in selection order; `tails`
+  // are the run's rate models before and after the table.
   RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,
                  std::vector<double> times, std::vector<std::string> region_names,
-                 std::vector<int> region_numbers);
+                 std::vector<int> region_numbers, TailModels tails = {});
 
   // Whether `header` is a record of the nuclide.
   bool wanted(const HeaderRecord& header) const;
@@ -56,6 +57,7 @@ class RecordPictures {
   std::vector<double> times_;
   std::vector<std::string> region_names_;
   std::vector<int> region_numbers_;
+  TailModels tails_;
   int count_ = 0;
   std::function<void()> on_new_file_;
 };

@@ -178,6 +178,8 @@ std::string provenance_json(const Provenance& p) {
   while (!name.empty() && name.back() == ' ') name.pop_back();
   json["age_group"] = {{"number", p.age_group}, {"name", name}, {"days", group.days}};
   json["regions"] = p.regions;
+  json["tails"] = {{"before", std::string(model_name(p.tails.before))},
+                   {"after", std::string(model_name(p.tails.after))}};
   json["records"] = {{"processed", p.processed}, {"passed_over", p.passed_over}};
   json["notes"] = {
       {"negative", p.notes.negative}, {"extended", p.notes.extended}, {"records", p.notes.records}};

@@ -13,6 +13,7 @@
 #include <thread>
 #include <vector>
 
+#include "dose/tail_rows.h"
 #include "input/data_sets.h"
 #include "output/notes_file.h"
 
@@ -97,6 +98,7 @@ struct Provenance {
   std::vector<double> times;
   int age_group = 1;
   std::vector<std::string> regions;  // in column order
+  TailModels tails;                  // the rate models before and after the table
   std::int64_t processed = 0;        // records in the coefficient file
   std::int64_t passed_over = 0;      // records of the dose-rate file the run did not process
   NoteCounts notes;

@@ -1,6 +1,7 @@
 // The picture of one nuclide record and region as an SVG file: the tabulated rates, the
-// interpolant through them with its extensions beyond the table, and the integral from 0
-// (the coefficient as a function of the integration time) with the run's times marked.
+// interpolant through them with the rate beyond the table as the run's models take it, and the
+// integral from 0 (the coefficient as a function of the integration time) with the run's times
+// marked.
 #pragma once
 
 #include <cstdint>
@@ -9,26 +10,12 @@
 #include <string_view>
 #include <vector>
 
+#include "dose/tail_rows.h"
 #include "input/data_sets.h"
 #include "input/record_tables.h"
+#include "output/plot_tails.h"
 
 namespace kestrane {
-
-// The slopes of the interpolant through one rate row and its integrals from 0 to each limit.
-// `ok` is false when the row cannot be integrated (fewer than two points, times that do not
-// increase); the vectors are then empty.
-struct RowIntegrals {
-  bool ok = false;
-  std::vector<double> slopes;
-  std::vector<double> integrals;
-};
-RowIntegrals integrate_row(std::span<const double> x, std::span<const double> f,
-                           std::span<const double> limits);
-
-// The value at `t` of the interpolant with slopes `d`; below x[0] the first piece is
-// continued and above the last time the last piece, as the integrals continue them.
-double interpolant_value(std::span<const double> x, std::span<const double> f,
-                         std::span<const double> d, double t);
 
 // What one picture shows.
 struct RecordPlot {
@@ -46,11 +33,13 @@ struct RecordPlot {
   std::vector<double> low;    // the rates of the low table; empty when not drawn
   std::vector<double> high;   // the rates of the high table; empty when not drawn
   std::vector<double> times;  // the integration times of the run, days
+  TailModels tails;           // the run's rate models before and after the table
 };
 
 // The SVG document of the picture: a title naming the record, the rates and interpolant in an
 // upper panel and the integral from 0 in a lower one on a shared logarithmic time axis, the
-// integration times marked, the coefficients in a table beside the panels and a legend.
+// integration times marked, and below them the legend and the coefficients with their shares
+// from outside the table.
 // Every text stands clear of every other text and of every drawn point.
 std::string record_plot_svg(const RecordPlot& plot);
 

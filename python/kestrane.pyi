@@ -61,6 +61,8 @@ class DoseRateFile:
     def records(self) -> RecordStream: ...
 
 _Choice = str | Sequence[str | int]
+_Before = Literal["extend", "zero", "constant", "linear"]
+_After = Literal["extend", "zero", "constant", "exponential"]
 
 @overload
 def coefficients(
@@ -73,6 +75,8 @@ def coefficients(
     nuclides: str | Sequence[str] | None = None,
     threads: int = 0,
     as_arrays: Literal[False] = False,
+    before: _Before = "extend",
+    after: _After = "extend",
 ) -> pd.DataFrame: ...
 @overload
 def coefficients(
@@ -85,7 +89,13 @@ def coefficients(
     nuclides: str | Sequence[str] | None = None,
     threads: int = 0,
     as_arrays: Literal[True],
+    before: _Before = "extend",
+    after: _After = "extend",
 ) -> dict[str, npt.NDArray]: ...
 def integrate(
-    x: npt.ArrayLike, f: npt.ArrayLike, upper: npt.ArrayLike
+    x: npt.ArrayLike,
+    f: npt.ArrayLike,
+    upper: npt.ArrayLike,
+    before: _Before = "extend",
+    after: _After = "extend",
 ) -> npt.NDArray[np.float64]: ...

@@ -123,7 +123,8 @@ std::optional<double> number_of(const std::string& field) {
 
 py::object coefficients(const py::object& workdir, const std::string& data_set,
                         const py::object& ages, const py::object& regions, const py::object& times,
-                        const py::object& nuclides, int threads, bool as_arrays) {
+                        const py::object& nuclides, int threads, bool as_arrays,
+                        const std::string& before, const std::string& after) {
   // The request as kestrane-batch makes it, its refusals naming the keywords.
   RunRequest request;
   request.working_dir = to_path(workdir);
@@ -140,6 +141,8 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
 
   std::optional<ColumnOutcome> outcome;
   without_gil({}, [&] {
+    request.before = resolve_before_model(before, "before");
+    request.after = resolve_after_model(after, "after");
     check_request(request);
     Interruptible interruptible;
     outcome = run_to_columns(resolve_run(request, open_run_input(request)), &interruptible);
@@ -218,9 +221,10 @@ void register_coefficients(py::module_& m) {
   m.def("coefficients", &coefficients, py::arg("workdir"), py::kw_only(),
         py::arg("data_set") = "inhalation", py::arg("ages") = "all", py::arg("regions") = "all",
         py::arg("times") = py::none(), py::arg("nuclides") = py::none(), py::arg("threads") = 0,
-        py::arg("as_arrays") = false,
+        py::arg("as_arrays") = false, py::arg("before") = "extend", py::arg("after") = "extend",
         "coefficients(workdir, *, data_set='inhalation', ages='all', regions='all',\n"
-        "             times=None, nuclides=None, threads=0, as_arrays=False)\n\n"
+        "             times=None, nuclides=None, threads=0, as_arrays=False,\n"
+        "             before='extend', after='extend')\n\n"
         "The dose coefficients of a run in `workdir` (the folder holding DATA and data), as\n"
         "kestrane-batch --csv computes them, with no file written: a pandas DataFrame with\n"
         "the columns nuclide, class (f1 for ingestion), age_days, header_line, points, time_d,\n"
@@ -232,7 +236,9 @@ void register_coefficients(py::module_& m) {
         "a list or one comma-separated str. times=None reads data/Kestrane.ini; a list of days\n"
         "overrides it. nuclides (a list or a comma-separated str) keeps only those nuclides.\n"
         "threads=0 uses every processor. as_arrays=True returns a dict of numpy arrays instead\n"
-        "(no pandas needed).\n\n"
+        "(no pandas needed). before and after are the rate models of --before and --after:\n"
+        "before 'extend', 'zero', 'constant' or 'linear', after 'extend', 'zero', 'constant'\n"
+        "or 'exponential' (see integrate).\n\n"
         "Raises ValueError for a bad choice (a time the programs refuse, an empty nuclide\n"
         "name, ...), TypeError for a time that is not a real number, FileNotFoundError for a\n"
         "missing file,\n"

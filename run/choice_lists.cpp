@@ -99,6 +99,10 @@ std::string_view field_name(ChoiceField field) {
       return "threads";
     case ChoiceField::output:
       return "output";
+    case ChoiceField::before:
+      return "before";
+    case ChoiceField::after:
+      return "after";
   }
   return "choice";
 }
@@ -110,6 +114,35 @@ ChoiceError::ChoiceError(ChoiceField field, std::string_view label, std::string 
       field_(field),
       reason_(std::move(reason)),
       valid_(std::move(valid)) {}
+
+namespace {
+
+template <std::size_t N>
+std::string model_list(const std::array<std::string_view, N>& names) {
+  std::string list;
+  for (const std::string_view name : names) {
+    if (!list.empty()) list += ", ";
+    list += name;
+  }
+  return list;
+}
+
+}  // namespace
+
+std::string before_model_list() { return model_list(kBeforeModelNames); }
+std::string after_model_list() { return model_list(kAfterModelNames); }
+
+BeforeModel resolve_before_model(std::string_view name, std::string_view label) {
+  if (const std::optional<BeforeModel> model = before_model_named(name)) return *model;
+  throw ChoiceError(ChoiceField::before, label, "unknown model " + quoted_text(name) + ".",
+                    before_model_list());
+}
+
+AfterModel resolve_after_model(std::string_view name, std::string_view label) {
+  if (const std::optional<AfterModel> model = after_model_named(name)) return *model;
+  throw ChoiceError(ChoiceField::after, label, "unknown model " + quoted_text(name) + ".",
+                    after_model_list());
+}
 
 std::string region_name(int region, std::span<const std::string> names) {
   if (region == lung_region_number(names.size())) return std::string(kLungRegionName);

@@ -9,12 +9,24 @@
 #include <string_view>
 #include <vector>
 
+#include "dose/tail_rows.h"
 #include "input/data_sets.h"
 
 namespace kestrane {
 
 // What a refused choice is about.
-enum class ChoiceField { data_set, ages, regions, times, nuclides, plot, threads, output };
+enum class ChoiceField {
+  data_set,
+  ages,
+  regions,
+  times,
+  nuclides,
+  plot,
+  threads,
+  output,
+  before,
+  after
+};
 
 // The name of a field as the module's keywords and kestrane-batch's options (after "--")
 // spell it: "ages", "regions", "times", "nuclides", "plot", ...
@@ -73,6 +85,17 @@ std::vector<int> resolve_region_list(std::string_view list, std::span<const std:
 // naming `label` for an empty item.
 std::vector<std::string> resolve_nuclide_list(std::string_view list,
                                               std::string_view label = "--nuclides");
+
+// The rate model before the first or after the last tabulated time of a name ("extend",
+// "zero", "constant", "linear" before; "extend", "zero", "constant", "exponential" after),
+// without regard to case. Throws ChoiceError naming `label` and listing the valid models for
+// any other name.
+BeforeModel resolve_before_model(std::string_view name, std::string_view label = "--before");
+AfterModel resolve_after_model(std::string_view name, std::string_view label = "--after");
+
+// The valid models as a refusal lists them: "extend, zero, constant, linear".
+std::string before_model_list();
+std::string after_model_list();
 
 // Whether `nuclide` (a header's field) is one of `chosen`, compared without regard to case
 // and trailing blanks; an empty `chosen` takes every nuclide.

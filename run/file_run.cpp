@@ -111,6 +111,7 @@ constexpr std::string_view kNotesText = "Notes: ";
 constexpr std::string_view kNotesNegativeText = " negative, ";
 constexpr std::string_view kNotesExtendedText = " extended coefficients in ";
 constexpr std::string_view kNotesRecordsText = " records; see";
+constexpr std::string_view kNotesFallbacksText = " exponential tails taken as constant";
 
 }  // namespace
 
@@ -120,6 +121,11 @@ std::string notes_line(const NoteCounts& counts, const std::vector<std::string>&
                      std::string(kNotesNegativeText) + std::to_string(counts.extended) +
                      std::string(kNotesExtendedText) + std::to_string(counts.records) +
                      std::string(kNotesRecordsText);
+  if (counts.fallbacks > 0) {
+    // "... in 4 records; 7 exponential tails taken as constant; see ..."
+    line.insert(line.size() - 3,
+                std::to_string(counts.fallbacks) + std::string(kNotesFallbacksText) + "; ");
+  }
   for (const std::string& name : files) line += ' ' + name;
   return line;
 }
@@ -176,6 +182,7 @@ void FileRun::Impl::write_provenance() {
   p.times_file.sha256 = file_sha256(source.times_path.string());
   p.times = setup.times;
   p.regions = setup.region_names;
+  p.tails = setup.tails;
   p.passed_over = passed_over;
   for (std::size_t at = 0; at < setup.age_groups.size(); ++at) {
     const int position = static_cast<int>(at);
@@ -312,7 +319,7 @@ FileRun::FileRun(ResolvedRun resolved) {
     if (!run.run.plot_nuclide.empty()) {
       run.pictures.emplace(run.output, run.run.plot_nuclide,
                            "DATA\\" + std::string(data_set_file_name(setup.data_set)), setup.times,
-                           region_names, setup.regions);
+                           region_names, setup.regions, setup.tails);
     }
     run.files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
   } catch (const OutputError& error) {

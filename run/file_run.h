@@ -65,8 +65,9 @@ class FileRun {
 std::string earlier_commit_line(int completed_commit, const std::string& journal_set_aside);
 
 // The line both front ends show after a run that noted any coefficient: "Notes: 348 negative,
-// 2331 extended coefficients in 53 records; see" and each of `files` after a blank; empty
-// when `counts` holds no note.
+// 2331 extended coefficients in 53 records; see" and each of `files` after a blank, with
+// "7 exponential tails taken as constant; " before "see" where any fell back; empty when
+// `counts` holds no note.
 std::string notes_line(const NoteCounts& counts, const std::vector<std::string>& files);
 
 // The line a stop in the middle of the renames of a run adds to its message.

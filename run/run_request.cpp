@@ -96,6 +96,14 @@ void check_request(const RunRequest& request) {
     throw ChoiceError(ChoiceField::threads, field_label(request, ChoiceField::threads),
                       "must be 0 (automatic) or more");
   }
+  if (static_cast<std::size_t>(request.before) >= kBeforeModelNames.size()) {
+    throw ChoiceError(ChoiceField::before, field_label(request, ChoiceField::before),
+                      "unknown model.", before_model_list());
+  }
+  if (static_cast<std::size_t>(request.after) >= kAfterModelNames.size()) {
+    throw ChoiceError(ChoiceField::after, field_label(request, ChoiceField::after),
+                      "unknown model.", after_model_list());
+  }
   if (request.times) {
     const std::string label = field_label(request, ChoiceField::times);
     if (request.times->empty() || request.times->size() > kMaxIntegrationTimes) {
@@ -171,6 +179,7 @@ ResolvedRun resolve_run(const RunRequest& request, RunInput input) {
                                       field_label(request, ChoiceField::regions));
   setup.lung_region = lung_region_number(input.region_names.size());
   setup.threads = request.threads;
+  setup.tails = {request.before, request.after};
   for (const int region : setup.regions) {
     setup.region_names.push_back(region_name(region, input.region_names));
   }

@@ -37,6 +37,9 @@ struct RunRequest {
   bool csv = false;                     // also a CSV file beside each coefficient file
   std::string plot_nuclide;             // pictures of this nuclide's records; empty for none
   int threads = 0;                      // as RunSetup::threads: 0 automatic
+  // The rate models before the first and after the last tabulated time (RunSetup::tails).
+  BeforeModel before = BeforeModel::extend;
+  AfterModel after = AfterModel::extend;
   // The folder the files of the run go to, relative to the current folder; none:
   // <working_dir>/OUTPUT.
   std::optional<std::filesystem::path> output_dir;
@@ -78,8 +81,9 @@ struct RunInput {
 };
 
 // The choices of `request` that need no file, checked: the age list, the nuclide list, the
-// picture nuclide, the threads and the integration times given (at least one and at most
-// kMaxIntegrationTimes, each finite, 0 or more and within the coefficient files' range).
+// picture nuclide, the threads, the integration times given (at least one and at most
+// kMaxIntegrationTimes, each finite, 0 or more and within the coefficient files' range) and
+// the rate models (one of each list).
 // Throws ChoiceError.
 void check_request(const RunRequest& request);
 

@@ -107,6 +107,15 @@ INSTANTIATE_TEST_SUITE_P(
                   {kBatch, "--ages", "1", "--data-set", "ingestion", "--ages=2"},
                   "option '--ages' given more than once"},
         UsageCase{"ErrorBeforeHelp", {kBatch, "--help", "--bogus"}, "unknown option '--bogus'"},
+        UsageCase{"UnknownBeforeModel",
+                  {kBatch, "--data-set", "ingestion", "--ages", "1", "--regions", "1", "--before",
+                   "exponential"},
+                  "invalid argument 'exponential' for '--before'; valid arguments are extend, "
+                  "zero, constant, linear"},
+        UsageCase{"UnknownAfterModel",
+                  {kBatch, "--after=linear"},
+                  "invalid argument 'linear' for '--after'; valid arguments are extend, zero, "
+                  "constant, exponential"},
         UsageCase{"SampleUnknown", {kSample, "--sizes", "2M"}, "unknown option '--sizes'"},
         UsageCase{"SampleNotANumber",
                   {kSample, "--seed", "abc"},
@@ -155,6 +164,46 @@ INSTANTIATE_TEST_SUITE_P(
                                  "--pl", "I-129", "--nuc", "Sr-89", "--cs"},
         std::vector<std::string>{"--nuclides=Sr-89", "--csv", "--plot=I-129", "--regions=1,2",
                                  "--csv", "--ages=1", "--dir=DIR", "--data-set=inhalation"}));
+
+// The rate models of --before and --after: extend unless given, a name without regard to case.
+struct TailOptionCase {
+  std::string name;
+  std::vector<std::string> args;
+  BeforeModel before;
+  AfterModel after;
+};
+
+class TailOptions : public ::testing::TestWithParam<TailOptionCase> {};
+
+TEST_P(TailOptions, ChooseTheModels) {
+  const TailOptionCase& c = GetParam();
+  std::vector<std::string> args{kBatch, "--data-set", "ingestion", "--ages", "1", "--regions", "1"};
+  args.insert(args.end(), c.args.begin(), c.args.end());
+  const std::vector<const char*> argv = argv_of(args);
+  std::ostringstream out;
+  std::ostringstream err;
+  int status = -1;
+  const auto options =
+      parse_batch_command_line(static_cast<int>(argv.size()), argv.data(), out, err, status);
+  ASSERT_TRUE(options.has_value()) << err.str();
+  EXPECT_EQ(options->before, c.before);
+  EXPECT_EQ(options->after, c.after);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Batch, TailOptions,
+    ::testing::Values(
+        TailOptionCase{"Default", {}, BeforeModel::extend, AfterModel::extend},
+        TailOptionCase{"Both",
+                       {"--before", "linear", "--after", "exponential"},
+                       BeforeModel::linear,
+                       AfterModel::exponential},
+        TailOptionCase{"AnyCase",
+                       {"--after=Constant", "--bef", "ZERO"},
+                       BeforeModel::zero,
+                       AfterModel::constant},
+        TailOptionCase{"AfterAlone", {"--after", "zero"}, BeforeModel::extend, AfterModel::zero}),
+    [](const ::testing::TestParamInfo<TailOptionCase>& test) { return test.param.name; });
 
 // The output and exit status of a shell command.
 std::pair<std::string, int> shell(const std::string& command) {

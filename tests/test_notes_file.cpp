@@ -94,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {1, 2, 3},
                   {1, 2, 3},
                   {2, 4},
-                  "H-3,F,9125,7,1,3,2,0,2,0.5,Liver,low,4\n",
+                  "H-3,F,9125,7,1,3,2,0,2,0.5,Liver,low,4,0\n",
                   0,
                   2},
         // f = 3 - t on [1, 3], T = 7: 2 inside, 2.5 below and -8 above, -3.5 in all; the
@@ -104,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {1, 2, 3},
                   {2, 1, 0},
                   {7, 1, 0.5, 3},
-                  "H-3,F,9125,7,1,3,4,1,4,1,Liver,low,1\n",
+                  "H-3,F,9125,7,1,3,4,1,4,1,Liver,low,1,0\n",
                   1,
                   4}),
     [](const ::testing::TestParamInfo<ShareCase>& test) { return test.param.name; });
@@ -138,7 +138,7 @@ TEST_P(Threshold, NotesOnlyAShareAboveOnePercentOrANegativeValue) {
     const std::string counts_text =
         ",1," + std::to_string(c.negative) + "," + std::to_string(c.extended) + ",";
     EXPECT_TRUE(rows.starts_with("H-3,F,9125,7,0.5,100" + counts_text)) << rows;
-    EXPECT_TRUE(rows.ends_with(",Lung,high,365\n")) << rows;
+    EXPECT_TRUE(rows.ends_with(",Lung,high,365,0\n")) << rows;
   }
   EXPECT_EQ(counts.records, c.negative + c.extended > 0 ? 1 : 0);
 }
@@ -297,7 +297,7 @@ TEST_P(GoldenNotes, AgreeWithTheExactShares) {
   for (const auto& [name, rows] : expected) names.insert(name);
   EXPECT_EQ(written, names);
   // The first and last times (4, 5) read back exactly; the share (9) is near the exact one.
-  expect_rows(notes_header(options.data_set), 13, {0, 1, 2, 3, 6, 7, 8, 10, 11});
+  expect_rows(notes_header(options.data_set), 14, {0, 1, 2, 3, 6, 7, 8, 10, 11, 13});
 }
 
 class GoldenCsv : public GoldenRun {
@@ -331,8 +331,8 @@ TEST(StraightLineRun, WritesTheCsvAndNotesFilesWorkedOutExactly) {
     const bool notes = name.ends_with("-notes.csv");
     // Every column of a record here has the same shares, so which coefficient holds the largest
     // share first depends on the last bit of each; below it is checked against the CSV.
-    expect_same_rows(read_file(dir / "OUTPUT" / name), column_line, rows, notes ? 13 : 11,
-                     notes ? std::set<std::size_t>{0, 1, 2, 3, 6, 7, 8}
+    expect_same_rows(read_file(dir / "OUTPUT" / name), column_line, rows, notes ? 14 : 11,
+                     notes ? std::set<std::size_t>{0, 1, 2, 3, 6, 7, 8, 13}
                            : std::set<std::size_t>{0, 1, 2, 3, 4, 6},
                      notes ? std::set<std::size_t>{10, 11, 12} : std::set<std::size_t>{});
   }

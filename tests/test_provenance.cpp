@@ -56,6 +56,8 @@ struct ProvenanceCase {
   const char* name;
   DataSet data_set;
   bool csv;
+  BeforeModel before = BeforeModel::extend;
+  AfterModel after = AfterModel::extend;
 };
 
 void PrintTo(const ProvenanceCase& c, std::ostream* os) { *os << c.name; }
@@ -74,6 +76,8 @@ TEST_P(ProvenanceFile, HashesEveryFileAndDescribesTheRun) {
   options.regions = "Lung,1";
   options.dir = dir.path();
   options.csv = c.csv;
+  options.before = c.before;
+  options.after = c.after;
   std::ostringstream out;
   std::ostringstream err;
   ASSERT_EQ(run_batch(options, out, err, false), kBatchCompleted) << err.str();
@@ -101,6 +105,8 @@ TEST_P(ProvenanceFile, HashesEveryFileAndDescribesTheRun) {
     EXPECT_EQ(json["age_group"]["days"], std::stoi(age));
     EXPECT_EQ(json["age_group"]["name"], age == "100" ? "Infant" : "Adult");
     EXPECT_EQ(json["regions"], nlohmann::json::parse(R"(["Lung", "Adrenals"])"));
+    EXPECT_EQ(json["tails"]["before"], std::string(model_name(c.before)));
+    EXPECT_EQ(json["tails"]["after"], std::string(model_name(c.after)));
 
     // The files beside it: the coefficient file, the CSV file with --csv, the notes file where
     // it has rows; each with the size and hash of the file as it stands.
@@ -134,7 +140,9 @@ TEST_P(ProvenanceFile, HashesEveryFileAndDescribesTheRun) {
 INSTANTIATE_TEST_SUITE_P(
     Runs, ProvenanceFile,
     ::testing::Values(ProvenanceCase{"InhalationWithCsv", DataSet::inhalation, true},
-                      ProvenanceCase{"IngestionAlone", DataSet::ingestion, false}),
+                      ProvenanceCase{"IngestionAlone", DataSet::ingestion, false},
+                      ProvenanceCase{"TailModels", DataSet::ingestion, true, BeforeModel::linear,
+                                     AfterModel::exponential}),
     [](const auto& test) { return test.param.name; });
 
 TEST(Sha256, GivesTheStandardDigests) {

@@ -52,6 +52,7 @@ struct ParsedXml {
   std::string text;
   std::vector<PlacedText> texts;
   std::vector<PlacedPoint> points;
+  std::vector<std::pair<std::string, std::string>> paths;  // class and path data
   std::vector<std::map<std::string, std::string>> inherited{{}};
   bool in_text = false;
 };
@@ -79,6 +80,7 @@ ParsedXml parse_xml(const std::string& document) {
                              own.count("text-anchor") ? own["text-anchor"] : "start",
                              own.count("class") ? own["class"] : "", ""});
         }
+        if (std::string(name) == "path") r.paths.emplace_back(own["class"], own["d"]);
         if (std::string(name) == "circle" && own.count("class") &&
             (own["class"].starts_with("rate-point") || own["class"].starts_with("coefficient"))) {
           r.points.push_back({number("cx", 0), number("cy", 0), number("r", 0)});
@@ -144,6 +146,7 @@ struct PictureCase {
   int points, at_zero, interpolants, extensions, coefficients;
   std::vector<std::string> time_labels;  // the labels of the integration times, sorted
   std::string first_tick;                // the leftmost label of the time axis
+  TailModels tails = {};
 };
 
 void PrintTo(const PictureCase& c, std::ostream* os) { *os << c.name; }
@@ -196,6 +199,7 @@ TEST_P(Picture, NamesTheRecordKeepsItsTextsApartAndRendersCleanly) {
   plot.low = c.low;
   plot.high = c.high;
   plot.times = c.times;
+  plot.tails = c.tails;
   const std::string doc = record_plot_svg(plot);
   ParsedXml xml = parse_xml(doc);
   ASSERT_TRUE(xml.well_formed) << doc;
@@ -213,9 +217,33 @@ TEST_P(Picture, NamesTheRecordKeepsItsTextsApartAndRendersCleanly) {
   EXPECT_NE(xml.text.find("Cs-137 \u2014 inhalation, class F, age 100 d (line 17)"),
             std::string::npos);
   EXPECT_NE(xml.text.find("Region Lung; "), std::string::npos);
+  // The legend names the models of the stretches drawn before and after the table.
+  const bool before = c.x.size() > 1 && c.x.front() > 0;
+  const bool after =
+      c.x.size() > 1 && *std::max_element(c.times.begin(), c.times.end()) > c.x.back();
+  EXPECT_EQ(xml.text.find(before_legend(c.tails.before)) != std::string::npos, before);
+  EXPECT_EQ(xml.text.find(after_legend(c.tails.after)) != std::string::npos, after);
+  // Every rate path is drawn smooth: no step between two of its points is longer than two
+  // units up or down, wherever the symmetric-logarithmic axis bends.
+  for (const auto& [classes, d] : xml.paths) {
+    if (!classes.starts_with("interpolant") && !classes.starts_with("extension")) continue;
+    std::istringstream data(d);
+    std::string last_x;
+    double last_y = 0;
+    for (std::string x_text, y_text; data >> x_text >> y_text;) {
+      const double y = std::stod(y_text);
+      // A step along the left edge (from time 0 to the axis' first decade) is no curve.
+      if (!last_x.empty() && x_text.substr(1) != last_x) {
+        EXPECT_LE(std::abs(y - last_y), 2.0) << classes << " at " << x_text;
+      }
+      last_x = x_text.substr(1);
+      last_y = y;
+    }
+  }
 
   std::vector<std::string> time_labels;
   std::vector<std::string> ticks;
+  int shares = 0;
   for (const PlacedText& t : xml.texts) {
     // No number in e-notation anywhere.
     for (std::size_t i = 1; i + 1 < t.content.size(); ++i) {
@@ -226,8 +254,11 @@ TEST_P(Picture, NamesTheRecordKeepsItsTextsApartAndRendersCleanly) {
           << t.content;
     }
     if (t.classes == "time-label") time_labels.push_back(t.content);
+    shares += t.content.ends_with("%") ? 1 : 0;
   }
   EXPECT_EQ(time_labels, c.time_labels);
+  // The table gives the share from outside the table of every coefficient integrated.
+  EXPECT_EQ(shares, c.coefficients);
   const std::size_t axis = doc.find("class=\"time-axis\"");
   const std::size_t first_label = doc.find("text-anchor=\"middle\">", axis);
   EXPECT_EQ(doc.substr(first_label + 21, c.first_tick.size() + 7), c.first_tick + "</text>");
@@ -281,7 +312,22 @@ INSTANTIATE_TEST_SUITE_P(
                     {"0.5", "1825", "1826", "1827.25"},
                     "0.01"},
         // A single time point: its values, nothing integrated.
-        PictureCase{"SinglePoint", {1}, {}, {7e-12}, {1, 7}, 1, 0, 0, 0, 0, {"1", "7"}, "0.1"}),
+        PictureCase{"SinglePoint", {1}, {}, {7e-12}, {1, 7}, 1, 0, 0, 0, 0, {"1", "7"}, "0.1"},
+        // The chosen models drawn before and after the table, a rate falling through the
+        // linear band of the rate axis to 0 and past it (drawn smooth there).
+        PictureCase{"TailModels",
+                    {0.5, 2, 30, 40},
+                    {3e-10, 1e-11, -2e-12, 0},
+                    {1e-9, 4e-10, 1e-10, 5e-11},
+                    {0.25, 7, 365},
+                    8,
+                    0,
+                    2,
+                    4,
+                    6,
+                    {"0.25", "7", "365"},
+                    "0.01",
+                    {BeforeModel::linear, AfterModel::exponential}}),
     [](const ::testing::TestParamInfo<PictureCase>& test) { return test.param.name; });
 
 // Whole pictures, byte for byte as they were drawn when the files under

@@ -31,12 +31,14 @@ def big_sample(tmp_path_factory):
     return target
 
 
-def batch_csv(workdir, data_set, ages, regions, groups):
-    """Runs kestrane-batch --csv and reads the CSV files of `groups` (1-based), in order."""
+def batch_csv(workdir, data_set, ages, regions, groups, options=()):
+    """Runs kestrane-batch --csv (with `options`) and reads the CSV files of `groups`
+    (1-based), in order."""
     import pandas as pd
 
     subprocess.run([BIN / "kestrane-batch", "--dir", workdir, "--data-set", data_set, "--ages",
-                    ages, "--regions", regions, "--csv"], check=True, stdout=subprocess.DEVNULL)
+                    ages, "--regions", regions, "--csv", *options], check=True,
+                   stdout=subprocess.DEVNULL)
     letter = "h" if data_set == "inhalation" else "g"
     files = [workdir / "OUTPUT" / f"DC{AGE_DAYS[g - 1]}{letter}.csv" for g in groups]
     return pd.concat([pd.read_csv(f, float_precision="round_trip", keep_default_na=False,

@@ -192,7 +192,7 @@ def notes_file(data_set, group_days, regions, records):
     names = [region_name(r) for r in regions]
     rows = ["nuclide," + ("class" if data_set == "h" else "f1") +
             ",age_days,header_line,first_time_d,last_time_d,coefficients,negative,extended,"
-            "largest_share_outside,at_region,at_table,at_time_d"]
+            "largest_share_outside,at_region,at_table,at_time_d,tail_fallbacks"]
     for rec, line in zip(records, header_lines(records)):
         if not matches(rec, group_days):
             continue
@@ -209,7 +209,7 @@ def notes_file(data_set, group_days, regions, records):
                               repr(float(Fraction(Decimal(GRID[0])))),
                               repr(float(Fraction(Decimal(GRID[rec.n - 1])))),
                               str(len(cells)), str(negative), str(extended), repr(float(best)),
-                              names[j], t, repr(TIMES[m])]))
+                              names[j], t, repr(TIMES[m]), "0"]))  # default models
     return "\n".join(rows) + "\n" if len(rows) > 1 else None
 
 

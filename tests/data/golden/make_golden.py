@@ -352,7 +352,7 @@ def note_row(rec, regions, names, T, data_set, line):
     return ",".join([rec.nuclide, tag_of(rec, data_set), str(rec.age), str(line),
                      repr(float(x[0])), repr(float(x[-1])), str(len(coef)), str(negative),
                      str(extended), repr(float(best)), names[j], ("low", "high")[tab],
-                     repr(float(T[m]))])
+                     repr(float(T[m])), "0"])  # no tail fallbacks with the default models
 
 
 def csv_rows(rec, regions, names, T, data_set, line, coef):
