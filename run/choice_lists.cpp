@@ -43,7 +43,10 @@ std::vector<std::string_view> split_items(std::string_view list) {
 
 // A text quoted in a message, its bytes that a terminal would act on escaped.
 std::string quoted_text(std::string_view text) {
-  return "\"" + printable_excerpt(text, kWholeName) + "\"";
+  // Built by appending, as GCC 12 takes "\"" + std::string for an overlapping copy.
+  std::string quoted(1, '"');
+  quoted.append(printable_excerpt(text, kWholeName)).push_back('"');
+  return quoted;
 }
 
 // Reads a list whose items each stand for one number, or for all of them; `resolve`
