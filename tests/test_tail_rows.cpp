@@ -94,6 +94,7 @@ TEST_P(TailModel, GivesTheExactIntegralsAndCountsTheFallbacks) {
   header.line_number = 3;
   header.n = static_cast<int>(c.x.size());
   header.table_code = c.code;
+  header.tables = tables_of_code(c.code);
   const int regions = static_cast<int>(std::max(c.rows[0].size(), c.rows[1].size()));
   auto rates = std::make_unique<RateTable>();
   auto coef = std::make_unique<CoefficientTable>();
