@@ -34,6 +34,27 @@ struct TimesCase {
   std::string message;      // as both programs give it, with '/' between the names of a path
 };
 
+// Runs kestrane-batch (the infants, region 1) and the dialogue up to its stop after the
+// data-set choice in `dir`, and checks that both stop with `message` and nothing else.
+void expect_stopped_alike(const fs::path& dir, const std::string& message) {
+  BatchOptions options;
+  options.dir = dir;
+  options.ages = "1";
+  options.regions = "1";
+  std::string out;
+  std::string err;
+  EXPECT_EQ(test::run_batch_captured(options, out, err), kBatchStopped);
+  EXPECT_EQ(out, "");
+  EXPECT_EQ(err, "kestrane-batch: " + message + "\n");
+
+  MemoryConsole console;
+  console.push_keys(2);
+  console.push_list_box_choice({1});  // KVR13INH.DRT
+  std::vector<std::string> outcome;
+  EXPECT_EQ(run_kestrane(console, dir, outcome), kRunStoppedStatus);
+  EXPECT_EQ(outcome_for_shell(outcome, 10'000), message + "\n");
+}
+
 class TimesRefusedAlike : public ::testing::TestWithParam<TimesCase> {};
 
 TEST_P(TimesRefusedAlike, ByBatchAndDialogue) {
@@ -42,22 +63,7 @@ TEST_P(TimesRefusedAlike, ByBatchAndDialogue) {
   fs::copy(kRun, dir.path(), fs::copy_options::recursive);
   write_file(dir / "data" / "Kestrane.ini", "Times\r\nSTART\r\n" + c.value_lines + "END\r\n");
 
-  BatchOptions options;
-  options.dir = dir.path();
-  options.ages = "1";
-  options.regions = "1";
-  std::string out;
-  std::string err;
-  EXPECT_EQ(test::run_batch_captured(options, out, err), kBatchStopped);
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(err, "kestrane-batch: " + c.message + "\n");
-
-  MemoryConsole console;
-  console.push_keys(2);
-  console.push_list_box_choice({1});  // KVR13INH.DRT
-  std::vector<std::string> outcome;
-  EXPECT_EQ(run_kestrane(console, dir.path(), outcome), kRunStoppedStatus);
-  EXPECT_EQ(outcome_for_shell(outcome, 10'000), c.message + "\n");
+  expect_stopped_alike(dir.path(), c.message);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -170,22 +176,7 @@ TEST_P(WrongKindRefusedAlike, ByBatchAndDialogue) {
     fs::create_directory(dir / c.input);
   }
 
-  BatchOptions options;
-  options.dir = dir.path();
-  options.ages = "1";
-  options.regions = "1";
-  std::string out;
-  std::string err;
-  EXPECT_EQ(test::run_batch_captured(options, out, err), kBatchStopped);
-  EXPECT_EQ(out, "");
-  EXPECT_EQ(err, "kestrane-batch: " + c.message + "\n");
-
-  MemoryConsole console;
-  console.push_keys(2);
-  console.push_list_box_choice({1});  // KVR13INH.DRT
-  std::vector<std::string> outcome;
-  EXPECT_EQ(run_kestrane(console, dir.path(), outcome), kRunStoppedStatus);
-  EXPECT_EQ(outcome_for_shell(outcome, 10'000), c.message + "\n");
+  expect_stopped_alike(dir.path(), c.message);
   EXPECT_FALSE(fs::exists(dir / "OUTPUT"));
 }
 
