@@ -13,7 +13,7 @@ packages=(
   libncurses-dev libfast-float-dev libhwy-dev
   tmux time libexpat1-dev
   help2man dpkg-dev file lintian python3
-  nlohmann-json3-dev libssl-dev librsvg2-bin
+  nlohmann-json3-dev libssl-dev librsvg2-bin libtomlplusplus-dev
   pybind11-dev python3-pybind11 python3-dev python3-numpy python3-pandas python3-pytest
 )
 
