@@ -97,6 +97,7 @@ INSTANTIATE_TEST_SUITE_P(
         RefusalCase{"duplicate_key", changed("high = 20\n", "high = 20\nhigh = 20\n"),
                     "scheme.toml, line 5: the file is not TOML: Error while parsing key-value "
                     "pair: cannot redefine existing integer 'high'"},
+        RefusalCase{"empty", "", "scheme.toml, line 1: the scheme has no name"},
         RefusalCase{"no_name", changed("name = \"Test\"\n", ""),
                     "scheme.toml, line 1: the scheme has no name"},
         RefusalCase{"name_not_string", changed("name = \"Test\"", "name = 3"),
