@@ -1,6 +1,7 @@
 // The command line of kestrane-batch and the reading of its --ages and --regions lists.
 #include "app/batch_options.h"
 
+#include <charconv>
 #include <filesystem>
 #include <optional>
 #include <system_error>
@@ -131,6 +132,28 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
        .check = [](const std::string& nuclide) -> std::string {
          return nuclide.find_first_not_of(' ') == std::string::npos ? "NUCLIDE is empty" : "";
        }},
+      {.name = "scheme",
+       .value_name = "FILE",
+       .description = "Also write OUTPUT/DC<days><h|g>-dose.csv beside each coefficient file: "
+                      "the committed equivalent dose of every tissue of the weighting scheme "
+                      "FILE (TOML; see the README's Doses section), of its remainder, and the "
+                      "committed effective dose, one line per record, integration time and "
+                      "quantity, with the columns nuclide, class, age_days, header_line, "
+                      "points, time_d, quantity, tissue and value; LF line ends. A scheme "
+                      "that cannot be read stops the run before any file is replaced",
+       .check = [](const std::string& file) -> std::string {
+         return file.empty() ? "an empty name names no file" : "";
+       }},
+      {.name = "to-age",
+       .value_name = "YEARS",
+       .description = "Also integrate to this age: each age's files get one more integration "
+                      "time, YEARS x 365 less the age group's days (to age 70: 25450 days for "
+                      "the infant, 18250 for the adult), after those of data/Kestrane.ini "
+                      "unless it is one of them; refused where YEARS x 365 is not above the "
+                      "days of an age chosen",
+       .check = [](const std::string& years) -> std::string {
+         return parse_years(years) ? "" : "\"" + years + "\" is not a number of years";
+       }},
       {.name = "before",
        .value_name = "MODEL",
        .description = "The rate from 0 to the first tabulated time: extend (the first cubic "
@@ -173,7 +196,9 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
                 "\n"
                 "Examples:\n"
                 "  kestrane-batch --data-set inhalation --ages adult,infant --regions Lung --csv\n"
-                "  kestrane-batch --data-set ingestion --ages 1 --regions 1 --after exponential";
+                "  kestrane-batch --data-set ingestion --ages 1 --regions 1 --after exponential\n"
+                "  kestrane-batch --data-set inhalation --ages all --regions all --to-age 70 \\\n"
+                "                 --scheme docs/schemes/icrp60-example.toml";
 
   const auto given = parse_command_line(spec, argc, argv, out, err, exit_status);
   if (!given) return std::nullopt;
@@ -191,8 +216,18 @@ std::optional<BatchOptions> parse_batch_command_line(int argc, const char* const
   // Their choices are checked above: only a listed model is left.
   options.before = resolve_before_model(given->value_or("before", "extend"));
   options.after = resolve_after_model(given->value_or("after", "extend"));
+  if (given->has("scheme")) options.scheme = given->value_or("scheme", "");
+  if (given->has("to-age")) options.to_age = parse_years(given->value_or("to-age", ""));
   exit_status = kBatchCompleted;
   return options;
+}
+
+std::optional<double> parse_years(std::string_view text) {
+  double years = 0;
+  const char* const end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, years, std::chars_format::general);
+  if (text.empty() || ec != std::errc() || ptr != end) return std::nullopt;
+  return years;
 }
 
 std::vector<std::string> parse_nuclide_list(std::string_view list) {

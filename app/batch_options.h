@@ -34,7 +34,13 @@ struct BatchOptions {
   std::optional<std::string> nuclides;       // --nuclides LIST as given: only these records
   BeforeModel before = BeforeModel::extend;  // --before MODEL
   AfterModel after = AfterModel::extend;     // --after MODEL
+  std::optional<std::filesystem::path> scheme;  // --scheme FILE: also the doses it gives
+  std::optional<double> to_age;                 // --to-age YEARS: the commitment to that age
 };
+
+// The number of years of a --to-age value: a decimal number, its whole text; none for any
+// other text.
+std::optional<double> parse_years(std::string_view text);
 
 // Exit statuses of kestrane-batch.
 inline constexpr int kBatchCompleted = 0;

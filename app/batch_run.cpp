@@ -176,6 +176,8 @@ int run_batch(const BatchOptions& options, std::ostream& out, std::ostream& err,
   request.output_dir = options.output;
   request.before = options.before;
   request.after = options.after;
+  request.scheme = options.scheme;
+  request.to_age = options.to_age;
   request.label_prefix = "--";
 
   std::optional<FileRun> run;

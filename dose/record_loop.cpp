@@ -272,7 +272,7 @@ void check_setup(const RunSetup& setup) {
   if (setup.regions.size() > static_cast<std::size_t>(kMaxSelectedRegions)) {
     throw std::invalid_argument("more selected regions than the rate table holds");
   }
-  if (setup.times.size() > static_cast<std::size_t>(kMaxIntegrationTimes)) {
+  if (setup.most_times() > static_cast<std::size_t>(kMaxIntegrationTimes)) {
     throw std::invalid_argument("more integration times than the coefficient table holds");
   }
   for (const int region : setup.regions) {
@@ -359,7 +359,7 @@ void read_rates(const RecordText& record, const RunSetup& setup, const std::stri
 
 void compute_record(const RecordText& record, const RunSetup& setup, const std::string& file_name,
                     RecordWorkspace& space) {
-  compute_coefficients(record.header, space.rates, setup.times,
+  compute_coefficients(record.header, space.rates, setup.times_of(record.position - 1),
                        static_cast<int>(setup.regions.size()), file_name, space.coef, space.work,
                        setup.region_names, setup.tails, &space.tails);
 }

@@ -2,9 +2,12 @@
 // age, integrates its rates and hands the coefficients to the coefficient files.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dose/hermite_rows.h"
@@ -16,10 +19,36 @@
 
 namespace kestrane {
 
+// The integration times of the files of each selected-age position: one list for every
+// position, or one list of its own for each (where a commitment to an age adds a time).
+class PositionTimes {
+ public:
+  PositionTimes() = default;
+  // The same times for every position.
+  PositionTimes(std::vector<double> every)  // NOLINT(google-explicit-constructor)
+      : lists_{std::move(every)} {}
+  PositionTimes(std::initializer_list<double> every)  // NOLINT(google-explicit-constructor)
+      : lists_{std::vector<double>(every)} {}
+  // The times of each position, by position.
+  explicit PositionTimes(std::vector<std::vector<double>> each) : lists_(std::move(each)) {}
+  // The times of 0-based `position`.
+  std::span<const double> of(int position) const {
+    if (lists_.empty()) return {};
+    const auto at = static_cast<std::size_t>(position);
+    return lists_.size() == 1 ? lists_.front() : lists_.at(at);
+  }
+
+ private:
+  std::vector<std::vector<double>> lists_;
+};
+
 // What the loop needs to know of the run.
 struct RunSetup {
   DataSet data_set = DataSet::inhalation;
-  std::vector<double> times;    // integration times T(1..M), days
+  std::vector<double> times;  // integration times T(1..M), days
+  // Where not empty, the integration times of each selected-age position, in place of
+  // `times`: those times with the commitment to an age after them where it is not among them.
+  std::vector<std::vector<double>> age_times;
   std::vector<int> age_groups;  // selected age-group numbers 1..6, in selection order
   std::vector<int> regions;     // selected region numbers, in selection order
   int lung_region = 30;         // region number of the composite "Lung" (names + 1)
@@ -38,6 +67,22 @@ struct RunSetup {
   std::int64_t* passed_over = nullptr;
   // The rate models before the first and after the last tabulated time.
   TailModels tails;
+
+  // The integration times of 0-based selected-age `position`.
+  std::span<const double> times_of(int position) const {
+    return age_times.empty()
+               ? std::span<const double>(times)
+               : std::span<const double>(age_times.at(static_cast<std::size_t>(position)));
+  }
+  // The most integration times of any position.
+  std::size_t most_times() const {
+    std::size_t most = times.size();
+    for (const auto& list : age_times) most = std::max(most, list.size());
+    return most;
+  }
+  PositionTimes position_times() const {
+    return age_times.empty() ? PositionTimes(times) : PositionTimes(age_times);
+  }
 };
 
 // How many coefficients are negative and how many extended (a coefficient can be both), and
@@ -65,10 +110,11 @@ struct RecordPicture {
 
 // What a sink prepares of one record, maybe on a worker thread, for the loop's thread to write:
 // the record's rows of its coefficient file, its row of the notes file with the counts of its
-// notes (empty and zero when nothing is noted), and its pictures.
+// notes (empty and zero when nothing is noted), its lines of doses, and its pictures.
 struct PreparedRecord {
   std::string rows;
   std::string notes;
+  std::string doses;
   NoteCounts note_counts;
   std::vector<RecordPicture> pictures;
 };

@@ -65,9 +65,9 @@ constexpr std::size_t kWindowBytesInFlight = std::size_t{16} << 20;
 // coefficients and its formatted rows.
 std::size_t bytes_per_record(const RunSetup& setup) {
   const std::size_t regions = setup.regions.size();
-  const std::size_t rows = std::max<std::size_t>(setup.times.size(), 1);
+  const std::size_t rows = std::max<std::size_t>(setup.most_times(), 1);
   return sizeof(RecordJob) + rows * (26 + 19 * regions) +
-         4 * sizeof(double) * setup.times.size() * regions;
+         4 * sizeof(double) * setup.most_times() * regions;
 }
 
 class RecordPipeline {
@@ -209,8 +209,8 @@ class RecordPipeline {
   // The calls of the loop on one thread for each record, in the same order.
   void deliver(Batch& batch) {
     const std::size_t regions = static_cast<std::size_t>(region_count_);
-    const std::size_t times = setup_.times.size();
     for (RecordJob& job : batch.records) {
+      const std::size_t times = setup_.times_of(job.record.position - 1).size();
       if (job.error && job.before_progress) std::rethrow_exception(job.error);
       if (progress_ != nullptr) {
         progress_->record_processed(job.record.header, job.record.bytes_done, total_bytes_);
@@ -252,9 +252,9 @@ class RecordPipeline {
 
   void compute(Batch& batch, RecordWorkspace& space) const {
     const std::size_t regions = static_cast<std::size_t>(region_count_);
-    const std::size_t times = setup_.times.size();
     for (RecordJob& job : batch.records) {
       if (abandon_.load(std::memory_order_relaxed)) return;
+      const std::size_t times = setup_.times_of(job.record.position - 1).size();
       bool parsed = false;
       try {
         read_rates(job.record, setup_, file_name_, space);

@@ -107,7 +107,7 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
 }
 
 CsvFiles::CsvFiles(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,
-                   std::vector<double> times, std::vector<std::string> region_names)
+                   PositionTimes times, std::vector<std::string> region_names)
     : files_(files), times_(std::move(times)), region_names_(std::move(region_names)) {
   const std::string header = csv_header(data_set) + "\n";
   for (const int group : age_groups) {
@@ -120,7 +120,7 @@ CsvFiles::CsvFiles(OutputFiles& files, DataSet data_set, std::span<const int> ag
 
 void CsvFiles::record_done(int position, const HeaderRecord& header, const CoefficientTable& coef) {
   text_.clear();
-  append_csv_record(text_, header, coef, times_, region_names_);
+  append_csv_record(text_, header, coef, times_.of(position), region_names_);
   files_.write(index_.at(static_cast<std::size_t>(position)), text_);
 }
 

@@ -55,7 +55,7 @@ class CsvFiles : public RecordSink {
   // `region_names` holds the name of each selected region in selection order. Throws
   // OutputError naming the file.
   CsvFiles(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,
-           std::vector<double> times, std::vector<std::string> region_names);
+           PositionTimes times, std::vector<std::string> region_names);
 
   // Appends the record's lines to the file of `position` in one write. Throws OutputError
   // when the write fails; the file then ends with its last whole line.
@@ -63,7 +63,7 @@ class CsvFiles : public RecordSink {
 
  private:
   OutputFiles& files_;
-  std::vector<double> times_;
+  PositionTimes times_;  // of each position's file
   std::vector<std::string> region_names_;
   std::vector<int> index_;  // the index in files_ of each position
   std::string text_;        // the lines of the record being written

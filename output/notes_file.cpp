@@ -132,7 +132,7 @@ void append_note_row(std::string& out, const HeaderRecord& header, const Coeffic
 }
 
 RunNotes::RunNotes(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,
-                   std::vector<double> times, std::vector<std::string> region_names)
+                   PositionTimes times, std::vector<std::string> region_names)
     : files_(files),
       header_(notes_header(data_set) + "\n"),
       times_(std::move(times)),
@@ -146,14 +146,14 @@ RunNotes::RunNotes(OutputFiles& files, DataSet data_set, std::span<const int> ag
 
 void RunNotes::record(int position, const HeaderRecord& header, const CoefficientTable& coef) {
   text_.clear();
-  const NoteCounts counts = format(text_, header, coef);
+  const NoteCounts counts = format(text_, position, header, coef);
   add(position, text_, counts);
 }
 
-NoteCounts RunNotes::format(std::string& out, const HeaderRecord& header,
+NoteCounts RunNotes::format(std::string& out, int position, const HeaderRecord& header,
                             const CoefficientTable& coef) const {
   NoteCounts counts;
-  append_note_row(out, header, coef, times_, region_names_, counts);
+  append_note_row(out, header, coef, times_.of(position), region_names_, counts);
   return counts;
 }
 

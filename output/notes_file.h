@@ -52,15 +52,16 @@ class RunNotes {
  public:
   // Adds the notes file of every selected age group to `files` as an optional file.
   // Throws OutputError naming the file.
+  // `times` are the integration times of each position's files.
   RunNotes(OutputFiles& files, DataSet data_set, std::span<const int> age_groups,
-           std::vector<double> times, std::vector<std::string> region_names);
+           PositionTimes times, std::vector<std::string> region_names);
 
   // Notes the coefficients of one processed record matched to `position` (0-based): the
   // same as add() with the row and counts that format() makes.
   void record(int position, const HeaderRecord& header, const CoefficientTable& coef);
   // Appends the notes row of a record to `out` and returns its counts; changes nothing, so
   // records can be formatted on several threads at once.
-  NoteCounts format(std::string& out, const HeaderRecord& header,
+  NoteCounts format(std::string& out, int position, const HeaderRecord& header,
                     const CoefficientTable& coef) const;
   // Appends a row that format() made to the notes file of `position`, with its counts.
   // Throws OutputError when the write fails.
@@ -82,7 +83,7 @@ class RunNotes {
  private:
   OutputFiles& files_;
   std::string header_;  // the column line with its line end
-  std::vector<double> times_;
+  PositionTimes times_;
   std::vector<std::string> region_names_;
   std::vector<int> index_;           // the index in files_ of each position
   std::vector<NoteCounts> of_file_;  // the counts of the file of each position

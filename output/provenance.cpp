@@ -180,6 +180,12 @@ std::string provenance_json(const Provenance& p) {
   json["regions"] = p.regions;
   json["tails"] = {{"before", std::string(model_name(p.tails.before))},
                    {"after", std::string(model_name(p.tails.after))}};
+  if (p.scheme) {
+    json["scheme"] = {
+        {"file", p.scheme->file},
+        {"name", p.scheme->name},
+        {"sha256", p.scheme->sha256.empty() ? ordered_json() : ordered_json(p.scheme->sha256)}};
+  }
   json["records"] = {{"processed", p.processed}, {"passed_over", p.passed_over}};
   json["notes"] = {
       {"negative", p.notes.negative}, {"extended", p.notes.extended}, {"records", p.notes.records}};

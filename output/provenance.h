@@ -8,6 +8,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -87,6 +88,13 @@ struct ProvenanceEntry {
   std::string sha256;  // empty when not known
 };
 
+// The weighting scheme of a run that gave doses.
+struct ProvenanceScheme {
+  std::string file;  // relative to the working directory, or as given
+  std::string name;  // the scheme's own name
+  std::string sha256;
+};
+
 // What one provenance file says.
 struct Provenance {
   std::string version;
@@ -99,6 +107,7 @@ struct Provenance {
   int age_group = 1;
   std::vector<std::string> regions;  // in column order
   TailModels tails;                  // the rate models before and after the table
+  std::optional<ProvenanceScheme> scheme;  // none for a run without doses
   std::int64_t processed = 0;        // records in the coefficient file
   std::int64_t passed_over = 0;      // records of the dose-rate file the run did not process
   NoteCounts notes;

@@ -10,6 +10,9 @@ PYBIND11_MODULE(kestrane, m) {
       "  DoseRateFile(path)      a dose-rate file: title, region names, records() streamed\n"
       "  coefficients(workdir)   the coefficients of a run as a pandas DataFrame, with the\n"
       "                          columns of kestrane-batch's CSV files\n"
+      "  doses(workdir, scheme=) the equivalent and effective doses of a run by a weighting\n"
+      "                          scheme, with the columns of kestrane-batch's dose files\n"
+      "  Scheme(path)            a weighting scheme, read and checked\n"
       "  integrate(x, f, upper)  the integrals of the interpolant from 0 to each limit\n"
       "  InputError              an input file refused (.file, .line, .record, .reason)\n\n"
       "A bad choice raises ValueError, a missing file FileNotFoundError. The computation\n"
@@ -20,4 +23,5 @@ PYBIND11_MODULE(kestrane, m) {
   kp::register_integrate(m);
   kp::register_file(m);
   kp::register_coefficients(m);
+  kp::register_doses(m);
 }

@@ -7,10 +7,13 @@
 
 #include <exception>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "dose/record_loop.h"
+#include "input/data_sets.h"
 #include "input/input_error.h"
 
 namespace kestrane::python {
@@ -21,6 +24,7 @@ void register_errors(py::module_& m);
 void register_integrate(py::module_& m);
 void register_file(py::module_& m);
 void register_coefficients(py::module_& m);
+void register_doses(py::module_& m);
 
 // A file that is not there, for the bindings that open one themselves; becomes
 // FileNotFoundError.
@@ -75,5 +79,30 @@ std::vector<double> time_list(const py::handle& times, std::string_view label);
 
 // A path given from Python (str or os.PathLike) as a filesystem path.
 std::filesystem::path to_path(const py::object& path);
+
+// A list given from Python: one comma-separated str, or a sequence of str and numbers.
+std::string list_text(const py::handle& list);
+
+// The data set of its keyword's value; ValueError for any other.
+DataSet data_set_named(const std::string& name);
+
+// The class or f1 field as pandas reads it from the CSV files: a number where the field is
+// one (NaN for an empty one); none where it is a text.
+std::optional<double> number_of(const std::string& field);
+
+// `columns` as a pandas DataFrame, without a copy; ImportError naming `function` when pandas
+// cannot be imported.
+py::object data_frame(const py::dict& columns, std::string_view function);
+
+// Tells SignalCheck of every record, so Ctrl-C is seen while the loop runs.
+class Interruptible : public ProgressObserver {
+ public:
+  void record_processed(const HeaderRecord&, std::uint64_t, std::uint64_t) override {
+    check_.poll();
+  }
+
+ private:
+  SignalCheck check_;
+};
 
 }  // namespace kestrane::python

@@ -18,9 +18,7 @@
 #include "run/run_request.h"
 
 namespace kestrane::python {
-namespace {
 
-// A list given from Python: one comma-separated str, or a sequence of str and numbers.
 std::string list_text(const py::handle& list) {
   if (py::isinstance<py::str>(list)) return list.cast<std::string>();
   std::string text;
@@ -37,16 +35,7 @@ DataSet data_set_named(const std::string& name) {
   throw py::value_error("data_set must be 'inhalation' or 'ingestion', not '" + name + "'");
 }
 
-// Tells SignalCheck of every record, so Ctrl-C is seen while the loop runs.
-class Interruptible : public ProgressObserver {
- public:
-  void record_processed(const HeaderRecord&, std::uint64_t, std::uint64_t) override {
-    check_.poll();
-  }
-
- private:
-  SignalCheck check_;
-};
+namespace {
 
 // The rows of a run: each selected age's rows in turn, every record's rows one per
 // integration time and selected region.
@@ -110,8 +99,8 @@ py::array_t<double> moved(std::vector<CoefficientColumns>& parts,
   return out;
 }
 
-// The f1 field as pandas reads it from the CSV file: a number where every record's field is
-// one (NaN for an empty one), otherwise the texts.
+}  // namespace
+
 std::optional<double> number_of(const std::string& field) {
   if (field.empty()) return std::numeric_limits<double>::quiet_NaN();
   double value = 0;
@@ -120,6 +109,28 @@ std::optional<double> number_of(const std::string& field) {
   if (ec != std::errc() || end != field.data() + field.size()) return std::nullopt;
   return value;
 }
+
+py::object data_frame(const py::dict& columns, std::string_view function) {
+  py::module_ pandas;
+  try {
+    pandas = py::module_::import("pandas");
+  } catch (py::error_already_set& failure) {
+    // Only a pandas that cannot be imported is said to be missing; anything else raised while
+    // it is imported (KeyboardInterrupt from a Ctrl-C, its own errors) goes on as it is.
+    if (!failure.matches(PyExc_ImportError)) throw;
+    py::raise_from(failure, PyExc_ImportError,
+                   ("kestrane." + std::string(function) +
+                    " needs pandas for a DataFrame (Debian: python3-pandas); "
+                    "as_arrays=True gives a dict of numpy arrays without it")
+                       .c_str());
+    throw py::error_already_set();
+  }
+  // Without a copy, pandas keeps each array as a block of its own: the table holds little
+  // more than its own size.
+  return pandas.attr("DataFrame")(columns, py::arg("copy") = false);
+}
+
+namespace {
 
 py::object coefficients(const py::object& workdir, const std::string& data_set,
                         const py::object& ages, const py::object& regions, const py::object& times,
@@ -198,21 +209,7 @@ py::object coefficients(const py::object& workdir, const std::string& data_set,
   columns["low_share_outside"] = low_share;
   columns["high_share_outside"] = high_share;
   if (as_arrays) return columns;
-  py::module_ pandas;
-  try {
-    pandas = py::module_::import("pandas");
-  } catch (py::error_already_set& failure) {
-    // Only a pandas that cannot be imported is said to be missing; anything else raised while
-    // it is imported (KeyboardInterrupt from a Ctrl-C, its own errors) goes on as it is.
-    if (!failure.matches(PyExc_ImportError)) throw;
-    py::raise_from(failure, PyExc_ImportError,
-                   "kestrane.coefficients needs pandas for a DataFrame (Debian: python3-pandas); "
-                   "as_arrays=True gives a dict of numpy arrays without it");
-    throw py::error_already_set();
-  }
-  // Without a copy, pandas keeps each array as a block of its own: the table holds little
-  // more than its own size.
-  return pandas.attr("DataFrame")(columns, py::arg("copy") = false);
+  return data_frame(columns, "coefficients");
 }
 
 }  // namespace

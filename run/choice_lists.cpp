@@ -106,6 +106,10 @@ std::string_view field_name(ChoiceField field) {
       return "before";
     case ChoiceField::after:
       return "after";
+    case ChoiceField::to_age:
+      return "to-age";
+    case ChoiceField::scheme:
+      return "scheme";
   }
   return "choice";
 }

@@ -25,7 +25,9 @@ enum class ChoiceField {
   threads,
   output,
   before,
-  after
+  after,
+  to_age,
+  scheme
 };
 
 // The name of a field as the module's keywords and kestrane-batch's options (after "--")

@@ -14,6 +14,7 @@
 #include "input/input_error.h"
 #include "output/coefficient_files.h"
 #include "output/csv_file.h"
+#include "output/dose_file.h"
 #include "output/notes_file.h"
 #include "output/output_files.h"
 #include "output/plot_pass.h"
@@ -30,11 +31,14 @@ namespace {
 // worker thread, and written on the loop's thread.
 class FileSink : public RecordSink {
  public:
-  FileSink(CoefficientFiles& files, const RunSetup& setup, RunNotes& notes, RecordSink* csv,
-           RecordSink* also, RecordPictures* pictures, std::vector<std::int64_t>& processed,
-           std::vector<bool>& met)
+  FileSink(CoefficientFiles& files, const ResolvedRun& run, RunNotes& notes, RecordSink* csv,
+           RecordSink* also, RecordPictures* pictures, DoseFiles* doses,
+           std::vector<std::int64_t>& processed, std::vector<bool>& met)
       : files_(files),
-        setup_(setup),
+        setup_(run.setup),
+        chosen_regions_(static_cast<int>(run.chosen_regions)),
+        dose_rows_(run.doses ? &*run.doses : nullptr),
+        dose_files_(doses),
         notes_(notes),
         csv_(csv),
         also_(also),
@@ -59,12 +63,13 @@ class FileSink : public RecordSink {
     return prepared;
   }
 
-  PreparedRecord prepare(int /*position*/, const HeaderRecord& header,
+  PreparedRecord prepare(int position, const HeaderRecord& header,
                          const CoefficientTable& coef) const override {
     PreparedRecord prepared;
-    prepared.rows = coefficient_block(setup_.data_set, header.line, coef, setup_.times,
-                                      static_cast<int>(setup_.regions.size()));
-    prepared.note_counts = notes_.format(prepared.notes, header, coef);
+    const std::span<const double> times = setup_.times_of(position);
+    prepared.rows = coefficient_block(setup_.data_set, header.line, coef, times, chosen_regions_);
+    prepared.note_counts = notes_.format(prepared.notes, position, header, coef);
+    if (dose_rows_ != nullptr) append_dose_record(prepared.doses, header, coef, times, *dose_rows_);
     return prepared;
   }
 
@@ -72,6 +77,7 @@ class FileSink : public RecordSink {
                        PreparedRecord& prepared) override {
     files_.write_block(position, prepared.rows);
     notes_.add(position, prepared.notes, prepared.note_counts);
+    if (dose_files_ != nullptr) dose_files_->write(position, prepared.doses);
     if (pictures_ != nullptr && !prepared.pictures.empty()) pictures_->add(prepared.pictures);
     ++processed_.at(static_cast<std::size_t>(position));
     if (!setup_.nuclides.empty()) {
@@ -89,6 +95,9 @@ class FileSink : public RecordSink {
  private:
   CoefficientFiles& files_;
   const RunSetup& setup_;
+  int chosen_regions_;         // the setup's regions of the files; the others are the doses'
+  const DoseRows* dose_rows_;  // null without a weighting scheme
+  DoseFiles* dose_files_;
   RunNotes& notes_;
   RecordSink* csv_;
   RecordSink* also_;
@@ -159,6 +168,7 @@ struct FileRun::Impl {
   std::optional<CsvFiles> csv;
   std::optional<RunNotes> notes;
   std::optional<RecordPictures> pictures;
+  std::optional<DoseFiles> doses;
   std::vector<int> provenance_files;  // the companion DC<days><h|g>.json of each age
   std::function<void(const RunOutcome&)> on_committed;
   std::vector<std::unique_ptr<Sha256>> digests;  // of what is written to each file
@@ -180,8 +190,13 @@ void FileRun::Impl::write_provenance() {
   describe_input(source, p.input, p.input_hashed_in_run);
   p.times_file.file = relative_name(source.times_path, run.working_dir);
   p.times_file.sha256 = file_sha256(source.times_path.string());
-  p.times = setup.times;
-  p.regions = setup.region_names;
+  p.regions.assign(setup.region_names.begin(),
+                   setup.region_names.begin() + static_cast<std::ptrdiff_t>(run.chosen_regions));
+  if (run.scheme) {
+    p.scheme = ProvenanceScheme{relative_name(std::filesystem::absolute(source.scheme_path),
+                                              std::filesystem::absolute(run.working_dir)),
+                                run.scheme->name, file_sha256(source.scheme_path.string())};
+  }
   p.tails = setup.tails;
   p.passed_over = passed_over;
   for (std::size_t at = 0; at < setup.age_groups.size(); ++at) {
@@ -189,6 +204,8 @@ void FileRun::Impl::write_provenance() {
     const std::int32_t days =
         kAgeGroups.at(static_cast<std::size_t>(setup.age_groups[at] - 1)).days;
     p.age_group = setup.age_groups[at];
+    const std::span<const double> times = setup.times_of(position);
+    p.times.assign(times.begin(), times.end());
     p.processed = records[at];
     p.notes = notes->counts(position);
     p.files.clear();
@@ -196,7 +213,8 @@ void FileRun::Impl::write_provenance() {
     const auto leaf = [](const std::string& name) { return name.substr(name.rfind('\\') + 1); };
     const std::string names[] = {leaf(coefficient_file_name(days, setup.data_set)),
                                  leaf(csv_file_name(days, setup.data_set)),
-                                 leaf(notes_file_name(days, setup.data_set))};
+                                 leaf(notes_file_name(days, setup.data_set)),
+                                 leaf(dose_file_name(days, setup.data_set))};
     for (int i = 0; i < output.size(); ++i) {
       const auto index = static_cast<std::size_t>(i);
       const std::string file_name = output.path(i).filename().string();
@@ -223,6 +241,7 @@ FileKind FileRun::Impl::kind_of(int index) const {
   const std::string& name = output.name(index);
   if (name.ends_with(".json")) return FileKind::provenance;
   if (name.ends_with("-notes.csv")) return FileKind::notes;
+  if (name.ends_with("-dose.csv")) return FileKind::doses;
   if (name.ends_with(".csv")) return FileKind::csv;
   if (name.ends_with(".svg")) return FileKind::picture;
   return FileKind::coefficients;
@@ -233,7 +252,7 @@ FileKind FileRun::Impl::kind_of(int index) const {
 std::vector<RunFile> FileRun::Impl::files_in_place() const {
   std::vector<RunFile> list;
   for (const FileKind kind : {FileKind::coefficients, FileKind::csv, FileKind::notes,
-                              FileKind::provenance, FileKind::picture}) {
+                              FileKind::doses, FileKind::provenance, FileKind::picture}) {
     for (int i = 0; i < output.size(); ++i) {
       if (output.has_partial(i) && kind_of(i) == kind) {
         list.push_back({kind, output.name(i), output.path(i)});
@@ -301,25 +320,33 @@ FileRun::FileRun(ResolvedRun resolved) {
   setup.passed_over = &run.passed_over;
   run.met.assign(setup.nuclides.size(), false);
   run.records.assign(setup.age_groups.size(), 0);
-  const std::vector<std::string>& region_names = setup.region_names;
+  // The files show the regions chosen; those after them are the weighting scheme's.
+  const auto chosen = static_cast<std::ptrdiff_t>(run.run.chosen_regions);
+  const std::vector<std::string> region_names(setup.region_names.begin(),
+                                              setup.region_names.begin() + chosen);
+  const std::vector<int> region_numbers(setup.regions.begin(), setup.regions.begin() + chosen);
   try {
     run.files = open_coefficient_files(run.output, setup.data_set, setup.age_groups);
     if (run.run.csv) {
-      run.csv.emplace(run.output, setup.data_set, setup.age_groups, setup.times, region_names);
+      run.csv.emplace(run.output, setup.data_set, setup.age_groups, setup.position_times(),
+                      region_names);
     }
-    run.notes.emplace(run.output, setup.data_set, setup.age_groups, setup.times, region_names);
+    run.notes.emplace(run.output, setup.data_set, setup.age_groups, setup.position_times(),
+                      region_names);
+    if (run.run.doses) run.doses.emplace(run.output, setup.data_set, setup.age_groups);
     // Every companion of a coefficient file that this run does not make is removed when the
     // run is put in place, so that none from an earlier run stands beside it.
     for (const int group : setup.age_groups) {
       const std::int32_t days = kAgeGroups.at(static_cast<std::size_t>(group - 1)).days;
       if (!run.run.csv) run.output.add_companion(csv_file_name(days, setup.data_set));
+      if (!run.run.doses) run.output.add_companion(dose_file_name(days, setup.data_set));
       run.provenance_files.push_back(run.output.add_companion(
           companion_name(coefficient_file_name(days, setup.data_set), ".json")));
     }
     if (!run.run.plot_nuclide.empty()) {
       run.pictures.emplace(run.output, run.run.plot_nuclide,
                            "DATA\\" + std::string(data_set_file_name(setup.data_set)), setup.times,
-                           region_names, setup.regions, setup.tails);
+                           region_names, region_numbers, setup.tails);
     }
     run.files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
   } catch (const OutputError& error) {
@@ -378,8 +405,9 @@ RunOutcome FileRun::process(ProgressObserver* progress, RecordSink* also) {
     run.stop(std::move(stop));
   };
   try {
-    FileSink sink(run.files, run.run.setup, *run.notes, run.csv ? &*run.csv : nullptr, also,
-                  run.pictures ? &*run.pictures : nullptr, run.records, run.met);
+    FileSink sink(run.files, run.run, *run.notes, run.csv ? &*run.csv : nullptr, also,
+                  run.pictures ? &*run.pictures : nullptr, run.doses ? &*run.doses : nullptr,
+                  run.records, run.met);
     process_records(reader, run.run.setup, sink, progress);
     if (run.pictures && run.pictures->count() == 0) {
       // The user asked for pictures and would get none: nothing is replaced.

@@ -15,7 +15,7 @@
 namespace kestrane {
 
 // What a file of the run holds.
-enum class FileKind { coefficients, csv, notes, provenance, picture };
+enum class FileKind { coefficients, csv, notes, doses, provenance, picture };
 
 // A file of the run: its kind, its program name ("OUTPUT\DC100h.OUT", or under another output
 // folder that folder's name with '\') and its host path.
@@ -28,7 +28,8 @@ struct RunFile {
 // A run that completed.
 struct RunOutcome {
   // The files put in place: the coefficient files in the order of the ages, then the CSV
-  // files, the notes files that hold rows, the provenance files and the pictures.
+  // files, the notes files that hold rows, the dose files, the provenance files and the
+  // pictures.
   std::vector<RunFile> files;
   NoteCounts notes;           // of the whole run
   int completed_commit = -1;  // files of an earlier run's cut-short commit put in place

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include "base/ascii.h"
@@ -14,6 +16,7 @@
 #include "input/integration_times.h"
 #include "input/record_tables.h"
 #include "input/time_limits.h"
+#include "output/csv_file.h"
 #include "platform/file_services.h"
 #include "run/input_hash.h"
 
@@ -80,8 +83,44 @@ void take_input_entry(const std::filesystem::path& working_dir, std::string_view
 void set_before_input_open_hook(void (*hook)()) { g_before_input_open = hook; }
 
 std::string field_label(const RunRequest& request, ChoiceField field) {
-  return request.label_prefix + std::string(field_name(field));
+  std::string name(field_name(field));
+  // The module's keywords spell with '_' what the options spell with '-'.
+  if (request.label_prefix.empty()) std::replace(name.begin(), name.end(), '-', '_');
+  return request.label_prefix + name;
 }
+
+namespace {
+
+constexpr double kDaysPerYear = 365;
+
+// The integration time of the commitment to `years` for an age group of `age_days`.
+double commitment_days(double years, std::int32_t age_days) {
+  return years * kDaysPerYear - static_cast<double>(age_days);
+}
+
+// The refusal of the age `years` to take the commitment to for the age groups chosen, or
+// empty when every group takes it.
+std::string to_age_refusal(double years, std::span<const int> age_groups) {
+  if (!std::isfinite(years) || years <= 0) {
+    return "the age " + shortest_double(years) + " is not a number of years above 0";
+  }
+  for (const int group : age_groups) {
+    const AgeGroup& age = kAgeGroups.at(static_cast<std::size_t>(group - 1));
+    const double days = commitment_days(years, age.days);
+    if (days <= 0) {
+      return shortest_double(years) + " years (" + shortest_double(years * kDaysPerYear) +
+             " days) is not above the age of the age group " + std::string(ascii::trim(age.label)) +
+             " (" + std::to_string(age.days) + " days)";
+    }
+    if (std::string problem = integration_time_problem(days); !problem.empty()) {
+      return "the commitment to " + shortest_double(years) + " years, " + shortest_double(days) +
+             " days, " + problem;
+    }
+  }
+  return {};
+}
+
+}  // namespace
 
 void check_request(const RunRequest& request) {
   resolve_age_list(request.ages, field_label(request, ChoiceField::ages));
@@ -103,6 +142,14 @@ void check_request(const RunRequest& request) {
   if (static_cast<std::size_t>(request.after) >= kAfterModelNames.size()) {
     throw ChoiceError(ChoiceField::after, field_label(request, ChoiceField::after),
                       "unknown model.", after_model_list());
+  }
+  if (request.to_age) {
+    const std::vector<int> groups =
+        resolve_age_list(request.ages, field_label(request, ChoiceField::ages));
+    if (std::string refusal = to_age_refusal(*request.to_age, groups); !refusal.empty()) {
+      throw ChoiceError(ChoiceField::to_age, field_label(request, ChoiceField::to_age),
+                        std::move(refusal));
+    }
   }
   if (request.times) {
     const std::string label = field_label(request, ChoiceField::times);
@@ -168,6 +215,62 @@ RunInput open_run_input(const RunRequest& request) {
   return input;
 }
 
+namespace {
+
+// Reads the weighting scheme of `request` and finds its regions among those of the file:
+// those not chosen are added after the chosen ones, for the doses alone. Stops the run
+// (RunStopped) for a scheme that is missing or refused.
+void add_scheme(ResolvedRun& run, const RunRequest& request, RunInput& input) {
+  // Named as given, and found from the current folder as any file named on the command line.
+  const std::string shown = request.scheme->string();
+  const std::filesystem::path& path = *request.scheme;
+  input.source.scheme_path = path;
+  try {
+    WeightingScheme scheme = read_weighting_scheme(path, shown);
+    const SchemeRegions regions = resolve_scheme_regions(scheme, input.region_names);
+    std::vector<int>& columns = run.setup.regions;
+    const auto take = [&columns](int region) {
+      if (std::find(columns.begin(), columns.end(), region) == columns.end()) {
+        columns.push_back(region);
+      }
+    };
+    for (const auto& parts : regions.tissues) {
+      for (const auto& part : parts) take(part.first);
+    }
+    for (const int region : regions.remainder) take(region);
+    DoseRows rows;
+    rows.columns = dose_columns(scheme, regions, columns);
+    for (const SchemeTissue& tissue : scheme.tissues) rows.tissues.push_back(tissue.name);
+    run.doses = std::move(rows);
+    run.scheme = std::move(scheme);
+  } catch (const InputError& error) {
+    stop_refused(error, shown, path);
+  }
+}
+
+// Gives each age position its own times, with the commitment to `years` after them where it
+// is not among them. Throws ChoiceError naming `label` where the times are already as many as
+// the coefficient files hold.
+void add_commitments(RunSetup& setup, double years, const std::string& label) {
+  for (const int group : setup.age_groups) {
+    const double days =
+        commitment_days(years, kAgeGroups.at(static_cast<std::size_t>(group - 1)).days);
+    std::vector<double> times = setup.times;
+    if (std::find(times.begin(), times.end(), days) == times.end()) {
+      if (times.size() >= static_cast<std::size_t>(kMaxIntegrationTimes)) {
+        throw ChoiceError(ChoiceField::to_age, label,
+                          "the commitment to " + shortest_double(years) + " years would be " +
+                              "integration time " + std::to_string(times.size() + 1) +
+                              "; the files hold at most " + std::to_string(kMaxIntegrationTimes));
+      }
+      times.push_back(days);
+    }
+    setup.age_times.push_back(std::move(times));
+  }
+}
+
+}  // namespace
+
 ResolvedRun resolve_run(const RunRequest& request, RunInput input) {
   check_request(request);
   ResolvedRun run;
@@ -180,8 +283,13 @@ ResolvedRun resolve_run(const RunRequest& request, RunInput input) {
   setup.lung_region = lung_region_number(input.region_names.size());
   setup.threads = request.threads;
   setup.tails = {request.before, request.after};
+  run.chosen_regions = setup.regions.size();
+  if (request.scheme) add_scheme(run, request, input);
   for (const int region : setup.regions) {
     setup.region_names.push_back(region_name(region, input.region_names));
+  }
+  if (request.to_age) {
+    add_commitments(setup, *request.to_age, field_label(request, ChoiceField::to_age));
   }
   if (request.nuclides) {
     run.nuclides =

@@ -15,6 +15,8 @@
 #include "dose/record_loop.h"
 #include "input/data_sets.h"
 #include "input/line_reader.h"
+#include "input/weighting_scheme.h"
+#include "output/dose_file.h"
 #include "output/hash_cache.h"
 #include "output/provenance.h"
 #include "run/choice_lists.h"
@@ -40,6 +42,13 @@ struct RunRequest {
   // The rate models before the first and after the last tabulated time (RunSetup::tails).
   BeforeModel before = BeforeModel::extend;
   AfterModel after = AfterModel::extend;
+  // A weighting scheme (input/weighting_scheme.h), as the user named it: the run also gives
+  // the equivalent doses of its tissues and the effective dose of every record and time.
+  std::optional<std::filesystem::path> scheme;
+  // An age in years to take the commitment to: each age's files get one more integration
+  // time, this age's days (years × 365) less the age group's, after the others unless it is
+  // one of them.
+  std::optional<double> to_age;
   // The folder the files of the run go to, relative to the current folder; none:
   // <working_dir>/OUTPUT.
   std::optional<std::filesystem::path> output_dir;
@@ -55,7 +64,8 @@ struct RunRequest {
   LineReader::Blocks input_blocks = LineReader::Blocks::shared;
 };
 
-// The label of `field` in the refusals of `request`: "--ages" or "ages".
+// The label of `field` in the refusals of `request`: "--ages" or "ages" ("--to-age" or
+// "to_age").
 std::string field_label(const RunRequest& request, ChoiceField field);
 
 // Where the input of a run comes from, for its provenance files: the host paths of the
@@ -65,6 +75,7 @@ std::string field_label(const RunRequest& request, ChoiceField field);
 struct RunSource {
   std::filesystem::path times_path;  // empty when the times were given
   std::filesystem::path input_path;
+  std::filesystem::path scheme_path;               // empty without a weighting scheme
   std::shared_ptr<BackgroundSha256> input_sha256;  // when hashed as read
   std::string remembered_sha256;                   // when an earlier run hashed the file
   std::optional<FileStamp> input_stamp;            // the file opened, by fstat
@@ -82,8 +93,9 @@ struct RunInput {
 
 // The choices of `request` that need no file, checked: the age list, the nuclide list, the
 // picture nuclide, the threads, the integration times given (at least one and at most
-// kMaxIntegrationTimes, each finite, 0 or more and within the coefficient files' range) and
-// the rate models (one of each list).
+// kMaxIntegrationTimes, each finite, 0 or more and within the coefficient files' range), the
+// rate models (one of each list) and the age to take the commitment to (a finite number of
+// years whose days are above those of every age chosen).
 // Throws ChoiceError.
 void check_request(const RunRequest& request);
 
@@ -103,7 +115,12 @@ void set_before_input_open_hook(void (*hook)());
 // A request resolved on its input: what the record loop and the files of the run need.
 struct ResolvedRun {
   RunInput input;
-  RunSetup setup;                     // the record loop's setup, region names included
+  // The record loop's setup, region names included: the regions chosen, then those of the
+  // weighting scheme not among them, which only the doses read.
+  RunSetup setup;
+  std::size_t chosen_regions = 0;  // how many of setup.regions were chosen
+  std::optional<WeightingScheme> scheme;
+  std::optional<DoseRows> doses;      // the scheme's sums on the setup's columns
   std::vector<std::string> nuclides;  // the nuclide list as given (empty for every nuclide)
   bool csv = false;
   std::string plot_nuclide;
@@ -111,8 +128,10 @@ struct ResolvedRun {
   std::optional<std::filesystem::path> output_dir;
 };
 
-// Resolves `request` on `input`: check_request, then the region list on the file's names.
-// Throws ChoiceError.
+// Resolves `request` on `input`: check_request, then the region list on the file's names, the
+// weighting scheme read and its regions found among them, and each age's commitment added to
+// its times. Throws ChoiceError, and RunStopped for a weighting scheme that is missing or
+// refused (naming its file, line and the reason).
 ResolvedRun resolve_run(const RunRequest& request, RunInput input);
 
 }  // namespace kestrane
