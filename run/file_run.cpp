@@ -178,6 +178,7 @@ void FileRun::Impl::write_provenance() {
   p.data_set = setup.data_set;
   p.input.file = relative_name(source.input_path, run.working_dir);
   describe_input(source, p.input, p.input_hashed_in_run);
+  p.title = run.input.title;
   p.times_file.file = relative_name(source.times_path, run.working_dir);
   p.times_file.sha256 = file_sha256(source.times_path.string());
   p.times = setup.times;
