@@ -320,7 +320,8 @@ FileRun::FileRun(ResolvedRun resolved) {
     if (!run.run.plot_nuclide.empty()) {
       run.pictures.emplace(run.output, run.run.plot_nuclide,
                            "DATA\\" + std::string(data_set_file_name(setup.data_set)), setup.times,
-                           region_names, setup.regions, setup.tails);
+                           region_names, setup.regions, setup.tails,
+                           rate_units(run.run.input.title));
     }
     run.files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
   } catch (const OutputError& error) {
