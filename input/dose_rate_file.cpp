@@ -198,11 +198,12 @@ std::int64_t time_point_line(const HeaderRecord& header, int point) {
   return header.line_number + lines_per_point * (point - 1) + 1;
 }
 
-std::vector<std::string> read_region_names(LineReader& reader) {
+std::vector<std::string> read_region_names(LineReader& reader, std::string* title_out) {
   std::string_view line;
   const bool has_title = reader.next_line(line);
   const std::string title(line);
   refuse_utf16(reader, title, 1);
+  if (title_out != nullptr) *title_out = title;
   if (!has_title || !reader.next_line(line)) {
     throw InputError::at_line(reader.display_name(), 2,
                               "the file ends before its region-name line (the title line comes "

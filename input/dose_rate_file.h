@@ -46,10 +46,11 @@ struct HeaderRecord {
   DataSet data_set = DataSet::inhalation;  // the layout the line was cut by
 };
 
-// Reads the title line and the region-name line; returns the names (label dropped).
-// Throws InputError when the file ends before the region-name line, or when that line holds
-// no region name or more than kMaxRegionNames names.
-std::vector<std::string> read_region_names(LineReader& reader);
+// Reads the title line and the region-name line; returns the names (label dropped), and the
+// title line as read (its line end dropped, trailing blanks kept) in `title` when it is not
+// null. Throws InputError when the file ends before the region-name line, or when that line
+// holds no region name or more than kMaxRegionNames names.
+std::vector<std::string> read_region_names(LineReader& reader, std::string* title = nullptr);
 
 // Cuts the fields of a header line by the column layout of the data set. `line_number` is
 // kept in the record for messages.

@@ -38,14 +38,16 @@ bool same_nuclide(std::string_view a, std::string_view b) {
 
 RecordPictures::RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,
                                std::vector<double> times, std::vector<std::string> region_names,
-                               std::vector<int> region_numbers, TailModels tails)
+                               std::vector<int> region_numbers, TailModels tails,
+                               std::optional<RateUnits> units)
     : files_(files),
       nuclide_(std::move(nuclide)),
       data_set_path_(std::move(data_set_path)),
       times_(std::move(times)),
       region_names_(std::move(region_names)),
       region_numbers_(std::move(region_numbers)),
-      tails_(tails) {
+      tails_(tails),
+      units_(std::move(units)) {
   if (region_names_.size() != region_numbers_.size() ||
       region_names_.size() > static_cast<std::size_t>(kMaxSelectedRegions)) {
     throw std::invalid_argument("the selected regions do not match the rate table");
@@ -78,6 +80,7 @@ void RecordPictures::draw(std::vector<RecordPicture>& out, const HeaderRecord& h
     if (high) plot.high.assign(row(1).begin(), row(1).begin() + static_cast<std::ptrdiff_t>(n));
     plot.times = times_;
     plot.tails = tails_;
+    plot.units = units_;
     out.push_back({plot_file_name(header, plot.region, region_numbers_[j]), record_plot_svg(plot)});
   }
 }

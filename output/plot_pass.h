@@ -4,12 +4,14 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "dose/record_loop.h"
 #include "input/dose_rate_file.h"
+#include "input/rate_units.h"
 #include "input/record_tables.h"
 
 namespace kestrane {
@@ -31,10 +33,12 @@ class RecordPictures {
  public:
   // Checks OUTPUT/plots among `files` (refused when it is a link or not a folder: OutputError).
   // `region_names` and `region_numbers` are the selected regions in selection order; `tails`
-  // are the run's rate models before and after the table.
+  // are the run's rate models before and after the table; `units` those the dose-rate file's
+  // title names (rate_units), for the captions.
   RecordPictures(OutputFiles& files, std::string nuclide, std::string data_set_path,
                  std::vector<double> times, std::vector<std::string> region_names,
-                 std::vector<int> region_numbers, TailModels tails = {});
+                 std::vector<int> region_numbers, TailModels tails = {},
+                 std::optional<RateUnits> units = std::nullopt);
 
   // Whether `header` is a record of the nuclide.
   bool wanted(const HeaderRecord& header) const;
@@ -58,6 +62,7 @@ class RecordPictures {
   std::vector<std::string> region_names_;
   std::vector<int> region_numbers_;
   TailModels tails_;
+  std::optional<RateUnits> units_;
   int count_ = 0;
   std::function<void()> on_new_file_;
 };

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <system_error>
 
+#include "input/rate_units.h"
 #include "platform/threads.h"
 
 namespace kestrane {
@@ -159,6 +160,16 @@ ordered_json entry(const ProvenanceEntry& file, bool with_bytes) {
   return json;
 }
 
+// The units of the rates, the coefficients and the doses; null for what the title leaves open.
+ordered_json units_json(const std::optional<RateUnits>& units) {
+  if (!units) return nullptr;
+  ordered_json json;
+  json["rate"] = units->rate;
+  json["coefficient"] = units->coefficient;
+  json["dose"] = units->dose.empty() ? ordered_json() : ordered_json(units->dose);
+  return json;
+}
+
 }  // namespace
 
 std::string provenance_json(const Provenance& p) {
@@ -169,6 +180,8 @@ std::string provenance_json(const Provenance& p) {
   json["data_set"] = p.data_set == DataSet::inhalation ? "inhalation" : "ingestion";
   json["input"] = entry(p.input, true);
   json["input"]["hashed_in_this_run"] = p.input_hashed_in_run;
+  json["title"] = p.title;
+  json["units"] = units_json(rate_units(p.title));
   json["times_file"] = entry(p.times_file, false);
   ordered_json times = ordered_json::array();
   for (const double t : p.times) times.push_back(day_number(t));

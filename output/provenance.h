@@ -102,6 +102,7 @@ struct Provenance {
   DataSet data_set = DataSet::inhalation;
   ProvenanceEntry input;
   bool input_hashed_in_run = true;  // false: an earlier run hashed the same unchanged file
+  std::string title;                // the dose-rate file's title line; its units follow from it
   ProvenanceEntry times_file;
   std::vector<double> times;
   int age_group = 1;
@@ -117,8 +118,9 @@ struct Provenance {
 // The current time as "YYYY-MM-DDTHH:MM:SSZ" (UTC).
 std::string utc_now();
 
-// The JSON document, indented, with a final LF. Bytes that are not UTF-8 in names read from
-// the input are replaced, so the document is always valid JSON.
+// The JSON document, indented, with a final LF: after the input file its "title" and the
+// "units" the title names (rate_units; null for none). Bytes that are not UTF-8 in names and
+// the title read from the input are replaced, so the document is always valid JSON.
 std::string provenance_json(const Provenance& provenance);
 
 }  // namespace kestrane

@@ -76,12 +76,15 @@ void draw_titles(SvgWriter& svg, const RecordPlot& plot, const RecordLayout& lay
   std::replace(file_name.begin(), file_name.end(), '\\', '/');
   svg.text(kLeft, 54, "Region " + plot.region + "; " + tables + "; " + file_name,
            {{"class", "subtitle"}, {"font-size", "13"}});
-  svg.text(kLeft, kRateTop - 8, "Absorbed dose rate (units of the file)",
+  const std::string rate_unit = plot.units ? plot.units->rate : "units of the file";
+  svg.text(kLeft, kRateTop - 8, "Absorbed dose rate (" + rate_unit + ")",
            {{"class", "caption"}, {"font-size", "12"}});
   std::string integral_caption = "Integral of the rate from 0";
   if (layout.integral.exponent != 0)
     integral_caption += ", in units of 10" + superscript(layout.integral.exponent);
-  svg.text_markup(kLeft, kIntegralTop - 8, integral_caption + " (rate &#xd7; d)",
+  const std::string integral_unit =
+      plot.units ? SvgWriter::escape(plot.units->coefficient) : "rate &#xd7; d";
+  svg.text_markup(kLeft, kIntegralTop - 8, integral_caption + " (" + integral_unit + ")",
                   {{"class", "caption"}, {"font-size", "12"}});
 }
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 
 #include "dose/tail_rows.h"
 #include "input/data_sets.h"
+#include "input/rate_units.h"
 #include "input/record_tables.h"
 #include "output/plot_tails.h"
 
@@ -34,6 +36,9 @@ struct RecordPlot {
   std::vector<double> high;   // the rates of the high table; empty when not drawn
   std::vector<double> times;  // the integration times of the run, days
   TailModels tails;           // the run's rate models before and after the table
+  // The units the file's title names, for the captions of the panels; none: the rate in
+  // "units of the file" and the integral in "rate × d".
+  std::optional<RateUnits> units;
 };
 
 // The SVG document of the picture: a title naming the record, the rates and interpolant in an

@@ -188,6 +188,7 @@ void FileRun::Impl::write_provenance() {
   p.data_set = setup.data_set;
   p.input.file = relative_name(source.input_path, run.working_dir);
   describe_input(source, p.input, p.input_hashed_in_run);
+  p.title = run.input.title;
   p.times_file.file = relative_name(source.times_path, run.working_dir);
   p.times_file.sha256 = file_sha256(source.times_path.string());
   p.regions.assign(setup.region_names.begin(),
@@ -346,7 +347,8 @@ FileRun::FileRun(ResolvedRun resolved) {
     if (!run.run.plot_nuclide.empty()) {
       run.pictures.emplace(run.output, run.run.plot_nuclide,
                            "DATA\\" + std::string(data_set_file_name(setup.data_set)), setup.times,
-                           region_names, region_numbers, setup.tails);
+                           region_names, region_numbers, setup.tails,
+                           rate_units(run.run.input.title));
     }
     run.files.write_coefficient_headers(setup.data_set, setup.age_groups, region_names);
   } catch (const OutputError& error) {

@@ -208,7 +208,7 @@ RunInput open_run_input(const RunRequest& request) {
         std::make_unique<LineReader>(source.input_path, input.data_set_path,
                                      LineReader::kDefaultBlockSize, request.input_blocks);
     hash_input_as_read(source, *input.reader);
-    input.region_names = read_region_names(*input.reader);
+    input.region_names = read_region_names(*input.reader, &input.title);
   } catch (const InputError& error) {
     stop_refused(error, input.data_set_path, source.input_path);
   }

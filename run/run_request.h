@@ -85,6 +85,7 @@ struct RunSource {
 // The input files of a run, located and read as far as the records.
 struct RunInput {
   std::string data_set_path;              // "DATA\KVR13INH.DRT" (or its host path)
+  std::string title;                      // the dose-rate file's title line, as read
   std::vector<double> times;              // the integration times, in order
   std::vector<std::string> region_names;  // the names of the file's region-name line
   std::unique_ptr<LineReader> reader;     // the dose-rate file, at its first header line

@@ -14,6 +14,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "app/batch_options.h"
 #include "app/batch_run.h"
@@ -144,6 +145,70 @@ INSTANTIATE_TEST_SUITE_P(
                       ProvenanceCase{"TailModels", DataSet::ingestion, true, BeforeModel::linear,
                                      AfterModel::exponential}),
     [](const auto& test) { return test.param.name; });
+
+// The dose-rate file's title line stands beside the input entry as read (its CR LF dropped,
+// trailing blanks kept, bytes that are not UTF-8 replaced), and after it the units the title
+// names, or null.
+struct TitleCase {
+  const char* name;
+  std::string title;     // the first line of the file, in place of the sample's
+  std::string expected;  // what "title" gives
+  const char* units;     // the JSON of "units"
+};
+
+void PrintTo(const TitleCase& c, std::ostream* os) { *os << c.name; }
+
+class ProvenanceTitle : public ::testing::TestWithParam<TitleCase> {};
+
+TEST_P(ProvenanceTitle, StandsBesideTheInputWithItsUnits) {
+  const TitleCase& c = GetParam();
+  test_support::TempDir dir("kestrane_provenance_title");
+  write_sample_directory(dir.path(), 100000, 3);
+  const fs::path input = dir / "DATA" / "KVR13ING.DRT";
+  std::string text = read_file(input);
+  text.replace(0, text.find("\r\n"), c.title);
+  write_file(input, text);
+  BatchOptions options;
+  options.data_set = DataSet::ingestion;
+  options.ages = "adult";
+  options.regions = "1";
+  options.dir = dir.path();
+  std::ostringstream out;
+  std::ostringstream err;
+  ASSERT_EQ(run_batch(options, out, err, false), kBatchCompleted) << err.str();
+  const std::string document = read_file(dir / "OUTPUT" / "DC7300g.json");
+  const auto json = nlohmann::ordered_json::parse(document);
+  EXPECT_EQ(json["title"], c.expected);
+  EXPECT_EQ(json["units"], nlohmann::ordered_json::parse(c.units));
+  // Right after the input entry, before the times file.
+  std::vector<std::string> keys;
+  for (const auto& item : json.items()) keys.push_back(item.key());
+  const std::vector<std::string> expected_keys{"program",   "version",    "created",
+                                               "data_set",  "input",      "title",
+                                               "units",     "times_file", "integration_times_d",
+                                               "age_group", "regions",    "tails",
+                                               "records",   "notes",      "files"};
+  EXPECT_EQ(keys, expected_keys);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, ProvenanceTitle,
+    ::testing::Values(
+        TitleCase{"Sample", "Ingestion absorbed dose rates (Gy/d per Bq), synthetic sample data",
+                  "Ingestion absorbed dose rates (Gy/d per Bq), synthetic sample data",
+                  R"({"rate": "Gy/d per Bq", "coefficient": "Gy/Bq", "dose": "Sv/Bq"})"},
+        TitleCase{"MilligrayWithTrailingBlanks", "Rates (mGy/d per Bq intake)  ",
+                  "Rates (mGy/d per Bq intake)  ",
+                  R"({"rate": "mGy/d per Bq", "coefficient": "mGy/Bq", "dose": "mSv/Bq"})"},
+        TitleCase{"NoDoseUnit", "Energy (MeV/d per Bq)", "Energy (MeV/d per Bq)",
+                  R"({"rate": "MeV/d per Bq", "coefficient": "MeV/Bq", "dose": null})"},
+        TitleCase{"NoUnit", "Ingestion absorbed dose rates", "Ingestion absorbed dose rates",
+                  "null"},
+        TitleCase{"Empty", "", "", "null"},
+        TitleCase{"NotUtf8", "Rates \xff (\xe9Gy/d per Bq)",
+                  "Rates \xef\xbf\xbd (\xef\xbf\xbdGy/d per Bq)",
+                  R"({"rate": "\ufffdGy/d per Bq", "coefficient": "\ufffdGy/Bq", "dose": null})"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 TEST(Sha256, GivesTheStandardDigests) {
   Sha256 empty;

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -345,8 +346,8 @@ void PrintTo(const DocumentCase& c, std::ostream* os) { *os << c.name; }
 
 class PictureDocument : public ::testing::TestWithParam<DocumentCase> {};
 
-TEST_P(PictureDocument, IsByteForByteTheOneOnFile) {
-  const DocumentCase& c = GetParam();
+// The picture of a document case, as the files on record were drawn.
+RecordPlot document_plot(const DocumentCase& c) {
   RecordPlot plot;
   plot.line_number = 4711;
   plot.nuclide = c.nuclide;
@@ -359,9 +360,17 @@ TEST_P(PictureDocument, IsByteForByteTheOneOnFile) {
   plot.low = c.low;
   plot.high = c.high;
   plot.times = c.times;
-  const std::string doc = record_plot_svg(plot);
-  const fs::path expected =
-      fs::path(KESTRANE_TEST_DATA) / "output" / "plots" / (std::string(c.name) + ".svg");
+  return plot;
+}
+
+fs::path document_on_file(const DocumentCase& c) {
+  return fs::path(KESTRANE_TEST_DATA) / "output" / "plots" / (std::string(c.name) + ".svg");
+}
+
+TEST_P(PictureDocument, IsByteForByteTheOneOnFile) {
+  const DocumentCase& c = GetParam();
+  const std::string doc = record_plot_svg(document_plot(c));
+  const fs::path expected = document_on_file(c);
   const std::string on_file = test_support::read_file(expected);
   ASSERT_FALSE(on_file.empty()) << expected;
   if (doc != on_file) {
@@ -371,52 +380,125 @@ TEST_P(PictureDocument, IsByteForByteTheOneOnFile) {
   }
 }
 
+const DocumentCase kDocuments[] = {
+    DocumentCase{"BothTablesFromZero",
+                 DataSet::inhalation,
+                 "Cs-137 ",
+                 " F ",
+                 {0, 1, 10, 100},
+                 {4, 3, 2, 1},
+                 {0, -1e-12, 0, 5e-9},
+                 {1, 365, 18250}},
+    DocumentCase{"LowTableStartingLate",
+                 DataSet::inhalation,
+                 "I-131",
+                 "V",
+                 {0.5, 2, 30},
+                 {1e-10, 1e-11, 0},
+                 {},
+                 {1825, 0.5, 1826, 1827.25}},
+    DocumentCase{"SinglePoint", DataSet::inhalation, "H-3", "G", {1}, {}, {7e-12}, {1, 7}},
+    DocumentCase{"NegativeRatesLargeIntegrals",
+                 DataSet::ingestion,
+                 "Pu-239 ",
+                 "1.0E-04",
+                 {0.25, 3, 40, 500, 7300},
+                 {2e5, 8e4, -3e3, 1e2, 5},
+                 {},
+                 {0.1, 1, 100, 1000, 7300, 20000}},
+    DocumentCase{"NoTable", DataSet::ingestion, "Sr-90", "0.3", {1, 2}, {}, {}, {5}},
+    DocumentCase{"TimesThatDoNotIncrease",
+                 DataSet::inhalation,
+                 "Co-60",
+                 "M",
+                 {1, 1, 2},
+                 {1, 2, 3},
+                 {3, 2, 1},
+                 {1, 2}},
+    DocumentCase{"WideTimeColumn",
+                 DataSet::inhalation,
+                 "Am-241",
+                 "M",
+                 {1e-3, 0.5, 2},
+                 {1, 0.5, 0.25},
+                 {2, 1, 0.5},
+                 {0.000123456, 12345.678901}}};
+
+INSTANTIATE_TEST_SUITE_P(Records, PictureDocument, ::testing::ValuesIn(kDocuments),
+                         [](const ::testing::TestParamInfo<DocumentCase>& test) {
+                           return test.param.name;
+                         });
+
+// With the units a title names, the captions of both panels give them, and nothing else of
+// the picture changes: each document on file with its two captions put in those words.
+struct CaptionCase {
+  const char* name;
+  std::optional<RateUnits> units;
+  std::string rate_caption;   // the markup of the rate panel's caption
+  std::string integral_unit;  // the markup that ends the integral's caption, in parentheses
+};
+
+void PrintTo(const CaptionCase& c, std::ostream* os) { *os << c.name; }
+
+class PictureCaptions : public ::testing::TestWithParam<CaptionCase> {};
+
+// `document` with the text of its element that begins `start` (up to its "</text>") put as
+// `text`.
+std::string with_text(std::string document, const std::string& start, const std::string& text) {
+  const std::size_t at = document.find(start);
+  EXPECT_NE(at, std::string::npos) << start;
+  if (at == std::string::npos) return document;
+  const std::size_t from = at + start.size();
+  document.replace(from, document.find("</text>", from) - from, text);
+  return document;
+}
+
+TEST_P(PictureCaptions, GiveTheUnitsOfTheTitleAndChangeNothingElse) {
+  const CaptionCase& c = GetParam();
+  const std::string rate_start = R"(<text x="92" y="82" class="caption" font-size="12">)";
+  const std::string integral_start = R"(<text x="92" y="322" class="caption" font-size="12">)";
+  for (const DocumentCase& document : kDocuments) {
+    SCOPED_TRACE(document.name);
+    RecordPlot plot = document_plot(document);
+    plot.units = c.units;
+    const std::string doc = record_plot_svg(plot);
+    const std::string on_file = test_support::read_file(document_on_file(document));
+    ASSERT_FALSE(on_file.empty());
+    // The integral's caption keeps its power of ten, if any.
+    const std::size_t from = on_file.find(integral_start) + integral_start.size();
+    const std::string caption = on_file.substr(from, on_file.find("</text>", from) - from);
+    ASSERT_TRUE(caption.ends_with(" (rate &#xd7; d)")) << caption;
+    const std::string integral =
+        caption.substr(0, caption.size() - 16) + " (" + c.integral_unit + ")";
+    const std::string expected =
+        with_text(with_text(on_file, rate_start, c.rate_caption), integral_start, integral);
+    EXPECT_EQ(doc, expected);
+    EXPECT_TRUE(parse_xml(doc).well_formed);
+  }
+  // One worked out in full: integrals in units of 10^10.
+  RecordPlot plot = document_plot(kDocuments[0]);
+  plot.units = c.units;
+  EXPECT_NE(record_plot_svg(plot).find(integral_start +
+                                       "Integral of the rate from 0, in units of "
+                                       "10&#xb9;&#x2070; (" +
+                                       c.integral_unit + ")</text>"),
+            std::string::npos);
+}
+
 INSTANTIATE_TEST_SUITE_P(
-    Records, PictureDocument,
-    ::testing::Values(
-        DocumentCase{"BothTablesFromZero",
-                     DataSet::inhalation,
-                     "Cs-137 ",
-                     " F ",
-                     {0, 1, 10, 100},
-                     {4, 3, 2, 1},
-                     {0, -1e-12, 0, 5e-9},
-                     {1, 365, 18250}},
-        DocumentCase{"LowTableStartingLate",
-                     DataSet::inhalation,
-                     "I-131",
-                     "V",
-                     {0.5, 2, 30},
-                     {1e-10, 1e-11, 0},
-                     {},
-                     {1825, 0.5, 1826, 1827.25}},
-        DocumentCase{"SinglePoint", DataSet::inhalation, "H-3", "G", {1}, {}, {7e-12}, {1, 7}},
-        DocumentCase{"NegativeRatesLargeIntegrals",
-                     DataSet::ingestion,
-                     "Pu-239 ",
-                     "1.0E-04",
-                     {0.25, 3, 40, 500, 7300},
-                     {2e5, 8e4, -3e3, 1e2, 5},
-                     {},
-                     {0.1, 1, 100, 1000, 7300, 20000}},
-        DocumentCase{"NoTable", DataSet::ingestion, "Sr-90", "0.3", {1, 2}, {}, {}, {5}},
-        DocumentCase{"TimesThatDoNotIncrease",
-                     DataSet::inhalation,
-                     "Co-60",
-                     "M",
-                     {1, 1, 2},
-                     {1, 2, 3},
-                     {3, 2, 1},
-                     {1, 2}},
-        DocumentCase{"WideTimeColumn",
-                     DataSet::inhalation,
-                     "Am-241",
-                     "M",
-                     {1e-3, 0.5, 2},
-                     {1, 0.5, 0.25},
-                     {2, 1, 0.5},
-                     {0.000123456, 12345.678901}}),
-    [](const ::testing::TestParamInfo<DocumentCase>& test) { return test.param.name; });
+    Units, PictureCaptions,
+    ::testing::Values(CaptionCase{"None", std::nullopt, "Absorbed dose rate (units of the file)",
+                                  "rate &#xd7; d"},
+                      CaptionCase{"Gray", RateUnits{"Gy/d per Bq", "Gy/Bq", "Sv/Bq"},
+                                  "Absorbed dose rate (Gy/d per Bq)", "Gy/Bq"},
+                      CaptionCase{"Milligray", RateUnits{"mGy/d per Bq", "mGy/Bq", "mSv/Bq"},
+                                  "Absorbed dose rate (mGy/d per Bq)", "mGy/Bq"},
+                      CaptionCase{"NoDoseUnit", RateUnits{"MeV/d per Bq", "MeV/Bq", ""},
+                                  "Absorbed dose rate (MeV/d per Bq)", "MeV/Bq"},
+                      CaptionCase{"SignsEscaped", RateUnits{"<k&V>/d per Bq", "<k&V>/Bq", ""},
+                                  "Absorbed dose rate (&lt;k&amp;V&gt;/d per Bq)",
+                                  "&lt;k&amp;V&gt;/Bq"}),
+    [](const ::testing::TestParamInfo<CaptionCase>& test) { return test.param.name; });
 
 TEST(PictureNumbers, AreRoundOrPlainNeverInENotation) {
   EXPECT_EQ(power_of_ten_label(-2), "0.01");
@@ -535,6 +617,55 @@ TEST_F(PlotRun, ANuclideWithoutAProcessedRecordIsAStop) {
       "kestrane-batch: no processed record of the nuclide Xx-999: no picture was drawn\n"))
       << err;
 }
+
+// The pictures of a run name the units of the dose-rate file's title (the sample's names the
+// gray), or keep to the words of a file that names none.
+struct RunCaptionCase {
+  const char* name;
+  const char* title;  // in place of the sample's; null: the sample's own
+  std::string rate_caption;
+  std::string integral_ends;
+};
+
+void PrintTo(const RunCaptionCase& c, std::ostream* os) { *os << c.name; }
+
+class PlotRunCaptions : public PlotRun, public ::testing::WithParamInterface<RunCaptionCase> {};
+
+TEST_P(PlotRunCaptions, NameTheUnitsOfTheFilesTitle) {
+  const RunCaptionCase& c = GetParam();
+  const fs::path input = dir / "DATA" / "KVR13ING.DRT";
+  std::string text = test_support::read_file(input);
+  if (c.title != nullptr) text.replace(0, text.find("\r\n"), c.title);
+  test_support::write_file(input, text);
+  // The nuclide of the first header line, after the title and region-name lines.
+  std::size_t line = 0;
+  for (int i = 0; i < 2; ++i) line = text.find("\r\n", line) + 2;
+  ASSERT_EQ(batch(text.substr(line, 7), "1"), 0) << err;
+  int pictures = 0;
+  for (const auto& entry : fs::directory_iterator(dir / "OUTPUT" / "plots")) {
+    SCOPED_TRACE(entry.path().filename().string());
+    ++pictures;
+    std::vector<std::string> captions;
+    for (const PlacedText& t : parse_xml(test_support::read_file(entry.path())).texts) {
+      if (t.classes == "caption") captions.push_back(t.content);
+    }
+    ASSERT_EQ(captions.size(), 3u);
+    EXPECT_EQ(captions[0], c.rate_caption);
+    EXPECT_TRUE(captions[1].starts_with("Integral of the rate from 0")) << captions[1];
+    EXPECT_TRUE(captions[1].ends_with(c.integral_ends)) << captions[1];
+  }
+  EXPECT_GT(pictures, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Titles, PlotRunCaptions,
+    ::testing::Values(RunCaptionCase{"Sample", nullptr, "Absorbed dose rate (Gy/d per Bq)",
+                                     " (Gy/Bq)"},
+                      RunCaptionCase{"Milligray", "Rates (mGy/d per Bq intake)",
+                                     "Absorbed dose rate (mGy/d per Bq)", " (mGy/Bq)"},
+                      RunCaptionCase{"NoUnit", "Ingestion absorbed dose rates",
+                                     "Absorbed dose rate (units of the file)", " (rate \u00d7 d)"}),
+    [](const ::testing::TestParamInfo<RunCaptionCase>& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace kestrane
