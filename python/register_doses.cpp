@@ -66,9 +66,11 @@ std::string scheme_repr(const SchemeObject& object) {
   return out;
 }
 
-// A column of one Python object per row: `object_of(part, record, row)`.
-template <typename ObjectOf>
-py::array object_column(const DoseOutcome& outcome, std::size_t rows, ObjectOf object_of) {
+// A column of Python objects: `of_record(record)`, made once for each record, on each of its
+// rows where `of_row` is null; else `of_row[k]` on the k-th row of each of its times.
+template <typename OfRecord>
+py::array object_column(const DoseOutcome& outcome, std::size_t rows, OfRecord of_record,
+                        const std::vector<py::object>* of_row = nullptr) {
   py::array out(py::dtype("O"), std::vector<py::ssize_t>{static_cast<py::ssize_t>(rows)});
   auto** cells = static_cast<PyObject**>(out.mutable_data());
   std::size_t at = 0;
@@ -76,8 +78,9 @@ py::array object_column(const DoseOutcome& outcome, std::size_t rows, ObjectOf o
   for (const DosePart& part : outcome.parts) {
     const std::size_t per_record = part.times.size() * per_time;
     for (const RecordFields& record : part.records) {
+      const py::object shared = of_row == nullptr ? py::object(of_record(record)) : py::none();
       for (std::size_t k = 0; k < per_record; ++k) {
-        PyObject* value = object_of(record, k % per_time).ptr();
+        PyObject* value = (of_row == nullptr ? shared : (*of_row)[k % per_time]).ptr();
         Py_INCREF(value);
         Py_XDECREF(cells[at]);
         cells[at++] = value;
@@ -170,12 +173,13 @@ py::object doses(const py::object& workdir, const std::string& data_set, const p
   for (const std::string& name : outcome->tissues) tissues.push_back(text(name));
   tissues.push_back(text(kRemainderRowName));
   tissues.push_back(nan);
-  const py::object equivalent = py::str("equivalent");
-  const py::object effective = py::str("effective");
+  std::vector<py::object> quantities(per_time, py::str("equivalent"));
+  quantities.back() = py::str("effective");
+  const auto none = [](const RecordFields&) { return py::none(); };
 
   py::dict columns;
-  columns["nuclide"] = object_column(
-      *outcome, rows, [](const RecordFields& r, std::size_t) { return text(r.nuclide); });
+  columns["nuclide"] =
+      object_column(*outcome, rows, [](const RecordFields& r) { return text(r.nuclide); });
   const char* class_name = request.data_set == DataSet::inhalation ? "class" : "f1";
   if (numeric_class) {
     columns[class_name] = number_column<double>(
@@ -183,8 +187,8 @@ py::object doses(const py::object& workdir, const std::string& data_set, const p
           return *number_of(r.class_or_f1);
         });
   } else {
-    columns[class_name] = object_column(
-        *outcome, rows, [](const RecordFields& r, std::size_t) { return text(r.class_or_f1); });
+    columns[class_name] =
+        object_column(*outcome, rows, [](const RecordFields& r) { return text(r.class_or_f1); });
   }
   columns["age_days"] = number_column<std::int64_t>(
       *outcome, rows, [](const DosePart&, const RecordFields& r, std::size_t) {
@@ -200,12 +204,8 @@ py::object doses(const py::object& workdir, const std::string& data_set, const p
   columns["time_d"] = number_column<double>(
       *outcome, rows,
       [](const DosePart& part, const RecordFields&, std::size_t m) { return part.times[m]; });
-  columns["quantity"] =
-      object_column(*outcome, rows, [&](const RecordFields&, std::size_t k) -> py::object {
-        return k + 1 == per_time ? effective : equivalent;
-      });
-  columns["tissue"] =
-      object_column(*outcome, rows, [&](const RecordFields&, std::size_t k) { return tissues[k]; });
+  columns["quantity"] = object_column(*outcome, rows, none, &quantities);
+  columns["tissue"] = object_column(*outcome, rows, none, &tissues);
   columns["value"] = values;
   if (as_arrays) return columns;
   return data_frame(columns, "doses");
