@@ -77,10 +77,11 @@ py::array object_column(const DoseOutcome& outcome, std::size_t rows, ObjectOf o
     const std::size_t per_record = part.times.size() * per_time;
     for (const RecordFields& record : part.records) {
       for (std::size_t k = 0; k < per_record; ++k) {
-        PyObject* value = object_of(record, k % per_time).ptr();
-        Py_INCREF(value);
+        // The cell takes the reference: `object_of` may give a new object (a record's text)
+        // that nothing else holds.
+        py::object value = object_of(record, k % per_time);
         Py_XDECREF(cells[at]);
-        cells[at++] = value;
+        cells[at++] = value.release().ptr();
       }
     }
   }
