@@ -1,5 +1,6 @@
 // Tests of kestrane-batch: the --ages and --regions lists, the command line, whole runs that
-// must give the interactive program's files byte for byte, every stop, and the CSV files.
+// must give the interactive program's files byte for byte, every stop, the CSV files, and the
+// dose files of --scheme with the commitment of --to-age.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -15,6 +16,7 @@
 #include <fstream>
 #include <functional>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <numeric>
 #include <optional>
 #include <set>
@@ -26,7 +28,9 @@
 #include "app/batch_run.h"
 #include "app/run_driver.h"
 #include "base/version.h"
+#include "input/weighting_scheme.h"
 #include "output/csv_file.h"
+#include "output/dose_file.h"
 #include "output/format_using.h"
 #include "sample/sample_data.h"
 #include "tests/support/batch_capture.h"
@@ -37,6 +41,7 @@ namespace kestrane {
 namespace {
 
 using kestrane::test_support::read_file;
+using kestrane::test_support::sha256sum;
 using kestrane::test_support::write_file;
 
 namespace fs = std::filesystem;
@@ -1012,6 +1017,438 @@ INSTANTIATE_TEST_SUITE_P(DataSets, PipeInput,
                          [](const ::testing::TestParamInfo<DataSet>& test) {
                            return test.param == DataSet::inhalation ? "Inhalation" : "Ingestion";
                          });
+
+// ---- doses (--scheme, --to-age) ------------------------------------------------------
+
+// The shipped example scheme (the split rule on), on the sample's region names.
+const fs::path kExampleScheme =
+    fs::path(KESTRANE_TEST_DATA).parent_path().parent_path() / "docs/schemes/icrp60-example.toml";
+
+// A scheme without the split rule, with radiation weights other than the example's and parts
+// out of the file's column order.
+const std::string kPlainScheme =
+    "name = \"Plain\"\n"                                              // 1
+    "[radiation]\n"                                                   // 2
+    "low = 2.5\n"                                                     // 3
+    "high = 10\n"                                                     // 4
+    "[[tissue]]\n"                                                    // 5
+    "name = \"Gut\"\n"                                                // 6
+    "weight = 0.375\n"                                                // 7
+    "regions = { LowerLI = 0.25, SmallInt = 0.5, Stomach = 0.25 }\n"  // 8
+    "[[tissue]]\n"                                                    // 9
+    "name = \"Lung\"\n"                                               // 10
+    "weight = 0.5\n"                                                  // 11
+    "regions = { Lung = 1 }\n"                                        // 12
+    "[remainder]\n"                                                   // 13
+    "weight = 0.125\n"                                                // 14
+    "regions = [\"Thyroid\", \"Adrenals\", \"Heart\"]\n";             // 15
+
+// Whole runs from the command line, as kestrane-batch takes it, on the sample directory.
+class DoseRun : public BatchRun {
+ protected:
+  // Runs kestrane-batch with `args` and --dir; a command line refused is its status.
+  int run(std::vector<std::string> args) {
+    args.insert(args.end(), {"--dir", dir.string()});
+    const CommandLineResult parsed = command_line(args);
+    if (!parsed.options) {
+      out = parsed.out;
+      err = parsed.err;
+      return parsed.status;
+    }
+    return test::run_batch_captured(*parsed.options, out, err);
+  }
+  // Writes `text` as a scheme file at `name` under the working directory.
+  std::string scheme(const std::string& text, const std::string& name = "scheme.toml") {
+    write_file(dir / name, text);
+    return (dir / name).string();
+  }
+  // The lines of an OUTPUT file after its column line, each split at its commas.
+  std::vector<std::vector<std::string>> rows(const std::string& name) {
+    std::vector<std::string> lines = split(output(name), '\n');
+    EXPECT_EQ(lines.back(), "") << name;
+    lines.pop_back();
+    std::vector<std::vector<std::string>> fields;
+    for (std::size_t i = 1; i < lines.size(); ++i) fields.push_back(split(lines[i], ','));
+    return fields;
+  }
+};
+
+// The doses of one time by the rules of the README, from the H of each region name: the
+// tissues', the remainder's, the effective dose; `split` tells whether the split rule applied.
+std::vector<double> doses_by_hand(const WeightingScheme& s, const std::map<std::string, double>& h,
+                                  bool& split) {
+  std::vector<double> out;
+  double effective = 0;
+  for (const SchemeTissue& tissue : s.tissues) {
+    double dose = 0;
+    for (const SchemePart& part : tissue.regions) dose += part.fraction * h.at(part.region);
+    out.push_back(dose);
+    effective += tissue.weight * dose;
+  }
+  std::vector<double> r;
+  for (const std::string& name : s.remainder) r.push_back(h.at(name));
+  double sum = 0;
+  for (double dose : r) sum += dose;
+  out.push_back(sum / static_cast<double>(r.size()));
+  const auto top = static_cast<std::size_t>(std::max_element(r.begin(), r.end()) - r.begin());
+  split = s.split && r.size() >= 2 &&
+          std::all_of(out.begin(), out.end() - 1, [&](double t) { return r[top] > t; });
+  if (split) {
+    double others = 0;
+    for (std::size_t j = 0; j < r.size(); ++j) others += j == top ? 0 : r[j];
+    effective += s.remainder_weight / 2 * r[top] +
+                 s.remainder_weight / 2 * (others / static_cast<double>(r.size() - 1));
+  } else {
+    effective += s.remainder_weight * out.back();
+  }
+  out.push_back(effective);
+  return out;
+}
+
+struct SumsCase {
+  const char* name;
+  DataSet data_set;
+  bool example;  // the shipped example; else kPlainScheme
+};
+
+void PrintTo(const SumsCase& c, std::ostream* os) { *os << c.name; }
+
+class DoseSums : public DoseRun, public ::testing::WithParamInterface<SumsCase> {};
+
+// Every dose line is the scheme's sums of the CSV file's coefficients of its record and time.
+TEST_P(DoseSums, AgreeWithTheCsvFile) {
+  const SumsCase& c = GetParam();
+  const std::string path = c.example ? kExampleScheme.string() : scheme(kPlainScheme);
+  const WeightingScheme s = read_weighting_scheme(path, path);
+  const bool inh = c.data_set == DataSet::inhalation;
+  ASSERT_EQ(run({"--data-set", inh ? "inhalation" : "ingestion", "--ages", "infant,adult",
+                 "--regions", "all", "--csv", "--scheme", path}),
+            kBatchCompleted)
+      << err;
+  std::size_t blocks = 0;
+  std::size_t splits = 0;
+  for (const std::string age : {"100", "7300"}) {
+    const std::string base = "DC" + age + data_set_letter(c.data_set);
+    SCOPED_TRACE(base);
+    EXPECT_TRUE(output(base + "-dose.csv").starts_with(dose_header(c.data_set) + "\n"));
+    const auto csv = rows(base + ".csv");
+    const auto dose = rows(base + "-dose.csv");
+    const std::size_t regions = sample_region_names().size() + 1;
+    const std::size_t per_time = s.tissues.size() + 2;
+    ASSERT_EQ(csv.size() % regions, 0u);
+    ASSERT_EQ(dose.size(), csv.size() / regions * per_time);
+    for (std::size_t b = 0; b * regions < csv.size(); ++b, ++blocks) {
+      std::map<std::string, double> h;
+      for (std::size_t k = 0; k < regions; ++k) {
+        const auto& f = csv[b * regions + k];
+        const auto value = [&](std::size_t i) { return f[i].empty() ? 0.0 : read_double(f[i]); };
+        h[f[6]] = s.low * value(7) + s.high * value(8);
+      }
+      bool split = false;
+      const std::vector<double> want = doses_by_hand(s, h, split);
+      splits += split ? 1 : 0;
+      for (std::size_t i = 0; i < per_time; ++i) {
+        const auto& f = dose[b * per_time + i];
+        ASSERT_EQ(f.size(), 9u);
+        EXPECT_TRUE(std::equal(f.begin(), f.begin() + 6, csv[b * regions].begin()));
+        EXPECT_EQ(f[6], i + 1 < per_time ? "equivalent" : "effective");
+        EXPECT_EQ(f[7], i < s.tissues.size() ? s.tissues[i].name
+                        : i + 1 < per_time   ? "Remainder"
+                                             : "");
+        const double got = read_double(f[8]);
+        EXPECT_LE(std::abs(got - want[i]), 1e-15 * std::max(std::abs(got), std::abs(want[i])))
+            << f[0] << " line " << f[3] << " t " << f[5] << " row " << i << ": " << got << " vs "
+            << want[i];
+      }
+    }
+  }
+  EXPECT_GT(blocks, 20u);
+  if (s.split) {
+    EXPECT_GT(splits, 0u) << "the split rule is never met";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Schemes, DoseSums,
+                         ::testing::Values(SumsCase{"InhalationExample", DataSet::inhalation, true},
+                                           SumsCase{"IngestionExample", DataSet::ingestion, true},
+                                           SumsCase{"InhalationPlain", DataSet::inhalation, false},
+                                           SumsCase{"IngestionPlain", DataSet::ingestion, false}),
+                         [](const ::testing::TestParamInfo<SumsCase>& test) {
+                           return test.param.name;
+                         });
+
+// The files of OUTPUT of one kind: the dose files, or the others but the provenance files.
+std::map<std::string, std::string> dose_files(const fs::path& dir, bool doses) {
+  std::map<std::string, std::string> kept;
+  for (const auto& [name, bytes] : test_support::folder_contents(dir / "OUTPUT")) {
+    if (name.ends_with("-dose.csv") == doses && !name.ends_with(".json")) kept[name] = bytes;
+  }
+  return kept;
+}
+
+struct RegionsCase {
+  const char* name;
+  DataSet data_set;
+  std::string regions;
+};
+
+void PrintTo(const RegionsCase& c, std::ostream* os) { *os << c.name; }
+
+class DoseRegions : public DoseRun, public ::testing::WithParamInterface<RegionsCase> {};
+
+// The scheme's regions are computed whatever --regions chose: the doses are those of a run of
+// every region, and the other files those of the run without the scheme.
+TEST_P(DoseRegions, AreComputedWhateverIsChosen) {
+  const RegionsCase& c = GetParam();
+  const std::string set = c.data_set == DataSet::inhalation ? "inhalation" : "ingestion";
+  const auto run_with = [&](const std::string& regions, bool with_scheme) {
+    fs::remove_all(dir / "OUTPUT");
+    std::vector<std::string> args{"--data-set", set,     "--ages", "infant,adult",
+                                  "--regions",  regions, "--csv"};
+    if (with_scheme) args.insert(args.end(), {"--scheme", kExampleScheme.string()});
+    EXPECT_EQ(run(args), kBatchCompleted) << err;
+  };
+  run_with(c.regions, false);
+  const auto plain = dose_files(dir, false);
+  run_with(c.regions, true);
+  EXPECT_TRUE(dose_files(dir, false) == plain) << "the files of the regions chosen differ";
+  const auto doses = dose_files(dir, true);
+  EXPECT_EQ(doses.size(), 2u);
+  run_with("all", true);
+  EXPECT_TRUE(dose_files(dir, true) == doses) << "the dose files differ";
+  EXPECT_GE(plain.size(), 4u);  // .OUT and .csv of each age, the notes where there are some
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lists, DoseRegions,
+    ::testing::Values(RegionsCase{"One", DataSet::inhalation, "1"},
+                      RegionsCase{"HeartLung", DataSet::ingestion, "Heart,Lung"}),
+    [](const ::testing::TestParamInfo<RegionsCase>& test) { return test.param.name; });
+
+struct CompanionCase {
+  const char* name;
+  DataSet data_set;
+  std::string scheme;  // where the scheme file is, under the working directory
+};
+
+void PrintTo(const CompanionCase& c, std::ostream* os) { *os << c.name; }
+
+class DoseCompanion : public DoseRun, public ::testing::WithParamInterface<CompanionCase> {};
+
+// The dose files are among the run's files, hashed in its provenance with the scheme; a run
+// without a scheme removes them.
+TEST_P(DoseCompanion, IsListedHashedAndRemovedByARunWithoutScheme) {
+  const CompanionCase& c = GetParam();
+  const std::string path = scheme(kPlainScheme, c.scheme);
+  const std::string set = c.data_set == DataSet::inhalation ? "inhalation" : "ingestion";
+  const std::vector<std::string> args{"--data-set",       set,         "--ages",
+                                      "1 y-old,15 y-old", "--regions", "Lung"};
+  std::vector<std::string> with_scheme = args;
+  with_scheme.insert(with_scheme.end(), {"--scheme", path});
+  ASSERT_EQ(run(with_scheme), kBatchCompleted) << err;
+  const fs::path output_dir = dir / "OUTPUT";
+  for (const std::string age : {"365", "5475"}) {
+    const std::string base = "DC" + age + data_set_letter(c.data_set);
+    SCOPED_TRACE(base);
+    EXPECT_TRUE(contains(out, (output_dir / (base + "-dose.csv")).string() + "\n")) << out;
+    const auto json = nlohmann::json::parse(output(base + ".json"));
+    EXPECT_EQ(json["scheme"],
+              nlohmann::json({{"file", c.scheme}, {"name", "Plain"}, {"sha256", sha256sum(path)}}));
+    bool listed = false;
+    for (const auto& file : json["files"]) {
+      if (file["file"] != base + "-dose.csv") continue;
+      listed = true;
+      EXPECT_EQ(file["bytes"], fs::file_size(output_dir / (base + "-dose.csv")));
+      EXPECT_EQ(file["sha256"], sha256sum(output_dir / (base + "-dose.csv")));
+    }
+    EXPECT_TRUE(listed) << json["files"].dump();
+  }
+  ASSERT_EQ(run(args), kBatchCompleted) << err;
+  for (const std::string age : {"365", "5475"}) {
+    const std::string base = "DC" + age + data_set_letter(c.data_set);
+    EXPECT_FALSE(fs::exists(output_dir / (base + "-dose.csv"))) << base;
+    const auto json = nlohmann::json::parse(output(base + ".json"));
+    EXPECT_FALSE(json.contains("scheme"));
+    EXPECT_FALSE(contains(json["files"].dump(), "-dose.csv"));
+  }
+  EXPECT_FALSE(contains(out, "-dose.csv")) << out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Places, DoseCompanion,
+    ::testing::Values(CompanionCase{"Beside", DataSet::inhalation, "scheme.toml"},
+                      CompanionCase{"InAFolder", DataSet::ingestion, "schemes/plain.toml"}),
+    [](const ::testing::TestParamInfo<CompanionCase>& test) { return test.param.name; });
+
+struct SchemeRefusalCase {
+  const char* name;
+  std::string from, to;  // kPlainScheme with `from` replaced by `to`; both empty: no file
+  std::string message;   // after "kestrane-batch: " and the file's path
+};
+
+void PrintTo(const SchemeRefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class SchemeRefused : public DoseRun, public ::testing::WithParamInterface<SchemeRefusalCase> {};
+
+// A scheme refused stops the run before any file is replaced, naming the file and the line.
+TEST_P(SchemeRefused, StopsTheRunLeavingEveryFileAsItWas) {
+  const SchemeRefusalCase& c = GetParam();
+  const std::vector<std::string> args{"--data-set", "inhalation", "--ages", "infant",
+                                      "--regions",  "1",          "--csv"};
+  std::vector<std::string> first = args;
+  first.insert(first.end(), {"--scheme", kExampleScheme.string()});
+  ASSERT_EQ(run(first), kBatchCompleted) << err;
+  const auto earlier = test_support::folder_contents(dir / "OUTPUT");
+  const fs::path path = dir / "scheme.toml";
+  if (!c.from.empty()) {
+    std::string text = kPlainScheme;
+    text.replace(text.find(c.from), c.from.size(), c.to);
+    write_file(path, text);
+  }
+  std::vector<std::string> refused = args;
+  refused.insert(refused.end(), {"--scheme", path.string()});
+  EXPECT_EQ(run(refused), kBatchStopped);
+  std::string message = c.message;
+  message.replace(message.find("FILE"), 4, path.string());
+  EXPECT_EQ(err, "kestrane-batch: " + message + "\n");
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(test_support::folder_contents(dir / "OUTPUT") == earlier) << "OUTPUT changed";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Schemes, SchemeRefused,
+    ::testing::Values(
+        SchemeRefusalCase{"NotToml", "high = 10", "high = 1 0",
+                          "FILE, line 4: the file is not TOML: Error while parsing key-value "
+                          "pair: expected a comment or whitespace, saw '0'"},
+        SchemeRefusalCase{"NegativeWeight", "weight = 0.5", "weight = -0.5",
+                          "FILE, line 11: the weight of tissue \"Lung\" must not be negative: "
+                          "-0.5"},
+        SchemeRefusalCase{"UnknownRegion", "\"Heart\"", "\"heart\"",
+                          "FILE, line 15: unknown region \"heart\" (the region names compare "
+                          "exactly); the regions are Adrenals, Bladder, Bone, Marrow, Brain, "
+                          "Breast, Esophagus, Stomach, SmallInt, UpperLI, LowerLI, Colon, "
+                          "Kidneys, Liver, Bronchi, Bronchiol, Alveolar, LymphTh, Muscle, "
+                          "Ovaries, Pancreas, Skin, Spleen, Testes, Thymus, Thyroid, Uterus, "
+                          "Gallblad, Heart, Lung"},
+        SchemeRefusalCase{"Missing", "", "", "The weighting scheme FILE was not found."}),
+    [](const ::testing::TestParamInfo<SchemeRefusalCase>& test) { return test.param.name; });
+
+struct ToAgeCase {
+  const char* name;
+  DataSet data_set;
+  std::string ages, years;
+  std::map<std::string, std::vector<double>> times;  // of each age's files, by its days
+};
+
+void PrintTo(const ToAgeCase& c, std::ostream* os) { *os << c.name; }
+
+class ToAge : public DoseRun, public ::testing::WithParamInterface<ToAgeCase> {};
+
+// --to-age gives each age's files one more time after those of data/Kestrane.ini, unless it is
+// one of them: in the coefficient, CSV and dose files and in the provenance.
+TEST_P(ToAge, AddsTheCommitmentOfEachAge) {
+  const ToAgeCase& c = GetParam();
+  const bool inh = c.data_set == DataSet::inhalation;
+  ASSERT_EQ(run({"--data-set", inh ? "inhalation" : "ingestion", "--ages", c.ages, "--regions",
+                 "Lung", "--csv", "--to-age", c.years, "--scheme", scheme(kPlainScheme)}),
+            kBatchCompleted)
+      << err;
+  for (const auto& [age, times] : c.times) {
+    const std::string base = "DC" + age + data_set_letter(c.data_set);
+    SCOPED_TRACE(base);
+    // The CSV file: one line a time (one region); the dose file: four lines a time.
+    for (const auto& [name, per_time] :
+         {std::pair<std::string, std::size_t>{base + ".csv", 1}, {base + "-dose.csv", 4}}) {
+      const auto lines = rows(name);
+      ASSERT_EQ(lines.size() % (per_time * times.size()), 0u) << name;
+      for (std::size_t i = 0; i < lines.size(); ++i) {
+        ASSERT_EQ(read_double(lines[i][5]), times[i / per_time % times.size()]) << name << i;
+      }
+    }
+    // The coefficient file: one row a time, after its three headings, its time as the file
+    // shows it.
+    std::vector<std::string> out_rows = split(output(base + ".OUT"), '\n');
+    out_rows.pop_back();
+    out_rows.erase(out_rows.begin(), out_rows.begin() + 3);
+    ASSERT_EQ(out_rows.size() % times.size(), 0u);
+    ASSERT_EQ(out_rows.size(), rows(base + ".csv").size());
+    for (std::size_t i = 0; i < out_rows.size(); ++i) {
+      EXPECT_EQ(out_rows[i].substr(inh ? 9 : 15, 8),
+                narrowed("##.#^^^^", {times[i % times.size()]}));
+    }
+    const auto json = nlohmann::json::parse(output(base + ".json"));
+    EXPECT_EQ(json["integration_times_d"], nlohmann::json(times));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ages, ToAge,
+    ::testing::Values(ToAgeCase{"SeventyForEveryAge",
+                                DataSet::inhalation,
+                                "all",
+                                "70",
+                                {{"100", {1, 7, 30, 365, 1825, 18250, 25450}},
+                                 {"365", {1, 7, 30, 365, 1825, 18250, 25185}},
+                                 {"1825", {1, 7, 30, 365, 1825, 18250, 23725}},
+                                 {"3650", {1, 7, 30, 365, 1825, 18250, 21900}},
+                                 {"5475", {1, 7, 30, 365, 1825, 18250, 20075}},
+                                 {"7300", {1, 7, 30, 365, 1825, 18250}}}},
+                      ToAgeCase{"HalfYears",
+                                DataSet::ingestion,
+                                "adult,infant",
+                                "50.5",
+                                {{"100", {1, 7, 30, 365, 1825, 18250, 18332.5}},
+                                 {"7300", {1, 7, 30, 365, 1825, 18250, 11132.5}}}}),
+    [](const ::testing::TestParamInfo<ToAgeCase>& test) { return test.param.name; });
+
+struct ToAgeRefusalCase {
+  const char* name;
+  std::string ages, years;
+  std::string message;  // the first line of standard error
+  int times = 0;        // a times file of 1 to this many days; 0: the sample's
+};
+
+void PrintTo(const ToAgeRefusalCase& c, std::ostream* os) { *os << c.name; }
+
+class ToAgeRefused : public DoseRun, public ::testing::WithParamInterface<ToAgeRefusalCase> {};
+
+TEST_P(ToAgeRefused, IsAUsageErrorWithNothingWritten) {
+  const ToAgeRefusalCase& c = GetParam();
+  if (c.times > 0) {
+    std::string ini = "START\r\n";
+    for (int t = 1; t <= c.times; ++t) ini += std::to_string(t) + "\r\n";
+    write_file(dir / "data" / "Kestrane.ini", ini + "END\r\n");
+  }
+  EXPECT_EQ(
+      run({"--data-set", "inhalation", "--ages", c.ages, "--regions", "1", "--to-age", c.years}),
+      kBatchUsageError);
+  EXPECT_EQ(err.substr(0, err.find('\n')), c.message);
+  EXPECT_TRUE(contains(err, std::string(kBatchUsage))) << err;
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(fs::is_empty(dir / "OUTPUT"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, ToAgeRefused,
+    ::testing::Values(
+        ToAgeRefusalCase{"NotAboveTheAge", "2", "1",
+                         "kestrane-batch: --to-age: 1 years (365 days) is not above the age of "
+                         "the age group 1 y-old (365 days)"},
+        ToAgeRefusalCase{"Zero", "1", "0",
+                         "kestrane-batch: --to-age: the age 0 is not a number "
+                         "of years above 0"},
+        ToAgeRefusalCase{"Negative", "1", "-5",
+                         "kestrane-batch: --to-age: the age -5 is not a "
+                         "number of years above 0"},
+        ToAgeRefusalCase{"NotANumber", "1", "abc",
+                         "kestrane-batch: invalid argument 'abc' for '--to-age': \"abc\" is not a "
+                         "number of years"},
+        ToAgeRefusalCase{"NoRoomForATime", "1", "70",
+                         "kestrane-batch: --to-age: the commitment to 70 years would be "
+                         "integration time 101; the files hold at most 100",
+                         100}),
+    [](const ::testing::TestParamInfo<ToAgeRefusalCase>& test) { return test.param.name; });
 
 }  // namespace
 }  // namespace kestrane

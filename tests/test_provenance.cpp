@@ -33,18 +33,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using test_support::read_file;
+using test_support::sha256sum;
 using test_support::write_file;
-
-// The SHA-256 of a file by coreutils' sha256sum, independent of the program's own.
-std::string sha256sum(const fs::path& path) {
-  const std::string command = "sha256sum '" + path.string() + "'";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return {};
-  char digest[65] = {};
-  const std::size_t got = std::fread(digest, 1, 64, pipe);
-  ::pclose(pipe);
-  return std::string(digest, got);
-}
 
 // Lines of a text file, after its column line.
 std::size_t rows_of(const std::string& text) {

@@ -48,6 +48,16 @@ void write_file(const fs::path& path, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+std::string sha256sum(const fs::path& path) {
+  const std::string command = "sha256sum '" + path.string() + "'";
+  FILE* pipe = ::popen(command.c_str(), "r");
+  if (pipe == nullptr) return {};
+  char digest[65] = {};
+  const std::size_t got = std::fread(digest, 1, 64, pipe);
+  ::pclose(pipe);
+  return std::string(digest, got);
+}
+
 std::map<std::string, std::string> folder_contents(const fs::path& folder) {
   std::map<std::string, std::string> contents;
   for (const auto& entry : fs::recursive_directory_iterator(folder)) {

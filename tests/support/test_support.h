@@ -1,6 +1,6 @@
 // Helpers shared by the test programs: whole-file reading and writing, temporary working
-// folders, an environment variable set for a while, named pipes fed from a thread, padded
-// screen rows and console colours printed by name.
+// folders, file hashes by sha256sum, an environment variable set for a while, named pipes fed
+// from a thread, padded screen rows and console colours printed by name.
 #pragma once
 
 #include <atomic>
@@ -30,6 +30,10 @@ std::string read_file(const std::filesystem::path& path);
 
 // Writes `bytes` as the whole file, making its parent folders first.
 void write_file(const std::filesystem::path& path, std::string_view bytes);
+
+// The SHA-256 of a file as coreutils' sha256sum gives it (64 hex digits), independent of the
+// program's own; empty when it cannot be had.
+std::string sha256sum(const std::filesystem::path& path);
 
 // Every entry under `folder` (its subfolders too) by its path relative to it, with '/': a
 // regular file with its bytes, anything else as "<link>", "<folder>" or "<other>".
