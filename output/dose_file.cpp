@@ -26,40 +26,54 @@ std::string dose_header(DataSet data_set) {
          ",age_days,header_line,points,time_d,quantity,tissue,value";
 }
 
+std::vector<std::string> dose_line_middles(const DoseRows& rows) {
+  std::vector<std::string> middles;
+  for (std::size_t i = 0; i <= rows.tissues.size(); ++i) {
+    std::string middle = "equivalent,";
+    append_csv_field(
+        middle, i < rows.tissues.size() ? std::string_view(rows.tissues[i]) : kRemainderRowName);
+    middles.push_back(middle + ',');
+  }
+  middles.emplace_back("effective,,");
+  return middles;
+}
+
 void append_dose_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
-                        std::span<const double> times, const DoseRows& rows) {
-  std::string prefix;
-  append_csv_field(prefix, trim_spaces(header.nuclide));
-  prefix += ',';
-  append_csv_field(prefix, trim_spaces(header.class_or_f1));
-  prefix += ',';
-  prefix += std::to_string(header.age_days);
-  prefix += ',';
-  prefix += std::to_string(header.line_number);
-  prefix += ',';
-  prefix += std::to_string(header.n);
-  prefix += ',';
-  // At most the tissues, the remainder and the effective dose of one time.
-  std::vector<double> values(rows.values());
-  std::string line_start;
+                        std::span<const double> times, const DoseRows& rows,
+                        std::span<const std::string> middles) {
+  // The start of every line of a time: the record's fields and the time, with their commas.
+  std::string start;
+  append_csv_field(start, trim_spaces(header.nuclide));
+  start += ',';
+  append_csv_field(start, trim_spaces(header.class_or_f1));
+  start += ',';
+  start += std::to_string(header.age_days);
+  start += ',';
+  start += std::to_string(header.line_number);
+  start += ',';
+  start += std::to_string(header.n);
+  start += ',';
+  const std::size_t record_part = start.size();
+  // The values of one time, kept from record to record on each thread.
+  thread_local std::vector<double> values;
+  values.resize(rows.values());
+  std::size_t middle_bytes = 0;
+  for (const std::string& middle : middles) middle_bytes += middle.size();
+  // Room for every line: the starts, the middles, and at most 24 characters of each value.
+  out.reserve(out.size() + times.size() * (values.size() * (record_part + 32) + middle_bytes));
+  std::array<char, 32> number{};
   for (std::size_t m = 0; m < times.size(); ++m) {
     record_doses(rows.columns, coef, m, values);
-    line_start = prefix;
-    append_number(line_start, times[m]);
-    line_start += ',';
-    for (std::size_t i = 0; i + 1 < values.size(); ++i) {
-      out += line_start;
-      out += "equivalent,";
-      append_csv_field(
-          out, i < rows.tissues.size() ? std::string_view(rows.tissues[i]) : kRemainderRowName);
-      out += ',';
-      append_number(out, values[i]);
+    start.resize(record_part);
+    append_number(start, times[m]);
+    start += ',';
+    for (std::size_t i = 0; i < values.size(); ++i) {
+      out += start;
+      out += middles[i];
+      const auto written = std::to_chars(number.data(), number.data() + number.size(), values[i]);
+      out.append(number.data(), written.ptr);
       out += '\n';
     }
-    out += line_start;
-    out += "effective,,";
-    append_number(out, values.back());
-    out += '\n';
   }
 }
 

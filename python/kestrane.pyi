@@ -92,6 +92,46 @@ def coefficients(
     before: _Before = "extend",
     after: _After = "extend",
 ) -> dict[str, npt.NDArray]: ...
+class Scheme:
+    """A weighting scheme (TOML), read and checked; see the README's Doses section."""
+    def __init__(self, path: str | os.PathLike[str]) -> None: ...
+    @property
+    def path(self) -> str: ...
+    @property
+    def name(self) -> str: ...
+    @property
+    def radiation(self) -> dict[str, float]: ...
+    @property
+    def tissues(self) -> list[dict[str, object]]: ...
+    @property
+    def remainder(self) -> dict[str, object]: ...
+
+@overload
+def doses(
+    workdir: str | os.PathLike[str],
+    *,
+    data_set: Literal["inhalation", "ingestion"] = "inhalation",
+    ages: _Choice = "all",
+    scheme: str | os.PathLike[str] | Scheme,
+    times: Sequence[float] | None = None,
+    nuclides: str | Sequence[str] | None = None,
+    to_age: float | None = None,
+    threads: int = 0,
+    as_arrays: Literal[False] = False,
+) -> pd.DataFrame: ...
+@overload
+def doses(
+    workdir: str | os.PathLike[str],
+    *,
+    data_set: Literal["inhalation", "ingestion"] = "inhalation",
+    ages: _Choice = "all",
+    scheme: str | os.PathLike[str] | Scheme,
+    times: Sequence[float] | None = None,
+    nuclides: str | Sequence[str] | None = None,
+    to_age: float | None = None,
+    threads: int = 0,
+    as_arrays: Literal[True],
+) -> dict[str, npt.NDArray]: ...
 def integrate(
     x: npt.ArrayLike,
     f: npt.ArrayLike,

@@ -134,6 +134,13 @@ py::object doses(const py::object& workdir, const std::string& data_set, const p
 
   std::optional<DoseOutcome> outcome;
   const std::filesystem::path scheme_path = *request.scheme;
+  std::error_code ec;
+  if (!std::filesystem::exists(scheme_path, ec)) {
+    raise_python_error(
+        std::make_exception_ptr(MissingFile{
+            "Unable to locate the weighting scheme " + scheme_path.string(), scheme_path.string()}),
+        scheme_path.string());
+  }
   without_gil({}, [&] {
     check_request(request);
     RunInput input = open_run_input(request);

@@ -115,3 +115,5 @@ def test_scheme_refuses_a_malformed_file_at_its_line_and_a_missing_one(tmp_path)
         kestrane.Scheme(path)
     with pytest.raises(FileNotFoundError):
         kestrane.Scheme(tmp_path / "missing.toml")
+    with pytest.raises(FileNotFoundError):
+        kestrane.doses(tmp_path, scheme=tmp_path / "missing.toml")
