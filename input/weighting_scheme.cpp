@@ -15,6 +15,7 @@
 #include <iterator>
 #include <sstream>
 
+#include "base/ascii.h"
 #include "input/input_error.h"
 #include "platform/file_services.h"
 
@@ -128,7 +129,18 @@ class SchemeReader {
       refuse(line_of(*node),
              "the name of " + what + " must be a string, not " + std::string(kind_of(*node)));
     }
-    return text->get();
+    // A name names a row of the dose files: an empty one would read as the effective dose's
+    // row, and a line end or another control character would break the line.
+    const std::string& value = text->get();
+    if (ascii::trim(value).empty()) refuse(line_of(*node), "the name of " + what + " is empty");
+    for (const char c : value) {
+      const auto byte = static_cast<unsigned char>(c);
+      if (byte < 0x20 || byte == 0x7f) {
+        refuse(line_of(*node),
+               "the name of " + what + " holds a control character: " + quote_text(value));
+      }
+    }
+    return value;
   }
 
   // A table that must be there as one (`what` as "[radiation]").

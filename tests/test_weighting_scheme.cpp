@@ -180,10 +180,14 @@ INSTANTIATE_TEST_SUITE_P(
                     "the remainder's dose"},
         RefusalCase{"tissue_named_twice", changed("[remainder]", kTissue2 + "[remainder]"),
                     "scheme.toml, line 9: tissue \"Colon\" is named twice (first at line 5)"},
-        RefusalCase{"tissue_name_escaped",
-                    changed_in(changed("\"Colon\"", "\"Co\\u001blon\""), "[remainder]",
-                               kTissue2 + "[remainder]", "\"Colon\"", "\"Co\\u001blon\""),
-                    "scheme.toml, line 9: tissue \"Co\\x1blon\" is named twice (first at line 5)"},
+        RefusalCase{"tissue_name_control", changed("\"Colon\"", "\"Co\\u001blon\""),
+                    "scheme.toml, line 6: the name of a [[tissue]] holds a control character: "
+                    "\"Co\\x1blon\""},
+        RefusalCase{"tissue_name_line_end", changed("\"Colon\"", "\"Co\\nlon\""),
+                    "scheme.toml, line 6: the name of a [[tissue]] holds a control character: "
+                    "\"Co\\x0alon\""},
+        RefusalCase{"tissue_name_empty", changed("\"Colon\"", "\" \""),
+                    "scheme.toml, line 6: the name of a [[tissue]] is empty"},
         RefusalCase{"weights_above_one",
                     changed("weight = 0.5\nregions = {", "weight = 0.6\nregions = {"),
                     "scheme.toml, line 10: the tissue and remainder weights add up to 1.1, not 1"},
