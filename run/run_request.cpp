@@ -108,7 +108,7 @@ std::string to_age_refusal(double years, std::span<const int> age_groups) {
     const AgeGroup& age = kAgeGroups.at(static_cast<std::size_t>(group - 1));
     const double days = commitment_days(years, age.days);
     if (days <= 0) {
-      return shortest_double(years) + " years (" + shortest_double(years * kDaysPerYear) +
+      return "age " + shortest_double(years) + " (" + shortest_double(years * kDaysPerYear) +
              " days) is not above the age of the age group " + std::string(ascii::trim(age.label)) +
              " (" + std::to_string(age.days) + " days)";
     }

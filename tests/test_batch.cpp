@@ -1433,7 +1433,7 @@ INSTANTIATE_TEST_SUITE_P(
     Values, ToAgeRefused,
     ::testing::Values(
         ToAgeRefusalCase{"NotAboveTheAge", "2", "1",
-                         "kestrane-batch: --to-age: 1 years (365 days) is not above the age of "
+                         "kestrane-batch: --to-age: age 1 (365 days) is not above the age of "
                          "the age group 1 y-old (365 days)"},
         ToAgeRefusalCase{"Zero", "1", "0",
                          "kestrane-batch: --to-age: the age 0 is not a number "
