@@ -59,19 +59,24 @@ std::array<bool, 2> record_tables(const HeaderRecord& header) {
   return {low, !low};
 }
 
+std::string csv_record_fields(const HeaderRecord& header) {
+  std::string fields;
+  append_csv_field(fields, trim_spaces(header.nuclide));
+  fields += ',';
+  append_csv_field(fields, trim_spaces(header.class_or_f1));
+  fields += ',';
+  fields += std::to_string(header.age_days);
+  fields += ',';
+  fields += std::to_string(header.line_number);
+  fields += ',';
+  fields += std::to_string(header.n);
+  fields += ',';
+  return fields;
+}
+
 void append_csv_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
                        std::span<const double> times, std::span<const std::string> region_names) {
-  std::string prefix;
-  append_csv_field(prefix, trim_spaces(header.nuclide));
-  prefix += ',';
-  append_csv_field(prefix, trim_spaces(header.class_or_f1));
-  prefix += ',';
-  prefix += std::to_string(header.age_days);
-  prefix += ',';
-  prefix += std::to_string(header.line_number);
-  prefix += ',';
-  prefix += std::to_string(header.n);
-  prefix += ',';
+  const std::string prefix = csv_record_fields(header);
   const std::array<bool, 2> carried = record_tables(header);
   // The region fields, each with its comma, are the same on every time's lines: made once.
   std::string regions;

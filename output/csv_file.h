@@ -30,6 +30,11 @@ std::string csv_file_name(std::int32_t age_days, DataSet data_set);
 // The shortest decimal text that reads back to the same double ("0.1", "1e-22", "365").
 std::string shortest_double(double value);
 
+// The fields that start every line of a record in the CSV and dose files, each with its comma:
+// the nuclide and class letter or f1 field with their blanks trimmed, the record's age in days,
+// its header's line number and its time-point count.
+std::string csv_record_fields(const HeaderRecord& header);
+
 // "nuclide,class,age_days,header_line,points,time_d,region,low,high,low_share_outside,
 // high_share_outside", with "f1" in place of "class" for ingestion (no line end).
 std::string csv_header(DataSet data_set);

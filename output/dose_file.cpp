@@ -42,17 +42,7 @@ void append_dose_record(std::string& out, const HeaderRecord& header, const Coef
                         std::span<const double> times, const DoseRows& rows,
                         std::span<const std::string> middles) {
   // The start of every line of a time: the record's fields and the time, with their commas.
-  std::string start;
-  append_csv_field(start, trim_spaces(header.nuclide));
-  start += ',';
-  append_csv_field(start, trim_spaces(header.class_or_f1));
-  start += ',';
-  start += std::to_string(header.age_days);
-  start += ',';
-  start += std::to_string(header.line_number);
-  start += ',';
-  start += std::to_string(header.n);
-  start += ',';
+  std::string start = csv_record_fields(header);
   const std::size_t record_part = start.size();
   // The values of one time, kept from record to record on each thread.
   thread_local std::vector<double> values;

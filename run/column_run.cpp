@@ -7,6 +7,25 @@
 
 namespace kestrane {
 
+void check_listed_nuclides(std::span<const std::string> listed,
+                           std::span<const std::vector<RecordFields>* const> ages) {
+  for (const std::string& nuclide : listed) {
+    bool met = false;
+    for (const std::vector<RecordFields>* records : ages) {
+      for (const RecordFields& record : *records) {
+        met = met || nuclide_chosen(std::span<const std::string>(&nuclide, 1), record.nuclide);
+      }
+    }
+    if (!met) {
+      RunStop stop;
+      stop.kind = StopKind::no_record;
+      stop.reason = "No record of the nuclide " + nuclide + " was processed.";
+      stop.message = stop.reason;
+      throw RunStopped(std::move(stop));
+    }
+  }
+}
+
 ColumnOutcome run_to_columns(ResolvedRun run, ProgressObserver* progress) {
   RunSetup& setup = run.setup;
   ColumnOutcome outcome;
@@ -19,21 +38,9 @@ ColumnOutcome run_to_columns(ResolvedRun run, ProgressObserver* progress) {
     throw RunStopped(refused_input(error, reader.display_name(), run.input.source.input_path));
   }
   outcome.columns = std::move(sink.columns());
-  for (const std::string& nuclide : run.nuclides) {
-    bool met = false;
-    for (const CoefficientColumns& part : outcome.columns) {
-      for (const RecordFields& record : part.records) {
-        met = met || nuclide_chosen(std::span<const std::string>(&nuclide, 1), record.nuclide);
-      }
-    }
-    if (!met) {
-      RunStop stop;
-      stop.kind = StopKind::no_record;
-      stop.reason = "No record of the nuclide " + nuclide + " was processed.";
-      stop.message = stop.reason;
-      throw RunStopped(std::move(stop));
-    }
-  }
+  std::vector<const std::vector<RecordFields>*> ages;
+  for (const CoefficientColumns& part : outcome.columns) ages.push_back(&part.records);
+  check_listed_nuclides(run.nuclides, ages);
   outcome.region_names = setup.region_names;
   outcome.times = setup.times;
   return outcome;

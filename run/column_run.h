@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ struct ColumnOutcome {
   std::vector<double> times;                // the integration times
   std::int64_t records_passed_over = 0;
 };
+
+// Throws RunStopped (StopKind::no_record) for the first nuclide of `listed` that none of the
+// records of `ages` (those of each age in turn) is of, as a run to files stops for it.
+void check_listed_nuclides(std::span<const std::string> listed,
+                           std::span<const std::vector<RecordFields>* const> ages);
 
 // Runs the record loop of `run` into columns. `progress` (may be null) is told of every
 // record, on the calling thread. Throws RunStopped for a refusal of the input, and

@@ -5,7 +5,7 @@
 #include <stdexcept>
 
 #include "output/csv_file.h"
-#include "run/choice_lists.h"
+#include "run/column_run.h"
 
 namespace kestrane {
 namespace {
@@ -54,21 +54,9 @@ DoseOutcome run_to_doses(ResolvedRun run, ProgressObserver* progress) {
   } catch (const InputError& error) {
     throw RunStopped(refused_input(error, reader.display_name(), run.input.source.input_path));
   }
-  for (const std::string& nuclide : run.nuclides) {
-    bool met = false;
-    for (const DosePart& part : outcome.parts) {
-      for (const RecordFields& record : part.records) {
-        met = met || nuclide_chosen(std::span<const std::string>(&nuclide, 1), record.nuclide);
-      }
-    }
-    if (!met) {
-      RunStop stop;
-      stop.kind = StopKind::no_record;
-      stop.reason = "No record of the nuclide " + nuclide + " was processed.";
-      stop.message = stop.reason;
-      throw RunStopped(std::move(stop));
-    }
-  }
+  std::vector<const std::vector<RecordFields>*> ages;
+  for (const DosePart& part : outcome.parts) ages.push_back(&part.records);
+  check_listed_nuclides(run.nuclides, ages);
   outcome.tissues = run.doses->tissues;
   return outcome;
 }
