@@ -121,7 +121,9 @@ py::object doses(const py::object& workdir, const std::string& data_set, const p
   if (!times.is_none()) request.times = time_list(times, "times");
   if (!to_age.is_none()) {
     const double years = PyFloat_AsDouble(to_age.ptr());
-    if (py::isinstance<py::str>(to_age) || (years == -1.0 && PyErr_Occurred() != nullptr)) {
+    // A str or a bool is no number of years, though Python would make one of either.
+    if (py::isinstance<py::str>(to_age) || py::isinstance<py::bool_>(to_age) ||
+        (years == -1.0 && PyErr_Occurred() != nullptr)) {
       PyErr_Clear();
       throw py::type_error("to_age: give a real number of years, not " +
                            std::string(py::repr(to_age)));

@@ -117,3 +117,9 @@ def test_scheme_refuses_a_malformed_file_at_its_line_and_a_missing_one(tmp_path)
         kestrane.Scheme(tmp_path / "missing.toml")
     with pytest.raises(FileNotFoundError):
         kestrane.doses(tmp_path, scheme=tmp_path / "missing.toml")
+
+
+@pytest.mark.parametrize("years", ["70", True, [70]])
+def test_an_age_that_is_no_number_is_a_type_error(sample, years):
+    with pytest.raises(TypeError, match="^to_age: give a real number of years, not "):
+        kestrane.doses(sample, ages="1", scheme=EXAMPLE, to_age=years)
