@@ -8,15 +8,12 @@
 #include "output/notes_file.h"
 
 namespace kestrane {
-namespace {
 
-void append_double(std::string& out, double value) {
+void append_shortest(std::string& out, double value) {
   char buf[32];
   const auto result = std::to_chars(buf, buf + sizeof buf, value);
   out.append(buf, result.ptr);
 }
-
-}  // namespace
 
 std::string_view trim_spaces(std::string_view text) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -43,7 +40,7 @@ std::string csv_file_name(std::int32_t age_days, DataSet data_set) {
 
 std::string shortest_double(double value) {
   std::string text;
-  append_double(text, value);
+  append_shortest(text, value);
   return text;
 }
 
@@ -91,19 +88,19 @@ void append_csv_record(std::string& out, const HeaderRecord& header, const Coeff
   for (std::size_t m = 0; m < times.size(); ++m) {
     // The start of every line of this time: the record's fields and the time.
     line_start = prefix;
-    append_double(line_start, times[m]);
+    append_shortest(line_start, times[m]);
     line_start += ',';
     for (std::size_t j = 0; j < region_names.size(); ++j) {
       out += line_start;
       const std::size_t region_start = j == 0 ? 0 : region_ends[j - 1];
       out.append(regions, region_start, region_ends[j] - region_start);
       for (std::size_t t = 0; t < 2; ++t) {
-        if (carried[t]) append_double(out, coef.coef[t][j][m]);
+        if (carried[t]) append_shortest(out, coef.coef[t][j][m]);
         out += ',';
       }
       for (std::size_t t = 0; t < 2; ++t) {
         if (carried[t] && coef.integrated[t]) {
-          append_double(out, share_outside(coef.coef[t][j][m], coef.outside[t][j][m]));
+          append_shortest(out, share_outside(coef.coef[t][j][m], coef.outside[t][j][m]));
         }
         out += t == 0 ? ',' : '\n';
       }

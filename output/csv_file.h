@@ -29,6 +29,8 @@ std::string csv_file_name(std::int32_t age_days, DataSet data_set);
 
 // The shortest decimal text that reads back to the same double ("0.1", "1e-22", "365").
 std::string shortest_double(double value);
+// The same text, appended to `out`.
+void append_shortest(std::string& out, double value);
 
 // The fields that start every line of a record in the CSV and dose files, each with its comma:
 // the nuclide and class letter or f1 field with their blanks trimmed, the record's age in days,

@@ -1,21 +1,11 @@
 // The dose files of a run: the equivalent and effective doses of every processed record.
 #include "output/dose_file.h"
 
-#include <array>
-#include <charconv>
+#include <utility>
 
 #include "output/csv_file.h"
 
 namespace kestrane {
-namespace {
-
-void append_number(std::string& out, double value) {
-  std::array<char, 32> buf{};
-  const auto result = std::to_chars(buf.data(), buf.data() + buf.size(), value);
-  out.append(buf.data(), result.ptr);
-}
-
-}  // namespace
 
 std::string dose_file_name(std::int32_t age_days, DataSet data_set) {
   return "OUTPUT\\DC" + std::to_string(age_days) + data_set_letter(data_set) + "-dose.csv";
@@ -26,21 +16,18 @@ std::string dose_header(DataSet data_set) {
          ",age_days,header_line,points,time_d,quantity,tissue,value";
 }
 
-std::vector<std::string> dose_line_middles(const DoseRows& rows) {
-  std::vector<std::string> middles;
-  for (std::size_t i = 0; i <= rows.tissues.size(); ++i) {
+DoseRows::DoseRows(DoseColumns sums, std::vector<std::string> tissue_names)
+    : columns(std::move(sums)), tissues(std::move(tissue_names)) {
+  for (std::size_t i = 0; i <= tissues.size(); ++i) {
     std::string middle = "equivalent,";
-    append_csv_field(
-        middle, i < rows.tissues.size() ? std::string_view(rows.tissues[i]) : kRemainderRowName);
-    middles.push_back(middle + ',');
+    append_csv_field(middle, i < tissues.size() ? std::string_view(tissues[i]) : kRemainderRowName);
+    line_middles.push_back(middle + ',');
   }
-  middles.emplace_back("effective,,");
-  return middles;
+  line_middles.emplace_back("effective,,");
 }
 
 void append_dose_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
-                        std::span<const double> times, const DoseRows& rows,
-                        std::span<const std::string> middles) {
+                        std::span<const double> times, const DoseRows& rows) {
   // The start of every line of a time: the record's fields and the time, with their commas.
   std::string start = csv_record_fields(header);
   const std::size_t record_part = start.size();
@@ -48,20 +35,18 @@ void append_dose_record(std::string& out, const HeaderRecord& header, const Coef
   thread_local std::vector<double> values;
   values.resize(rows.values());
   std::size_t middle_bytes = 0;
-  for (const std::string& middle : middles) middle_bytes += middle.size();
-  // Room for every line: the starts, the middles, and at most 24 characters of each value.
+  for (const std::string& middle : rows.line_middles) middle_bytes += middle.size();
+  // Room for every line: the starts, the middles, and the longest shortest form of each value.
   out.reserve(out.size() + times.size() * (values.size() * (record_part + 32) + middle_bytes));
-  std::array<char, 32> number{};
   for (std::size_t m = 0; m < times.size(); ++m) {
     record_doses(rows.columns, coef, m, values);
     start.resize(record_part);
-    append_number(start, times[m]);
+    append_shortest(start, times[m]);
     start += ',';
     for (std::size_t i = 0; i < values.size(); ++i) {
       out += start;
-      out += middles[i];
-      const auto written = std::to_chars(number.data(), number.data() + number.size(), values[i]);
-      out.append(number.data(), written.ptr);
+      out += rows.line_middles[i];
+      append_shortest(out, values[i]);
       out += '\n';
     }
   }

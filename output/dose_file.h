@@ -30,24 +30,24 @@ inline constexpr std::string_view kRemainderRowName = "Remainder";
 // The sums of a scheme with the names of the rows they give: one per tissue, then the
 // remainder's.
 struct DoseRows {
+  // `tissues` are the tissue names, in the scheme's order.
+  DoseRows(DoseColumns sums, std::vector<std::string> tissue_names);
+
   DoseColumns columns;
-  std::vector<std::string> tissues;  // the tissue names, in the scheme's order
+  std::vector<std::string> tissues;
+  // The fields of each value's line between the time and the value, with their commas:
+  // "equivalent,<tissue>," for each tissue and the remainder, then "effective,,".
+  std::vector<std::string> line_middles;
   // How many values record_doses gives for one time: the tissues, the remainder, the effective.
   std::size_t values() const { return tissues.size() + 2; }
 };
-
-// The fields of each value's line between the time and the value, with their commas:
-// "equivalent,<tissue>," for each tissue and the remainder, then "effective,,".
-std::vector<std::string> dose_line_middles(const DoseRows& rows);
 
 // Appends the lines of one record, each ended by LF: for every integration time, an
 // "equivalent" line for each tissue in the scheme's order, one for the tissue "Remainder",
 // then the "effective" line with an empty tissue; every number in the shortest form that reads
 // back to the same double.
-// `middles` are dose_line_middles(rows), made once for the run.
 void append_dose_record(std::string& out, const HeaderRecord& header, const CoefficientTable& coef,
-                        std::span<const double> times, const DoseRows& rows,
-                        std::span<const std::string> middles);
+                        std::span<const double> times, const DoseRows& rows);
 
 // The dose file of every selected age group, among the files of the run (written as partial
 // files and put in place when the run completes).

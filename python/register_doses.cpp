@@ -27,16 +27,19 @@ struct SchemeObject {
   WeightingScheme scheme;
 };
 
+// Raises FileNotFoundError when nothing is at the scheme's `path`.
+void require_scheme_file(const std::filesystem::path& path) {
+  std::error_code ec;
+  if (std::filesystem::exists(path, ec)) return;
+  raise_python_error(std::make_exception_ptr(MissingFile{
+                         "Unable to locate the weighting scheme " + path.string(), path.string()}),
+                     path.string());
+}
+
 // Reads the scheme at `path`: FileNotFoundError when nothing is there, ValueError naming the
 // file, the line and the cause for a scheme that is refused.
 SchemeObject read_scheme(const std::filesystem::path& path) {
-  std::error_code ec;
-  if (!std::filesystem::exists(path, ec)) {
-    raise_python_error(
-        std::make_exception_ptr(
-            MissingFile{"Unable to locate the weighting scheme " + path.string(), path.string()}),
-        path.string());
-  }
+  require_scheme_file(path);
   try {
     return {path, read_weighting_scheme(path, path.string())};
   } catch (const InputError& refusal) {
@@ -136,13 +139,7 @@ py::object doses(const py::object& workdir, const std::string& data_set, const p
 
   std::optional<DoseOutcome> outcome;
   const std::filesystem::path scheme_path = *request.scheme;
-  std::error_code ec;
-  if (!std::filesystem::exists(scheme_path, ec)) {
-    raise_python_error(
-        std::make_exception_ptr(MissingFile{
-            "Unable to locate the weighting scheme " + scheme_path.string(), scheme_path.string()}),
-        scheme_path.string());
-  }
+  require_scheme_file(scheme_path);
   without_gil({}, [&] {
     check_request(request);
     RunInput input = open_run_input(request);

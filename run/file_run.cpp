@@ -39,7 +39,6 @@ class FileSink : public RecordSink {
         chosen_regions_(static_cast<int>(run.chosen_regions)),
         dose_rows_(run.doses ? &*run.doses : nullptr),
         dose_files_(doses),
-        dose_middles_(run.doses ? dose_line_middles(*run.doses) : std::vector<std::string>()),
         notes_(notes),
         csv_(csv),
         also_(also),
@@ -71,7 +70,7 @@ class FileSink : public RecordSink {
     prepared.rows = coefficient_block(setup_.data_set, header.line, coef, times, chosen_regions_);
     prepared.note_counts = notes_.format(prepared.notes, position, header, coef);
     if (dose_rows_ != nullptr) {
-      append_dose_record(prepared.doses, header, coef, times, *dose_rows_, dose_middles_);
+      append_dose_record(prepared.doses, header, coef, times, *dose_rows_);
     }
     return prepared;
   }
@@ -101,7 +100,6 @@ class FileSink : public RecordSink {
   int chosen_regions_;         // the setup's regions of the files; the others are the doses'
   const DoseRows* dose_rows_;  // null without a weighting scheme
   DoseFiles* dose_files_;
-  std::vector<std::string> dose_middles_;  // dose_line_middles of the run's scheme
   RunNotes& notes_;
   RecordSink* csv_;
   RecordSink* also_;

@@ -238,10 +238,9 @@ void add_scheme(ResolvedRun& run, const RunRequest& request, RunInput& input) {
       for (const auto& part : parts) take(part.first);
     }
     for (const int region : regions.remainder) take(region);
-    DoseRows rows;
-    rows.columns = dose_columns(scheme, regions, columns);
-    for (const SchemeTissue& tissue : scheme.tissues) rows.tissues.push_back(tissue.name);
-    run.doses = std::move(rows);
+    std::vector<std::string> tissues;
+    for (const SchemeTissue& tissue : scheme.tissues) tissues.push_back(tissue.name);
+    run.doses.emplace(dose_columns(scheme, regions, columns), std::move(tissues));
     run.scheme = std::move(scheme);
   } catch (const InputError& error) {
     stop_refused(error, shown, path);
